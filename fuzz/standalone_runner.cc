@@ -1,0 +1,45 @@
+// Replays files (or every file of the folders given) through LLVMFuzzerTestOneInput, so that
+// ordinary builds check the seed corpus and every crash ever found without libFuzzer.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+int RunFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return 1;
+  }
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  int failures = 0;
+  size_t count = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::filesystem::path arg(argv[i]);
+    std::error_code ec;
+    if (std::filesystem::is_directory(arg, ec)) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(arg)) {
+        if (entry.is_regular_file()) {
+          failures += RunFile(entry.path());
+          ++count;
+        }
+      }
+    } else if (std::filesystem::exists(arg, ec)) {
+      failures += RunFile(arg);
+      ++count;
+    }
+  }
+  std::printf("replayed %zu inputs\n", count);
+  return failures == 0 ? 0 : 1;
+}
