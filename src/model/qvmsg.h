@@ -1,0 +1,313 @@
+// The message model: property records, their collections, and the message component that
+// every reader fills.
+//
+// One message is one tree. A record (TMSGProperty) is a MAPI tag, a value, the size of the
+// value as stored, the flags word of its property-stream entry and a child collection. A
+// collection (TMSGProperties) is one level: the message, a recipient, an attachment, an
+// embedded message, the named-property map, or the entries of a property stream. Records that
+// stand for storages follow the node conventions below; readers make them, everything else
+// relies on them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/stream.h"
+#include "model/variant.h"
+
+namespace orlendo {
+
+namespace cfb {
+class Stream;
+}
+
+// Node conventions.
+inline constexpr uint32_t TAG_NAMEID_NODE = 0x00010000;     // the named-property map storage
+inline constexpr uint32_t TAG_RECIPIENT_NODE = 0x0C000000;  // one recipient
+inline constexpr uint32_t TAG_ATTACHMENT_NODE = 0x37000000; // one attachment
+inline constexpr uint32_t TAG_ATTACH_DATA_OBJ = 0x3701000D; // embedded message or OLE object
+inline constexpr uint32_t TAG_ATTACH_DATA_BIN = 0x37010102;
+inline constexpr uint32_t TAG_RTF_COMPRESSED = 0x10090102;
+inline constexpr char PROPERTIES_STREAM_NAME[] = "__properties_version1.0";
+
+inline constexpr uint16_t PropId(uint32_t tag) { return static_cast<uint16_t>(tag >> 16); }
+inline constexpr uint16_t PropType(uint32_t tag) { return static_cast<uint16_t>(tag & 0xFFFF); }
+
+enum TMSGPropertyCategory : uint8_t {
+  mpcGeneral,
+  mpcEnvelope,
+  mpcRecipient,
+  mpcNonTransmittable,
+  mpcMessage,
+  mpcTransportEnvelope,
+  mpcTransportRecipient,
+  mpcUserNonTransmittable,
+  mpcProviderNonTransmittable,
+  mpcMessageClassContent,
+  mpcMessageClassNonTransmittable,
+  mpcUserProperty,
+  mpcMessageStore,
+  mpcFolderABContainer,
+  mpcAttachment,
+  mpcAddressBook,
+  mpcUser,
+  mpcDistributionList,
+  mpcProfile,
+  mpcStatus
+};
+
+// The category of a property id (ranges of ids; 0x0000 and 0xFFFF are general).
+TMSGPropertyCategory CategoryOfPropId(uint16_t propId);
+
+class TMSGProperties;
+class TQvMessage;
+
+// The converter of message text that a reader may publish as OnConvertCodepage: sender,
+// the charset or code-page name, and the text (in/out) to convert.
+using TQvMSGConvertCodepage =
+    std::function<void(void* sender, const std::string& aCodePage, std::string& value)>;
+
+class TMSGProperty {
+ public:
+  // Appends the new record to collection (which owns it; use TMSGProperties::Add and
+  // AddRecord rather than calling this directly).
+  explicit TMSGProperty(TMSGProperties* collection);
+  virtual ~TMSGProperty();
+  TMSGProperty(const TMSGProperty&) = delete;
+  TMSGProperty& operator=(const TMSGProperty&) = delete;
+
+  uint32_t TagID = 0;
+  TVariant Value;
+  int32_t DataSize = 0;
+  int32_t Reserved1 = 0;
+
+  TMSGProperties& SubProperties() { return *subProperties_; }
+  const TMSGProperties& SubProperties() const { return *subProperties_; }
+  TMSGProperties* Collection() const { return collection_; }
+  // The index of this record in its collection.
+  int Index() const;
+
+  TMSGPropertyCategory Category() const { return CategoryOfPropId(PropId(TagID)); }
+
+  // Copies TagID, Value, DataSize and the whole subtree (not Reserved1, headers or the
+  // compression kind).
+  virtual void Assign(const TMSGProperty& source);
+
+  // The name of the record from the tag dictionary (by tag when byTag, else by property id;
+  // with the description in parentheses when withDescription). Defined with the dictionary.
+  std::string GetName(bool withDescription, bool byTag) const;
+
+  // The value as text. Byte strings of text types are decoded with the text code page of the
+  // nearest message level (see DecodeStoredText); the raw bytes stay in Value.
+  std::u16string GetValueText() const;
+
+  // Reads this record's value from the stream's position; size is the number of bytes the value
+  // occupies (0 when unknown). Never fails on short data; stream errors propagate.
+  virtual void ReadValue(TStream& stream, int32_t size);
+
+  // Attachment-node queries, for a record whose SubProperties hold one attachment.
+  int GetAttachMethod() const;
+  bool IsEmbeddedMessage() const { return GetAttachMethod() == 2; }
+  std::string GetAttachmentFileName(int index) const;  // UTF-8
+  std::string GetAttachmentName(int index) const;      // UTF-8
+
+ private:
+  friend class TMSGProperties;
+  TMSGProperties* collection_;
+  std::unique_ptr<TMSGProperties> subProperties_;
+};
+
+// The stream of tag 0x10090102: the value is the decompressed RTF (a byte string).
+class TMSGPropertyCompressedRTF : public TMSGProperty {
+ public:
+  using TMSGProperty::TMSGProperty;
+  uint8_t CompressionKind = 0;  // 0 raw, 1 compressed "LZFu", 2 uncompressed "MELA"
+  void ReadValue(TStream& stream, int32_t size) override;
+};
+
+// Property streams ("__properties_version1.0"): the header is kept opaque and written back
+// unchanged; the children are the 16-byte entries.
+class TMSGPropertyWithHeader : public TMSGProperty {
+ public:
+  using TMSGProperty::TMSGProperty;
+  std::string Header;
+  // The header length of this record class: 32, 24 or 8.
+  virtual size_t HeaderSize() const = 0;
+};
+class TMSGPropertyTopLevel : public TMSGPropertyWithHeader {
+ public:
+  using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
+  size_t HeaderSize() const override { return 32; }
+};
+class TMSGPropertyEmbeddedMessage : public TMSGPropertyWithHeader {
+ public:
+  using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
+  size_t HeaderSize() const override { return 24; }
+};
+class TMSGPropertyAttachment : public TMSGPropertyWithHeader {
+ public:
+  using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
+  size_t HeaderSize() const override { return 8; }
+};
+class TMSGPropertyRecipient : public TMSGPropertyWithHeader {
+ public:
+  using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
+  size_t HeaderSize() const override { return 8; }
+};
+
+// One level of a message: an ordered collection that owns its records.
+class TMSGProperties {
+ public:
+  TMSGProperties(TQvMessage* ownerMessage, TMSGProperty* parentProperty = nullptr);
+  ~TMSGProperties();
+  TMSGProperties(const TMSGProperties&) = delete;
+  TMSGProperties& operator=(const TMSGProperties&) = delete;
+
+  TQvMessage* OwnerMessage = nullptr;
+  uint8_t BodyFormat = 0;  // 0 none, 1 plain text, 2 RTF, 3 HTML
+  TMSGProperty* ParentProperty = nullptr;
+
+  // Appends a new plain record.
+  TMSGProperty* Add();
+  // Appends a new record of class T (a TMSGProperty subclass).
+  template <class T>
+  T* AddRecord() {
+    auto record = std::make_unique<T>(this);
+    T* raw = record.get();
+    items_.push_back(std::move(record));
+    return raw;
+  }
+  // Appends a record with tag and a copy of value; DataSize from the type.
+  TMSGProperty* AddProperty(uint32_t tag, const TVariant& value);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  TMSGProperty* Items(int index) const { return items_[static_cast<size_t>(index)].get(); }
+  // Index of a record of this collection, or -1.
+  int IndexOf(const TMSGProperty* record) const;
+
+  // Level-first within a collection, depth-first across children.
+  TMSGProperty* FindProperty(uint32_t tag, bool byId, bool recursive) const;
+  std::u16string GetPropertyText(uint32_t tag, bool byId, bool recursive) const;
+  bool IsRoot() const;
+  // The root collection of the message this level belongs to (this one when it is the root).
+  const TMSGProperties& Root() const;
+  // The collection of the nearest message level at or above this one: the root, or the
+  // collection of an embedded message.
+  const TMSGProperties& MessageLevel() const;
+
+  void Clear();
+  // Deep copy: recreates the items as plain TMSGProperty records and assigns each.
+  void Assign(const TMSGProperties& source);
+
+  TMSGProperty* GetAttachment(int index) const;
+  int AttachmentCount() const;
+
+  // --- Message accessors (defined in export/) ---
+  std::u16string GetSubject() const;
+  std::u16string GetBody() const;
+  std::u16string GetBodyHTML() const;
+  std::u16string GetBodyRTF() const;
+  std::u16string GetTransportHeaders() const;
+  std::u16string GetMessageID() const;
+  std::u16string GetSenderEmail() const;
+  std::u16string GetRecipientEmail() const;
+  std::u16string GetFrom() const;
+  std::u16string GetTo() const;
+  std::u16string GetCc() const;
+  std::u16string GetBcc() const;
+  TDateTime GetSentDate() const;
+  uint8_t GetPriority() const;
+  int GetCodePage() const;
+  std::string GetCharset() const;
+  std::u16string FormatRecipient(const std::u16string& name) const;
+  std::u16string FormatRecipientList(const std::u16string& list) const;
+  // Writes the data of attachment index (nothing when it has none).
+  void SaveAttachmentToStream(int index, TStream& stream) const;
+  // Creates the file anew and writes the attachment's data into it.
+  void SaveAttachmentToFile(int index, const std::string& fileName) const;
+
+ private:
+  std::vector<std::unique_ptr<TMSGProperty>> items_;
+};
+
+std::u16string QuoteDisplayName(const std::u16string& name);
+
+// A list of wide strings (the recipient accessors use it).
+class TWideStrings {
+ public:
+  virtual ~TWideStrings() = default;
+  int Add(const std::u16string& s);
+  std::u16string Get(int index) const;
+  int Count() const { return static_cast<int>(items_.size()); }
+  void Clear() { items_.clear(); }
+  // Every string followed by CR LF.
+  virtual std::u16string GetText() const;
+
+ private:
+  std::vector<std::u16string> items_;
+};
+
+// The abstract message: owns the root collection of one message and defines how it is loaded.
+class TQvMessage {
+ public:
+  TQvMessage();
+  virtual ~TQvMessage();
+  TQvMessage(const TQvMessage&) = delete;
+  TQvMessage& operator=(const TQvMessage&) = delete;
+
+  // The component's version text: always "1.50b".
+  std::string About() const { return "1.50b"; }
+
+  TMSGProperties& Properties() { return *properties_; }
+  const TMSGProperties& Properties() const { return *properties_; }
+  // Deep-copies source into the root collection.
+  void SetProperties(const TMSGProperties& source) { properties_->Assign(source); }
+
+  virtual void Clear();
+  // Base step: Clear.
+  virtual void LoadFromStream(TStream& stream);
+  // Base step: "File %s is not found." when no such file exists (model not cleared), else Clear.
+  virtual void LoadFromFile(const std::string& fileName);
+
+  bool HasMessageFlag(uint16_t flag) const;
+
+  // Forwards to the accessors and writers (defined with them).
+  std::u16string Subject() const { return properties_->GetSubject(); }
+  std::u16string Body() const { return properties_->GetBody(); }
+  std::u16string TransportHeaders() const { return properties_->GetTransportHeaders(); }
+  std::u16string From() const { return properties_->GetFrom(); }
+  std::u16string To() const { return properties_->GetTo(); }
+  std::u16string Cc() const { return properties_->GetCc(); }
+  std::u16string Bcc() const { return properties_->GetBcc(); }
+  std::string Charset() const { return properties_->GetCharset(); }
+  void SaveToMSG(const std::string& fileName, bool full) const;
+  void SaveToEMLFile(const std::string& fileName) const;
+  void SaveToTXTFile(const std::string& fileName, bool withProperties) const;
+  void SaveToHTMLFile(const std::string& fileName, bool withProperties) const;
+  void SaveToXMLFile(const std::string& fileName, bool withProperties) const;
+
+  // Published by the readers that convert message text (the .msg and Internet readers).
+  TQvMSGConvertCodepage OnConvertCodepage;
+
+ private:
+  std::unique_ptr<TMSGProperties> properties_;
+};
+
+// A TStream over a compound-file stream; failures of the storage raise its EOleError.
+class TOleStream : public TStream {
+ public:
+  explicit TOleStream(cfb::Stream stream);
+  ~TOleStream() override;
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void* buffer, size_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+
+ private:
+  std::unique_ptr<cfb::Stream> stream_;
+};
+
+}  // namespace orlendo

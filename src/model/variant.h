@@ -1,0 +1,84 @@
+// The value of a property record: a small tagged union of the kinds a MAPI value can take.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orlendo {
+
+// A date-time is the Windows one: days since 30 December 1899 as a double, the fraction being
+// the time of day (local time unless said otherwise). 0 means "no date".
+using TDateTime = double;
+
+enum class VarKind : uint8_t {
+  Empty,
+  Null,
+  Integer,   // 32-bit signed
+  Boolean,
+  Floating,  // double
+  Currency,  // 64-bit integer counting ten-thousandths
+  DateTime,  // TDateTime
+  Bytes,     // byte string: 8-bit text as stored, or binary data; may hold zero bytes
+  Wide       // UTF-16 text
+};
+
+class TVariant {
+ public:
+  TVariant() = default;
+  static TVariant Null() { TVariant v; v.kind_ = VarKind::Null; return v; }
+  static TVariant FromInteger(int32_t i) { TVariant v; v.kind_ = VarKind::Integer; v.i_ = i; return v; }
+  static TVariant FromBoolean(bool b) { TVariant v; v.kind_ = VarKind::Boolean; v.i_ = b ? 1 : 0; return v; }
+  static TVariant FromFloating(double d) { TVariant v; v.kind_ = VarKind::Floating; v.d_ = d; return v; }
+  static TVariant FromCurrency(int64_t c) { TVariant v; v.kind_ = VarKind::Currency; v.c_ = c; return v; }
+  static TVariant FromDateTime(TDateTime t) { TVariant v; v.kind_ = VarKind::DateTime; v.d_ = t; return v; }
+  static TVariant FromBytes(std::string s) { TVariant v; v.kind_ = VarKind::Bytes; v.bytes_ = std::move(s); return v; }
+  static TVariant FromWide(std::u16string s) { TVariant v; v.kind_ = VarKind::Wide; v.wide_ = std::move(s); return v; }
+
+  VarKind Kind() const { return kind_; }
+  bool IsEmpty() const { return kind_ == VarKind::Empty; }
+  bool IsNull() const { return kind_ == VarKind::Null; }
+  bool IsEmptyOrNull() const { return kind_ == VarKind::Empty || kind_ == VarKind::Null; }
+  bool IsBytes() const { return kind_ == VarKind::Bytes; }
+  bool IsWide() const { return kind_ == VarKind::Wide; }
+  bool IsString() const { return kind_ == VarKind::Bytes || kind_ == VarKind::Wide; }
+
+  // Raw accessors: valid for the matching kind; other kinds give 0 / false / empty.
+  int32_t AsInteger() const { return kind_ == VarKind::Integer ? i_ : 0; }
+  bool AsBoolean() const { return kind_ == VarKind::Boolean && i_ != 0; }
+  double AsFloating() const { return (kind_ == VarKind::Floating || kind_ == VarKind::DateTime) ? d_ : 0.0; }
+  int64_t AsCurrency() const { return kind_ == VarKind::Currency ? c_ : 0; }
+  TDateTime AsDateTime() const { return kind_ == VarKind::DateTime ? d_ : 0.0; }
+  const std::string& Bytes() const { return bytes_; }
+  const std::u16string& Wide() const { return wide_; }
+  std::string& MutableBytes() { return bytes_; }
+  std::u16string& MutableWide() { return wide_; }
+
+  // Numeric view of any numeric kind (integer, boolean, floating, currency as ten-thousandths
+  // divided out, date-time); 0 for the others.
+  double ToDouble() const;
+  // Integer view: integers and booleans as they are, floating kinds truncated toward zero
+  // (clamped to the 32-bit range), numeric strings parsed; 0 otherwise.
+  int64_t ToInt64() const;
+
+  // The text of the value: decimal integers, floating and date-time values in the user's
+  // locale, booleans as "True"/"False", wide strings as they are, byte strings through the
+  // system code page (UTF-8, invalid bytes as U+FFFD). Empty or null: empty text. Byte strings
+  // stored in another code page are decoded by the model (TMSGProperty::GetValueText), which
+  // knows the message's code page; this conversion does not.
+  std::u16string ToWide() const;
+  // ToWide() as UTF-8.
+  std::string ToUtf8() const;
+
+  bool operator==(const TVariant& other) const;
+
+ private:
+  VarKind kind_ = VarKind::Empty;
+  int32_t i_ = 0;
+  int64_t c_ = 0;
+  double d_ = 0.0;
+  std::string bytes_;
+  std::u16string wide_;
+};
+
+}  // namespace orlendo
