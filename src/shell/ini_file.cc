@@ -16,41 +16,52 @@ namespace orlendo {
 namespace {
 
 bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (size_t i = 0; i < a.size(); ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x -= 32;
-    if (y >= 'a' && y <= 'z') y -= 32;
-    if (x != y) return false;
+    if (x >= 'a' && x <= 'z')
+      x -= 32;
+    if (y >= 'a' && y <= 'z')
+      y -= 32;
+    if (x != y)
+      return false;
   }
   return true;
 }
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  while (b < e && (s[b] == ' ' || s[b] == '\t'))
+    ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+    --e;
   return s.substr(b, e - b);
 }
 
-}  // namespace
+} // namespace
 
-TIniFile::TIniFile(const std::string& path) { Load(path); }
+TIniFile::TIniFile(const std::string& path) {
+  Load(path);
+}
 
 bool TIniFile::Load(const std::string& path) {
   path_ = path;
   preamble_.clear();
   sections_.clear();
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in)
+    return false;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
+    if (end == std::string::npos)
+      end = text.size();
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
     std::string trimmed = Trim(line);
     if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
       Section s;
@@ -75,21 +86,25 @@ bool TIniFile::Load(const std::string& path) {
 
 TIniFile::Section* TIniFile::FindSection(const std::string& name) {
   for (auto& s : sections_)
-    if (SameName(s.name, name)) return &s;
+    if (SameName(s.name, name))
+      return &s;
   return nullptr;
 }
 
 const TIniFile::Section* TIniFile::FindSection(const std::string& name) const {
   for (const auto& s : sections_)
-    if (SameName(s.name, name)) return &s;
+    if (SameName(s.name, name))
+      return &s;
   return nullptr;
 }
 
 const TIniFile::Line* TIniFile::FindKey(const std::string& section, const std::string& key) const {
   const Section* s = FindSection(section);
-  if (!s) return nullptr;
+  if (!s)
+    return nullptr;
   for (const auto& l : s->lines)
-    if (!l.key.empty() && SameName(l.key, key)) return &l;
+    if (!l.key.empty() && SameName(l.key, key))
+      return &l;
   return nullptr;
 }
 
@@ -105,9 +120,11 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 long TIniFile::ReadInteger(const std::string& section, const std::string& key, long def) const {
   const Line* l = FindKey(section, key);
-  if (!l) return def;
+  if (!l)
+    return def;
   std::string v = Trim(l->value);
-  if (v.empty()) return def;
+  if (v.empty())
+    return def;
   errno = 0;
   char* end = nullptr;
   long result;
@@ -115,7 +132,8 @@ long TIniFile::ReadInteger(const std::string& section, const std::string& key, l
     result = std::strtol(v.c_str() + 2, &end, 16);
   else
     result = std::strtol(v.c_str(), &end, 10);
-  if (errno != 0 || end == nullptr || *end != '\0') return def;
+  if (errno != 0 || end == nullptr || *end != '\0')
+    return def;
   return result;
 }
 
@@ -139,7 +157,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   }
   // New keys go after the last key of the section, before trailing blank lines.
   size_t at = s->lines.size();
-  while (at > 0 && s->lines[at - 1].key.empty() && Trim(s->lines[at - 1].raw).empty()) --at;
+  while (at > 0 && s->lines[at - 1].key.empty() && Trim(s->lines[at - 1].raw).empty())
+    --at;
   Line l;
   l.key = key;
   l.value = value;
@@ -172,40 +191,48 @@ std::string TIniFile::Text() const {
       out += l.raw;
     out += "\n";
   };
-  for (const auto& l : preamble_) emit(l);
+  for (const auto& l : preamble_)
+    emit(l);
   for (const auto& s : sections_) {
     out += "[" + s.name + "]\n";
-    for (const auto& l : s.lines) emit(l);
+    for (const auto& l : s.lines)
+      emit(l);
   }
   return out;
 }
 
-void TIniFile::UpdateFile() const { SaveAs(path_); }
+void TIniFile::UpdateFile() const {
+  SaveAs(path_);
+}
 
 void TIniFile::SaveAs(const std::string& path) const {
   const std::string failure = "Unable to write to " + path;
   std::string tmpl = path + ".XXXXXX";
   int fd = mkstemp(tmpl.data());
-  if (fd < 0) throw EMSGError(failure);
+  if (fd < 0)
+    throw EMSGError(failure);
   const std::string text = Text();
   size_t done = 0;
   bool ok = true;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       ok = false;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
+  if (ok && ::fsync(fd) != 0)
+    ok = false;
   // mkstemp makes the file 0600; settings are the user's own, which is what we want.
-  if (::close(fd) != 0) ok = false;
+  if (::close(fd) != 0)
+    ok = false;
   if (!ok || std::rename(tmpl.c_str(), path.c_str()) != 0) {
     ::unlink(tmpl.c_str());
     throw EMSGError(failure);
   }
 }
 
-}  // namespace orlendo
+} // namespace orlendo

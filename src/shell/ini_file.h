@@ -13,7 +13,7 @@
 namespace orlendo {
 
 class TIniFile {
- public:
+public:
   TIniFile() = default;
   // Loads path when it exists; a missing or unreadable file gives an empty INI.
   explicit TIniFile(const std::string& path);
@@ -40,10 +40,10 @@ class TIniFile {
   void UpdateFile() const;
   void SaveAs(const std::string& path) const;
 
- private:
+private:
   struct Line {
-    std::string raw;      // the line as read (for non-key lines) or the key as written
-    std::string key;      // empty for section headers and other lines
+    std::string raw; // the line as read (for non-key lines) or the key as written
+    std::string key; // empty for section headers and other lines
     std::string value;
     bool isSection = false;
   };
@@ -56,8 +56,8 @@ class TIniFile {
   const Line* FindKey(const std::string& section, const std::string& key) const;
 
   std::string path_;
-  std::vector<Line> preamble_;  // lines before the first section
+  std::vector<Line> preamble_; // lines before the first section
   std::vector<Section> sections_;
 };
 
-}  // namespace orlendo
+} // namespace orlendo

@@ -26,32 +26,39 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 }
 
 std::string WithSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.empty() || folder.back() != '/')
+    folder += '/';
   return folder;
 }
 
 bool ParseInt(const std::string& field, long& out) {
   size_t b = 0, e = field.size();
-  while (b < e && (field[b] == ' ' || field[b] == '\t')) ++b;
-  while (e > b && (field[e - 1] == ' ' || field[e - 1] == '\t')) --e;
-  if (b == e) return false;
+  while (b < e && (field[b] == ' ' || field[b] == '\t'))
+    ++b;
+  while (e > b && (field[e - 1] == ' ' || field[e - 1] == '\t'))
+    --e;
+  if (b == e)
+    return false;
   std::string s = field.substr(b, e - b);
   errno = 0;
   char* end = nullptr;
   long v = std::strtol(s.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0') return false;
+  if (errno != 0 || *end != '\0')
+    return false;
   out = v;
   return true;
 }
 
 std::string TrimBlanks(const std::string& s) {
   size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+    ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+    --e;
   return s.substr(b, e - b);
 }
 
-}  // namespace
+} // namespace
 
 std::string FontToString(const TFontDesc& font) {
   return font.Name + "," + std::to_string(font.Charset) + "," + std::to_string(font.Color) + "," +
@@ -66,30 +73,36 @@ void StringToFont(const std::string& text, TFontDesc& font) {
     std::string value;
     if (field < 4) {
       size_t comma = rest.find(',');
-      if (comma == std::string::npos) return;
+      if (comma == std::string::npos)
+        return;
       value = rest.substr(0, comma);
       rest = rest.substr(comma + 1);
     } else {
       value = rest;
     }
     switch (field) {
-      case 0: {
-        std::string name = TrimBlanks(value);
-        if (!name.empty()) font.Name = name;
-        break;
-      }
-      case 1:
-        if (ParseInt(value, number)) font.Charset = static_cast<uint8_t>(number);
-        break;
-      case 2:
-        if (ParseInt(value, number)) font.Color = static_cast<int32_t>(number);
-        break;
-      case 3:
-        if (ParseInt(value, number) && number > 0 && number < 1000) font.Size = static_cast<int>(number);
-        break;
-      case 4:
-        if (ParseInt(value, number)) font.Style = static_cast<uint8_t>(number & 0x0F);
-        break;
+    case 0: {
+      std::string name = TrimBlanks(value);
+      if (!name.empty())
+        font.Name = name;
+      break;
+    }
+    case 1:
+      if (ParseInt(value, number))
+        font.Charset = static_cast<uint8_t>(number);
+      break;
+    case 2:
+      if (ParseInt(value, number))
+        font.Color = static_cast<int32_t>(number);
+      break;
+    case 3:
+      if (ParseInt(value, number) && number > 0 && number < 1000)
+        font.Size = static_cast<int>(number);
+      break;
+    case 4:
+      if (ParseInt(value, number))
+        font.Style = static_cast<uint8_t>(number & 0x0F);
+      break;
     }
   }
 }
@@ -111,16 +124,20 @@ void TFileList::Remove(const std::string& name) {
 std::string HomeFolder() {
   std::string home = EnvOr("HOME", "");
   if (home.empty()) {
-    if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir ? pw->pw_dir : "";
+    if (const passwd* pw = getpwuid(getuid()))
+      home = pw->pw_dir ? pw->pw_dir : "";
   }
-  if (home.empty()) home = "/";
+  if (home.empty())
+    home = "/";
   return WithSlash(home);
 }
 
 bool ForceFolders(const std::string& folder) {
-  if (folder.empty()) throw EMSGError("Unable to create directory");
+  if (folder.empty())
+    throw EMSGError("Unable to create directory");
   std::string path = folder;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   // Walk down from the root, creating what is missing; iterative, so any depth is fine.
   size_t pos = 0;
   while (true) {
@@ -129,12 +146,14 @@ bool ForceFolders(const std::string& folder) {
     if (!part.empty()) {
       struct stat st;
       if (::stat(part.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return false;
+        if (!S_ISDIR(st.st_mode))
+          return false;
       } else if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
         return false;
       }
     }
-    if (pos == std::string::npos) break;
+    if (pos == std::string::npos)
+      break;
   }
   return true;
 }
@@ -162,7 +181,8 @@ void ReadFileList(const TIniFile& ini, const std::string& section, TFileList& li
   long count = ini.ReadInteger(section, "Count", 0);
   // Count is written capped at 5; a hand-edited file cannot make us read without end.
   count = std::clamp(count, 0L, 1000L);
-  for (long i = 1; i <= count; ++i) list.Add(ini.ReadString(section, "Item" + std::to_string(i), ""));
+  for (long i = 1; i <= count; ++i)
+    list.Add(ini.ReadString(section, "Item" + std::to_string(i), ""));
 }
 
 void WriteFileList(TIniFile& ini, const std::string& section, const TFileList& list) {
@@ -175,7 +195,8 @@ void LoadSettingsFrom(const TIniFile& ini, TSettings& s, bool windowPart) {
   if (!windowPart) {
     s.LastOpened = ini.ReadBool(kOptions, "LastOpened", s.LastOpened);
     s.BeepAfter = ini.ReadBool(kOptions, "BeepAfter", s.BeepAfter);
-    s.DisableDialogAfterSave = ini.ReadBool(kOptions, "DisableDialogAfterSave", s.DisableDialogAfterSave);
+    s.DisableDialogAfterSave =
+        ini.ReadBool(kOptions, "DisableDialogAfterSave", s.DisableDialogAfterSave);
     s.SaveFormPosition = ini.ReadBool(kOptions, "SaveFormPosition", s.SaveFormPosition);
   }
   if (windowPart && s.SaveFormPosition) {
@@ -202,7 +223,8 @@ void LoadSettingsFrom(const TIniFile& ini, TSettings& s, bool windowPart) {
     // Small enumerations are held as bytes: a stored value keeps its low byte.
     s.AppMode = static_cast<uint8_t>(ini.ReadInteger(kOptions, "AppMode", s.AppMode));
     s.HideLogo = ini.ReadBool(kOptions, "HideLogo", s.HideLogo);
-    s.DefaultFormat = static_cast<uint8_t>(ini.ReadInteger(kOptions, "DefaultFormat", s.DefaultFormat));
+    s.DefaultFormat =
+        static_cast<uint8_t>(ini.ReadInteger(kOptions, "DefaultFormat", s.DefaultFormat));
     s.DirKind = static_cast<uint8_t>(ini.ReadInteger(kAttachments, "DirKind", s.DirKind));
     s.LastUsedDir = ini.ReadString(kAttachments, "LastUsedDir", s.LastUsedDir);
     s.CustomDir = ini.ReadString(kAttachments, "CustomDir", s.CustomDir);
@@ -217,7 +239,8 @@ void LoadSettings(TSettings& settings, bool windowPart) {
   std::string file = GetIniFileName(true);
   if (::access(file.c_str(), F_OK) != 0) {
     file = GetIniFileName(false);
-    if (::access(file.c_str(), F_OK) != 0) return;
+    if (::access(file.c_str(), F_OK) != 0)
+      return;
   }
   TIniFile ini(file);
   LoadSettingsFrom(ini, settings, windowPart);
@@ -236,7 +259,8 @@ void SaveSettingsTo(TIniFile& ini, TSettings& s) {
       ini.WriteInteger(kOptions, "FormWidth", s.FormWidth);
       ini.WriteInteger(kOptions, "FormHeight", s.FormHeight);
       ini.WriteInteger(kOptions, "Band0Width", s.Band0Width);
-      if (s.BandCount >= 2) ini.WriteInteger(kOptions, "Band1Width", s.Band1Width);
+      if (s.BandCount >= 2)
+        ini.WriteInteger(kOptions, "Band1Width", s.Band1Width);
       ini.WriteInteger(kOptions, "LeftPaneWidth", s.LeftPaneWidth);
       ini.WriteBool(kOptions, "FileExplorer", s.FileExplorer);
     }
@@ -270,17 +294,17 @@ void SaveSettings(TSettings& settings) {
 
 std::string GetAttachmentFolder(const TSettings& settings, const std::string& messageFile) {
   switch (settings.DirKind) {
-    case 1:
-      return settings.LastUsedDir.empty() ? HomeFolder() : WithSlash(settings.LastUsedDir);
-    case 2:
-      return settings.CustomDir.empty() ? HomeFolder() : WithSlash(settings.CustomDir);
-    case 3: {
-      size_t slash = messageFile.rfind('/');
-      return slash == std::string::npos ? std::string("./") : messageFile.substr(0, slash + 1);
-    }
-    default:
-      return HomeFolder();
+  case 1:
+    return settings.LastUsedDir.empty() ? HomeFolder() : WithSlash(settings.LastUsedDir);
+  case 2:
+    return settings.CustomDir.empty() ? HomeFolder() : WithSlash(settings.CustomDir);
+  case 3: {
+    size_t slash = messageFile.rfind('/');
+    return slash == std::string::npos ? std::string("./") : messageFile.substr(0, slash + 1);
+  }
+  default:
+    return HomeFolder();
   }
 }
 
-}  // namespace orlendo
+} // namespace orlendo

@@ -14,7 +14,7 @@ class TIniFile;
 // (bold 1, italic 2, underline 4, strike-out 8).
 struct TFontDesc {
   std::string Name = "Sans Serif";
-  uint8_t Charset = 1;  // default character set
+  uint8_t Charset = 1; // default character set
   int32_t Color = 0;
   int Size = 9;
   uint8_t Style = 0;
@@ -31,7 +31,7 @@ void StringToFont(const std::string& text, TFontDesc& font);
 // A list of file names, most recent first; names compare exactly (file names are
 // case-sensitive here).
 class TFileList {
- public:
+public:
   const std::vector<std::string>& Items() const { return items_; }
   int Count() const { return static_cast<int>(items_.size()); }
   int IndexOf(const std::string& name) const;
@@ -42,7 +42,7 @@ class TFileList {
   void Remove(const std::string& name);
   bool operator==(const TFileList&) const = default;
 
- private:
+private:
   std::vector<std::string> items_;
 };
 
@@ -52,27 +52,27 @@ struct TSettings {
   bool BeepAfter = true;
   bool DisableDialogAfterSave = false;
   bool SaveFormPosition = false;
-  int FormState = 0;  // 0 normal, 1 minimised, 2 maximised
+  int FormState = 0; // 0 normal, 1 minimised, 2 maximised
   int FormLeft = -1, FormTop = -1, FormWidth = 687, FormHeight = 450;
   int Band0Width = 0, Band1Width = 0;
-  int BandCount = 3;  // tool-bar bands of the window; Band1Width needs at least two
+  int BandCount = 3; // tool-bar bands of the window; Band1Width needs at least two
   int LeftPaneWidth = 160;
   bool FileExplorer = false;
   std::string LangFile;
-  std::string DefaultDir;  // the user's home folder by default
+  std::string DefaultDir; // the user's home folder by default
   bool UseCustomFont = false;
   TFontDesc GridFont;
   bool WordWrap = false;
-  std::string ExtendedSettings;  // read, never written
-  uint8_t AppMode = 0;           // 0 Extended, 1 Simple, 2 Basic
+  std::string ExtendedSettings; // read, never written
+  uint8_t AppMode = 0;          // 0 Extended, 1 Simple, 2 Basic
   bool HideLogo = false;
-  uint8_t DefaultFormat = 3;  // 0 any, 1 text, 2 RTF, 3 HTML
+  uint8_t DefaultFormat = 3; // 0 any, 1 text, 2 RTF, 3 HTML
   // "Attachments"
-  uint8_t DirKind = 0;  // 0 home folder, 1 last used, 2 custom, 3 the message's folder
+  uint8_t DirKind = 0; // 0 home folder, 1 last used, 2 custom, 3 the message's folder
   std::string LastUsedDir;
   std::string CustomDir;
   // "Save"
-  uint8_t SaveMode = 0;  // 0 all properties, 1 the common ones
+  uint8_t SaveMode = 0; // 0 all properties, 1 the common ones
   // Not in the file: whether the window geometry was set (by the file or a switch), and the
   // window's resize handler is attached.
   bool PositionSet = false;
@@ -86,10 +86,11 @@ struct TSettings {
   bool UseIniFile = true;
 };
 
-// The settings file: per user $XDG_CONFIG_HOME (default ~/.config) + "/Norvane/quillet/quillet.ini",
-// for all users the first folder of $XDG_CONFIG_DIRS (default /etc/xdg) + the same. Asking for
-// the per-user file creates its folder chain (a failure is ignored: reading then gives defaults
-// and writing reports "Unable to write to %s"). The all-users folder is never created.
+// The settings file: per user $XDG_CONFIG_HOME (default ~/.config) +
+// "/Norvane/quillet/quillet.ini", for all users the first folder of $XDG_CONFIG_DIRS (default
+// /etc/xdg) + the same. Asking for the per-user file creates its folder chain (a failure is
+// ignored: reading then gives defaults and writing reports "Unable to write to %s"). The all-users
+// folder is never created.
 std::string GetIniFileName(bool perUser);
 
 // Creates folder and its missing parents; true on success or when it exists. An empty path
@@ -115,4 +116,4 @@ std::string GetAttachmentFolder(const TSettings& settings, const std::string& me
 // The user's home folder, with a trailing "/".
 std::string HomeFolder();
 
-}  // namespace orlendo
+} // namespace orlendo
