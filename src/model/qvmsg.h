@@ -34,8 +34,12 @@ inline constexpr uint32_t TAG_ATTACH_DATA_BIN = 0x37010102;
 inline constexpr uint32_t TAG_RTF_COMPRESSED = 0x10090102;
 inline constexpr char PROPERTIES_STREAM_NAME[] = "__properties_version1.0";
 
-inline constexpr uint16_t PropId(uint32_t tag) { return static_cast<uint16_t>(tag >> 16); }
-inline constexpr uint16_t PropType(uint32_t tag) { return static_cast<uint16_t>(tag & 0xFFFF); }
+inline constexpr uint16_t PropId(uint32_t tag) {
+  return static_cast<uint16_t>(tag >> 16);
+}
+inline constexpr uint16_t PropType(uint32_t tag) {
+  return static_cast<uint16_t>(tag & 0xFFFF);
+}
 
 enum TMSGPropertyCategory : uint8_t {
   mpcGeneral,
@@ -72,7 +76,7 @@ using TQvMSGConvertCodepage =
     std::function<void(void* sender, const std::string& aCodePage, std::string& value)>;
 
 class TMSGProperty {
- public:
+public:
   // Appends the new record to collection (which owns it; use TMSGProperties::Add and
   // AddRecord rather than calling this directly).
   explicit TMSGProperty(TMSGProperties* collection);
@@ -112,10 +116,10 @@ class TMSGProperty {
   // Attachment-node queries, for a record whose SubProperties hold one attachment.
   int GetAttachMethod() const;
   bool IsEmbeddedMessage() const { return GetAttachMethod() == 2; }
-  std::string GetAttachmentFileName(int index) const;  // UTF-8
-  std::string GetAttachmentName(int index) const;      // UTF-8
+  std::string GetAttachmentFileName(int index) const; // UTF-8
+  std::string GetAttachmentName(int index) const;     // UTF-8
 
- private:
+private:
   friend class TMSGProperties;
   TMSGProperties* collection_;
   std::unique_ptr<TMSGProperties> subProperties_;
@@ -123,59 +127,58 @@ class TMSGProperty {
 
 // The stream of tag 0x10090102: the value is the decompressed RTF (a byte string).
 class TMSGPropertyCompressedRTF : public TMSGProperty {
- public:
+public:
   using TMSGProperty::TMSGProperty;
-  uint8_t CompressionKind = 0;  // 0 raw, 1 compressed "LZFu", 2 uncompressed "MELA"
+  uint8_t CompressionKind = 0; // 0 raw, 1 compressed "LZFu", 2 uncompressed "MELA"
   void ReadValue(TStream& stream, int32_t size) override;
 };
 
 // Property streams ("__properties_version1.0"): the header is kept opaque and written back
 // unchanged; the children are the 16-byte entries.
 class TMSGPropertyWithHeader : public TMSGProperty {
- public:
+public:
   using TMSGProperty::TMSGProperty;
   std::string Header;
   // The header length of this record class: 32, 24 or 8.
   virtual size_t HeaderSize() const = 0;
 };
 class TMSGPropertyTopLevel : public TMSGPropertyWithHeader {
- public:
+public:
   using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
   size_t HeaderSize() const override { return 32; }
 };
 class TMSGPropertyEmbeddedMessage : public TMSGPropertyWithHeader {
- public:
+public:
   using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
   size_t HeaderSize() const override { return 24; }
 };
 class TMSGPropertyAttachment : public TMSGPropertyWithHeader {
- public:
+public:
   using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
   size_t HeaderSize() const override { return 8; }
 };
 class TMSGPropertyRecipient : public TMSGPropertyWithHeader {
- public:
+public:
   using TMSGPropertyWithHeader::TMSGPropertyWithHeader;
   size_t HeaderSize() const override { return 8; }
 };
 
 // One level of a message: an ordered collection that owns its records.
 class TMSGProperties {
- public:
+public:
   TMSGProperties(TQvMessage* ownerMessage, TMSGProperty* parentProperty = nullptr);
   ~TMSGProperties();
   TMSGProperties(const TMSGProperties&) = delete;
   TMSGProperties& operator=(const TMSGProperties&) = delete;
 
   TQvMessage* OwnerMessage = nullptr;
-  uint8_t BodyFormat = 0;  // 0 none, 1 plain text, 2 RTF, 3 HTML
+  uint8_t BodyFormat = 0; // 0 none, 1 plain text, 2 RTF, 3 HTML
   TMSGProperty* ParentProperty = nullptr;
 
   // Appends a new plain record.
   TMSGProperty* Add();
   // Appends a new record of class T (a TMSGProperty subclass).
-  template <class T>
-  T* AddRecord() {
+  template <class T> T* AddRecord() {
     auto record = std::make_unique<T>(this);
     T* raw = record.get();
     items_.push_back(std::move(record));
@@ -188,6 +191,9 @@ class TMSGProperties {
   TMSGProperty* Items(int index) const { return items_[static_cast<size_t>(index)].get(); }
   // Index of a record of this collection, or -1.
   int IndexOf(const TMSGProperty* record) const;
+  // Takes the record at index out of the collection and hands it to the caller; the records
+  // after it move up by one.
+  std::unique_ptr<TMSGProperty> Release(int index);
 
   // Level-first within a collection, depth-first across children.
   TMSGProperty* FindProperty(uint32_t tag, bool byId, bool recursive) const;
@@ -230,7 +236,7 @@ class TMSGProperties {
   // Creates the file anew and writes the attachment's data into it.
   void SaveAttachmentToFile(int index, const std::string& fileName) const;
 
- private:
+private:
   std::vector<std::unique_ptr<TMSGProperty>> items_;
 };
 
@@ -238,7 +244,7 @@ std::u16string QuoteDisplayName(const std::u16string& name);
 
 // A list of wide strings (the recipient accessors use it).
 class TWideStrings {
- public:
+public:
   virtual ~TWideStrings() = default;
   int Add(const std::u16string& s);
   std::u16string Get(int index) const;
@@ -247,13 +253,13 @@ class TWideStrings {
   // Every string followed by CR LF.
   virtual std::u16string GetText() const;
 
- private:
+private:
   std::vector<std::u16string> items_;
 };
 
 // The abstract message: owns the root collection of one message and defines how it is loaded.
 class TQvMessage {
- public:
+public:
   TQvMessage();
   virtual ~TQvMessage();
   TQvMessage(const TQvMessage&) = delete;
@@ -293,21 +299,22 @@ class TQvMessage {
   // Published by the readers that convert message text (the .msg and Internet readers).
   TQvMSGConvertCodepage OnConvertCodepage;
 
- private:
+private:
   std::unique_ptr<TMSGProperties> properties_;
 };
 
 // A TStream over a compound-file stream; failures of the storage raise its EOleError.
 class TOleStream : public TStream {
- public:
+public:
   explicit TOleStream(cfb::Stream stream);
   ~TOleStream() override;
   size_t Read(void* buffer, size_t count) override;
   size_t Write(const void* buffer, size_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override;
 
- private:
+private:
   std::unique_ptr<cfb::Stream> stream_;
 };
 
-}  // namespace orlendo
+} // namespace orlendo

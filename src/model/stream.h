@@ -4,26 +4,28 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
+#include <utility>
 
 namespace orlendo {
 
 // Raised by the streams for I/O failures, and by the model and readers for their own failures:
 // what() is the message the user sees ("File %s is not found." and the like).
 class EMSGError : public std::exception {
- public:
+public:
   explicit EMSGError(std::string message) : message_(std::move(message)) {}
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const { return message_; }
 
- private:
+private:
   std::string message_;
 };
 
 enum class TSeekOrigin { Beginning = 0, Current = 1, End = 2 };
 
 class TStream {
- public:
+public:
   virtual ~TStream() = default;
   // Reads up to count bytes; returns the number read (0 at the end).
   virtual size_t Read(void* buffer, size_t count) = 0;
@@ -46,7 +48,7 @@ class TStream {
 
 // A growable byte buffer with a position.
 class TMemoryStream : public TStream {
- public:
+public:
   TMemoryStream() = default;
   explicit TMemoryStream(std::string data) : data_(std::move(data)) {}
   size_t Read(void* buffer, size_t count) override;
@@ -56,10 +58,16 @@ class TMemoryStream : public TStream {
 
   const std::string& Data() const { return data_; }
   std::string& MutableData() { return data_; }
-  std::string TakeData() { pos_ = 0; return std::move(data_); }
-  void Clear() { data_.clear(); pos_ = 0; }
+  std::string TakeData() {
+    pos_ = 0;
+    return std::move(data_);
+  }
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
 
- private:
+private:
   std::string data_;
   size_t pos_ = 0;
 };
@@ -67,7 +75,7 @@ class TMemoryStream : public TStream {
 // A file on disk. Mode Create makes the file anew (replacing an existing one); OpenRead opens
 // for reading only. Failures raise EMSGError naming the file.
 class TFileStream : public TStream {
- public:
+public:
   enum Mode { OpenRead, Create };
   TFileStream(const std::string& path, Mode mode);
   ~TFileStream() override;
@@ -80,9 +88,10 @@ class TFileStream : public TStream {
   // Flushes and closes; raises EMSGError when the data could not be written.
   void Close();
 
- private:
+private:
   std::string path_;
   std::FILE* file_ = nullptr;
+  bool readOnly_ = true;
 };
 
-}  // namespace orlendo
+} // namespace orlendo

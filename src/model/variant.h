@@ -11,29 +11,82 @@ namespace orlendo {
 // the time of day (local time unless said otherwise). 0 means "no date".
 using TDateTime = double;
 
+// The calendar parts of a date-time (Month and Day from 1, Millisecond 0 .. 999).
+struct TDateTimeParts {
+  int Year = 1899, Month = 12, Day = 30;
+  int Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+};
+
+// Splits a date-time into its parts. Values below 0 count days back from 30 December 1899 with
+// the time of day as the absolute fraction (-1.25 is 29 December 1899, 06:00), as on Windows.
+TDateTimeParts SplitDateTime(TDateTime value);
+// The date-time of the parts (no range checks beyond what the arithmetic needs).
+TDateTime JoinDateTime(const TDateTimeParts& parts);
+// Days from 1 January 1970 to a proleptic Gregorian date (negative before it).
+int64_t DaysFromCivil(int year, int month, int day);
+
 enum class VarKind : uint8_t {
   Empty,
   Null,
-  Integer,   // 32-bit signed
+  Integer, // 32-bit signed
   Boolean,
-  Floating,  // double
-  Currency,  // 64-bit integer counting ten-thousandths
-  DateTime,  // TDateTime
-  Bytes,     // byte string: 8-bit text as stored, or binary data; may hold zero bytes
-  Wide       // UTF-16 text
+  Floating, // double
+  Currency, // 64-bit integer counting ten-thousandths
+  DateTime, // TDateTime
+  Bytes,    // byte string: 8-bit text as stored, or binary data; may hold zero bytes
+  Wide      // UTF-16 text
 };
 
 class TVariant {
- public:
+public:
   TVariant() = default;
-  static TVariant Null() { TVariant v; v.kind_ = VarKind::Null; return v; }
-  static TVariant FromInteger(int32_t i) { TVariant v; v.kind_ = VarKind::Integer; v.i_ = i; return v; }
-  static TVariant FromBoolean(bool b) { TVariant v; v.kind_ = VarKind::Boolean; v.i_ = b ? 1 : 0; return v; }
-  static TVariant FromFloating(double d) { TVariant v; v.kind_ = VarKind::Floating; v.d_ = d; return v; }
-  static TVariant FromCurrency(int64_t c) { TVariant v; v.kind_ = VarKind::Currency; v.c_ = c; return v; }
-  static TVariant FromDateTime(TDateTime t) { TVariant v; v.kind_ = VarKind::DateTime; v.d_ = t; return v; }
-  static TVariant FromBytes(std::string s) { TVariant v; v.kind_ = VarKind::Bytes; v.bytes_ = std::move(s); return v; }
-  static TVariant FromWide(std::u16string s) { TVariant v; v.kind_ = VarKind::Wide; v.wide_ = std::move(s); return v; }
+  static TVariant Null() {
+    TVariant v;
+    v.kind_ = VarKind::Null;
+    return v;
+  }
+  static TVariant FromInteger(int32_t i) {
+    TVariant v;
+    v.kind_ = VarKind::Integer;
+    v.i_ = i;
+    return v;
+  }
+  static TVariant FromBoolean(bool b) {
+    TVariant v;
+    v.kind_ = VarKind::Boolean;
+    v.i_ = b ? 1 : 0;
+    return v;
+  }
+  static TVariant FromFloating(double d) {
+    TVariant v;
+    v.kind_ = VarKind::Floating;
+    v.d_ = d;
+    return v;
+  }
+  static TVariant FromCurrency(int64_t c) {
+    TVariant v;
+    v.kind_ = VarKind::Currency;
+    v.c_ = c;
+    return v;
+  }
+  static TVariant FromDateTime(TDateTime t) {
+    TVariant v;
+    v.kind_ = VarKind::DateTime;
+    v.d_ = t;
+    return v;
+  }
+  static TVariant FromBytes(std::string s) {
+    TVariant v;
+    v.kind_ = VarKind::Bytes;
+    v.bytes_ = std::move(s);
+    return v;
+  }
+  static TVariant FromWide(std::u16string s) {
+    TVariant v;
+    v.kind_ = VarKind::Wide;
+    v.wide_ = std::move(s);
+    return v;
+  }
 
   VarKind Kind() const { return kind_; }
   bool IsEmpty() const { return kind_ == VarKind::Empty; }
@@ -46,7 +99,9 @@ class TVariant {
   // Raw accessors: valid for the matching kind; other kinds give 0 / false / empty.
   int32_t AsInteger() const { return kind_ == VarKind::Integer ? i_ : 0; }
   bool AsBoolean() const { return kind_ == VarKind::Boolean && i_ != 0; }
-  double AsFloating() const { return (kind_ == VarKind::Floating || kind_ == VarKind::DateTime) ? d_ : 0.0; }
+  double AsFloating() const {
+    return (kind_ == VarKind::Floating || kind_ == VarKind::DateTime) ? d_ : 0.0;
+  }
   int64_t AsCurrency() const { return kind_ == VarKind::Currency ? c_ : 0; }
   TDateTime AsDateTime() const { return kind_ == VarKind::DateTime ? d_ : 0.0; }
   const std::string& Bytes() const { return bytes_; }
@@ -72,7 +127,7 @@ class TVariant {
 
   bool operator==(const TVariant& other) const;
 
- private:
+private:
   VarKind kind_ = VarKind::Empty;
   int32_t i_ = 0;
   int64_t c_ = 0;
@@ -81,4 +136,4 @@ class TVariant {
   std::u16string wide_;
 };
 
-}  // namespace orlendo
+} // namespace orlendo

@@ -1,0 +1,32 @@
+// TOleStream lives apart from the model proper so that programs which never touch a compound file
+// do not pull in the compound-file layer.
+#include "model/qvmsg.h"
+#include "msg/compound_file.h"
+
+namespace orlendo {
+
+TOleStream::TOleStream(cfb::Stream stream)
+    : stream_(std::make_unique<cfb::Stream>(std::move(stream))) {}
+
+TOleStream::~TOleStream() = default;
+
+size_t TOleStream::Read(void* buffer, size_t count) {
+  return stream_->Read(buffer, count);
+}
+
+size_t TOleStream::Write(const void* buffer, size_t count) {
+  return stream_->Write(buffer, count);
+}
+
+int64_t TOleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const cfb::SeekOrigin from = origin == TSeekOrigin::Beginning ? cfb::SeekOrigin::Begin
+                               : origin == TSeekOrigin::Current ? cfb::SeekOrigin::Current
+                                                                : cfb::SeekOrigin::End;
+  return static_cast<int64_t>(stream_->Seek(offset, from));
+}
+
+int64_t TOleStream::Size() {
+  return static_cast<int64_t>(stream_->Size());
+}
+
+} // namespace orlendo

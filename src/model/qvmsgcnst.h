@@ -1,0 +1,41 @@
+// The message texts of the model and the readers. %s stands for a file name.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace orlendo {
+
+inline constexpr char SFileNotFound[] = "File %s is not found.";
+inline constexpr char SFileNotCompound[] = "File %s is not valid file (compound storage)";
+// The fallback file name of an attachment without one; its 1-based number follows.
+inline constexpr char SAttachmentDefaultName[] = "Attachment ";
+
+// Streams. The first %s is the file name, the second the system's reason.
+inline constexpr char SFOpenError[] = "Cannot open file \"%s\". %s";
+inline constexpr char SFCreateError[] = "Cannot create file \"%s\". %s";
+inline constexpr char SFReadError[] = "Cannot read file \"%s\". %s";
+inline constexpr char SFWriteError[] = "Cannot write file \"%s\". %s";
+inline constexpr char SReadError[] = "Stream read error";
+inline constexpr char SWriteError[] = "Stream write error";
+inline constexpr char SSeekError[] = "Stream seek error";
+inline constexpr char SReadOnlyStream[] = "Stream is read-only";
+
+// Fills the %s placeholders of text in order with args; placeholders without an argument stay.
+inline std::string FormatMessageText(std::string_view text,
+                                     std::initializer_list<std::string_view> args) {
+  std::string out;
+  auto arg = args.begin();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's' && arg != args.end()) {
+      out += *arg++;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+} // namespace orlendo

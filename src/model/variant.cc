@@ -1,0 +1,243 @@
+#include "model/variant.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+#include "model/utf8.h"
+
+namespace orlendo {
+namespace {
+
+constexpr int64_t kMsPerDay = 86400000;
+// Days from 1970-01-01 back to the date-time epoch 1899-12-30.
+constexpr int64_t kDateTimeEpochDays = -25569;
+
+struct CivilDate {
+  int year, month, day;
+};
+
+CivilDate CivilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  return {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
+}
+
+int32_t ClampToInt32(double d) {
+  if (std::isnan(d))
+    return 0;
+  if (d >= 2147483647.0)
+    return std::numeric_limits<int32_t>::max();
+  if (d <= -2147483648.0)
+    return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(d); // truncates toward zero
+}
+
+char DecimalPoint() {
+  const std::lconv* lc = std::localeconv();
+  return (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';
+}
+
+std::string FloatText(double d) {
+  if (std::isnan(d))
+    return "NAN";
+  if (std::isinf(d))
+    return d > 0 ? "INF" : "-INF";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", d); // honours LC_NUMERIC
+  return buf;
+}
+
+std::string CurrencyText(int64_t c) {
+  // Ten-thousandths: up to four decimals, trailing zeros dropped.
+  const bool negative = c < 0;
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(c) : static_cast<uint64_t>(c);
+  std::string text = std::to_string(magnitude / 10000);
+  uint64_t fraction = magnitude % 10000;
+  if (fraction != 0) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04u", static_cast<unsigned>(fraction));
+    std::string f = digits;
+    while (!f.empty() && f.back() == '0')
+      f.pop_back();
+    text += DecimalPoint();
+    text += f;
+  }
+  return negative ? "-" + text : text;
+}
+
+std::string DateTimeText(TDateTime value) {
+  // The short date and the long time of the user's locale; a date-time without a time of day
+  // shows the date alone.
+  const TDateTimeParts p = SplitDateTime(value);
+  std::tm tm{};
+  tm.tm_year = p.Year - 1900;
+  tm.tm_mon = p.Month - 1;
+  tm.tm_mday = p.Day;
+  tm.tm_hour = p.Hour;
+  tm.tm_min = p.Minute;
+  tm.tm_sec = p.Second;
+  const int64_t days = DaysFromCivil(p.Year, p.Month, p.Day);
+  tm.tm_wday = static_cast<int>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
+  tm.tm_yday = static_cast<int>(days - DaysFromCivil(p.Year, 1, 1));
+  tm.tm_isdst = -1;
+  const bool withTime = p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.Millisecond != 0;
+  char buf[128];
+  const size_t n = std::strftime(buf, sizeof buf, withTime ? "%x %X" : "%x", &tm);
+  return std::string(buf, n);
+}
+
+} // namespace
+
+int64_t DaysFromCivil(int year, int month, int day) {
+  const int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t mp = month > 2 ? month - 3 : month + 9;
+  const int64_t doy = (153 * mp + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+TDateTimeParts SplitDateTime(TDateTime value) {
+  TDateTimeParts parts;
+  if (!std::isfinite(value) || std::fabs(value) > 1e9)
+    return parts;
+  int64_t days = static_cast<int64_t>(value); // toward zero: the sign belongs to both halves
+  int64_t ms = std::llround(std::fabs(value - static_cast<double>(days)) * kMsPerDay);
+  if (ms >= kMsPerDay) {
+    ms -= kMsPerDay;
+    days += value < 0 ? -1 : 1;
+  }
+  const CivilDate date = CivilFromDays(days + kDateTimeEpochDays);
+  parts.Year = date.year;
+  parts.Month = date.month;
+  parts.Day = date.day;
+  parts.Hour = static_cast<int>(ms / 3600000);
+  parts.Minute = static_cast<int>(ms / 60000 % 60);
+  parts.Second = static_cast<int>(ms / 1000 % 60);
+  parts.Millisecond = static_cast<int>(ms % 1000);
+  return parts;
+}
+
+TDateTime JoinDateTime(const TDateTimeParts& p) {
+  const int64_t days = DaysFromCivil(p.Year, p.Month, p.Day) - kDateTimeEpochDays;
+  const double time = ((p.Hour * 60.0 + p.Minute) * 60.0 + p.Second) * 1000.0 + p.Millisecond;
+  const double fraction = time / static_cast<double>(kMsPerDay);
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+double TVariant::ToDouble() const {
+  switch (kind_) {
+  case VarKind::Integer:
+  case VarKind::Boolean:
+    return i_;
+  case VarKind::Floating:
+  case VarKind::DateTime:
+    return d_;
+  case VarKind::Currency:
+    return static_cast<double>(c_) / 10000.0;
+  default:
+    return 0.0;
+  }
+}
+
+int64_t TVariant::ToInt64() const {
+  switch (kind_) {
+  case VarKind::Integer:
+  case VarKind::Boolean:
+    return i_;
+  case VarKind::Floating:
+  case VarKind::DateTime:
+  case VarKind::Currency:
+    return ClampToInt32(ToDouble());
+  case VarKind::Bytes:
+  case VarKind::Wide: {
+    const std::string text = kind_ == VarKind::Bytes ? bytes_ : utf8::Encode(wide_);
+    const char* begin = text.c_str();
+    while (*begin == ' ' || *begin == '\t')
+      ++begin;
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE)
+      return 0;
+    while (*end == ' ' || *end == '\t')
+      ++end;
+    return *end == '\0' ? n : 0;
+  }
+  default:
+    return 0;
+  }
+}
+
+std::u16string TVariant::ToWide() const {
+  switch (kind_) {
+  case VarKind::Wide:
+    return wide_;
+  case VarKind::Bytes:
+    return utf8::Decode(bytes_);
+  default:
+    return utf8::Decode(ToUtf8());
+  }
+}
+
+std::string TVariant::ToUtf8() const {
+  switch (kind_) {
+  case VarKind::Empty:
+  case VarKind::Null:
+    return std::string();
+  case VarKind::Integer:
+    return std::to_string(i_);
+  case VarKind::Boolean:
+    return i_ ? "True" : "False";
+  case VarKind::Floating:
+    return FloatText(d_);
+  case VarKind::Currency:
+    return CurrencyText(c_);
+  case VarKind::DateTime:
+    return DateTimeText(d_);
+  case VarKind::Bytes:
+    // Invalid bytes become U+FFFD, so the result is always UTF-8.
+    return utf8::IsValid(bytes_) ? bytes_ : utf8::Encode(utf8::Decode(bytes_));
+  case VarKind::Wide:
+    return utf8::Encode(wide_);
+  }
+  return std::string();
+}
+
+bool TVariant::operator==(const TVariant& other) const {
+  if (kind_ != other.kind_)
+    return false;
+  switch (kind_) {
+  case VarKind::Empty:
+  case VarKind::Null:
+    return true;
+  case VarKind::Integer:
+  case VarKind::Boolean:
+    return i_ == other.i_;
+  case VarKind::Floating:
+  case VarKind::DateTime:
+    return d_ == other.d_;
+  case VarKind::Currency:
+    return c_ == other.c_;
+  case VarKind::Bytes:
+    return bytes_ == other.bytes_;
+  case VarKind::Wide:
+    return wide_ == other.wide_;
+  }
+  return false;
+}
+
+} // namespace orlendo
