@@ -1,0 +1,189 @@
+#include "shell/dump.h"
+
+#include <cctype>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "msg/qvmsgfile.h"
+#include "text/qvmsgcp.h"
+
+namespace orlendo {
+
+namespace {
+
+struct ReaderEntry {
+  const char* extension; // upper case, with the dot
+  std::unique_ptr<TQvMessage> (*create)();
+};
+
+template <class T> std::unique_ptr<TQvMessage> Make() {
+  return std::make_unique<T>();
+}
+
+// Readers of the extensions that are not .msg files; everything else is read as .msg.
+constexpr ReaderEntry kReaders[] = {
+    {".MSG", &Make<TQvMSGFile>},
+};
+
+constexpr size_t kMaxValueChars = 200;
+// Bytes (or UTF-16 units) of a value that are enough for 200 characters of its text, in any
+// code page and in any rendering of binary data.
+constexpr size_t kValuePrefix = 4096;
+
+std::string UpperExtension(const std::string& fileName) {
+  const size_t slash = fileName.find_last_of('/');
+  const size_t dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return {};
+  std::string ext = fileName.substr(dot);
+  for (char& c : ext)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// The beginning of a byte string that decodes like the whole of it would, as far as the first
+// kValuePrefix bytes go: cut at a UTF-8 boundary when the whole is valid UTF-8, and kept invalid
+// when the whole is not (the code-page choice depends on it).
+std::string BytesPrefix(const std::string& bytes) {
+  if (IsValidUtf8(bytes)) {
+    size_t cut = kValuePrefix;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
+      --cut;
+    return bytes.substr(0, cut);
+  }
+  std::string prefix = bytes.substr(0, kValuePrefix);
+  if (IsValidUtf8(prefix))
+    prefix.push_back('\xFF');
+  return prefix;
+}
+
+std::u16string WidePrefix(const std::u16string& wide) {
+  size_t cut = kValuePrefix;
+  if (wide[cut - 1] >= 0xD800 && wide[cut - 1] <= 0xDBFF)
+    --cut;
+  return wide.substr(0, cut);
+}
+
+// The record's value text, taken from the beginning of a large value only.
+std::u16string ValueTextOf(TMSGProperty& record) {
+  TVariant& value = record.Value;
+  if (value.IsBytes() && value.Bytes().size() > kValuePrefix) {
+    std::string whole = std::move(value.MutableBytes());
+    value.MutableBytes() = BytesPrefix(whole);
+    std::u16string text;
+    try {
+      text = record.GetValueText();
+    } catch (...) {
+      value.MutableBytes() = std::move(whole);
+      throw;
+    }
+    value.MutableBytes() = std::move(whole);
+    return text;
+  }
+  if (value.IsWide() && value.Wide().size() > kValuePrefix) {
+    std::u16string whole = std::move(value.MutableWide());
+    value.MutableWide() = WidePrefix(whole);
+    std::u16string text;
+    try {
+      text = record.GetValueText();
+    } catch (...) {
+      value.MutableWide() = std::move(whole);
+      throw;
+    }
+    value.MutableWide() = std::move(whole);
+    return text;
+  }
+  return record.GetValueText();
+}
+
+void WriteLine(std::FILE* out, int depth, TMSGProperty& record) {
+  std::string line(static_cast<size_t>(depth) * 2, ' ');
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "0x%08X\t", record.TagID);
+  line += tag;
+  line += record.GetName(false, false);
+  line += '\t';
+  line += std::to_string(record.DataSize);
+  line += '\t';
+  line += DumpValueText(ValueTextOf(record));
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out);
+}
+
+} // namespace
+
+std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName) {
+  const std::string ext = UpperExtension(fileName);
+  for (const ReaderEntry& entry : kReaders) {
+    if (ext == entry.extension)
+      return entry.create();
+  }
+  return std::make_unique<TQvMSGFile>();
+}
+
+std::string DumpValueText(const std::u16string& text) {
+  // Cut after 200 characters, a surrogate pair counting as one.
+  size_t end = 0;
+  for (size_t chars = 0; end < text.size() && chars < kMaxValueChars; ++chars) {
+    const char16_t c = text[end++];
+    if (c >= 0xD800 && c <= 0xDBFF && end < text.size() && text[end] >= 0xDC00 &&
+        text[end] <= 0xDFFF) {
+      ++end;
+    }
+  }
+  const std::string utf8 = EncodeUtf8(std::u16string_view(text).substr(0, end));
+  std::string escaped;
+  escaped.reserve(utf8.size());
+  for (char c : utf8) {
+    switch (c) {
+    case '\r':
+      escaped += "\\r";
+      break;
+    case '\n':
+      escaped += "\\n";
+      break;
+    case '\t':
+      escaped += "\\t";
+      break;
+    default:
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+void DumpProperties(TMSGProperties& properties, std::FILE* out) {
+  // An explicit stack: a tree from any reader is dumped without recursion.
+  struct Level {
+    TMSGProperties* collection;
+    int next;
+  };
+  std::vector<Level> stack{{&properties, 0}};
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next >= level.collection->Count()) {
+      stack.pop_back();
+      continue;
+    }
+    TMSGProperty* record = level.collection->Items(level.next++);
+    WriteLine(out, static_cast<int>(stack.size()) - 1, *record);
+    if (record->SubProperties().Count() > 0)
+      stack.push_back({&record->SubProperties(), 0});
+  }
+}
+
+int DumpMessageFile(const std::string& fileName, std::FILE* out, std::FILE* err) {
+  try {
+    std::unique_ptr<TQvMessage> message = CreateMessageReader(fileName);
+    message->LoadFromFile(fileName);
+    DumpProperties(message->Properties(), out);
+    std::fflush(out);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(err, "%s\n", e.what());
+    return 1;
+  }
+}
+
+} // namespace orlendo
