@@ -1,0 +1,40 @@
+// Serialises a tree of storages and streams into a complete version 3 compound file image:
+// streams under 4096 bytes go to the mini stream, the FAT is listed through DIFAT sectors when
+// it needs more than the header's 109 entries, and each storage's children form a balanced
+// red-black tree in the compound-file name order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orlendo::cfb {
+
+struct WriterEntry {
+  std::u16string name; // at most 31 UTF-16 units
+  uint8_t objectType;  // OBJ_TYPE_ROOT for entry 0, OBJ_TYPE_STORAGE or OBJ_TYPE_STREAM
+  std::array<uint8_t, 16> clsid{};
+  uint32_t stateBits = 0;
+  uint64_t creationTime = 0;
+  uint64_t modificationTime = 0;
+  uint64_t size = 0;              // streams only
+  std::vector<uint32_t> children; // storages only: indexes into the entry list
+};
+
+struct WrittenImage {
+  std::string bytes;
+  // Per entry of the input: its start sector in the image (a mini sector for streams under
+  // the cutoff, END_OF_CHAIN for empty streams and storages).
+  std::vector<uint32_t> startSector;
+};
+
+// Called once per stream to copy its size bytes to dst.
+using StreamFiller = std::function<void(uint32_t entry, uint8_t* dst)>;
+
+// Builds the image of entries (entry 0 is the root; every other entry reachable from it exactly
+// once). Raises EOleError STG_E_MEDIUMFULL when the file would exceed what version 3 addresses.
+WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFiller& fill);
+
+} // namespace orlendo::cfb

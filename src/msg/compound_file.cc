@@ -1,0 +1,859 @@
+// The open compound file behind the Storage and Stream handles: the parsed allocation tables of
+// its current image, and a tree of nodes (one per storage or stream) that also holds what was
+// created or written since the last commit. Commit writes a new image and points every node at
+// its place in it, so node ids, and with them the handles, stay valid.
+#include "msg/compound_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <utility>
+
+#include "msg/cfb_alloc_table.h"
+#include "msg/cfb_chain.h"
+#include "msg/cfb_directory.h"
+#include "msg/cfb_format.h"
+#include "msg/cfb_header.h"
+#include "msg/cfb_sector.h"
+#include "msg/cfb_writer.h"
+
+namespace orlendo::cfb {
+
+// ---------------------------------------------------------------------------------------------
+// Errors
+
+std::string EOleError::TextForCode(uint32_t code) {
+  switch (code) {
+  case STG_E_INVALIDFUNCTION:
+    return "Unable to perform the requested operation";
+  case STG_E_FILENOTFOUND:
+    return "The file or element could not be found";
+  case STG_E_PATHNOTFOUND:
+    return "The path could not be found";
+  case STG_E_ACCESSDENIED:
+    return "Access denied";
+  case STG_E_INVALIDHANDLE:
+    return "Attempted an operation on an invalid object";
+  case STG_E_INSUFFICIENTMEMORY:
+    return "There is insufficient memory available to complete the operation";
+  case STG_E_INVALIDPOINTER:
+    return "Invalid pointer error";
+  case STG_E_WRITEFAULT:
+    return "A disk error occurred during a write operation";
+  case STG_E_READFAULT:
+    return "A disk error occurred during a read operation";
+  case STG_E_FILEALREADYEXISTS:
+    return "The file already exists";
+  case STG_E_INVALIDPARAMETER:
+    return "Invalid parameter error";
+  case STG_E_MEDIUMFULL:
+    return "There is insufficient disk space to complete the operation";
+  case STG_E_INVALIDHEADER:
+    return "The file is not a valid compound file";
+  case STG_E_INVALIDNAME:
+    return "The name is not valid";
+  case STG_E_UNKNOWN:
+    return "An unexpected error occurred";
+  case STG_E_UNIMPLEMENTEDFUNCTION:
+    return "That function is not implemented";
+  case STG_E_INVALIDFLAG:
+    return "Invalid flag error";
+  case STG_E_REVERTED:
+    return "The element has been removed or replaced";
+  case STG_E_CANTSAVE:
+    return "The compound file could not be saved";
+  case STG_E_OLDFORMAT:
+    return "The compound file was produced with an incompatible version of storage";
+  case STG_E_OLDDLL:
+    return "The compound file was produced with a newer version of storage";
+  case STG_E_SHAREREQUIRED:
+    return "File sharing support is required for this operation";
+  case STG_E_NOTFILEBASEDSTORAGE:
+    return "The operation needs a file-based storage";
+  case STG_E_EXTANTMARSHALLINGS:
+    return "The operation is not allowed on an object with extant marshallings";
+  case STG_E_DOCFILECORRUPT:
+    return "The compound file is corrupt";
+  default: {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "OLE error %.8x", unsigned(code));
+    return buf;
+  }
+  }
+}
+
+EOleError::EOleError(uint32_t code, const std::string& details)
+    : std::runtime_error(details.empty() ? TextForCode(code) : TextForCode(code) + ": " + details),
+      code_(code) {}
+
+namespace {
+
+std::string Num(uint64_t v) {
+  return std::to_string(v);
+}
+
+// Names in messages, as UTF-8; unpaired surrogates become U+FFFD.
+std::string ToUtf8(const std::u16string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) {
+  return (a + b - 1) / b;
+}
+
+// Version 3 stores sizes up to 2 GB.
+constexpr uint64_t MAX_STREAM_SIZE_V3 = 0x80000000u;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The open file
+
+class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
+public:
+  struct Node {
+    std::u16string name;
+    EntryKind kind = EntryKind::Stream;
+    std::array<uint8_t, 16> clsid{};
+    uint32_t stateBits = 0;
+    uint64_t creationTime = 0;
+    uint64_t modificationTime = 0;
+    uint32_t parent = NO_STREAM;
+    bool alive = true;
+    std::vector<uint32_t> children; // live and removed ones; removed ones are skipped
+    // A stream's bytes are either in the image (startSector, size) or owned (data).
+    bool owned = false;
+    std::string data;
+    uint32_t startSector = END_OF_CHAIN;
+    uint64_t size = 0;
+    std::shared_ptr<const Extents> extents; // the image bytes, resolved once
+  };
+
+  CompoundFile(Validation validation, bool writable, std::string path)
+      : validation_(validation), writable_(writable), path_(std::move(path)) {}
+
+  ~CompoundFile() {
+    // A file on disk is completed when its last handle goes, as the platform's direct mode
+    // does; there is nobody left to tell of a failure.
+    if (dirty_ && !path_.empty()) {
+      try {
+        Commit();
+      } catch (...) {
+      }
+    }
+  }
+
+  static std::shared_ptr<CompoundFile> Open(std::shared_ptr<const FileBytes> bytes,
+                                            Validation validation, bool writable) {
+    auto file = std::make_shared<CompoundFile>(validation, writable, std::string());
+    file->bytes_ = std::move(bytes);
+    file->LoadImage();
+    file->LoadDirectory();
+    return file;
+  }
+
+  static std::shared_ptr<CompoundFile> Create(const std::string& path) {
+    auto file = std::make_shared<CompoundFile>(Validation::Permissive, true, path);
+    Node root;
+    root.name = u"Root Entry";
+    root.kind = EntryKind::Root;
+    file->nodes_.push_back(std::move(root));
+    file->dirty_ = true;
+    file->Commit();
+    return file;
+  }
+
+  // Handles are made and opened here: CompoundFile is their friend.
+  static Storage MakeStorage(std::shared_ptr<CompoundFile> file, uint32_t id) {
+    return Storage(std::move(file), id);
+  }
+  static CompoundFile& Of(const Storage& storage) { return *storage.file_; }
+
+  const Node& LiveNode(uint32_t id) const {
+    if (id >= nodes_.size())
+      throw EOleError(STG_E_INVALIDHANDLE);
+    const Node& n = nodes_[id];
+    if (!n.alive)
+      throw EOleError(STG_E_REVERTED, ToUtf8(n.name));
+    return n;
+  }
+  Node& LiveNode(uint32_t id) { return const_cast<Node&>(std::as_const(*this).LiveNode(id)); }
+
+  EntryStat Stat(uint32_t id) const {
+    const Node& n = LiveNode(id);
+    EntryStat s;
+    s.name = n.name;
+    s.kind = n.kind;
+    s.size = n.kind == EntryKind::Stream ? n.size : 0;
+    s.creationTime = n.creationTime;
+    s.modificationTime = n.modificationTime;
+    s.clsid = n.clsid;
+    s.stateBits = n.stateBits;
+    return s;
+  }
+
+  std::vector<uint32_t> SortedChildren(uint32_t id) const {
+    const Node& n = LiveNode(id);
+    std::vector<uint32_t> ids;
+    for (uint32_t c : n.children) {
+      if (nodes_[c].alive)
+        ids.push_back(c);
+    }
+    std::stable_sort(ids.begin(), ids.end(), [&](uint32_t a, uint32_t b) {
+      return CompareNames(nodes_[a].name, nodes_[b].name) < 0;
+    });
+    return ids;
+  }
+
+  uint32_t Find(uint32_t parent, const std::u16string& name) const {
+    for (uint32_t c : LiveNode(parent).children) {
+      if (nodes_[c].alive && SameName(nodes_[c].name, name))
+        return c;
+    }
+    return NO_STREAM;
+  }
+
+  uint32_t OpenChild(uint32_t parent, const std::u16string& name, bool wantStorage) {
+    const uint32_t id = Find(parent, name);
+    const bool isStorage = id != NO_STREAM && nodes_[id].kind != EntryKind::Stream;
+    if (id == NO_STREAM || isStorage != wantStorage) {
+      throw EOleError(STG_E_FILENOTFOUND,
+                      std::string(wantStorage ? "No storage named \"" : "No stream named \"") +
+                          ToUtf8(name) + "\"");
+    }
+    if (!wantStorage)
+      Resolve(id);
+    return id;
+  }
+
+  uint32_t CreateChild(uint32_t parent, const std::u16string& name, EntryKind kind) {
+    RequireWritable();
+    LiveNode(parent);
+    if (name.empty() || name.size() > DIR_NAME_MAX_UNITS ||
+        name.find_first_of(u"/\\:!") != std::u16string::npos) {
+      throw EOleError(STG_E_INVALIDNAME, "\"" + ToUtf8(name) + "\" (" + Num(name.size()) +
+                                             " units, at most " + Num(DIR_NAME_MAX_UNITS) + ")");
+    }
+    const uint32_t old = Find(parent, name);
+    if (old != NO_STREAM)
+      Remove(old);
+    Node n;
+    n.name = name;
+    n.kind = kind;
+    n.parent = parent;
+    n.owned = kind == EntryKind::Stream;
+    const uint32_t id = uint32_t(nodes_.size());
+    nodes_.push_back(std::move(n));
+    nodes_[parent].children.push_back(id);
+    dirty_ = true;
+    return id;
+  }
+
+  void SetClsid(uint32_t id, const std::array<uint8_t, 16>& clsid) {
+    RequireWritable();
+    LiveNode(id).clsid = clsid;
+    dirty_ = true;
+  }
+
+  // Copies the subtree below source (not source itself) into target, which may be in this or
+  // another file. Iterative, so any depth of nesting is fine.
+  void CopyChildren(uint32_t source, CompoundFile& target, uint32_t targetId) {
+    if (&target == this) {
+      // Copy a snapshot, so that copying into the source's own subtree, or over the source,
+      // cannot feed on itself.
+      auto temp = Create(std::string());
+      CopyChildren(source, *temp, 0);
+      temp->CopyChildren(0, target, targetId);
+      return;
+    }
+    target.RequireWritable();
+    std::vector<std::pair<uint32_t, uint32_t>> todo{{source, targetId}};
+    while (!todo.empty()) {
+      const auto [from, to] = todo.back();
+      todo.pop_back();
+      for (uint32_t c : SortedChildren(from)) {
+        const Node& src = nodes_[c];
+        const bool storage = src.kind != EntryKind::Stream;
+        const uint32_t made =
+            target.CreateChild(to, src.name, storage ? EntryKind::Storage : EntryKind::Stream);
+        Node& dst = target.nodes_[made];
+        dst.clsid = src.clsid;
+        dst.stateBits = src.stateBits;
+        dst.creationTime = src.creationTime;
+        dst.modificationTime = src.modificationTime;
+        if (storage) {
+          todo.push_back({c, made});
+        } else {
+          Resolve(c);
+          dst.data.resize(size_t(src.size));
+          ReadAt(c, 0, dst.data.data(), dst.data.size());
+          dst.size = src.size;
+        }
+      }
+    }
+  }
+
+  uint64_t StreamSize(uint32_t id) const { return LiveNode(id).size; }
+
+  size_t ReadAt(uint32_t id, uint64_t pos, void* buffer, size_t count) {
+    Node& n = LiveNode(id);
+    if (pos >= n.size || count == 0)
+      return 0;
+    const size_t todo = size_t(std::min<uint64_t>(count, n.size - pos));
+    if (n.owned) {
+      std::memcpy(buffer, n.data.data() + pos, todo);
+      return todo;
+    }
+    const Extents& ext = Resolve(id);
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    size_t i = ext.Find(pos);
+    const auto& list = ext.List();
+    while (done < todo && i < list.size()) {
+      const Extent& e = list[i];
+      const uint64_t within = pos + done - e.logicalStart;
+      const size_t n2 = size_t(std::min<uint64_t>(e.length - within, todo - done));
+      sectors_.Read(e.fileOffset + within, out + done, n2);
+      done += n2;
+      ++i;
+    }
+    return done;
+  }
+
+  size_t WriteAt(uint32_t id, uint64_t pos, const void* buffer, size_t count) {
+    RequireWritable();
+    if (count == 0)
+      return 0;
+    if (pos > MAX_STREAM_SIZE_V3 || count > MAX_STREAM_SIZE_V3 - pos)
+      TooLarge(pos + count);
+    Node& n = Materialize(id);
+    if (pos + count > n.data.size())
+      n.data.resize(size_t(pos + count));
+    std::memcpy(n.data.data() + pos, buffer, count);
+    n.size = n.data.size();
+    dirty_ = true;
+    return count;
+  }
+
+  void SetSize(uint32_t id, uint64_t size) {
+    RequireWritable();
+    if (size > MAX_STREAM_SIZE_V3)
+      TooLarge(size);
+    Node& n = Materialize(id);
+    n.data.resize(size_t(size));
+    n.size = size;
+    dirty_ = true;
+  }
+
+  void Commit() {
+    if (!dirty_)
+      return;
+    // The live tree, root first; the writer's entry i stands for node nodeOf[i].
+    std::vector<WriterEntry> entries;
+    std::vector<uint32_t> nodeOf{0};
+    for (size_t i = 0; i < nodeOf.size(); ++i) {
+      const Node& n = nodes_[nodeOf[i]];
+      WriterEntry w;
+      w.name = n.name;
+      w.objectType = n.kind == EntryKind::Root     ? OBJ_TYPE_ROOT
+                     : n.kind == EntryKind::Stream ? OBJ_TYPE_STREAM
+                                                   : OBJ_TYPE_STORAGE;
+      w.clsid = n.clsid;
+      w.stateBits = n.stateBits;
+      w.creationTime = n.creationTime;
+      w.modificationTime = n.modificationTime;
+      w.size = n.kind == EntryKind::Stream ? n.size : 0;
+      if (n.kind != EntryKind::Stream) {
+        for (uint32_t c : n.children) {
+          if (!nodes_[c].alive)
+            continue;
+          w.children.push_back(uint32_t(nodeOf.size()));
+          nodeOf.push_back(c);
+        }
+      }
+      entries.push_back(std::move(w));
+    }
+    WrittenImage image = WriteImage(entries, [&](uint32_t entry, uint8_t* dst) {
+      const uint32_t id = nodeOf[entry];
+      ReadAt(id, 0, dst, size_t(nodes_[id].size));
+    });
+    if (!path_.empty())
+      WriteToDisk(image.bytes);
+
+    bytes_ = FileBytes::Own(std::move(image.bytes));
+    LoadImage();
+    for (size_t i = 0; i < nodeOf.size(); ++i) {
+      Node& n = nodes_[nodeOf[i]];
+      if (n.kind != EntryKind::Stream)
+        continue;
+      n.owned = false;
+      std::string().swap(n.data);
+      n.startSector = image.startSector[i];
+      n.extents.reset();
+    }
+    dirty_ = false;
+  }
+
+  std::string Image() {
+    Commit();
+    return std::string(reinterpret_cast<const char*>(bytes_->Data()), size_t(bytes_->Size()));
+  }
+
+private:
+  // Reads the header and the FAT of the current image, and forgets the mini stream.
+  void LoadImage() {
+    header_ = ParseHeader(bytes_->Data(), bytes_->Size(), validation_);
+    sectors_ = Sectors(bytes_, header_.sectorShift, validation_);
+    fat_ = LoadFat(header_, sectors_, validation_);
+    fatGuard_.Resize(fat_.entries.size());
+    miniLoaded_ = false;
+    miniError_.reset();
+    miniFat_.clear();
+    miniStream_ = Extents();
+    miniSectors_ = 0;
+    // The root entry holds where the mini stream is; read it again, it moves with each commit.
+    const std::vector<uint32_t> dirChain = FollowChain(fat_.entries, header_.firstDirSector, 1,
+                                                       sectors_.Count(), fatGuard_, FAT_CHAIN);
+    if (dirChain.empty()) {
+      throw EOleError(STG_E_DOCFILECORRUPT,
+                      "The directory is empty: it starts at " + HexString(header_.firstDirSector));
+    }
+    uint8_t raw[DIR_ENTRY_LEN];
+    sectors_.Read(sectors_.Offset(dirChain[0]), raw, DIR_ENTRY_LEN);
+    const DirEntry root = ParseDirEntry(raw, 0, header_.majorVersion, validation_);
+    miniStreamStart_ = root.startSector;
+    miniStreamSize_ = root.streamSize;
+  }
+
+  void LoadDirectory() {
+    const std::vector<uint32_t> chain = FollowChain(
+        fat_.entries, header_.firstDirSector, UINT64_MAX, sectors_.Count(), fatGuard_, FAT_CHAIN);
+    const uint32_t perSector = sectors_.SectorLen() / DIR_ENTRY_LEN;
+    std::vector<DirEntry> entries;
+    entries.reserve(chain.size() * perSector);
+    std::vector<uint8_t> buf(sectors_.SectorLen());
+    for (uint32_t s : chain) {
+      sectors_.Read(sectors_.Offset(s), buf.data(), buf.size());
+      for (uint32_t i = 0; i < perSector; ++i) {
+        entries.push_back(ParseDirEntry(&buf[i * DIR_ENTRY_LEN], uint32_t(entries.size()),
+                                        header_.majorVersion, validation_));
+      }
+    }
+    const uint8_t rootType = entries[0].objectType;
+    if (rootType != OBJ_TYPE_ROOT &&
+        !(rootType == OBJ_TYPE_STORAGE && validation_ == Validation::Permissive)) {
+      throw EOleError(STG_E_DOCFILECORRUPT, "Directory entry 0 has type " + Num(rootType) +
+                                                " (expected the root, " + Num(OBJ_TYPE_ROOT) + ")");
+    }
+    std::vector<std::vector<uint32_t>> children = CollectChildren(entries, validation_);
+    nodes_.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      DirEntry& e = entries[i];
+      Node& n = nodes_[i];
+      n.name = std::move(e.name);
+      n.kind = i == 0                            ? EntryKind::Root
+               : e.objectType == OBJ_TYPE_STREAM ? EntryKind::Stream
+                                                 : EntryKind::Storage;
+      n.clsid = e.clsid;
+      n.stateBits = e.stateBits;
+      n.creationTime = e.creationTime;
+      n.modificationTime = e.modificationTime;
+      n.startSector = e.startSector;
+      n.size = n.kind == EntryKind::Stream ? e.streamSize : 0;
+      n.children = std::move(children[i]);
+      n.alive = false;
+    }
+    // Only what the tree reaches is part of the file.
+    nodes_[0].alive = true;
+    std::vector<uint32_t> todo{0};
+    while (!todo.empty()) {
+      const uint32_t id = todo.back();
+      todo.pop_back();
+      for (uint32_t c : nodes_[id].children) {
+        nodes_[c].alive = true;
+        nodes_[c].parent = id;
+        todo.push_back(c);
+      }
+    }
+  }
+
+  // The mini FAT and the mini stream, read at the first small stream. A failure here makes
+  // every small stream unreadable, but leaves the rest of the file readable.
+  void LoadMini() {
+    if (miniLoaded_) {
+      if (miniError_)
+        throw *miniError_;
+      return;
+    }
+    miniLoaded_ = true;
+    try {
+      miniFat_ = LoadMiniFat(header_, sectors_, fat_, fatGuard_, validation_);
+      miniGuard_.Resize(miniFat_.size());
+      const bool strict = validation_ == Validation::Strict;
+      const uint32_t sectorLen = sectors_.SectorLen();
+      uint64_t maxSectors = UINT64_MAX;
+      if (strict)
+        maxSectors = CeilDiv(miniStreamSize_, sectorLen);
+      std::vector<uint32_t> chain;
+      if (miniStreamStart_ != END_OF_CHAIN || strict) {
+        chain = FollowChain(fat_.entries, miniStreamStart_, maxSectors, sectors_.Count(), fatGuard_,
+                            FAT_CHAIN);
+      }
+      const uint64_t chainBytes = uint64_t(chain.size()) * sectorLen;
+      if (strict && chainBytes < miniStreamSize_) {
+        throw EOleError(STG_E_DOCFILECORRUPT, "Mini stream of " + Num(miniStreamSize_) +
+                                                  " bytes needs " + Num(maxSectors) +
+                                                  " sectors, but its chain ends after " +
+                                                  Num(chain.size()));
+      }
+      for (uint32_t s : chain)
+        miniStream_.Append(sectors_.Offset(s), sectorLen);
+      // Permissive: the chain, not the root's size, says how long the mini stream is.
+      const uint64_t usable = strict ? miniStreamSize_ : chainBytes;
+      miniSectors_ = uint32_t(std::min<uint64_t>(usable / MINI_SECTOR_LEN, MAX_REGULAR_SECTOR));
+    } catch (const EOleError& e) {
+      miniError_ = e;
+      throw;
+    }
+  }
+
+  // The extents of a stream in the image, found once. Raises EOleError for a damaged stream.
+  const Extents& Resolve(uint32_t id) {
+    Node& n = LiveNode(id);
+    if (n.owned) {
+      static const Extents none;
+      return none;
+    }
+    if (n.extents)
+      return *n.extents;
+    auto ext = std::make_shared<Extents>();
+    const uint64_t size = n.size;
+    if (size >= MINI_STREAM_CUTOFF) {
+      if (size > sectors_.FileSize()) {
+        throw EOleError(STG_E_DOCFILECORRUPT, "Stream \"" + ToUtf8(n.name) + "\" claims " +
+                                                  Num(size) + " bytes, but the file has only " +
+                                                  Num(sectors_.FileSize()) + " bytes");
+      }
+      const uint32_t len = sectors_.SectorLen();
+      const uint64_t need = CeilDiv(size, len);
+      const std::vector<uint32_t> chain =
+          FollowChain(fat_.entries, n.startSector, need, sectors_.Count(), fatGuard_, FAT_CHAIN);
+      if (chain.size() < need) {
+        throw EOleError(STG_E_DOCFILECORRUPT,
+                        "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) + " bytes needs " +
+                            Num(need) + " sectors, but its chain ends after " + Num(chain.size()));
+      }
+      for (size_t i = 0; i < chain.size(); ++i) {
+        ext->Append(sectors_.Offset(chain[i]), std::min<uint64_t>(len, size - i * len));
+      }
+    } else if (size > 0) {
+      LoadMini();
+      const uint64_t need = CeilDiv(size, MINI_SECTOR_LEN);
+      const std::vector<uint32_t> chain =
+          FollowChain(miniFat_, n.startSector, need, miniSectors_, miniGuard_, MINI_FAT_CHAIN);
+      if (chain.size() < need) {
+        throw EOleError(STG_E_DOCFILECORRUPT, "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) +
+                                                  " bytes needs " + Num(need) +
+                                                  " mini sectors, but its chain ends after " +
+                                                  Num(chain.size()));
+      }
+      for (size_t i = 0; i < chain.size(); ++i) {
+        // Mini sectors never straddle two sectors: both sizes are powers of two.
+        const uint64_t at = miniStream_.FileOffset(uint64_t(chain[i]) * MINI_SECTOR_LEN, nullptr);
+        ext->Append(at, std::min<uint64_t>(MINI_SECTOR_LEN, size - i * MINI_SECTOR_LEN));
+      }
+    }
+    n.extents = std::move(ext);
+    return *n.extents;
+  }
+
+  // Gives the stream its own copy of its bytes, so that it can be changed.
+  Node& Materialize(uint32_t id) {
+    Node& n = LiveNode(id);
+    if (n.kind != EntryKind::Stream)
+      throw EOleError(STG_E_INVALIDFUNCTION);
+    if (!n.owned) {
+      std::string data(size_t(n.size), '\0');
+      ReadAt(id, 0, data.data(), data.size());
+      n.data = std::move(data);
+      n.owned = true;
+      n.extents.reset();
+    }
+    return n;
+  }
+
+  // Takes an element and everything below it out of the tree.
+  void Remove(uint32_t id) {
+    Node& n = nodes_[id];
+    auto& siblings = nodes_[n.parent].children;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
+    std::vector<uint32_t> todo{id};
+    while (!todo.empty()) {
+      Node& r = nodes_[todo.back()];
+      todo.pop_back();
+      r.alive = false;
+      std::string().swap(r.data);
+      r.extents.reset();
+      for (uint32_t c : r.children) {
+        if (nodes_[c].alive)
+          todo.push_back(c);
+      }
+      std::vector<uint32_t>().swap(r.children);
+    }
+    dirty_ = true;
+  }
+
+  void RequireWritable() const {
+    if (!writable_)
+      throw EOleError(STG_E_ACCESSDENIED, "The compound file is open read-only");
+  }
+
+  [[noreturn]] static void TooLarge(uint64_t size) {
+    throw EOleError(STG_E_MEDIUMFULL, "A stream of " + Num(size) +
+                                          " bytes is larger than version 3 stores (" +
+                                          Num(MAX_STREAM_SIZE_V3) + ")");
+  }
+
+  void WriteToDisk(const std::string& bytes) const {
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      const int err = errno;
+      throw EOleError(err == ENOENT || err == ENOTDIR ? STG_E_PATHNOTFOUND
+                      : err == EACCES || err == EPERM || err == EISDIR || err == EROFS
+                          ? STG_E_ACCESSDENIED
+                          : STG_E_WRITEFAULT,
+                      path_);
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0) {
+        if (errno == EINTR)
+          continue;
+        const int err = errno;
+        ::close(fd);
+        throw EOleError(err == ENOSPC || err == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT,
+                        path_);
+      }
+      done += size_t(n);
+    }
+    if (::close(fd) != 0)
+      throw EOleError(STG_E_WRITEFAULT, path_);
+  }
+
+  Validation validation_;
+  bool writable_;
+  std::string path_; // the file on disk that commits write; empty for files in memory
+  bool dirty_ = false;
+  std::shared_ptr<const FileBytes> bytes_;
+  Header header_;
+  Sectors sectors_;
+  Fat fat_;
+  LoopGuard fatGuard_;
+  uint32_t miniStreamStart_ = END_OF_CHAIN;
+  uint64_t miniStreamSize_ = 0;
+  bool miniLoaded_ = false;
+  std::optional<EOleError> miniError_;
+  std::vector<uint32_t> miniFat_;
+  LoopGuard miniGuard_;
+  Extents miniStream_;
+  uint32_t miniSectors_ = 0; // mini sectors that the mini stream holds
+  std::vector<Node> nodes_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Handles
+
+namespace {
+
+template <typename Handle> void RequireValid(const Handle& h) {
+  if (!h.IsValid())
+    throw EOleError(STG_E_INVALIDHANDLE);
+}
+
+} // namespace
+
+EntryStat Storage::Stat() const {
+  RequireValid(*this);
+  return file_->Stat(id_);
+}
+
+std::vector<EntryStat> Storage::Children() const {
+  RequireValid(*this);
+  std::vector<EntryStat> out;
+  for (uint32_t c : file_->SortedChildren(id_))
+    out.push_back(file_->Stat(c));
+  return out;
+}
+
+Storage Storage::OpenStorage(const std::u16string& name) const {
+  RequireValid(*this);
+  return Storage(file_, file_->OpenChild(id_, name, true));
+}
+
+Stream Storage::OpenStream(const std::u16string& name) const {
+  RequireValid(*this);
+  return Stream(file_, file_->OpenChild(id_, name, false));
+}
+
+bool Storage::Exists(const std::u16string& name) const {
+  RequireValid(*this);
+  return file_->Find(id_, name) != NO_STREAM;
+}
+
+Storage Storage::CreateStorage(const std::u16string& name) {
+  RequireValid(*this);
+  return Storage(file_, file_->CreateChild(id_, name, EntryKind::Storage));
+}
+
+Stream Storage::CreateStream(const std::u16string& name) {
+  RequireValid(*this);
+  return Stream(file_, file_->CreateChild(id_, name, EntryKind::Stream));
+}
+
+void Storage::CopyTo(Storage& target) const {
+  RequireValid(*this);
+  RequireValid(target);
+  file_->CopyChildren(id_, *target.file_, target.id_);
+}
+
+void Storage::SetClsid(const std::array<uint8_t, 16>& clsid) {
+  RequireValid(*this);
+  file_->SetClsid(id_, clsid);
+}
+
+uint64_t Stream::Size() const {
+  RequireValid(*this);
+  return file_->StreamSize(id_);
+}
+
+size_t Stream::Read(void* buffer, size_t count) {
+  RequireValid(*this);
+  const size_t n = file_->ReadAt(id_, pos_, buffer, count);
+  pos_ += n;
+  return n;
+}
+
+std::string Stream::ReadAll() {
+  RequireValid(*this);
+  std::string out(size_t(file_->StreamSize(id_)), '\0');
+  out.resize(file_->ReadAt(id_, 0, out.data(), out.size()));
+  return out;
+}
+
+size_t Stream::Write(const void* buffer, size_t count) {
+  RequireValid(*this);
+  const size_t n = file_->WriteAt(id_, pos_, buffer, count);
+  pos_ += n;
+  return n;
+}
+
+void Stream::SetSize(uint64_t size) {
+  RequireValid(*this);
+  file_->SetSize(id_, size);
+}
+
+uint64_t Stream::Seek(int64_t offset, SeekOrigin origin) {
+  RequireValid(*this);
+  int64_t base = 0;
+  switch (origin) {
+  case SeekOrigin::Begin:
+    base = 0;
+    break;
+  case SeekOrigin::Current:
+    base = int64_t(pos_);
+    break;
+  case SeekOrigin::End:
+    base = int64_t(file_->StreamSize(id_));
+    break;
+  }
+  if ((offset < 0 && base + offset < 0) || (offset > 0 && base > INT64_MAX - offset)) {
+    throw EOleError(STG_E_INVALIDFUNCTION,
+                    "Seek to " + std::to_string(base) + " + " + std::to_string(offset));
+  }
+  pos_ = uint64_t(base + offset);
+  return pos_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and creating
+
+bool IsCompoundFile(const void* data, size_t size) {
+  try {
+    ParseHeader(static_cast<const uint8_t*>(data), size, Validation::Permissive);
+    return true;
+  } catch (const EOleError&) {
+    return false;
+  }
+}
+
+bool IsCompoundFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  char buf[HEADER_LEN];
+  in.read(buf, sizeof buf);
+  return IsCompoundFile(buf, size_t(in.gcount()));
+}
+
+Storage OpenFile(const std::string& path, Validation validation) {
+  return CompoundFile::MakeStorage(CompoundFile::Open(FileBytes::MapFile(path), validation, false),
+                                   0);
+}
+
+Storage OpenMemory(std::string bytes, Validation validation) {
+  return CompoundFile::MakeStorage(
+      CompoundFile::Open(FileBytes::Own(std::move(bytes)), validation, true), 0);
+}
+
+Storage CreateFile(const std::string& path) {
+  if (path.empty())
+    throw EOleError(STG_E_INVALIDNAME, "Empty path");
+  return CompoundFile::MakeStorage(CompoundFile::Create(path), 0);
+}
+
+Storage CreateMemory() {
+  return CompoundFile::MakeStorage(CompoundFile::Create(std::string()), 0);
+}
+
+void Commit(const Storage& anyStorageOfTheFile) {
+  RequireValid(anyStorageOfTheFile);
+  CompoundFile::Of(anyStorageOfTheFile).Commit();
+}
+
+std::string MemoryImage(const Storage& anyStorageOfTheFile) {
+  RequireValid(anyStorageOfTheFile);
+  return CompoundFile::Of(anyStorageOfTheFile).Image();
+}
+
+} // namespace orlendo::cfb
