@@ -1,0 +1,637 @@
+#include "msg/msg_writer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <type_traits>
+
+#include "msg/compressed_rtf.h"
+#include "text/qvmsgcp.h"
+
+namespace orlendo {
+
+namespace {
+
+constexpr char16_t kPropertiesStreamName[] = u"__properties_version1.0";
+constexpr size_t kEntrySize = 16;
+constexpr size_t kSlotSize = 8;
+
+// FILETIME counts 100 ns from 1601-01-01; time_t seconds from 1970-01-01.
+constexpr int64_t kFileTimeUnixEpochSeconds = 11644473600;
+constexpr int64_t kMsPerDay = 86400000;
+
+template <class T> void PutLittleEndian(uint8_t* out, T value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));
+  // The host is little-endian on every platform we build for; keep the layout explicit anyway.
+  if constexpr (std::endian::native == std::endian::big) {
+    for (size_t i = 0; i < sizeof(T); ++i)
+      out[i] = bytes[sizeof(T) - 1 - i];
+  } else {
+    std::memcpy(out, bytes, sizeof(T));
+  }
+}
+
+template <class T> std::string LittleEndianBytes(T value) {
+  std::string out(sizeof(T), '\0');
+  PutLittleEndian(reinterpret_cast<uint8_t*>(out.data()), value);
+  return out;
+}
+
+std::u16string HexTag(uint32_t tag) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08X", tag);
+  return std::u16string(buf, buf + 8);
+}
+
+std::u16string TagStreamName(uint32_t tag) {
+  return u"__substg1.0_" + HexTag(tag);
+}
+
+// The value as the byte string that the writer stores: bytes as they are, text through the
+// system code page.
+std::string ValueAsBytes(const TVariant& value) {
+  if (value.IsBytes())
+    return value.Bytes();
+  if (value.IsWide())
+    return WideToSystem(value.Wide());
+  return value.ToUtf8();
+}
+
+// The first n bytes of the value, zero-filled when it is shorter (the reader zero-fills short
+// values the same way).
+std::string FirstBytes(const TVariant& value, size_t n) {
+  std::string bytes = ValueAsBytes(value);
+  bytes.resize(n, '\0');
+  return bytes;
+}
+
+int64_t RoundToInt64(double v) {
+  if (!std::isfinite(v))
+    return 0;
+  if (v >= 9.2233720368547748e18)
+    return std::numeric_limits<int64_t>::max();
+  if (v <= -9.2233720368547758e18)
+    return std::numeric_limits<int64_t>::min();
+  return std::llround(v);
+}
+
+int64_t IntegerOf(const TVariant& value) {
+  switch (value.Kind()) {
+  case VarKind::Integer:
+    return value.AsInteger();
+  case VarKind::Boolean:
+    return value.AsBoolean() ? 1 : 0;
+  case VarKind::Currency:
+    return value.AsCurrency();
+  default:
+    return value.IsString() ? value.ToInt64() : RoundToInt64(value.ToDouble());
+  }
+}
+
+bool BooleanOf(const TVariant& value) {
+  return value.Kind() == VarKind::Boolean ? value.AsBoolean() : IntegerOf(value) != 0;
+}
+
+// Ten-thousandths: the stored count of a currency value, or a plain number scaled.
+int64_t CurrencyOf(const TVariant& value) {
+  if (value.Kind() == VarKind::Currency)
+    return value.AsCurrency();
+  return RoundToInt64(value.ToDouble() * 10000.0);
+}
+
+// The stored count of the stream form of PT_CURRENCY: the reader keeps it as currency; a plain
+// number stands for that count itself (not divided by 10 000).
+int64_t CurrencyCountOf(const TVariant& value) {
+  if (value.Kind() == VarKind::Currency)
+    return value.AsCurrency();
+  return RoundToInt64(value.ToDouble());
+}
+
+std::string GuidBytesOf(const TMSGProperty& record) {
+  std::array<uint8_t, 16> guid{};
+  const std::string text = ValueAsBytes(record.Value);
+  if (!ParseGuidText(text, guid)) {
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08X", record.TagID);
+    throw cfb::EOleError(cfb::STG_E_INVALIDPARAMETER, "the value of property " + std::string(tag) +
+                                                          " (\"" + text.substr(0, 60) +
+                                                          "\") is not a GUID");
+  }
+  return std::string(reinterpret_cast<const char*>(guid.data()), guid.size());
+}
+
+bool IsPropertyStreamRecord(const TMSGProperty& record) {
+  if (dynamic_cast<const TMSGPropertyWithHeader*>(&record) != nullptr)
+    return true;
+  return record.TagID == 0 && record.Value.IsWide() && record.Value.Wide() == kPropertiesStreamName;
+}
+
+bool IsNodeTag(uint32_t tag) {
+  return tag == TAG_NAMEID_NODE || tag == TAG_RECIPIENT_NODE || tag == TAG_ATTACHMENT_NODE;
+}
+
+// A childless record that the reader made from an empty storage: the storage's name is its
+// value (leaves hold stream data instead; a tag-less leaf is never a stream of the reader).
+bool IsEmptyStorageRecord(const TMSGProperty& record) {
+  if (record.SubProperties().Count() != 0 || IsPropertyStreamRecord(record))
+    return false;
+  if (IsNodeTag(record.TagID))
+    return true;
+  const bool named = record.Value.IsWide() && !record.Value.Wide().empty() && record.DataSize == 0;
+  return named && (record.TagID == 0 || PropType(record.TagID) == 0x000D);
+}
+
+// An OLE object that the reader kept as the compound-file image of its storage.
+bool IsObjectImageRecord(const TMSGProperty& record) {
+  if (record.SubProperties().Count() != 0 || PropType(record.TagID) != 0x000D)
+    return false;
+  if (!record.Value.IsBytes() || record.DataSize <= 0)
+    return false;
+  const std::string& bytes = record.Value.Bytes();
+  return cfb::IsCompoundFile(bytes.data(), bytes.size());
+}
+
+bool IsHexDigits(std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f')))
+      return false;
+  }
+  return true;
+}
+
+// A name for a storage record that carries none, unique in storage: the standard names of the
+// format, numbered for recipients and attachments.
+std::u16string FallbackStorageName(const TMSGProperty& record, const cfb::Storage& storage) {
+  std::u16string prefix;
+  if (record.TagID == TAG_NAMEID_NODE) {
+    if (!storage.Exists(u"__nameid_version1.0"))
+      return u"__nameid_version1.0";
+    prefix = u"__nameid_version1.0_#";
+  } else if (record.TagID == TAG_RECIPIENT_NODE) {
+    prefix = u"__recip_version1.0_#";
+  } else if (record.TagID == TAG_ATTACHMENT_NODE) {
+    prefix = u"__attach_version1.0_#";
+  } else {
+    const std::u16string name = TagStreamName(record.TagID);
+    if (!storage.Exists(name))
+      return name;
+    prefix = name + u"_#";
+  }
+  // Number by position among the siblings of the same tag; skip names already taken.
+  uint32_t number = 0;
+  if (const TMSGProperties* siblings = record.Collection()) {
+    for (int i = 0; i < siblings->Count() && siblings->Items(i) != &record; ++i) {
+      if (siblings->Items(i)->TagID == record.TagID)
+        ++number;
+    }
+  }
+  while (storage.Exists(prefix + HexTag(number)))
+    ++number;
+  return prefix + HexTag(number);
+}
+
+// The element name of a storage record. The reader keeps a storage's name as the record's value;
+// for the "__substg1.0_" storages it keeps only the eight hex digits of the tag, and the standard
+// name is written back.
+std::u16string StorageName(const TMSGProperty& record, const cfb::Storage& storage) {
+  if (record.DataSize == 0 && !record.Value.IsEmptyOrNull()) {
+    const std::u16string text =
+        record.Value.IsWide() ? record.Value.Wide() : SystemToWide(ValueAsBytes(record.Value));
+    if (!text.empty()) {
+      if (text.size() == 8 && IsHexDigits(text) && record.TagID != 0) {
+        uint32_t tag = 0;
+        for (const char16_t c : text) {
+          tag = tag * 16 + static_cast<uint32_t>(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+        }
+        if (tag == record.TagID)
+          return TagStreamName(tag);
+      }
+      return text;
+    }
+  }
+  return FallbackStorageName(record, storage);
+}
+
+// A TStream over a compound-file stream, for the RTF encoder.
+class CfbWriteStream : public TStream {
+public:
+  explicit CfbWriteStream(cfb::Stream& stream) : stream_(stream) {}
+  size_t Read(void* buffer, size_t count) override { return stream_.Read(buffer, count); }
+  size_t Write(const void* buffer, size_t count) override { return stream_.Write(buffer, count); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return static_cast<int64_t>(stream_.Seek(offset, static_cast<cfb::SeekOrigin>(origin)));
+  }
+
+private:
+  cfb::Stream& stream_;
+};
+
+void WriteBytes(cfb::Stream& stream, const std::string& bytes) {
+  if (!bytes.empty())
+    stream.Write(bytes.data(), bytes.size());
+}
+
+// The type codes of the reader's entry table that keep their type (anything else is read as
+// stored type 0).
+bool ReaderKeepsType(uint16_t code) {
+  switch (code) {
+  case 0x0001:
+  case 0x0002:
+  case 0x0003:
+  case 0x0004:
+  case 0x0005:
+  case 0x0006:
+  case 0x0007:
+  case 0x0008:
+  case 0x000B:
+  case 0x000E:
+  case 0x0010:
+  case 0x0011:
+  case 0x0012:
+  case 0x0013:
+  case 0x0014:
+  case 0x0015:
+  case 0x0019:
+  case 0x001E:
+  case 0x0040:
+  case 0x0048:
+  case 0x0102:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// For an entry of stored type 0: the type and the size field of the variable-length property
+// of the same id among the property stream's siblings (its stream or storage), as the format
+// declares them: string sizes count the terminating zero, an object storage has size
+// 0xFFFFFFFF.
+bool VariableLengthEntry(uint16_t propId, const TMSGProperties* siblings, uint16_t& code,
+                         uint32_t& size) {
+  if (siblings == nullptr)
+    return false;
+  for (int i = 0; i < siblings->Count(); ++i) {
+    const TMSGProperty& s = *siblings->Items(i);
+    const uint16_t type = PropType(s.TagID);
+    if (PropId(s.TagID) != propId || type == 0 || ReaderKeepsType(type) ||
+        IsPropertyStreamRecord(s)) {
+      continue;
+    }
+    code = type;
+    const auto streamSize = static_cast<uint32_t>(s.DataSize);
+    if (s.SubProperties().Count() != 0 || IsEmptyStorageRecord(s) || IsObjectImageRecord(s)) {
+      size = 0xFFFFFFFF;
+    } else if (type == 0x001F) {
+      size = streamSize + 2;
+    } else {
+      size = streamSize;
+    }
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+bool ParseGuidText(const std::string& text, std::array<uint8_t, 16>& guid) {
+  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+  if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+    return false;
+  std::string hex;
+  for (size_t i = 1; i + 1 < text.size(); ++i) {
+    const char c = text[i];
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (c != '-')
+        return false;
+      continue;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(c)))
+      return false;
+    hex += c;
+  }
+  uint8_t raw[16];
+  for (size_t i = 0; i < 16; ++i) {
+    raw[i] = static_cast<uint8_t>(std::stoul(hex.substr(i * 2, 2), nullptr, 16));
+  }
+  // Data1, Data2 and Data3 are stored little-endian; Data4 byte by byte.
+  guid = {raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
+          raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
+  return true;
+}
+
+uint64_t LocalDateTimeToFileTimeNow(TDateTime localTime) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const TDateTimeParts p = SplitDateTime(localTime);
+  const int64_t localMs = DaysFromCivil(p.Year, p.Month, p.Day) * kMsPerDay +
+                          ((p.Hour * 60LL + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond;
+  const int64_t utcMs = localMs - static_cast<int64_t>(local.tm_gmtoff) * 1000;
+  return static_cast<uint64_t>((utcMs + kFileTimeUnixEpochSeconds * 1000) * 10000);
+}
+
+uint64_t LocalDateTimeToFileTime(TDateTime localTime) {
+  const TDateTimeParts p = SplitDateTime(localTime);
+  std::tm tm{};
+  tm.tm_year = p.Year - 1900;
+  tm.tm_mon = p.Month - 1;
+  tm.tm_mday = p.Day;
+  tm.tm_hour = p.Hour;
+  tm.tm_min = p.Minute;
+  tm.tm_sec = p.Second;
+  tm.tm_isdst = -1; // the zone's rules for that date decide
+  errno = 0;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1) && errno != 0)
+    return LocalDateTimeToFileTimeNow(localTime);
+  return static_cast<uint64_t>((static_cast<int64_t>(t) + kFileTimeUnixEpochSeconds) * 10000000 +
+                               static_cast<int64_t>(p.Millisecond) * 10000);
+}
+
+std::array<uint8_t, 16> PropertyStreamEntry(const TMSGProperty& entry,
+                                            const TMSGProperties* siblings) {
+  std::array<uint8_t, kEntrySize> out{};
+  uint8_t* slot = out.data() + 8;
+  const uint16_t type = PropType(entry.TagID);
+  const TVariant& v = entry.Value;
+  uint16_t code = 0x0000;
+  std::string valueBytes; // what goes into the slot, at most 8 bytes
+  switch (type) {
+  case 0x0001:
+    code = 0x0001;
+    break;
+  case 0x0002:
+    code = 0x0002;
+    valueBytes = LittleEndianBytes(static_cast<int16_t>(IntegerOf(v)));
+    break;
+  case 0x0003:
+    code = 0x0003;
+    valueBytes = LittleEndianBytes(static_cast<int32_t>(IntegerOf(v)));
+    break;
+  case 0x0005:
+    if (entry.DataSize == 4) {
+      code = 0x0004;
+      valueBytes = LittleEndianBytes(static_cast<float>(v.ToDouble()));
+    } else {
+      code = 0x0005;
+      valueBytes = LittleEndianBytes(v.ToDouble());
+    }
+    break;
+  case 0x0006:
+    code = 0x0006;
+    valueBytes = LittleEndianBytes(CurrencyOf(v));
+    break;
+  case 0x0007:
+    code = 0x0007;
+    valueBytes = LittleEndianBytes(v.ToDouble());
+    break;
+  case 0x000A:
+    code = 0x0019;
+    valueBytes = LittleEndianBytes(static_cast<int32_t>(IntegerOf(v)));
+    break;
+  case 0x000B:
+    code = 0x000B;
+    valueBytes = std::string(1, BooleanOf(v) ? '\1' : '\0');
+    break;
+  case 0x0014:
+    code = 0x0014;
+    valueBytes = LittleEndianBytes(RoundToInt64(v.ToDouble()));
+    break;
+  case 0x001E:
+    code = 0x001E;
+    if (entry.DataSize >= 1) {
+      valueBytes = FirstBytes(v, std::min<size_t>(static_cast<size_t>(entry.DataSize), kSlotSize));
+    }
+    break;
+  case 0x001F: {
+    // Code 0x0008: a 16-bit length, then the bytes. The reader reads them on past the slot;
+    // the slot keeps the first six, the rest is the head of the next entry.
+    code = 0x0008;
+    if (v.IsBytes() && entry.DataSize > 0) {
+      const size_t n =
+          std::min<size_t>({static_cast<size_t>(entry.DataSize), v.Bytes().size(), 0xFFFF});
+      valueBytes = LittleEndianBytes(static_cast<uint16_t>(n)) +
+                   v.Bytes().substr(0, std::min<size_t>(n, kSlotSize - 2));
+    }
+    break;
+  }
+  case 0x0040:
+    code = 0x0040;
+    valueBytes = LittleEndianBytes(LocalDateTimeToFileTime(v.ToDouble()));
+    break;
+  case 0x0048:
+    // Sixteen GUID bytes are read from the slot on into the next entry: the slot holds the
+    // first eight.
+    code = 0x0048;
+    valueBytes = GuidBytesOf(entry).substr(0, kSlotSize);
+    break;
+  case 0x0102:
+    code = entry.DataSize == 8 ? 0x0102 : 0x000E;
+    // Code 0x000E reads sixteen bytes like a GUID: the first eight are in the slot.
+    valueBytes = FirstBytes(v, kSlotSize);
+    break;
+  case 0x0000: {
+    uint32_t size = 0;
+    if (VariableLengthEntry(PropId(entry.TagID), siblings, code, size)) {
+      valueBytes = LittleEndianBytes(size);
+    }
+    break;
+  }
+  default:
+    break;
+  }
+  PutLittleEndian(out.data(), code);
+  PutLittleEndian(out.data() + 2, PropId(entry.TagID));
+  PutLittleEndian(out.data() + 4, static_cast<uint32_t>(entry.Reserved1));
+  std::memcpy(slot, valueBytes.data(), std::min(valueBytes.size(), kSlotSize));
+  return out;
+}
+
+std::string PropertyStreamBytes(const TMSGProperty& record) {
+  std::string out;
+  const TMSGProperties& entries = record.SubProperties();
+  if (const auto* withHeader = dynamic_cast<const TMSGPropertyWithHeader*>(&record)) {
+    std::string header = withHeader->Header;
+    // A header that the stream's end cut short is kept as it was when no entry follows it.
+    if (header.size() > withHeader->HeaderSize() || entries.Count() > 0) {
+      header.resize(withHeader->HeaderSize(), '\0');
+    }
+    out = std::move(header);
+  }
+  out.reserve(out.size() + kEntrySize * static_cast<size_t>(entries.Count()));
+  const TMSGProperties* siblings = record.Collection();
+  for (int i = 0; i < entries.Count(); ++i) {
+    const std::array<uint8_t, kEntrySize> entry = PropertyStreamEntry(*entries.Items(i), siblings);
+    out.append(reinterpret_cast<const char*>(entry.data()), entry.size());
+  }
+  return out;
+}
+
+void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
+  if (record.DataSize == 0)
+    return;
+  if (const auto* rtf = dynamic_cast<const TMSGPropertyCompressedRTF*>(&record)) {
+    CfbWriteStream target(stream);
+    EncodeRTFForSave(*rtf, &target);
+    return;
+  }
+  const TVariant& v = record.Value;
+  const auto dataSize = static_cast<size_t>(std::max(record.DataSize, 0));
+  switch (PropType(record.TagID)) {
+  case 0x0002:
+    WriteBytes(stream, LittleEndianBytes(static_cast<int16_t>(IntegerOf(v))));
+    break;
+  case 0x0003:
+  case 0x000A:
+    WriteBytes(stream, LittleEndianBytes(static_cast<int32_t>(IntegerOf(v))));
+    break;
+  case 0x0004:
+    WriteBytes(stream, LittleEndianBytes(static_cast<float>(v.ToDouble())));
+    break;
+  case 0x0005:
+  case 0x0007:
+    WriteBytes(stream, LittleEndianBytes(v.ToDouble()));
+    break;
+  case 0x0006:
+    WriteBytes(stream, LittleEndianBytes(CurrencyCountOf(v)));
+    break;
+  case 0x000B:
+    WriteBytes(stream, LittleEndianBytes(static_cast<uint16_t>(BooleanOf(v) ? 1 : 0)));
+    break;
+  case 0x0014:
+    WriteBytes(stream, LittleEndianBytes(RoundToInt64(v.ToDouble())));
+    break;
+  case 0x000D:
+  case 0x0102:
+    if (v.IsBytes() && v.Bytes().size() >= dataSize) {
+      stream.Write(v.Bytes().data(), dataSize); // no copy: attachment data can be large
+    } else {
+      WriteBytes(stream, FirstBytes(v, dataSize));
+    }
+    break;
+  case 0x001E:
+  case 0x101E:
+  case 0x8008:
+  case 0x8013:
+    if (v.IsBytes()) {
+      WriteBytes(stream, v.Bytes());
+    } else {
+      WriteBytes(stream, ValueAsBytes(v));
+    }
+    break;
+  case 0x001F:
+  case 0x101F: {
+    const std::u16string text = v.IsWide() ? v.Wide() : v.ToWide();
+    std::string bytes(text.size() * 2, '\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+      PutLittleEndian(reinterpret_cast<uint8_t*>(bytes.data()) + 2 * i,
+                      static_cast<uint16_t>(text[i]));
+    }
+    WriteBytes(stream, bytes);
+    break;
+  }
+  case 0x0040:
+    WriteBytes(stream, LittleEndianBytes(LocalDateTimeToFileTimeNow(v.ToDouble())));
+    break;
+  case 0x0048:
+    WriteBytes(stream, GuidBytesOf(record));
+    break;
+  default:
+    // Types the reader does not decode keep their raw bytes, when it kept them.
+    if (v.IsBytes())
+      stream.Write(v.Bytes().data(), std::min(dataSize, v.Bytes().size()));
+    break;
+  }
+}
+
+void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
+  if (IsPropertyStreamRecord(record)) {
+    cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
+    WriteBytes(stream, PropertyStreamBytes(record));
+    return;
+  }
+  if (IsObjectImageRecord(record)) {
+    const cfb::Storage image = cfb::OpenMemory(record.Value.Bytes());
+    cfb::Storage target = storage.CreateStorage(TagStreamName(record.TagID));
+    image.CopyTo(target);
+    target.SetClsid(image.Stat().clsid);
+    return;
+  }
+  const TMSGProperties& children = record.SubProperties();
+  if (children.Count() != 0 || IsEmptyStorageRecord(record)) {
+    cfb::Storage sub = storage.CreateStorage(StorageName(record, storage));
+    for (int i = 0; i < children.Count(); ++i)
+      WriteStorage(*children.Items(i), sub);
+    return;
+  }
+  if (record.TagID == 0)
+    return;
+  cfb::Stream stream = storage.CreateStream(TagStreamName(record.TagID));
+  WriteValue(record, stream);
+}
+
+void WriteCollection(const TMSGProperties& collection, cfb::Storage& storage, bool full) {
+  if (full) {
+    for (int i = 0; i < collection.Count(); ++i)
+      WriteStorage(*collection.Items(i), storage);
+    return;
+  }
+  for (const uint32_t tag : kPartialSaveTags) {
+    if (const TMSGProperty* record = collection.FindProperty(tag, false, false)) {
+      WriteStorage(*record, storage);
+    }
+  }
+}
+
+std::string SaveToMSGImage(const TMSGProperties& collection, bool full) {
+  cfb::Storage root = cfb::CreateMemory();
+  WriteCollection(collection, root, full);
+  return cfb::MemoryImage(root);
+}
+
+void SaveToMSG(const TMSGProperties& collection, const std::string& fileName, bool full) {
+  // A unique name beside the target, so that the rename cannot cross file systems.
+  std::string tempName = fileName + ".XXXXXX";
+  const int fd = mkstemp(tempName.data());
+  if (fd < 0) {
+    const int error = errno;
+    throw cfb::EOleError(error == ENOENT ? cfb::STG_E_PATHNOTFOUND : cfb::STG_E_ACCESSDENIED,
+                         "cannot create " + fileName + ": " + std::strerror(error));
+  }
+  // mkstemp makes the file private; a saved message gets the mode of any new file.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+  try {
+    cfb::Storage root = cfb::CreateFile(tempName);
+    WriteCollection(collection, root, full);
+    cfb::Commit(root);
+  } catch (...) {
+    std::remove(tempName.c_str());
+    throw;
+  }
+  if (std::rename(tempName.c_str(), fileName.c_str()) != 0) {
+    const int error = errno;
+    std::remove(tempName.c_str());
+    throw cfb::EOleError(cfb::STG_E_ACCESSDENIED,
+                         "cannot replace " + fileName + ": " + std::strerror(error));
+  }
+}
+
+void TQvMessage::SaveToMSG(const std::string& fileName, bool full) const {
+  orlendo::SaveToMSG(Properties(), fileName, full);
+}
+
+} // namespace orlendo

@@ -1,0 +1,99 @@
+#include "text/quoted_printable_encode.h"
+
+namespace orlendo {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+bool IsLiteral(unsigned char c) {
+  return c >= 33 && c <= 126 && c != '=';
+}
+
+} // namespace
+
+void QuotedPrintableEncoder::Put(std::string_view token, std::string& out) {
+  // Keep room for the "=" of a soft break at the end of the line.
+  if (lineLength_ + token.size() > kMaxLineLength - 1) {
+    out += "=\r\n";
+    lineLength_ = 0;
+  }
+  out += token;
+  lineLength_ += token.size();
+}
+
+void QuotedPrintableEncoder::PutEncoded(unsigned char c, std::string& out) {
+  const char token[3] = {'=', kHexDigits[c >> 4], kHexDigits[c & 0x0F]};
+  Put(std::string_view(token, 3), out);
+}
+
+void QuotedPrintableEncoder::HardBreak(std::string& out) {
+  out += "\r\n";
+  lineLength_ = 0;
+}
+
+void QuotedPrintableEncoder::FlushBlankBeforeBreak(std::string& out) {
+  if (pendingBlank_ >= 0) {
+    PutEncoded(static_cast<unsigned char>(pendingBlank_), out);
+    pendingBlank_ = -1;
+  }
+}
+
+void QuotedPrintableEncoder::Filter(std::string_view input, std::string& out) {
+  out.reserve(out.size() + input.size() + input.size() / 8);
+  for (const char ch : input) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (pendingCR_) {
+      pendingCR_ = false;
+      HardBreak(out);
+      if (c == '\n')
+        continue; // CR LF is one break; a lone CR was one of its own
+    }
+    if (c == '\r') {
+      FlushBlankBeforeBreak(out);
+      pendingCR_ = true;
+      continue;
+    }
+    if (c == '\n') {
+      FlushBlankBeforeBreak(out);
+      HardBreak(out);
+      continue;
+    }
+    if (pendingBlank_ >= 0) {
+      const char blank = static_cast<char>(pendingBlank_);
+      pendingBlank_ = -1;
+      Put(std::string_view(&blank, 1), out);
+    }
+    if (c == ' ' || c == '\t') {
+      pendingBlank_ = c;
+    } else if (IsLiteral(c)) {
+      Put(std::string_view(&ch, 1), out);
+    } else {
+      PutEncoded(c, out);
+    }
+  }
+}
+
+void QuotedPrintableEncoder::Complete(std::string& out) {
+  // The text may be followed by anything (a line break, a boundary): a last blank is encoded.
+  FlushBlankBeforeBreak(out);
+  if (pendingCR_)
+    HardBreak(out);
+  Reset();
+}
+
+void QuotedPrintableEncoder::Reset() {
+  lineLength_ = 0;
+  pendingBlank_ = -1;
+  pendingCR_ = false;
+}
+
+std::string EncodeQuotedPrintable(std::string_view text) {
+  QuotedPrintableEncoder encoder;
+  std::string out;
+  encoder.Filter(text, out);
+  encoder.Complete(out);
+  return out;
+}
+
+} // namespace orlendo
