@@ -1,0 +1,64 @@
+// The pieces of MIME header handling that need no reader state: header-name matching, unquoting,
+// parameters, address lists, priorities and the file name of a Content-Disposition.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/qvmsg.h"
+
+namespace orlendo {
+
+std::string AsciiUpper(std::string_view text);
+std::string AsciiLower(std::string_view text);
+
+// True when the first characters of line, upper-cased, equal name (upper case, colon included).
+bool MatchesHeaderName(std::string_view line, std::string_view name);
+
+// The value of a header line matched by name: the line from the second character after the
+// colon to its end. The character right after the colon is skipped unread (normally the blank).
+std::string_view HeaderValue(std::string_view line, std::string_view name);
+
+// Trims blanks and control characters, removes one leading double quote, then removes trailing
+// TAB, LF, CR, blank and double-quote characters.
+std::string_view Unquote(std::string_view text);
+
+// The value of the parameter key ("charset=", "name=", "boundary=", with its "=") of a
+// Content-Type value, found in the lower-cased value by plain search (so "name=" also finds
+// "filename=") and cut from the value as written. A quoted value ends at its closing quote and an
+// unquoted one at the next ";", so that the parameters after it do not become part of it; the
+// result is unquoted. False when the key does not occur.
+bool FindParameter(std::string_view value, std::string_view lowerValue, std::string_view key,
+                   std::string& result);
+
+// The priority of an X-Priority or Priority value: 1 for "urgent", -1 for "non-priority" (both
+// searched in the lower-cased value), else 3 - n for the decimal number n before the first blank
+// (n = 3 when that is not a number). So 1 gives 2, 3 and "normal" give 0, 5 gives -2.
+int PriorityFromHeader(std::string_view value);
+
+// One item of an address list: the display name and the address, both unquoted (not decoded).
+struct TAddressItem {
+  std::string_view Name;
+  std::string_view Address;
+};
+
+// Splits an address-list value at "," (or, when the rest holds none, at ";"). Each item is split
+// at its first "<" into the name before it and the address after it, without the closing ">".
+// `separated` tells whether any separator was found (a single address has no recipient node).
+std::vector<TAddressItem> SplitAddressList(std::string_view value, bool& separated);
+
+// The last path segment of a Content-Location that names an http, https or file URL; false for
+// any other location.
+bool ContentLocationFileName(std::string_view value, std::string& fileName);
+
+// The file name that a Content-Disposition value gives: the RFC 2231 forms "filename*=" (charset,
+// language, percent-encoded bytes) and "filename*0=", "filename*0*=", "filename*1*=" ... (sections
+// joined in order; sections marked "*" are percent-decoded, the charset is that of section 0)
+// come before the plain "filename=", whose encoded words are decoded. Bytes in a charset are
+// converted by `hook` when it is set, else by DefaultDecodeCodepage. False when no file name is
+// given.
+bool DispositionFileName(std::string_view value, const TQvMSGConvertCodepage& hook, void* sender,
+                         std::u16string& fileName);
+
+} // namespace orlendo

@@ -1,0 +1,576 @@
+#include "mime/qvemlfile.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "mime/mime_headers.h"
+#include "mime/rfc2047.h"
+#include "text/internet_encodings.h"
+#include "text/qvmsgcp.h"
+
+namespace orlendo {
+
+namespace {
+
+// Tags that the reader writes.
+constexpr uint32_t TAG_TRANSPORT_MESSAGE_HEADERS = 0x007D001E;
+constexpr uint32_t TAG_MESSAGE_CLASS = 0x001A001E;
+constexpr uint32_t TAG_X400_CONTENT_TYPE = 0x003C0102;
+constexpr uint32_t TAG_MESSAGE_CODEPAGE = 0x3FFD0003;
+constexpr uint32_t TAG_ATTACH_FILENAME = 0x3704001E;
+constexpr uint32_t TAG_ATTACH_LONG_FILENAME = 0x3707001E;
+constexpr uint32_t TAG_BODY = 0x1000001E;
+constexpr uint32_t TAG_BODY_HTML = 0x1013001E;
+constexpr uint32_t TAG_DISPLAY_NAME = 0x3001001E;
+constexpr uint32_t TAG_EMAIL_ADDRESS = 0x3003001E;
+constexpr uint32_t TAG_PRIORITY = 0x00260003;
+
+enum class Handler {
+  None,
+  AddressList,
+  DecodedText,
+  Priority,
+  ContentType,
+  ContentLocation,
+  TransferEncoding
+};
+
+struct HeaderRow {
+  const char* Name;
+  uint32_t Tag;
+  Handler Kind;
+};
+
+// Matched in this order; the first match wins. Names are matched as prefixes of the line, so the
+// order decides between names that begin alike.
+constexpr HeaderRow kHeaders[] = {
+    {"FROM:", 0x0042001E, Handler::AddressList},
+    {"SUBJECT:", 0x0037001E, Handler::DecodedText},
+    {"ORGANIZATION:", 0x8101101E, Handler::None},
+    {"TO:", 0x0044001E, Handler::AddressList},
+    {"CC:", 0x0E03001E, Handler::AddressList},
+    {"BCC:", 0x0E02001E, Handler::AddressList},
+    {"DATE:", 0x00390040, Handler::None},
+    {"X-PRIORITY:", TAG_PRIORITY, Handler::Priority},
+    {"PRIORITY:", TAG_PRIORITY, Handler::Priority},
+    {"CONTENT-TYPE:", 0, Handler::ContentType},
+    {"CONTENT-LOCATION:", 0, Handler::ContentLocation},
+    {"CONTENT-DESCRIPTION:", 0x806F101E, Handler::None},
+    {"CONTENT-ID:", 0x0008001E, Handler::None},
+    {"MESSAGE-ID:", 0x1035001E, Handler::None},
+    {"THREAD-TOPIC:", 0x0070001E, Handler::None},
+    {"THREAD-INDEX:", 0x00710102, Handler::None},
+    {"CONTENT-TRANSFER-ENCODING:", 0, Handler::TransferEncoding},
+};
+
+constexpr char kContentDisposition[] = "CONTENT-DISPOSITION:";
+
+// The address tag that belongs to the name tag of an address header.
+uint32_t AddressTagOf(uint32_t nameTag) {
+  switch (nameTag) {
+  case 0x0042001E:
+    return 0x0065001E; // From: SENT_REPRESENTING_EMAIL_ADDRESS
+  case 0x0044001E:
+    return 0x0078001E; // To: RCVD_REPRESENTING_EMAIL_ADDRESS
+  case 0x0E03001E:
+    return 0x0073001E; // Cc: ORIGINAL_DISPLAY_CC
+  default:
+    return 0x0072001E; // Bcc: ORIGINAL_DISPLAY_BCC
+  }
+}
+
+int32_t SizeOf(size_t length) {
+  return static_cast<int32_t>(std::min<size_t>(length, INT32_MAX));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
+  return MatchesHeaderName(text, upperPrefix);
+}
+
+// line == prefix + boundary + suffix, without building the string.
+bool IsForm(std::string_view line, std::string_view prefix, std::string_view boundary,
+            std::string_view suffix) {
+  return line.size() == prefix.size() + boundary.size() + suffix.size() &&
+         line.substr(0, prefix.size()) == prefix &&
+         line.substr(prefix.size(), boundary.size()) == boundary &&
+         line.substr(prefix.size() + boundary.size()) == suffix;
+}
+
+// The text of 8-bit part content in the code page its part declared, decoded the way the model
+// decodes a message's 8-bit strings (a code page outside the Windows ones taken as it stands).
+std::u16string DecodePartText(const std::string& bytes, int codePage) {
+  if (codePage > 0) {
+    const int family = WindowsFamilyCodePage(codePage);
+    if (family != codePage && family != 65001 && IcuConverterName(static_cast<unsigned>(codePage)))
+      return CodePageToWide(bytes, static_cast<unsigned>(codePage));
+    return DecodeStoredText(bytes, codePage);
+  }
+  return DecodeStoredText(bytes, 0);
+}
+
+} // namespace
+
+TQvEMLFile::TQvEMLFile() {
+  CurrentLevel = &Properties();
+}
+
+TQvEMLFile::~TQvEMLFile() = default;
+
+void TQvEMLFile::Clear() {
+  TQvMessage::Clear();
+  Boundary.clear();
+  BoundaryStack.clear();
+  TransferEncoding.clear();
+  Charset.clear();
+  CurrentLevel = &Properties();
+  lines_.Clear();
+}
+
+void TQvEMLFile::LoadFromStream(TStream& stream) {
+  TQvMessage::LoadFromStream(stream);
+  std::string data;
+  const int64_t remaining = stream.Size() - stream.Position();
+  if (remaining > 0) {
+    data.resize(static_cast<size_t>(remaining));
+    data.resize(stream.Read(data.data(), data.size()));
+  }
+  // A stream may hold more than its size said (or not know its size): read to its end.
+  char chunk[65536];
+  for (size_t got; (got = stream.Read(chunk, sizeof chunk)) > 0;)
+    data.append(chunk, got);
+  lines_.Assign(std::move(data));
+
+  size_t cursor = 0;
+  ReadHeaderBlock(Properties(), cursor);
+  if (!Boundary.empty())
+    MultipartWalk(Properties(), cursor, 0, 0);
+  else
+    ReadLeafBody(Properties(), cursor);
+  CurrentLevel = &Properties();
+}
+
+void TQvEMLFile::LoadFromFile(const std::string& fileName) {
+  TQvMessage::LoadFromFile(fileName);
+  TFileStream file(fileName, TFileStream::OpenRead);
+  LoadFromStream(file);
+}
+
+TMSGProperty* TQvEMLFile::Store(uint32_t tag, TVariant value, int32_t size) {
+  TMSGProperty* record = CurrentLevel->Add();
+  record->TagID = tag;
+  record->Value = std::move(value);
+  record->DataSize = size;
+  return record;
+}
+
+std::u16string TQvEMLFile::DecodeWords(std::string_view value) {
+  return DecodeEncodedWords(value, OnConvertCodepage, this);
+}
+
+TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
+                                                        size_t& index) const {
+  // Closing forms of every open boundary before any opening form, innermost first.
+  if (line.empty() || BoundaryStack.empty())
+    return DelimiterKind::None;
+  for (size_t i = BoundaryStack.size(); i-- > 0;) {
+    const std::string& b = BoundaryStack[i];
+    if (IsForm(line, "", b, "--") || IsForm(line, "--", b, "--")) {
+      index = i;
+      return DelimiterKind::Closing;
+    }
+  }
+  for (size_t i = BoundaryStack.size(); i-- > 0;) {
+    const std::string& b = BoundaryStack[i];
+    if (IsForm(line, "", b, "") || IsForm(line, "--", b, "")) {
+      index = i;
+      return DelimiterKind::Opening;
+    }
+  }
+  return DelimiterKind::None;
+}
+
+void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
+  CurrentLevel = &level;
+  TransferEncoding.clear();
+  Charset.clear();
+  const size_t count = lines_.Count();
+  size_t index = 0;
+  if (cursor >= count)
+    return;
+  if (lines_[cursor].empty()) {
+    ++cursor;
+    return;
+  }
+  if (ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None)
+    return;
+
+  // The block as received (unfolded) comes first among the part's properties.
+  TMSGProperty* headers = Store(TAG_TRANSPORT_MESSAGE_HEADERS, TVariant::FromBytes({}), 0);
+  std::string text;
+  bool typeGaveFileName = false;
+  std::u16string dispositionFileName;
+  while (cursor < count) {
+    // A delimiter ends the block unread, so that a part without a blank line after its header
+    // does not swallow the next part.
+    if (ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None)
+      break;
+    std::string line = ReadHeaderLine(lines_, cursor);
+    if (line.empty())
+      break;
+    text += line;
+    text += "\r\n";
+    ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);
+  }
+  headers->DataSize = SizeOf(text.size());
+  headers->Value = TVariant::FromBytes(std::move(text));
+  // A file name that only the disposition gives still names the part.
+  if (!typeGaveFileName && !dispositionFileName.empty()) {
+    const int32_t size = SizeOf(dispositionFileName.size());
+    Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(dispositionFileName)), size);
+  }
+}
+
+void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
+                                 std::u16string& dispositionFileName) {
+  for (const HeaderRow& row : kHeaders) {
+    if (!MatchesHeaderName(line, row.Name))
+      continue;
+    const std::string_view name = row.Name;
+    const std::string_view value = HeaderValue(line, name);
+    const int32_t size = SizeOf(line.size() > name.size() ? line.size() - name.size() - 1 : 0);
+    switch (row.Kind) {
+    case Handler::AddressList:
+      HandleAddressList(value, row.Tag);
+      break;
+    case Handler::DecodedText: {
+      std::u16string text = DecodeWords(Unquote(value));
+      const int32_t textSize = SizeOf(text.size());
+      Store(row.Tag, TVariant::FromWide(std::move(text)), textSize);
+      break;
+    }
+    case Handler::Priority:
+      Store(row.Tag, TVariant::FromInteger(PriorityFromHeader(value)), 4);
+      break;
+    case Handler::ContentType:
+      HandleContentType(value, typeGaveFileName);
+      break;
+    case Handler::ContentLocation: {
+      std::string fileName;
+      if (ContentLocationFileName(value, fileName)) {
+        Store(TAG_ATTACH_LONG_FILENAME, TVariant::FromBytes(std::string(value)),
+              SizeOf(value.size()));
+        const int32_t nameSize = SizeOf(fileName.size());
+        Store(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(fileName)), nameSize);
+      }
+      break;
+    }
+    case Handler::TransferEncoding:
+      TransferEncoding = AsciiUpper(TrimBlanks(value));
+      break;
+    case Handler::None:
+      if (PropType(row.Tag) == 0x0040)
+        HandleDate(value, row.Tag);
+      else
+        Store(row.Tag, TVariant::FromBytes(std::string(value)), size);
+      break;
+    }
+    return;
+  }
+  if (MatchesHeaderName(line, kContentDisposition)) {
+    std::u16string fileName;
+    if (DispositionFileName(HeaderValue(line, kContentDisposition), OnConvertCodepage, this,
+                            fileName))
+      dispositionFileName = std::move(fileName);
+  }
+}
+
+void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
+  const std::string text(value);
+  TDateTime date = 0;
+  if (TryParseRfc822Date(text, date)) {
+    Store(tag, TVariant::FromDateTime(date), SizeOf(text.size()));
+  } else if (text.find(", ") == std::string::npos) {
+    // Not a date of the known form at all: it reads as date-time 0, like any such text.
+    Store(tag, TVariant::FromDateTime(0), SizeOf(text.size()));
+  }
+  // A date whose fields cannot form a date is left out: one bad header must not make the rest
+  // of a received message unreadable.
+}
+
+void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
+  bool separated = false;
+  const std::vector<TAddressItem> items = SplitAddressList(value, separated);
+  std::string names, addresses;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const TAddressItem& item = items[i];
+    if (i > 0 && !names.empty())
+      names += ';';
+    names += item.Name;
+    if (i > 0 && !addresses.empty())
+      addresses += ';';
+    addresses += item.Address;
+    if (separated) {
+      TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
+      // The display name is decoded like the name list, so that the two can be matched.
+      recipient->SubProperties().AddProperty(TAG_DISPLAY_NAME,
+                                             TVariant::FromWide(DecodeWords(item.Name)));
+      recipient->SubProperties().AddProperty(TAG_EMAIL_ADDRESS,
+                                             TVariant::FromBytes(std::string(item.Address)));
+    }
+  }
+  if (!names.empty()) {
+    std::u16string text = DecodeWords(names);
+    const int32_t size = SizeOf(text.size());
+    Store(tag, TVariant::FromWide(std::move(text)), size);
+  }
+  if (!addresses.empty()) {
+    std::u16string text = DecodeWords(addresses);
+    const int32_t size = SizeOf(text.size());
+    Store(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
+  }
+}
+
+void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {
+  const std::string lower = AsciiLower(value);
+  const bool textType = lower.find("text/plain") != std::string::npos ||
+                        lower.find("text/html") != std::string::npos ||
+                        lower.find("text/rtf") != std::string::npos ||
+                        lower.find("application/smil") != std::string::npos;
+  if (textType && lower.find("name=") == std::string::npos)
+    Store(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
+  Store(TAG_X400_CONTENT_TYPE, TVariant::FromBytes(std::string(value)), SizeOf(value.size()));
+  std::string param;
+  if (FindParameter(value, lower, "charset=", param)) {
+    Charset = param;
+    Store(TAG_MESSAGE_CODEPAGE, TVariant::FromInteger(CharsetToCodePage(Charset)),
+          SizeOf(Charset.size()));
+  }
+  if (FindParameter(value, lower, "name=", param)) {
+    std::u16string fileName = DecodeWords(param);
+    const int32_t size = SizeOf(fileName.size());
+    Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(fileName)), size);
+    gaveFileName = true;
+  }
+  if (FindParameter(value, lower, "boundary=", param) && !param.empty() &&
+      BoundaryStack.size() < kMaxBoundaryDepth) {
+    Boundary = param;
+    BoundaryStack.push_back(std::move(param));
+  }
+}
+
+void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
+  CurrentLevel = &level;
+  const size_t count = lines_.Count();
+  const size_t first = cursor;
+  size_t end = first;
+  size_t index = 0;
+  if (BoundaryStack.empty()) {
+    end = count;
+  } else {
+    // A delimiter of any open boundary ends the body; it stays unread for the walk.
+    while (end < count && ClassifyDelimiter(lines_[end], index) == DelimiterKind::None)
+      ++end;
+  }
+  cursor = end;
+  if (first == end)
+    return;
+
+  std::string text;
+  size_t total = 0;
+  for (size_t i = first; i < end; ++i)
+    total += lines_[i].size() + 2;
+  if (TransferEncoding == "BASE64") {
+    // Decoded straight from the lines: the line ends would be skipped anyway.
+    Base64Decoder decoder;
+    text.reserve(total / 4 * 3 + 3);
+    for (size_t i = first; i < end; ++i)
+      decoder.Filter(lines_[i], text);
+    decoder.Complete({}, text);
+  } else {
+    text.reserve(total);
+    for (size_t i = first; i < end; ++i) {
+      text += lines_[i];
+      text += "\r\n";
+    }
+    if (TransferEncoding == "QUOTED-PRINTABLE")
+      text = DecodeQuotedPrintable(text);
+    else if (!TransferEncoding.empty() && TransferEncoding != "7BIT" &&
+             TransferEncoding != "8BIT" && TransferEncoding != "BINARY")
+      text.clear(); // an encoding we cannot undo: better no content than garbage
+  }
+
+  TMSGProperty* const parentNode = level.ParentProperty;
+  // A level that is a file rather than a message: a single-part message that carries a file name
+  // and is not a text body (a mailed document, an image) is kept as an attachment, not shown as
+  // body text.
+  const bool fileAtRoot = parentNode == nullptr &&
+                          level.FindProperty(TAG_MESSAGE_CLASS, false, false) == nullptr &&
+                          level.FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr;
+  const bool attachmentData =
+      (parentNode != nullptr && !parentNode->IsEmbeddedMessage()) || fileAtRoot;
+
+  // The system code page is UTF-8: UTF-8 body text stays as it is, only ill-formed sequences are
+  // replaced. Attachment data keeps its bytes.
+  if (!attachmentData && AsciiUpper(Charset) == "UTF-8" && !IsValidUtf8(text))
+    text = WideToSystem(SystemToWide(text));
+  if (Charset != "utf-8" && !text.empty() && OnConvertCodepage) {
+    OnConvertCodepage(this, Charset, text);
+    // The hook hands back system-code-page text: the part's code page must say so now.
+    if (TMSGProperty* cp = level.FindProperty(TAG_MESSAGE_CODEPAGE, false, false))
+      cp->Value = TVariant::FromInteger(65001);
+  }
+
+  uint32_t tag = TAG_BODY;
+  bool asAttachmentNode = fileAtRoot;
+  if (parentNode != nullptr && !parentNode->IsEmbeddedMessage()) {
+    tag = TAG_ATTACH_DATA_BIN;
+  } else if (!fileAtRoot) {
+    if (StartsWithNoCase(text, "<HTML") || StartsWithNoCase(text, "\r\n<HTML") ||
+        StartsWithNoCase(text, "<!DOCTYPE") || StartsWithNoCase(text, "\r\n<!DOCTYPE")) {
+      tag = TAG_BODY_HTML;
+    } else if (StartsWithNoCase(text, "{\\RTF1")) {
+      tag = TAG_RTF_COMPRESSED;
+    } else if (TransferEncoding == "BINARY" || TransferEncoding == "BASE64") {
+      // A TNEF stream is kept whole as an opaque attachment.
+      const TMSGProperty* type = level.FindProperty(TAG_X400_CONTENT_TYPE, false, false);
+      if (type != nullptr && type->Value.IsBytes() &&
+          AsciiLower(type->Value.Bytes()).find("application/ms-tnef") != std::string::npos)
+        asAttachmentNode = true;
+    }
+  }
+  if (asAttachmentNode) {
+    TMSGProperty* node = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
+    if (TMSGProperty* name = level.FindProperty(TAG_ATTACH_FILENAME, false, false)) {
+      std::unique_ptr<TMSGProperty> moved = level.Release(name->Index());
+      TMSGProperty* copy = node->SubProperties().Add();
+      copy->TagID = moved->TagID;
+      copy->Value = std::move(moved->Value);
+      copy->DataSize = moved->DataSize;
+    }
+    CurrentLevel = &node->SubProperties();
+    tag = TAG_ATTACH_DATA_BIN;
+  }
+  if (!text.empty() && text != "\r\n") {
+    const int32_t size = SizeOf(text.size());
+    Store(tag, TVariant::FromBytes(std::move(text)), size);
+  }
+}
+
+void TQvEMLFile::MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t baseIndex,
+                               int depth) {
+  const std::string base = Boundary;
+  if (base.empty())
+    return;
+  const size_t count = lines_.Count();
+  std::string_view line;
+  bool found = false;
+  while (cursor < count) {
+    line = lines_[cursor++];
+    if (IsForm(line, "", base, "") || IsForm(line, "--", base, "")) {
+      found = true;
+      break;
+    }
+  }
+  if (!found)
+    return;
+  for (;;) {
+    size_t index = 0;
+    const DelimiterKind kind = ClassifyDelimiter(line, index);
+    if (kind != DelimiterKind::None && index < baseIndex) {
+      // A delimiter of an enclosing multipart ends this one: the enclosing walk reads it.
+      --cursor;
+      return;
+    }
+    if (kind == DelimiterKind::Opening) {
+      // Nested multiparts are flattened: a delimiter of an outer boundary closes the inner ones.
+      BoundaryStack.resize(index + 1);
+      Boundary = BoundaryStack[index];
+      ReadPart(parent, cursor, depth);
+    } else if (kind == DelimiterKind::Closing) {
+      if (index == baseIndex) {
+        BoundaryStack.resize(index + 1);
+        Boundary = BoundaryStack[index];
+        return; // what follows is the epilogue
+      }
+      BoundaryStack.resize(index);
+      Boundary = BoundaryStack.back();
+    }
+    // Any other line is the epilogue of an inner multipart and is skipped.
+    if (cursor >= count)
+      return;
+    line = lines_[cursor++];
+  }
+}
+
+void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
+  CurrentLevel = &parent;
+  TMSGProperty* node = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
+  const std::string savedEncoding = TransferEncoding;
+  const size_t openBefore = BoundaryStack.size();
+  ReadHeaderBlock(node->SubProperties(), cursor);
+  // A part whose own boundary is "-" is read as a multipart of its own, below its node.
+  if (BoundaryStack.size() > openBefore && BoundaryStack.back() == "-" && depth + 1 < kMaxNesting) {
+    MultipartWalk(node->SubProperties(), cursor, BoundaryStack.size() - 1, depth + 1);
+    BoundaryStack.resize(openBefore);
+    Boundary = BoundaryStack.empty() ? std::string() : BoundaryStack.back();
+  } else {
+    ReadLeafBody(node->SubProperties(), cursor);
+  }
+  CurrentLevel = &parent;
+  TransferEncoding = savedEncoding;
+  if (node->IsEmbeddedMessage())
+    PromoteBodyPart(parent, *node);
+}
+
+void TQvEMLFile::PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node) {
+  const TMSGProperties& part = node.SubProperties();
+  const TMSGProperty* codePage = part.FindProperty(TAG_MESSAGE_CODEPAGE, false, false);
+  const int cp = codePage != nullptr ? static_cast<int>(codePage->Value.ToInt64()) : 0;
+  // The part's text in its own charset: the parts of one message may differ in charset, so the
+  // text is decoded here, where the part's code page is known, and promoted as Unicode.
+  const auto partText = [&](uint16_t propId) -> std::u16string {
+    const TMSGProperty* record =
+        part.FindProperty(static_cast<uint32_t>(propId) << 16, true, false);
+    if (record == nullptr)
+      return {};
+    if (record->Value.IsBytes())
+      return DecodePartText(record->Value.Bytes(), cp);
+    return record->GetValueText();
+  };
+  CurrentLevel = &parent;
+  if (parent.GetBody().empty()) {
+    std::u16string text = partText(0x1000);
+    if (!text.empty()) {
+      const int32_t size = SizeOf(text.size());
+      Store(TAG_BODY, TVariant::FromWide(std::move(text)), size);
+      parent.BodyFormat = 1;
+    }
+  }
+  if (parent.GetBodyHTML().empty()) {
+    std::u16string text = partText(0x1013);
+    if (!text.empty()) {
+      const int32_t size = SizeOf(text.size());
+      Store(TAG_BODY_HTML, TVariant::FromWide(std::move(text)), size);
+      parent.BodyFormat = 3;
+    }
+  }
+  if (parent.GetBodyRTF().empty()) {
+    // RTF is 7-bit text: its bytes are promoted as they are.
+    const TMSGProperty* rtf = part.FindProperty(TAG_RTF_COMPRESSED, true, false);
+    if (rtf != nullptr && rtf->Value.IsString() && !rtf->GetValueText().empty()) {
+      Store(TAG_RTF_COMPRESSED, rtf->Value, rtf->DataSize);
+      parent.BodyFormat = 2;
+    }
+  }
+  const int attachments = part.AttachmentCount();
+  for (int i = 0; i < attachments; ++i) {
+    const TMSGProperty* source = part.GetAttachment(i);
+    if (source == nullptr)
+      continue;
+    TMSGProperty* copy = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
+    for (int j = 0; j < source->SubProperties().Count(); ++j)
+      copy->SubProperties().Add()->Assign(*source->SubProperties().Items(j));
+  }
+}
+
+} // namespace orlendo

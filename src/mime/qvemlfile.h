@@ -1,0 +1,80 @@
+// The Internet message reader: .eml files (RFC 822 headers with MIME parts) and MHTML web
+// archives (.mht) into the property model that the .msg reader fills.
+//
+// Header fields become properties with fixed tags, bodies become the plain, HTML or RTF body
+// properties, and every other MIME part becomes an attachment node with its decoded content.
+// Nested multiparts are flattened: every part of every level becomes an attachment node of the
+// root collection, in file order; the bodies of the first body part of each kind are promoted to
+// the root. The parser is forgiving: it accepts any input and never fails on its content.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "mime/mime_lines.h"
+#include "model/qvmsg.h"
+
+namespace orlendo {
+
+class TQvEMLFile : public TQvMessage {
+public:
+  // Limits against hostile input. A part that would push a boundary beyond kMaxBoundaryDepth
+  // open ones is read as a leaf (its inner parts become its content), and so is a part that would
+  // open a nested walk beyond kMaxNesting levels.
+  static constexpr size_t kMaxBoundaryDepth = 32;
+  static constexpr int kMaxNesting = 8;
+
+  TQvEMLFile();
+  ~TQvEMLFile() override;
+
+  // Empties the model, the lines, the boundaries and the part state.
+  void Clear() override;
+  // Clears, then reads the stream from its position to its end and parses it. Read errors of
+  // the stream propagate; the content itself never raises.
+  void LoadFromStream(TStream& stream) override;
+  // Raises "File %s is not found." for a missing file; otherwise clears, opens the file for
+  // reading and loads it. The file is closed on every path.
+  void LoadFromFile(const std::string& fileName) override;
+
+  // The whole input split into lines; filled by a load, emptied by Clear.
+  const TMimeLines& Lines() const { return lines_; }
+
+  // Content-Transfer-Encoding of the part being read, trimmed and upper-cased.
+  std::string TransferEncoding;
+  // The charset parameter of the part being read.
+  std::string Charset;
+  // The boundary that is current (innermost open one); empty for a single-part message.
+  std::string Boundary;
+  // Every boundary declared and still open, innermost last.
+  std::vector<std::string> BoundaryStack;
+  // The collection that receives the next property.
+  TMSGProperties* CurrentLevel = nullptr;
+
+private:
+  enum class DelimiterKind { None, Opening, Closing };
+
+  TMSGProperty* Store(uint32_t tag, TVariant value, int32_t size);
+  void ReadHeaderBlock(TMSGProperties& level, size_t& cursor);
+  void ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
+                       std::u16string& dispositionFileName);
+  void HandleAddressList(std::string_view value, uint32_t tag);
+  void HandleContentType(std::string_view value, bool& gaveFileName);
+  void HandleDate(std::string_view value, uint32_t tag);
+  void ReadLeafBody(TMSGProperties& level, size_t& cursor);
+  void MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t baseIndex, int depth);
+  void ReadPart(TMSGProperties& parent, size_t& cursor, int depth);
+  void PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node);
+  DelimiterKind ClassifyDelimiter(std::string_view line, size_t& index) const;
+  std::u16string DecodeWords(std::string_view value);
+
+  TMimeLines lines_;
+};
+
+// The reader of MHTML web archives: the same reader, chosen by the file's extension.
+class TQvMHTFile : public TQvEMLFile {
+public:
+  using TQvEMLFile::TQvEMLFile;
+};
+
+} // namespace orlendo
