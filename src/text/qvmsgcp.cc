@@ -707,14 +707,37 @@ std::u16string CodePageToWide(std::string_view bytes, unsigned codePage) {
   return CutAtZero(ToWide(ConverterForCodePage(codePage), bytes));
 }
 
+namespace {
+
+// ICU leaves HZ text in GB mode when it ends with a Chinese character; the text must return to
+// ASCII ("~}") so that whatever is written after it reads as ASCII.
+void CloseHz(std::string& out) {
+  bool gb = false;
+  for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+    if (out[i] != '~')
+      continue;
+    if (out[i + 1] == '{')
+      gb = true;
+    else if (out[i + 1] == '}')
+      gb = false;
+    ++i;
+  }
+  if (gb)
+    out += "~}";
+}
+
+} // namespace
+
 std::string WideToCodePage(std::u16string_view text, unsigned codePage) {
+  std::string out;
   text = CutAtZero(text);
   if (text.empty())
-    return {};
+    return out;
   if (codePage == 65001)
     return WideToUtf8(text);
-  std::string out;
   FromWide(ConverterForCodePage(codePage), text, false, out);
+  if (codePage == 52936)
+    CloseHz(out);
   return out;
 }
 
@@ -724,7 +747,11 @@ bool TryWideToCodePage(std::u16string_view text, unsigned codePage, std::string&
     out = WideToUtf8(text);
     return true;
   }
-  return FromWide(ConverterForCodePage(codePage), text, true, out);
+  if (!FromWide(ConverterForCodePage(codePage), text, true, out))
+    return false;
+  if (codePage == 52936)
+    CloseHz(out);
+  return true;
 }
 
 std::string EncodeUtf8(std::u16string_view text) {
