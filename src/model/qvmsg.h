@@ -101,12 +101,18 @@ public:
   // compression kind).
   virtual void Assign(const TMSGProperty& source);
 
-  // The name of the record from the tag dictionary (by tag when byTag, else by property id;
-  // with the description in parentheses when withDescription). Defined with the dictionary.
+  // The text that names the record. Unless byTag, a record with children is a node and is named
+  // by its value (the storage name), or "Properties" when it has none and its tag is 0, or ""
+  // otherwise. Every other record takes the dictionary row of its property id (the type is
+  // ignored): the name, with " (" description ")" when withDescription; "" when no row has the
+  // id. UTF-8. Defined with the dictionary (qvmsgtags.cc).
   std::string GetName(bool withDescription, bool byTag) const;
 
-  // The value as text. Byte strings of text types are decoded with the text code page of the
-  // nearest message level (see DecodeStoredText); the raw bytes stay in Value.
+  // The value as text; empty for an empty or null value. Byte strings (8-bit text and binary
+  // alike) are decoded with the text code page of the nearest message level: its
+  // MESSAGE_CODEPAGE, else the Windows family of its INTERNET_CPID, else the same at the root,
+  // else UTF-8 when valid and Windows-1252 otherwise (DecodeStoredText: the text ends at the
+  // first zero byte). The raw bytes stay in Value.
   std::u16string GetValueText() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value
@@ -303,7 +309,8 @@ private:
   std::unique_ptr<TMSGProperties> properties_;
 };
 
-// A TStream over a compound-file stream; failures of the storage raise its EOleError.
+// A TStream over a compound-file stream; failures of the storage raise its EOleError. Lives in
+// ole_stream.cc, so that only programs that use it link the compound-file layer.
 class TOleStream : public TStream {
 public:
   explicit TOleStream(cfb::Stream stream);
