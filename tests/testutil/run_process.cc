@@ -1,6 +1,7 @@
 #include "run_process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +59,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // A program that runs away must not fill the disk or run for ever: its output files are
+    // capped at 1 GiB (SIGXFSZ beyond) and its processor time at 15 minutes.
+    const rlimit fileLimit{1UL << 30, 1UL << 30};
+    setrlimit(RLIMIT_FSIZE, &fileLimit);
+    const rlimit cpuLimit{900, 900};
+    setrlimit(RLIMIT_CPU, &cpuLimit);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
