@@ -142,10 +142,6 @@ uint64_t UtcDateTimeToFileTime(TDateTime utc) {
   return ms <= 0 ? 0 : static_cast<uint64_t>(ms) * 10000;
 }
 
-TDateTime FileTimeToLocalDateTime(uint64_t fileTime) {
-  return UtcToLocalDateTime(FileTimeToUtcDateTime(fileTime));
-}
-
 uint64_t LocalDateTimeToFileTime(TDateTime local) {
   return UtcDateTimeToFileTime(LocalToUtcDateTime(local));
 }

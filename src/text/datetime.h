@@ -33,10 +33,10 @@ TDateTime LocalToUtcDateTime(TDateTime local);
 int CurrentUtcOffsetMinutes();
 int UtcOffsetMinutesAt(TDateTime local);
 
-// FILETIME: 100-nanosecond intervals since 1601-01-01 00:00 UTC.
+// FILETIME: 100-nanosecond intervals since 1601-01-01 00:00 UTC. (FileTimeToLocalDateTime, the
+// reader's one-step form, lives with the .msg reader in msg/qvmsgfile.h.)
 TDateTime FileTimeToUtcDateTime(uint64_t fileTime);
 uint64_t UtcDateTimeToFileTime(TDateTime utc); // dates before 1601 give 0
-TDateTime FileTimeToLocalDateTime(uint64_t fileTime);
 uint64_t LocalDateTimeToFileTime(TDateTime local);
 
 // The date-time as the user's locale writes it (LC_TIME): short date and time, the date alone
