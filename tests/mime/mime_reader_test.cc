@@ -1,0 +1,533 @@
+// The Internet message reader on small messages written here: headers, encoded words, addresses,
+// priorities, dates, bodies, the multipart walk, file names, and the conversion hook.
+#include <gtest/gtest.h>
+
+#include "mime/qvemlfile.h"
+#include "mime_test_util.h"
+#include "model/qvmsgcnst.h"
+#include "testutil/run_process.h"
+#include "text/rfc822_date.h"
+
+namespace orlendo {
+namespace {
+
+using namespace mimetest;
+
+TEST(MimeReader, EmptyInputGivesEmptyTree) {
+  auto reader = Load("");
+  EXPECT_EQ(reader->Properties().Count(), 0);
+  EXPECT_EQ(reader->Lines().Count(), 0u);
+}
+
+TEST(MimeReader, LineEndKindsGiveTheSameTree) {
+  const std::vector<std::string> lines = {"From: Ann <ann@example.com>",
+                                          "Subject: Line ends",
+                                          "Content-Type: text/plain",
+                                          "",
+                                          "first line",
+                                          "second line"};
+  const std::string crlf = Outline(Load(Join(lines, "\r\n"))->Properties());
+  EXPECT_EQ(Outline(Load(Join(lines, "\n"))->Properties()), crlf);
+  EXPECT_EQ(Outline(Load(Join(lines, "\r"))->Properties()), crlf);
+  EXPECT_NE(crlf.find("first line"), std::string::npos);
+}
+
+TEST(MimeReader, LfCrIsTwoLineEndsAndEndsTheHeaderBlock) {
+  auto reader = Load("From: ann@example.com\n\rSubject: late\n\nbody\n");
+  ASSERT_EQ(reader->Lines().Count(), 5u);
+  EXPECT_EQ(reader->Lines()[1], "");
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Find(root, kSubject), nullptr);
+  EXPECT_NE(Text(root, kBody).find("Subject: late"), std::string::npos);
+}
+
+TEST(MimeReader, HeaderNamesMatchByPrefixWithoutCase) {
+  auto reader = Load(Join({"sUbJeCt: mixed case", "X-Priority: 1", "Subject:NoBlank", "", "text"}));
+  const TMSGProperties& root = reader->Properties();
+  const auto subjects = All(root, kSubject);
+  ASSERT_EQ(subjects.size(), 2u);
+  EXPECT_EQ(U8(subjects[0]->GetValueText()), "mixed case");
+  // The character after the colon is skipped unread, whatever it is.
+  EXPECT_EQ(U8(subjects[1]->GetValueText()), "oBlank");
+  // "X-PRIORITY:" is tried before "PRIORITY:" and the first match wins: one record only.
+  EXPECT_EQ(All(root, kPriority).size(), 1u);
+}
+
+TEST(MimeReader, FoldedHeadersAreUnfoldedAndKeptAsReceived) {
+  auto reader =
+      Load(Join({"Subject: first", "\tsecond  ", "   third", "Organization: Acme", "", "body"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Text(root, kSubject), "first second third");
+  EXPECT_EQ(Text(root, 0x8101101E), "Acme");
+  // The header block comes first and holds every header line, unfolded.
+  ASSERT_GT(root.Count(), 0);
+  EXPECT_EQ(root.Items(0)->TagID, kTransportHeaders);
+  EXPECT_EQ(Text(root, kTransportHeaders), "Subject: first second third\r\nOrganization: Acme\r\n");
+  EXPECT_EQ(U8(root.GetTransportHeaders()), Text(root, kTransportHeaders));
+}
+
+TEST(MimeReader, EncodedWordsInSubjects) {
+  struct Case {
+    const char* header;
+    const char* subject;
+  } cases[] = {
+      // An encoded word followed by plain text.
+      {"=?utf-8?B?SGFsbG8=?= world", "Hallo world"},
+      // Q form: underscores are spaces, an encoded underscore stays one.
+      {"=?iso-8859-1?Q?Caf=E9_au_lait=5Fbar?=", "Café au lait_bar"},
+      // The white space between adjacent encoded words stays.
+      {"=?utf-8?Q?one?= =?utf-8?Q?two?=", "one two"},
+      // A letter other than B or Q loses the word's text, nothing else.
+      {"before =?utf-8?X?abc?= after", "before  after"},
+      // Without the closing "?=" the rest stays as written.
+      {"=?utf-8?Q?ok?= then =?utf-8?Q?open", "ok then =?utf-8?Q?open"},
+      // Without the "?" after the charset likewise.
+      {"plain =?utf-8", "plain =?utf-8"},
+      // Lower-case letters are accepted.
+      {"=?UTF-8?b?w6k=?=", "é"},
+      // Quotes around the whole value are removed.
+      {"\"Quoted subject\"", "Quoted subject"},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(std::string("Subject: ") + c.header + "\r\n\r\nx\r\n");
+    EXPECT_EQ(U8(reader->Properties().GetSubject()), c.subject) << c.header;
+  }
+}
+
+TEST(MimeReader, SingleBareAddressGivesNoRecipientNode) {
+  auto reader = Load(Join({"To: bob@example.com", "", "x"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Text(root, kRcvdRepresentingEmail), "bob@example.com");
+  EXPECT_EQ(Find(root, kRcvdRepresentingName), nullptr);
+  EXPECT_TRUE(All(root, TAG_RECIPIENT_NODE).empty());
+}
+
+TEST(MimeReader, AddressListsGiveRecipientNodesAndJoinedLists) {
+  for (const char* separator : {",", ";"}) {
+    auto reader = Load(Join({std::string("To: \"Ann Lee\" <ann@example.com>") + separator +
+                                 " =?utf-8?Q?J=C3=BCrg?= <jurg@example.ch>",
+                             "Cc: Dora <dora@example.com>, carl@example.com", "", "x"}));
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_EQ(Text(root, kRcvdRepresentingName), "Ann Lee;Jürg") << separator;
+    EXPECT_EQ(Text(root, kRcvdRepresentingEmail), "ann@example.com;jurg@example.ch");
+    // The second Cc item has no name: the name list keeps a trailing separator.
+    EXPECT_EQ(Text(root, kDisplayCc), "Dora;");
+    EXPECT_EQ(Text(root, kOriginalDisplayCc), "dora@example.com;carl@example.com");
+    const auto recipients = All(root, TAG_RECIPIENT_NODE);
+    ASSERT_EQ(recipients.size(), 4u);
+    EXPECT_EQ(U8(recipients[0]->Value.Wide()), "recip_version");
+    EXPECT_EQ(recipients[0]->DataSize, 13);
+    EXPECT_EQ(Text(recipients[0]->SubProperties(), kDisplayName), "Ann Lee");
+    EXPECT_EQ(Text(recipients[0]->SubProperties(), kEmailAddress), "ann@example.com");
+    EXPECT_EQ(Text(recipients[1]->SubProperties(), kDisplayName), "Jürg");
+    EXPECT_EQ(Text(recipients[3]->SubProperties(), kEmailAddress), "carl@example.com");
+    // Names pair with their addresses in the formatted list, encoded ones too.
+    EXPECT_EQ(U8(root.GetTo()), "\"Ann Lee\" <ann@example.com>;Jürg <jurg@example.ch>");
+  }
+}
+
+TEST(MimeReader, FromGivesNameAndAddress) {
+  auto plain = Load(Join({"From: Jane Roe <jane@example.com>", "", "x"}));
+  EXPECT_EQ(Text(plain->Properties(), kSentRepresentingName), "Jane Roe");
+  EXPECT_EQ(Text(plain->Properties(), kSentRepresentingEmail), "jane@example.com");
+  EXPECT_EQ(U8(plain->Properties().GetFrom()), "\"Jane Roe\" <jane@example.com>");
+  // A comma inside a quoted name separates like any other: the forgiving split of the reader.
+  auto comma = Load(Join({"From: \"Smith, J.\" <js@example.com>", "", "x"}));
+  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingName), "J.");
+  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingEmail), "Smith;js@example.com");
+}
+
+TEST(MimeReader, Priorities) {
+  struct Case {
+    const char* header;
+    int priority;
+  } cases[] = {{"X-Priority: 1", 2},           {"X-Priority: 2", 1},
+               {"X-Priority: 3", 0},           {"X-Priority: 4", -1},
+               {"X-Priority: 5 (Lowest)", -2}, {"X-Priority: high", 0},
+               {"Priority: urgent", 1},        {"Priority: non-priority", -1},
+               {"Priority: normal", 0},        {"X-Priority: 99999999999", 0}};
+  for (const Case& c : cases) {
+    auto reader = Load(Join({c.header, "", "x"}));
+    const TMSGProperty* record = Find(reader->Properties(), kPriority);
+    ASSERT_NE(record, nullptr) << c.header;
+    EXPECT_EQ(record->Value.AsInteger(), c.priority) << c.header;
+    EXPECT_EQ(record->DataSize, 4);
+  }
+}
+
+TEST(MimeReader, DatesAndBadDates) {
+  const std::string good = "Mon, 7 Dec 2026 10:20:30 +0100";
+  auto reader = Load(Join({"Date: " + good, "Subject: after", "", "x"}));
+  const TMSGProperty* date = Find(reader->Properties(), kClientSubmitTime);
+  ASSERT_NE(date, nullptr);
+  EXPECT_EQ(date->Value.Kind(), VarKind::DateTime);
+  EXPECT_DOUBLE_EQ(date->Value.AsDateTime(), ParseRfc822Date(good));
+  EXPECT_EQ(date->DataSize, static_cast<int32_t>(good.size()));
+
+  // A date that cannot exist is left out, and the rest of the message is still read.
+  auto bad = Load(Join({"Subject: before", "Date: Mon, 31 Feb 2026 25:61:00 +0100",
+                        "To: after@example.com", "", "body"}));
+  const TMSGProperties& root = bad->Properties();
+  EXPECT_EQ(Find(root, kClientSubmitTime), nullptr);
+  EXPECT_EQ(Text(root, kRcvdRepresentingEmail), "after@example.com");
+  EXPECT_EQ(Text(root, kBody), "body\r\n");
+
+  // Text without the day name's comma reads as date-time 0.
+  auto plain = Load(Join({"Date: 7 Dec 2026 10:20:30 +0100", "", "x"}));
+  const TMSGProperty* zero = Find(plain->Properties(), kClientSubmitTime);
+  ASSERT_NE(zero, nullptr);
+  EXPECT_EQ(zero->Value.AsDateTime(), 0.0);
+}
+
+TEST(MimeReader, SinglePartBodies) {
+  struct Case {
+    std::string body;
+    uint32_t tag;
+  } cases[] = {
+      {"<html><body>hi</body></html>\r\n", kBodyHtml},
+      {"<!DOCTYPE html>\r\n<html></html>\r\n", kBodyHtml},
+      // One leading empty line before the tag is allowed, two are not.
+      {"\r\n<HTML>x</HTML>\r\n", kBodyHtml},
+      {"\r\n\r\n<html>x</html>\r\n", kBody},
+      {"Some text, then <html>\r\n", kBody},
+      {"{\\rtf1\\ansi hello}\r\n", TAG_RTF_COMPRESSED},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load("Content-Type: text/html\r\n\r\n" + c.body);
+    const TMSGProperty* record = Find(reader->Properties(), c.tag);
+    ASSERT_NE(record, nullptr) << c.body;
+    EXPECT_EQ(record->Value.Bytes(), c.body);
+    EXPECT_EQ(record->DataSize, static_cast<int32_t>(c.body.size()));
+  }
+  auto rtf = Load("Subject: r\r\n\r\n{\\rtf1\\ansi hello}\r\n");
+  EXPECT_EQ(U8(rtf->Properties().GetBodyRTF()), "{\\rtf1\\ansi hello}\r\n");
+}
+
+TEST(MimeReader, BlankBodyStoresNothing) {
+  auto reader = Load("Subject: blank\r\n\r\n\r\n");
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Find(root, kBody), nullptr);
+  EXPECT_EQ(root.Count(), 2); // the header block and the subject
+}
+
+TEST(MimeReader, BodyLinesKeepTheirIndentation) {
+  auto reader = Load(Join({"Subject: code", "", "def f():", "    return 1", "\tdone"}));
+  EXPECT_EQ(Text(reader->Properties(), kBody), "def f():\r\n    return 1\r\n\tdone\r\n");
+}
+
+TEST(MimeReader, TransferEncodings) {
+  auto qp = Load(Join(
+      {"Content-Transfer-Encoding: quoted-printable", "", "caf=C3=A9 snake_case soft=", "break"}));
+  EXPECT_EQ(Text(qp->Properties(), kBody), "café snake_case softbreak\r\n");
+  auto b64 = Load(Join({"Content-Transfer-Encoding:  Base64 ", "", "SGVsbG8s", "IHdvcmxk"}));
+  EXPECT_EQ(b64->TransferEncoding, "BASE64");
+  EXPECT_EQ(Text(b64->Properties(), kBody), "Hello, world");
+  auto unknown = Load(Join({"Content-Transfer-Encoding: x-uuencode", "", "begin 644 x"}));
+  EXPECT_EQ(Find(unknown->Properties(), kBody), nullptr);
+}
+
+TEST(MimeReader, ContentTypeParameters) {
+  auto reader =
+      Load(Join({"Content-Type: text/plain; charset=ISO-8859-1; format=flowed", "", "x"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Text(root, kMessageClass), "IPM.Note");
+  EXPECT_EQ(reader->Charset, "ISO-8859-1");
+  const TMSGProperty* cp = Find(root, kMessageCodePage);
+  ASSERT_NE(cp, nullptr);
+  EXPECT_EQ(cp->Value.AsInteger(), 28591);
+  EXPECT_EQ(cp->DataSize, 10);
+  EXPECT_EQ(Find(root, kX400ContentType)->Value.Bytes(),
+            "text/plain; charset=ISO-8859-1; format=flowed");
+
+  auto unknown = Load(Join({"Content-Type: text/plain; charset=\"x-martian\"", "", "x"}));
+  EXPECT_EQ(Find(unknown->Properties(), kMessageCodePage)->Value.AsInteger(), 0);
+  EXPECT_EQ(Text(unknown->Properties(), kBody), "x\r\n");
+}
+
+TEST(MimeReader, MultipartPreamblePartsAndEpilogue) {
+  auto reader = Load(
+      Join({"Content-Type: multipart/mixed; boundary=\"b1\"", "", "preamble text", "--b1",
+            "Content-Type: application/octet-stream", "", "first", "--b1",
+            "Content-Type: application/octet-stream", "", "second", "--b1--", "epilogue text"}));
+  const TMSGProperties& root = reader->Properties();
+  const auto nodes = All(root, TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(root.AttachmentCount(), 2);
+  EXPECT_EQ(AttachmentData(root, 0), "first\r\n");
+  EXPECT_EQ(AttachmentData(root, 1), "second\r\n");
+  const std::string outline = Outline(root);
+  EXPECT_EQ(outline.find("preamble"), std::string::npos);
+  EXPECT_EQ(outline.find("epilogue"), std::string::npos);
+}
+
+TEST(MimeReader, AlternativeBodiesArePromoted) {
+  auto reader = Load(
+      Join({"Subject: alt", "Content-Type: multipart/alternative; boundary=ALT", "", "--ALT",
+            "Content-Type: text/plain; charset=us-ascii", "", "plain one", "--ALT",
+            "Content-Type: text/plain", "", "plain two", "--ALT",
+            "Content-Type: text/html; charset=utf-8", "Content-Transfer-Encoding: quoted-printable",
+            "", "<html>caf=C3=A9</html>", "--ALT--"}));
+  const TMSGProperties& root = reader->Properties();
+  // The first body of each kind wins; the body parts are not attachments.
+  EXPECT_EQ(U8(root.GetBody()), "plain one\r\n");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>café</html>\r\n");
+  EXPECT_EQ(root.BodyFormat, 3);
+  EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 3u);
+  EXPECT_EQ(root.AttachmentCount(), 0);
+  for (const TMSGProperty* node : All(root, TAG_ATTACHMENT_NODE))
+    EXPECT_TRUE(node->IsEmbeddedMessage());
+}
+
+TEST(MimeReader, NamedTextPartIsAnAttachment) {
+  auto reader =
+      Load(Join({"Content-Type: multipart/mixed; boundary=M", "", "--M", "Content-Type: text/plain",
+                 "", "the body", "--M", "Content-Type: text/plain; name=\"notes.txt\"", "",
+                 "the notes", "--M--"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(U8(root.GetBody()), "the body\r\n");
+  ASSERT_EQ(root.AttachmentCount(), 1);
+  const TMSGProperty* node = root.GetAttachment(0);
+  EXPECT_FALSE(node->IsEmbeddedMessage());
+  EXPECT_EQ(Text(node->SubProperties(), kAttachFileName), "notes.txt");
+  EXPECT_EQ(Find(node->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "the notes\r\n");
+}
+
+TEST(MimeReader, NestedMultipartsAreFlattened) {
+  // mixed > related > alternative > (plain, html); an image in related; a PDF in mixed.
+  auto reader = Load(Join({"Content-Type: multipart/mixed; boundary=\"OUT\"",
+                           "",
+                           "--OUT",
+                           "Content-Type: multipart/related; boundary=\"REL\"",
+                           "",
+                           "related preamble",
+                           "--REL",
+                           "Content-Type: multipart/alternative; boundary=\"ALT\"",
+                           "",
+                           "--ALT",
+                           "Content-Type: text/plain",
+                           "",
+                           "plain",
+                           "--ALT",
+                           "Content-Type: text/html",
+                           "",
+                           "<html>html</html>",
+                           "--ALT--",
+                           "",
+                           "--REL",
+                           "Content-Type: image/png; name=a.png",
+                           "Content-Transfer-Encoding: base64",
+                           "",
+                           "iVBORw0K",
+                           "--REL--",
+                           "",
+                           "--OUT",
+                           "Content-Type: application/pdf; name=\"b.pdf\"",
+                           "Content-Transfer-Encoding: base64",
+                           "",
+                           "JVBERi0x",
+                           "--OUT--"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(U8(root.GetBody()), "plain\r\n");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>html</html>\r\n");
+  // related container, alternative container, plain, html, png, pdf
+  EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 6u);
+  std::vector<std::string> names;
+  for (int i = 0; i < root.AttachmentCount(); ++i)
+    names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
+  // The related container keeps its preamble as content.
+  EXPECT_EQ(names, (std::vector<std::string>{"Attachment 1", "a.png", "b.pdf"}));
+  EXPECT_EQ(AttachmentData(root, 0), "related preamble\r\n");
+  EXPECT_EQ(AttachmentData(root, 1), std::string("\x89PNG\r\n", 6));
+  EXPECT_EQ(AttachmentData(root, 2), "%PDF-1");
+  EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
+}
+
+TEST(MimeReader, PartHeaderRightBeforeADelimiterDoesNotSwallowTheNextPart) {
+  auto reader =
+      Load(Join({"Content-Type: multipart/mixed; boundary=X", "", "--X",
+                 "Content-Type: application/octet-stream; name=empty.bin", "--X",
+                 "Content-Type: application/octet-stream; name=full.bin", "", "data", "--X--"}));
+  const TMSGProperties& root = reader->Properties();
+  const auto nodes = All(root, TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(Text(nodes[1]->SubProperties(), kAttachFileName), "full.bin");
+  EXPECT_EQ(Find(nodes[1]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "data\r\n");
+}
+
+TEST(MimeReader, BoundaryParameterFollowedByOthers) {
+  auto reader =
+      Load(Join({"Content-Type: multipart/mixed; boundary=abc; charset=us-ascii", "", "--abc",
+                 "Content-Type: application/x-one; name=one", "", "1", "--abc--"}));
+  EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"abc"});
+  EXPECT_EQ(reader->Properties().AttachmentCount(), 1);
+  auto quoted = Load(Join({"Content-Type: multipart/mixed; boundary=\"q=1\";", "", "--q=1",
+                           "Content-Type: application/x-one; name=one", "", "1", "--q=1--"}));
+  EXPECT_EQ(quoted->Boundary, "q=1");
+  EXPECT_EQ(quoted->Properties().AttachmentCount(), 1);
+}
+
+TEST(MimeReader, DispositionFileNames) {
+  struct Case {
+    const char* headers;
+    const char* name;
+  } cases[] = {
+      {"Content-Disposition: attachment; filename=\"report 2026.pdf\"", "report 2026.pdf"},
+      {"Content-Disposition: attachment;\r\n filename*=UTF-8''%E2%82%AC%20rates.pdf",
+       "€ rates.pdf"},
+      {"Content-Disposition: attachment;\r\n filename*0*=iso-8859-1'fr'r%E9sum;\r\n"
+       " filename*1*=%E9.txt",
+       "résumé.txt"},
+      {"Content-Disposition: attachment; filename*0=\"long \"; filename*1=\"name.doc\"",
+       "long name.doc"},
+      {"Content-Disposition: inline; filename==?utf-8?B?w6kudHh0?=", "é.txt"},
+      // The Content-Type name comes first, whatever the order of the headers.
+      {"Content-Disposition: attachment; filename=disp.bin\r\nContent-Type: "
+       "application/octet-stream; name=type.bin",
+       "type.bin"},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(std::string("Content-Type: multipart/mixed; boundary=D\r\n\r\n--D\r\n") +
+                       c.headers + "\r\n\r\ncontent\r\n--D--\r\n");
+    const TMSGProperties& root = reader->Properties();
+    ASSERT_EQ(root.AttachmentCount(), 1) << c.headers;
+    const TMSGProperties& part = root.GetAttachment(0)->SubProperties();
+    EXPECT_EQ(All(part, kAttachFileName).size(), 1u) << c.headers;
+    EXPECT_EQ(Text(part, kAttachFileName), c.name) << c.headers;
+  }
+  // A text part named only by its disposition stays a body part.
+  auto text =
+      Load(Join({"Content-Type: multipart/mixed; boundary=D", "", "--D", "Content-Type: text/plain",
+                 "Content-Disposition: inline; filename=a.txt", "", "inline text", "--D--"}));
+  EXPECT_EQ(U8(text->Properties().GetBody()), "inline text\r\n");
+}
+
+TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
+  for (const char* type : {"application/ms-tnef; name=\"winmail.dat\"", "application/ms-tnef"}) {
+    auto reader = Load(Join({"Subject: tnef", std::string("Content-Type: ") + type,
+                             "Content-Transfer-Encoding: base64", "", "eJ8+IhAA"}));
+    const TMSGProperties& root = reader->Properties();
+    // The file name moves into the attachment node.
+    EXPECT_EQ(Find(root, kAttachFileName), nullptr) << type;
+    EXPECT_EQ(Find(root, kBody), nullptr);
+    ASSERT_EQ(root.AttachmentCount(), 1);
+    EXPECT_EQ(root.GetAttachment(0)->GetAttachmentFileName(0),
+              std::string(type).find("name") != std::string::npos ? "winmail.dat" : "Attachment 1");
+    EXPECT_EQ(AttachmentData(root, 0), std::string("\x78\x9f\x3e\x22\x10\x00", 6));
+  }
+  // Neither base64 nor binary: the text stays the body.
+  auto text = Load(Join({"Content-Type: application/ms-tnef", "", "plain"}));
+  EXPECT_EQ(Text(text->Properties(), kBody), "plain\r\n");
+}
+
+TEST(MimeReader, SinglePartFileIsAnAttachment) {
+  auto reader = Load(Join({"Subject: scan", "Content-Type: image/png; name=\"scan.png\"",
+                           "Content-Transfer-Encoding: base64", "", "iVBORw0K"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(U8(root.GetSubject()), "scan");
+  EXPECT_EQ(Find(root, kBody), nullptr);
+  ASSERT_EQ(root.AttachmentCount(), 1);
+  EXPECT_EQ(root.GetAttachment(0)->GetAttachmentFileName(0), "scan.png");
+  EXPECT_EQ(AttachmentData(root, 0), std::string("\x89PNG\r\n", 6));
+}
+
+TEST(MimeReader, ContentLocationNamesWebResources) {
+  auto reader = Load<TQvMHTFile>(
+      Join({"Content-Type: multipart/related; boundary=R", "", "--R", "Content-Type: text/html",
+            "Content-Location: https://example.com/docs/index.html", "", "<html>page</html>", "--R",
+            "Content-Type: image/gif", "Content-Transfer-Encoding: base64",
+            "Content-Location: http://example.com/img/dot.gif", "", "R0lGODlh", "--R",
+            "Content-Type: text/css", "Content-Location: cid:css-1@mhtml", "", "body{}", "--R--"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>page</html>\r\n");
+  ASSERT_EQ(root.AttachmentCount(), 2);
+  const TMSGProperties& gif = root.GetAttachment(0)->SubProperties();
+  EXPECT_EQ(Text(gif, kAttachLongFileName), "http://example.com/img/dot.gif");
+  EXPECT_EQ(Text(gif, kAttachFileName), "dot.gif");
+  EXPECT_EQ(AttachmentData(root, 0), "GIF89a");
+  // A location that is not a URL names nothing.
+  EXPECT_EQ(root.GetAttachment(1)->GetAttachmentFileName(1), "Attachment 2");
+}
+
+TEST(MimeReader, DashBoundaryIsReadBelowItsPart) {
+  auto reader =
+      Load(Join({"Content-Type: multipart/mixed; boundary=OUT", "", "--OUT",
+                 "Content-Type: multipart/mixed; boundary=-", "", "-",
+                 "Content-Type: application/x-inner; name=inner.bin", "", "inner", "-----", "--OUT",
+                 "Content-Type: application/x-outer; name=outer.bin", "", "outer", "--OUT--"}));
+  const TMSGProperties& root = reader->Properties();
+  const auto nodes = All(root, TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(nodes.size(), 2u);
+  const auto inner = All(nodes[0]->SubProperties(), TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(inner.size(), 1u);
+  EXPECT_EQ(Text(inner[0]->SubProperties(), kAttachFileName), "inner.bin");
+  EXPECT_EQ(Find(inner[0]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "inner\r\n");
+  EXPECT_EQ(Text(nodes[1]->SubProperties(), kAttachFileName), "outer.bin");
+  EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
+}
+
+TEST(MimeReader, ConvertCodepageHook) {
+  std::vector<std::string> calls;
+  TQvEMLFile reader;
+  reader.OnConvertCodepage = [&](void* sender, const std::string& charset, std::string& value) {
+    EXPECT_EQ(sender, &reader);
+    calls.push_back(charset + ":" + value);
+    value = "<" + value + ">";
+  };
+  TMemoryStream stream(Join({"Subject: =?x-test?Q?word?= plain",
+                             "Content-Type: text/plain; charset=x-test", "", "body"}));
+  reader.LoadFromStream(stream);
+  const TMSGProperties& root = reader.Properties();
+  EXPECT_EQ(calls, (std::vector<std::string>{"x-test:word", "x-test:body\r\n"}));
+  EXPECT_EQ(U8(root.GetSubject()), "<word> plain");
+  EXPECT_EQ(Text(root, kBody), "<body\r\n>");
+  // The hook hands back system-code-page text, and the stored code page says so.
+  EXPECT_EQ(Find(root, kMessageCodePage)->Value.AsInteger(), 65001);
+
+  // A part in "utf-8" is not offered to the hook.
+  calls.clear();
+  TMemoryStream utf8(Join({"Content-Type: text/plain; charset=utf-8", "", "body"}));
+  reader.LoadFromStream(utf8);
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST(MimeReader, ReloadStartsAfresh) {
+  TQvEMLFile reader;
+  TMemoryStream first(Join(
+      {"Subject: one", "Content-Type: multipart/mixed; boundary=A", "", "--A", "", "x", "--A--"}));
+  reader.LoadFromStream(first);
+  EXPECT_FALSE(reader.BoundaryStack.empty());
+  TMemoryStream second(Join({"Subject: two", "", "y"}));
+  reader.LoadFromStream(second);
+  EXPECT_EQ(U8(reader.Properties().GetSubject()), "two");
+  EXPECT_TRUE(reader.BoundaryStack.empty());
+  EXPECT_EQ(reader.Boundary, "");
+  EXPECT_EQ(reader.Properties().AttachmentCount(), 0);
+  EXPECT_EQ(reader.Lines().Count(), 3u);
+  reader.Clear();
+  EXPECT_EQ(reader.Properties().Count(), 0);
+  EXPECT_EQ(reader.Lines().Count(), 0u);
+}
+
+TEST(MimeReader, LoadFromFile) {
+  testutil::TempDir dir;
+  TQvEMLFile reader;
+  const std::string missing = dir.File("missing.eml");
+  try {
+    reader.LoadFromFile(missing);
+    FAIL() << "no exception";
+  } catch (const EMSGError& e) {
+    EXPECT_EQ(e.Message(), "File " + missing + " is not found.");
+  }
+  const std::string path = dir.File("a.eml");
+  {
+    TFileStream out(path, TFileStream::Create);
+    out.WriteString("Subject: from a file\r\n\r\nbody\r\n");
+    out.Close();
+  }
+  reader.LoadFromFile(path);
+  EXPECT_EQ(U8(reader.Properties().GetSubject()), "from a file");
+  EXPECT_EQ(U8(reader.Properties().GetBody()), "body\r\n");
+}
+
+} // namespace
+} // namespace orlendo
