@@ -267,6 +267,9 @@ public:
   std::string Finish() {
     tokenizer_.Finish();
     Pump();
+    // A truncated document: finish what its open groups were reading (a picture, a number).
+    while (stack_.size() > 1)
+      EndGroup();
     CloseBlock();
     CloseLists();
     CloseTable();
