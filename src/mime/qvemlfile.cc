@@ -453,6 +453,10 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   if (!text.empty() && text != "\r\n") {
     const int32_t size = SizeOf(text.size());
     Store(tag, TVariant::FromBytes(std::move(text)), size);
+  } else if (tag == TAG_ATTACH_DATA_BIN &&
+             CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr) {
+    // A named file without content is still a file the sender attached: keep it listed.
+    Store(tag, TVariant::FromBytes({}), 0);
   }
 }
 

@@ -1,0 +1,190 @@
+// The reader on the corpus of real messages and web archives, checked against Python's email
+// package (an independent parser of the same formats).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "mime/qvemlfile.h"
+#include "mime_test_util.h"
+#include "testutil/run_process.h"
+
+namespace orlendo {
+namespace {
+
+using namespace mimetest;
+
+std::vector<std::string> CorpusMessages() {
+  std::vector<std::string> files = testutil::CorpusFiles("eml", ".eml");
+  for (const char* ext : {".mht", ".mhtml"})
+    for (const std::string& f : testutil::CorpusFiles("mht", ext))
+      files.push_back(f);
+  return files;
+}
+
+bool IsWebArchive(const std::string& path) {
+  return path.find("/mht/") != std::string::npos;
+}
+
+std::unique_ptr<TQvEMLFile> LoadPath(const std::string& path) {
+  std::unique_ptr<TQvEMLFile> reader;
+  if (IsWebArchive(path))
+    reader = std::make_unique<TQvMHTFile>();
+  else
+    reader = std::make_unique<TQvEMLFile>();
+  reader->LoadFromFile(path);
+  return reader;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Removes all white space: RFC 2047 drops the white space between adjacent encoded words and
+// this reader keeps it, so subjects are compared without it.
+std::string WithoutSpace(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+      out.push_back(c);
+  return out;
+}
+
+// For every file: the subject, the line count, and every MIME leaf that has a file name, with
+// its decoded bytes written to a file. Leaves are those of the multipart tree; an attached
+// message (message/*) is one leaf, as the reader keeps it whole.
+constexpr char kPythonScript[] = R"PY(
+import email, email.policy, re, sys, os
+out_dir = sys.argv[1]
+def leaves(part):
+    if part.is_multipart() and part.get_content_maintype() != 'message':
+        for p in part.get_payload():
+            yield from leaves(p)
+    else:
+        yield part
+for k, path in enumerate(sys.argv[2:]):
+    raw = open(path, 'rb').read()
+    print('F\t%d' % k)
+    lines = re.split(rb'\r\n|\r|\n', raw)
+    if lines and lines[-1] == b'':
+        lines.pop()
+    print('L\t%d' % len(lines))
+    msg = email.message_from_bytes(raw, policy=email.policy.default)
+    try:
+        subject = msg['subject']
+    except Exception:
+        subject = None
+    print('S\t%s' % ('-' if subject is None else str(subject).encode('utf-8', 'surrogateescape').hex()))
+    for j, leaf in enumerate(leaves(msg)):
+        name = leaf.get_filename()
+        if name is None:
+            continue
+        data = leaf.get_payload(decode=True)
+        if data is None:
+            continue
+        target = os.path.join(out_dir, '%d_%d' % (k, j))
+        open(target, 'wb').write(data)
+        print('A\t%s\t%s' % (name.encode('utf-8', 'surrogateescape').hex(), target))
+)PY";
+
+struct PythonView {
+  size_t lines = 0;
+  bool hasSubject = false;
+  std::string subject;
+  std::vector<std::pair<std::string, std::string>> files; // name, path of the decoded bytes
+};
+
+TEST(MimeCorpus, EveryFileLoads) {
+  const auto files = CorpusMessages();
+  ASSERT_GE(files.size(), 30u);
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<TQvEMLFile> reader;
+    ASSERT_NO_THROW(reader = LoadPath(path));
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_GT(root.Count(), 0);
+    // Every counted attachment has its node and its data.
+    for (int i = 0; i < root.AttachmentCount(); ++i) {
+      const TMSGProperty* node = root.GetAttachment(i);
+      ASSERT_NE(node, nullptr);
+      EXPECT_NE(node->SubProperties().FindProperty(TAG_ATTACH_DATA_BIN, false, false), nullptr);
+    }
+  }
+}
+
+TEST(MimeCorpus, AgreesWithPythonEmail) {
+  const auto files = CorpusMessages();
+  testutil::TempDir dir;
+  std::vector<std::string> args = {dir.Path()};
+  args.insert(args.end(), files.begin(), files.end());
+  const testutil::ProcessResult py = testutil::RunPython(kPythonScript, args);
+  ASSERT_EQ(py.exitCode, 0) << py.err;
+
+  std::map<size_t, PythonView> views;
+  std::istringstream lines(py.out);
+  size_t current = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string f; std::getline(parts, f, '\t');)
+      fields.push_back(f);
+    ASSERT_GE(fields.size(), 2u) << line;
+    if (fields[0] == "F") {
+      current = std::stoul(fields[1]);
+    } else if (fields[0] == "L") {
+      views[current].lines = std::stoul(fields[1]);
+    } else if (fields[0] == "S") {
+      views[current].hasSubject = fields[1] != "-";
+      views[current].subject = views[current].hasSubject ? FromHex(fields[1]) : "";
+    } else if (fields[0] == "A") {
+      ASSERT_EQ(fields.size(), 3u);
+      views[current].files.emplace_back(FromHex(fields[1]), fields[2]);
+    }
+  }
+  ASSERT_EQ(views.size(), files.size());
+
+  size_t attachmentsChecked = 0;
+  for (size_t k = 0; k < files.size(); ++k) {
+    SCOPED_TRACE(files[k]);
+    const PythonView& view = views[k];
+    auto reader = LoadPath(files[k]);
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_EQ(reader->Lines().Count(), view.lines);
+    EXPECT_EQ(WithoutSpace(U8(root.GetSubject())), WithoutSpace(view.subject));
+
+    // Our attachments: name (ATTACH_FILENAME of the node) and the bytes SaveAttachment writes.
+    std::vector<std::pair<std::string, std::string>> ours;
+    for (int i = 0; i < root.AttachmentCount(); ++i)
+      ours.emplace_back(Text(root.GetAttachment(i)->SubProperties(), kAttachFileName),
+                        AttachmentData(root, i));
+    for (const auto& [name, dataPath] : view.files) {
+      const std::string expected = ReadFile(dataPath);
+      auto match =
+          std::find_if(ours.begin(), ours.end(), [&](const auto& a) { return a.first == name; });
+      if (match == ours.end()) {
+        ADD_FAILURE() << "no attachment named " << name;
+        continue;
+      }
+      EXPECT_EQ(match->second.size(), expected.size()) << name;
+      EXPECT_TRUE(match->second == expected) << name << ": data differ";
+      ours.erase(match);
+      ++attachmentsChecked;
+    }
+  }
+  // The corpus holds a dozen named attachments; make sure they were all seen.
+  EXPECT_GE(attachmentsChecked, 12u);
+}
+
+} // namespace
+} // namespace orlendo
