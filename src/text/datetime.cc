@@ -138,6 +138,8 @@ TDateTime FileTimeToUtcDateTime(uint64_t fileTime) {
 }
 
 uint64_t UtcDateTimeToFileTime(TDateTime utc) {
+  if (!InRange(utc))
+    return 0;
   const int64_t ms = DateTimeToUnixMs(utc) + kFileTimeUnixEpochMs;
   return ms <= 0 ? 0 : static_cast<uint64_t>(ms) * 10000;
 }
