@@ -1,0 +1,383 @@
+// The typed accessors over one message level: every consumer of message content (preview,
+// writers, mail hand-off) asks these, so that a .msg file and an Internet message answer alike.
+//
+// Each accessor is a fixed chain of sources; the first non-empty text wins. On the root
+// collection most chains look at the root level alone, because a recursive search there would
+// pick up the subject or sender of an attached message; on an inner level (an embedded message)
+// they also search below, where the inner message's own properties live.
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+
+#include "model/qvmsg.h"
+#include "text/html_entities.h"
+#include "text/qvmsgcp.h"
+#include "text/rfc822_date.h"
+
+namespace orlendo {
+
+namespace {
+
+// Property ids and exact tags of the chains below.
+constexpr uint32_t PR_SUBJECT_W = 0x0037001F;
+constexpr uint32_t PR_SUBJECT_A = 0x0037001E;
+constexpr uint32_t PR_CONVERSATION_TOPIC_A = 0x0070001E;
+constexpr uint32_t PR_BODY_W = 0x1000001F;
+constexpr uint32_t PR_BODY_A = 0x1000001E;
+constexpr uint32_t PID_BODY_HTML = 0x10130000;
+constexpr uint32_t PID_RTF_COMPRESSED = 0x10090000;
+constexpr uint32_t PR_TRANSPORT_MESSAGE_HEADERS_A = 0x007D001E;
+constexpr uint32_t PR_TRANSPORT_MESSAGE_HEADERS_W = 0x007D001F;
+constexpr uint32_t PID_INTERNET_MESSAGE_ID = 0x10350000;
+constexpr uint32_t PR_SENDER_EMAIL_ADDRESS_A = 0x0C1F001E;
+constexpr uint32_t PR_SENDER_EMAIL_ADDRESS_W = 0x0C1F001F;
+constexpr uint32_t PR_SENT_REPRESENTING_EMAIL_ADDRESS_A = 0x0065001E;
+constexpr uint32_t PR_SENT_REPRESENTING_EMAIL_ADDRESS_W = 0x0065001F;
+constexpr uint32_t PR_RCVD_REPRESENTING_EMAIL_ADDRESS_A = 0x0078001E;
+constexpr uint32_t PR_RCVD_REPRESENTING_EMAIL_ADDRESS_W = 0x0078001F;
+constexpr uint32_t PR_EMAIL_ADDRESS_A = 0x3003001E;
+constexpr uint32_t PR_EMAIL_ADDRESS_W = 0x3003001F;
+constexpr uint32_t PR_SENT_REPRESENTING_NAME_A = 0x0042001E;
+constexpr uint32_t PR_SENT_REPRESENTING_NAME_W = 0x0042001F;
+constexpr uint32_t PID_SENDER_SMTP_ADDRESS = 0x5D010000;
+constexpr uint32_t PID_SENT_REPRESENTING_SMTP_ADDRESS = 0x5D020000;
+constexpr uint32_t PR_DISPLAY_TO_A = 0x0E04001E;
+constexpr uint32_t PR_DISPLAY_TO_W = 0x0E04001F;
+constexpr uint32_t PR_RCVD_REPRESENTING_NAME_A = 0x0044001E;
+constexpr uint32_t PR_RCVD_REPRESENTING_NAME_W = 0x0044001F;
+constexpr uint32_t PR_ORIGINAL_DISPLAY_CC_A = 0x0073001E;
+constexpr uint32_t PR_ORIGINAL_DISPLAY_CC_W = 0x0073001F;
+constexpr uint32_t PR_DISPLAY_CC_A = 0x0E03001E;
+constexpr uint32_t PR_DISPLAY_CC_W = 0x0E03001F;
+constexpr uint32_t PR_ORIGINAL_DISPLAY_BCC_A = 0x0072001E;
+constexpr uint32_t PR_ORIGINAL_DISPLAY_BCC_W = 0x0072001F;
+constexpr uint32_t PR_DISPLAY_BCC_A = 0x0E02001E;
+constexpr uint32_t PR_DISPLAY_BCC_W = 0x0E02001F;
+constexpr uint32_t PID_DISPLAY_NAME = 0x30010000;
+constexpr uint32_t PID_SMTP_ADDRESS = 0x39FE0000;
+constexpr uint32_t PID_ORG_EMAIL_ADDRESS = 0x403E0000;
+constexpr uint32_t PID_EMAIL_ADDRESS = 0x30030000;
+constexpr uint32_t PR_PRIORITY = 0x00260003;
+constexpr uint32_t PR_IMPORTANCE = 0x00170003;
+constexpr uint32_t PR_MESSAGE_CODEPAGE = 0x3FFD0003;
+constexpr uint32_t PR_INTERNET_CPID = 0x3FDE0003;
+constexpr uint32_t PID_ATTACH_DATA = 0x37010000;
+
+// The date properties that stand in for a missing or unreadable "Date:" header, in the order in
+// which they describe the sending best.
+constexpr uint32_t kSentDateTags[] = {
+    0x00390040, // CLIENT_SUBMIT_TIME
+    0x004E0040, // ORIGINAL_SUBMIT_TIME
+    0x0E060040, // MESSAGE_DELIVERY_TIME
+    0x00550040, // ORIGINAL_DELIVERY_TIME
+    0x00480040, // PROVIDER_SUBMIT_TIME
+    0x30080040, // LAST_MODIFICATION_TIME
+    0x30070040, // CREATION_TIME
+    0x000F0040, // DEFERRED_DELIVERY_TIME
+};
+
+// The first non-empty text among exact tags.
+std::u16string FirstText(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
+                         bool recursive) {
+  for (uint32_t tag : tags) {
+    std::u16string text = level.GetPropertyText(tag, false, recursive);
+    if (!text.empty())
+      return text;
+  }
+  return {};
+}
+
+// Display names and list pieces are trimmed of blanks and control characters alike.
+bool IsTrimmed(char16_t c) {
+  return c <= u' ';
+}
+
+std::u16string Trim(const std::u16string& s) {
+  size_t begin = 0;
+  size_t end = s.size();
+  while (begin < end && IsTrimmed(s[begin]))
+    ++begin;
+  while (end > begin && IsTrimmed(s[end - 1]))
+    --end;
+  return s.substr(begin, end - begin);
+}
+
+std::string TrimBytes(const std::string& s) {
+  size_t begin = 0;
+  size_t end = s.size();
+  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ')
+    ++begin;
+  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ')
+    --end;
+  return s.substr(begin, end - begin);
+}
+
+void DeleteFirstNul(std::u16string& s) {
+  size_t pos = s.find(u'\0');
+  if (pos != std::u16string::npos)
+    s.erase(pos, 1);
+}
+
+// The value of the first "Date:" line of a header block, trimmed; empty when there is none.
+std::string HeaderDateText(const std::string& headers) {
+  size_t pos = 0;
+  while (pos < headers.size()) {
+    size_t end = headers.find_first_of("\r\n", pos);
+    if (end == std::string::npos)
+      end = headers.size();
+    if (end - pos >= 5 && headers.compare(pos, 5, "Date:") == 0)
+      return TrimBytes(headers.substr(pos + 5, end - pos - 5));
+    pos = end;
+    if (pos < headers.size() && headers[pos] == '\r')
+      ++pos;
+    if (pos < headers.size() && headers[pos] == '\n')
+      ++pos;
+  }
+  return {};
+}
+
+// A numeric variant as an integer the way a code page is meant: rounded to nearest.
+int NumberToInt(const TVariant& value) {
+  double d = value.ToDouble();
+  if (!std::isfinite(d))
+    return 0;
+  d = std::nearbyint(d);
+  if (d <= static_cast<double>(std::numeric_limits<int>::min()))
+    return std::numeric_limits<int>::min();
+  if (d >= static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<int>::max();
+  return static_cast<int>(d);
+}
+
+} // namespace
+
+std::u16string QuoteDisplayName(const std::u16string& name) {
+  if (name.find_first_of(u" .,:") != std::u16string::npos)
+    return u"\"" + name + u"\"";
+  return name;
+}
+
+std::u16string TMSGProperties::GetSubject() const {
+  return FirstText(*this, {PR_SUBJECT_W, PR_SUBJECT_A, PR_CONVERSATION_TOPIC_A}, !IsRoot());
+}
+
+std::u16string TMSGProperties::GetBody() const {
+  return FirstText(*this, {PR_BODY_W, PR_BODY_A}, !IsRoot());
+}
+
+std::u16string TMSGProperties::GetBodyHTML() const {
+  const TMSGProperty* record = FindProperty(PID_BODY_HTML, true, !IsRoot());
+  if (record == nullptr)
+    return {};
+  // A binary HTML body holds the bytes in which the message travelled, that is in its Internet
+  // code page, which may differ from the code page of its 8-bit strings (a message saved with
+  // MESSAGE_CODEPAGE 1252 and INTERNET_CPID 65001 carries UTF-8 HTML).
+  if (PropType(record->TagID) == 0x0102 && record->Value.IsBytes() &&
+      record->Collection() != nullptr) {
+    const TMSGProperties& level = record->Collection()->MessageLevel();
+    const TMSGProperty* cpid = level.FindProperty(PR_INTERNET_CPID, false, true);
+    if (cpid == nullptr)
+      cpid = level.Root().FindProperty(PR_INTERNET_CPID, false, true);
+    int codePage =
+        cpid != nullptr && cpid->Value.Kind() == VarKind::Integer ? cpid->Value.AsInteger() : 0;
+    if (codePage == 65001)
+      return DecodeStoredText(record->Value.Bytes(), codePage);
+    if (codePage > 0 && IcuConverterName(static_cast<unsigned>(codePage)) != nullptr)
+      return CodePageToWide(record->Value.Bytes(), static_cast<unsigned>(codePage));
+  }
+  return record->GetValueText();
+}
+
+std::u16string TMSGProperties::GetBodyRTF() const {
+  std::u16string rtf = GetPropertyText(PID_RTF_COMPRESSED, true, !IsRoot());
+  if (rtf.find(u"&#") != std::u16string::npos)
+    DecodeHtmlEntities(rtf);
+  return rtf;
+}
+
+std::u16string TMSGProperties::GetTransportHeaders() const {
+  return FirstText(*this, {PR_TRANSPORT_MESSAGE_HEADERS_A, PR_TRANSPORT_MESSAGE_HEADERS_W},
+                   !IsRoot());
+}
+
+std::u16string TMSGProperties::GetMessageID() const {
+  return GetPropertyText(PID_INTERNET_MESSAGE_ID, true, !IsRoot());
+}
+
+std::u16string TMSGProperties::GetSenderEmail() const {
+  return FirstText(*this,
+                   {PR_SENDER_EMAIL_ADDRESS_A, PR_SENDER_EMAIL_ADDRESS_W,
+                    PR_SENT_REPRESENTING_EMAIL_ADDRESS_A, PR_SENT_REPRESENTING_EMAIL_ADDRESS_W},
+                   !IsRoot());
+}
+
+std::u16string TMSGProperties::GetRecipientEmail() const {
+  std::u16string address =
+      FirstText(*this, {PR_RCVD_REPRESENTING_EMAIL_ADDRESS_A, PR_RCVD_REPRESENTING_EMAIL_ADDRESS_W},
+                !IsRoot());
+  if (!address.empty())
+    return address;
+  return FirstText(*this, {PR_EMAIL_ADDRESS_A, PR_EMAIL_ADDRESS_W}, true);
+}
+
+std::u16string TMSGProperties::GetFrom() const {
+  std::u16string name =
+      FirstText(*this, {PR_SENT_REPRESENTING_NAME_A, PR_SENT_REPRESENTING_NAME_W}, !IsRoot());
+  DeleteFirstNul(name);
+  std::u16string address = GetPropertyText(PID_SENDER_SMTP_ADDRESS, true, false);
+  if (address.empty())
+    address = GetPropertyText(PID_SENT_REPRESENTING_SMTP_ADDRESS, true, false);
+  if (address.empty())
+    address = GetSenderEmail();
+  if (address.empty())
+    return FormatRecipientList(name);
+  if (name.empty())
+    return address;
+  return QuoteDisplayName(name) + u" <" + address + u">";
+}
+
+std::u16string TMSGProperties::GetTo() const {
+  std::u16string list = FirstText(
+      *this,
+      {PR_DISPLAY_TO_A, PR_DISPLAY_TO_W, PR_RCVD_REPRESENTING_NAME_A, PR_RCVD_REPRESENTING_NAME_W},
+      !IsRoot());
+  DeleteFirstNul(list);
+  return FormatRecipientList(list);
+}
+
+std::u16string TMSGProperties::GetCc() const {
+  return FormatRecipientList(FirstText(
+      *this, {PR_ORIGINAL_DISPLAY_CC_A, PR_ORIGINAL_DISPLAY_CC_W, PR_DISPLAY_CC_A, PR_DISPLAY_CC_W},
+      !IsRoot()));
+}
+
+std::u16string TMSGProperties::GetBcc() const {
+  return FormatRecipientList(FirstText(
+      *this,
+      {PR_ORIGINAL_DISPLAY_BCC_A, PR_ORIGINAL_DISPLAY_BCC_W, PR_DISPLAY_BCC_A, PR_DISPLAY_BCC_W},
+      !IsRoot()));
+}
+
+std::u16string TMSGProperties::FormatRecipient(const std::u16string& name) const {
+  // An empty slot of a display list names nobody; matching it against recipients without a
+  // display name would attach a stranger's address to it.
+  if (name.empty())
+    return name;
+  for (int i = 0; i < Count(); ++i) {
+    const TMSGProperty* item = Items(i);
+    if (item->Category() != mpcRecipient)
+      continue;
+    const TMSGProperties& recipient = item->SubProperties();
+    if (recipient.GetPropertyText(PID_DISPLAY_NAME, true, false) != name)
+      continue;
+    std::u16string address = recipient.GetPropertyText(PID_SMTP_ADDRESS, true, false);
+    if (address.empty())
+      address = recipient.GetPropertyText(PID_ORG_EMAIL_ADDRESS, true, false);
+    if (address.empty())
+      address = recipient.GetPropertyText(PID_EMAIL_ADDRESS, true, false);
+    if (address.empty() || address == name)
+      continue;
+    return QuoteDisplayName(name) + u" <" + address + u">";
+  }
+  return name;
+}
+
+std::u16string TMSGProperties::FormatRecipientList(const std::u16string& list) const {
+  std::u16string result;
+  size_t pos = 0;
+  while (pos < list.size()) {
+    size_t end = list.find(u';', pos);
+    if (end == std::u16string::npos)
+      end = list.size();
+    std::u16string formatted = FormatRecipient(Trim(list.substr(pos, end - pos)));
+    if (!formatted.empty()) {
+      if (!result.empty())
+        result += u';';
+      result += formatted;
+    }
+    pos = end + 1;
+  }
+  return result;
+}
+
+TDateTime TMSGProperties::GetSentDate() const {
+  std::string headers = TrimBytes(WideToSystem(GetTransportHeaders()));
+  if (!headers.empty()) {
+    std::string dateText = HeaderDateText(headers);
+    if (!dateText.empty()) {
+      // A received message may carry any "Date:" text; an impossible date (31 February,
+      // hour 25) is no date, and must not make the message unreadable.
+      TDateTime parsed = 0;
+      if (TryParseRfc822Date(dateText, parsed) && parsed != 0)
+        return parsed;
+    }
+  }
+  for (uint32_t tag : kSentDateTags) {
+    if (const TMSGProperty* record = FindProperty(tag, false, true))
+      return record->Value.ToDouble();
+  }
+  return 0;
+}
+
+uint8_t TMSGProperties::GetPriority() const {
+  const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true);
+  if (record == nullptr)
+    record = FindProperty(PR_IMPORTANCE, false, true);
+  if (record == nullptr)
+    return 2;
+  return static_cast<uint8_t>(record->Value.ToInt64() + 2);
+}
+
+int TMSGProperties::GetCodePage() const {
+  const TMSGProperty* record = FindProperty(PR_MESSAGE_CODEPAGE, false, true);
+  if (record == nullptr)
+    record = FindProperty(PR_INTERNET_CPID, false, true);
+  if (record != nullptr) {
+    switch (record->Value.Kind()) {
+    case VarKind::Integer:
+    case VarKind::Floating:
+    case VarKind::Currency:
+      return NumberToInt(record->Value);
+    default:
+      return 0;
+    }
+  }
+  if (!IsRoot())
+    return Root().GetCodePage();
+  return 0;
+}
+
+std::string TMSGProperties::GetCharset() const {
+  int codePage = GetCodePage();
+  if (const TMsgCodePageData* row = FindCodePage(codePage))
+    return row->Name;
+  return "windows-" + std::to_string(codePage);
+}
+
+void TMSGProperties::SaveAttachmentToStream(int index, TStream& stream) const {
+  const TMSGProperty* node = GetAttachment(index);
+  if (node == nullptr)
+    return;
+  const TMSGProperties& attachment = node->SubProperties();
+  const TMSGProperty* data = attachment.FindProperty(PID_ATTACH_DATA, true, !attachment.IsRoot());
+  if (data == nullptr || data->DataSize <= 0)
+    return;
+  std::string converted;
+  const std::string* bytes = &data->Value.Bytes();
+  if (!data->Value.IsBytes()) {
+    converted = WideToSystem(data->Value.ToWide());
+    bytes = &converted;
+  }
+  // DataSize is the stored size; never write past the bytes that are really held.
+  size_t size = std::min(static_cast<size_t>(data->DataSize), bytes->size());
+  stream.WriteBuffer(bytes->data(), size);
+}
+
+void TMSGProperties::SaveAttachmentToFile(int index, const std::string& fileName) const {
+  TFileStream file(fileName, TFileStream::Create);
+  SaveAttachmentToStream(index, file);
+  file.Close();
+}
+
+} // namespace orlendo
