@@ -159,7 +159,9 @@ RtfStreamContent DecodeRtfStream(std::string_view stream, uint8_t previousKind) 
     result.size = ClampToInt32(2ull * rawSize);
     break;
   case RTF_KIND_COMPRESSED: {
-    const uint64_t end = std::min<uint64_t>(uint64_t{compSize} + 4, stream.size());
+    // COMPSIZE counts from after itself; one too small to cover the header gives no data.
+    const uint64_t end =
+        std::clamp<uint64_t>(uint64_t{compSize} + 4, RTF_HEADER_SIZE, stream.size());
     result.text =
         DecompressLzfu(stream.substr(RTF_HEADER_SIZE, end - RTF_HEADER_SIZE), 2ull * rawSize);
     result.size = ClampToInt32(2ull * rawSize);

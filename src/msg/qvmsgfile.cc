@@ -404,9 +404,14 @@ void TQvMSGFile::ReadSubStorage(const cfb::Storage& parent, const cfb::EntryStat
 void TQvMSGFile::ReadTaggedStream(const cfb::Storage& parent, const cfb::EntryStat& element,
                                   uint32_t tag, TMSGProperties& collection) {
   const std::u16string_view name = element.name;
-  TMSGProperty* record = (name.size() >= 8 && name.substr(name.size() - 8) == kRtfCompressedName)
-                             ? collection.AddRecord<TMSGPropertyCompressedRTF>()
-                             : collection.Add();
+  // The named-property map has hash-bucket streams __substg1.0_1000XXXX: bucket 9 has the name
+  // of the RTF body but is not one.
+  const TMSGProperty* owner = collection.ParentProperty;
+  const bool inNameMap = owner != nullptr && owner->TagID == TAG_NAMEID_NODE;
+  const bool isRtf =
+      !inNameMap && name.size() >= 8 && name.substr(name.size() - 8) == kRtfCompressedName;
+  TMSGProperty* record =
+      isRtf ? collection.AddRecord<TMSGPropertyCompressedRTF>() : collection.Add();
   record->TagID = tag;
   ReadStreamInto(parent, element, [&](cfb::Stream& stream) {
     if (element.size == 0)
