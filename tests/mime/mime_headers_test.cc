@@ -1,0 +1,115 @@
+// The stateless pieces of the reader: line splitting, header unfolding, unquoting, parameters,
+// Content-Disposition file names and encoded words.
+#include <gtest/gtest.h>
+
+#include "mime/mime_headers.h"
+#include "mime/mime_lines.h"
+#include "mime/rfc2047.h"
+#include "mime_test_util.h"
+
+namespace orlendo {
+namespace {
+
+using mimetest::U8;
+
+std::vector<std::string> Split(const std::string& text) {
+  TMimeLines lines;
+  lines.Assign(text);
+  std::vector<std::string> out;
+  for (std::string_view line : lines.Items())
+    out.emplace_back(line);
+  return out;
+}
+
+TEST(MimeLines, LineEnds) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Split(""), V{});
+  EXPECT_EQ(Split("a"), V{"a"});
+  EXPECT_EQ(Split("a\r\n"), V{"a"});
+  EXPECT_EQ(Split("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
+  // LF CR is two line ends with an empty line between; CR CR LF is two as well.
+  EXPECT_EQ(Split("a\n\rb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Split("a\r\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Split("\r\n\r\n"), (V{"", ""}));
+  EXPECT_EQ(Split(std::string("a\0b\nc", 5)), (V{std::string("a\0b", 3), "c"}));
+}
+
+TEST(MimeLines, HeaderLinesUnfold) {
+  TMimeLines lines;
+  lines.Assign("A: 1\r\n 2\r\n\t\t3 \t4\t\r\nB: x\r\n\r\nC: last\r\n folded");
+  size_t cursor = 0;
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), "A: 1 2 3  4");
+  EXPECT_EQ(cursor, 3u);
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), "B: x");
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), "");
+  EXPECT_EQ(cursor, 5u);
+  // The input's last line is never joined to the one before it.
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), "C: last");
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), " folded");
+  EXPECT_EQ(ReadHeaderLine(lines, cursor), "");
+  EXPECT_EQ(cursor, 7u);
+}
+
+TEST(MimeHeaders, UnquoteAndHeaderValues) {
+  EXPECT_EQ(Unquote("  \"quoted\"  "), "quoted");
+  EXPECT_EQ(Unquote("\"a\"\"\r\n"), "a");
+  EXPECT_EQ(Unquote("in\"side"), "in\"side");
+  EXPECT_TRUE(MatchesHeaderName("content-type: x", "CONTENT-TYPE:"));
+  EXPECT_FALSE(MatchesHeaderName("Content-Typ", "CONTENT-TYPE:"));
+  EXPECT_FALSE(MatchesHeaderName("X-To: a", "TO:"));
+  EXPECT_EQ(HeaderValue("To: a@b", "TO:"), "a@b");
+  EXPECT_EQ(HeaderValue("To:", "TO:"), "");
+  EXPECT_EQ(HeaderValue("To:x", "TO:"), "");
+}
+
+TEST(MimeHeaders, Parameters) {
+  auto param = [](std::string_view value, std::string_view key) {
+    std::string result;
+    return FindParameter(value, AsciiLower(value), key, result) ? result : "<none>";
+  };
+  EXPECT_EQ(param("text/plain; charset=\"UTF-8\"; format=flowed", "charset="), "UTF-8");
+  EXPECT_EQ(param("text/plain; CHARSET=koi8-r ; delsp=yes", "charset="), "koi8-r");
+  EXPECT_EQ(param("image/png; name=\"a \\\"b\\\".png\"", "name="), "a \"b\".png");
+  // "name=" also finds "filename=", as a plain search does.
+  EXPECT_EQ(param("application/x; filename=f.bin", "name="), "f.bin");
+  EXPECT_EQ(param("multipart/mixed; boundary=\"=_x;y\"; type=z", "boundary="), "=_x;y");
+  EXPECT_EQ(param("multipart/mixed; boundary=\"never closed", "boundary="), "never closed");
+  EXPECT_EQ(param("text/plain", "charset="), "<none>");
+}
+
+TEST(MimeHeaders, DispositionFileNames) {
+  auto name = [](std::string_view value) {
+    std::u16string result;
+    return DispositionFileName(value, nullptr, nullptr, result) ? U8(result) : "<none>";
+  };
+  EXPECT_EQ(name("attachment"), "<none>");
+  EXPECT_EQ(name("attachment; size=12"), "<none>");
+  EXPECT_EQ(name("attachment; FILENAME=\"A;B.txt\"; size=3"), "A;B.txt");
+  // The extended form wins over the plain one, whatever the order.
+  EXPECT_EQ(name("attachment; filename=plain.txt; filename*=utf-8'en'%C3%A9t%C3%A9.txt"),
+            "été.txt");
+  EXPECT_EQ(name("attachment; filename*=''100%25.txt"), "100%.txt");
+  // Sections are joined in number order and end at the first missing number.
+  EXPECT_EQ(name("attachment; filename*1=b; filename*0=a; filename*3=d"), "ab");
+  EXPECT_EQ(name("attachment; filename*99999=x; filename=fallback"), "fallback");
+  EXPECT_EQ(name("attachment; filename*0*=windows-1251''%CF%F0%E8; filename*1=.txt"), "При.txt");
+}
+
+TEST(MimeHeaders, EncodedWordsUseTheHook) {
+  std::vector<std::string> charsets;
+  TQvMSGConvertCodepage hook = [&](void*, const std::string& charset, std::string& value) {
+    charsets.push_back(charset);
+    value = "[" + value + "]";
+  };
+  EXPECT_EQ(U8(DecodeEncodedWords("x =?a?Q?1?= =?b?B?Mg==?= =?c?Q??=", hook, nullptr)),
+            "x [1] [2] ");
+  // The empty word is not offered to the hook.
+  EXPECT_EQ(charsets, (std::vector<std::string>{"a", "b"}));
+  // Without a hook the charset table converts.
+  EXPECT_EQ(U8(DecodeEncodedWords("=?windows-1251?Q?=CF=F0=E8?=", nullptr, nullptr)), "При");
+  // Bytes outside the words are UTF-8 text; ill-formed ones become U+FFFD.
+  EXPECT_EQ(U8(DecodeEncodedWords("caf\xC3\xA9 \xFF", nullptr, nullptr)), "café \uFFFD");
+}
+
+} // namespace
+} // namespace orlendo
