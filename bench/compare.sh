@@ -1,0 +1,121 @@
+#!/bin/sh
+# Whole-process comparison with the tools people use today, on this machine in one run:
+#   1. every valid .msg of the shared corpus converted to EML: quillet FILE /E eml vs msgconvert
+#   2. the 100 MB message converted to EML by both
+#   3. reading every stream: quillet --dump vs python3 with olefile
+# Each is run REPS times (default 3); the table shows the median wall time, the peak resident
+# memory (/usr/bin/time -v) and how many files each converted.
+# Usage: bench/compare.sh   (env: REPS, BUILD_DIR, ORLENDO_BENCH_DATA)
+set -e
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+REPS=${REPS:-3}
+BUILD=${BUILD_DIR:-$ROOT/build}
+DATA=${ORLENDO_BENCH_DATA:-/tmp/orlendo-bench}
+CORPUS="$ROOT/../shared/corpus/msg"
+
+if ! command -v msgconvert >/dev/null || ! /usr/bin/python3 -c 'import olefile' 2>/dev/null || [ ! -x /usr/bin/time ]; then
+  echo "Installing the peers (msgconvert, python3-olefile) and GNU time"
+fi
+scripts/deps >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" --target quillet bench_generate_messages >/dev/null
+bench/generate "$DATA" >/dev/null
+QUILLET="$BUILD/quillet"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT INT TERM
+
+# The valid messages: those that start with the compound-file signature.
+: > "$WORK/files"
+for f in "$CORPUS"/*.msg; do
+  if [ "$(head -c 8 "$f" | od -An -tx1 | tr -d ' \n')" = "d0cf11e0a1b11ae1" ]; then
+    echo "$f" >> "$WORK/files"
+  fi
+done
+NFILES=$(wc -l < "$WORK/files")
+
+cat > "$WORK/quillet_eml.sh" <<SH
+n=0
+while read -r f; do
+  "$QUILLET" "\$f" /E eml "$WORK/out/q.eml" /NOINI >/dev/null 2>&1 && [ -s "$WORK/out/q.eml" ] && n=\$((n+1))
+  rm -f "$WORK/out/q.eml"
+done < "$WORK/files"
+echo \$n > "$WORK/count"
+SH
+cat > "$WORK/msgconvert_eml.sh" <<SH
+n=0
+while read -r f; do
+  ( cd "$WORK/out" && msgconvert --outfile "$WORK/out/m.eml" "\$f" ) >/dev/null 2>&1 && [ -s "$WORK/out/m.eml" ] && n=\$((n+1))
+  rm -f "$WORK/out/m.eml"
+done < "$WORK/files"
+echo \$n > "$WORK/count"
+SH
+cat > "$WORK/quillet_dump.sh" <<SH
+n=0
+while read -r f; do "$QUILLET" --dump "\$f" >/dev/null 2>&1 && n=\$((n+1)); done < "$WORK/files"
+echo \$n > "$WORK/count"
+SH
+cat > "$WORK/olefile_read.py" <<'PY'
+import sys, olefile
+n = 0
+for path in open(sys.argv[1]).read().split('\n'):
+    if not path:
+        continue
+    try:
+        with olefile.OleFileIO(path) as ole:
+            for entry in ole.listdir(streams=True, storages=False):
+                ole.openstream(entry).read()
+        n += 1
+    except Exception:
+        pass
+open(sys.argv[2], 'w').write(str(n))
+PY
+mkdir -p "$WORK/out"
+
+# run NAME COMMAND...: REPS runs; prints "median_seconds peak_kb count"
+run() {
+  name=$1; shift
+  : > "$WORK/times"; : > "$WORK/rss"
+  i=0
+  while [ $i -lt "$REPS" ]; do
+    echo "?" > "$WORK/count"
+    /usr/bin/time -f "%e %M" -o "$WORK/one" "$@" >/dev/null 2>&1 || true
+    cut -d' ' -f1 "$WORK/one" >> "$WORK/times"
+    cut -d' ' -f2 "$WORK/one" >> "$WORK/rss"
+    i=$((i+1))
+  done
+  med=$(sort -n "$WORK/times" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  rss=$(sort -n "$WORK/rss" | tail -1)
+  echo "$med $rss $(cat "$WORK/count")"
+}
+
+row() {  # label ours peer
+  set -- "$1" $2 $3
+  label=$1; qt=$2; qm=$3; qn=$4; pt=$5; pm=$6; pn=$7
+  ratio=$(awk -v a="$qt" -v b="$pt" 'BEGIN { if (a > 0) printf "%.1fx", b / a; else print "-" }')
+  printf "%-34s %9ss %8s MB %5s   %9ss %8s MB %5s   %8s\n" "$label" "$qt" "$((qm / 1024))" "$qn" "$pt" "$((pm / 1024))" "$pn" "$ratio"
+}
+
+echo "Machine: $(nproc) cores, $(uname -sr); $REPS repetitions, median wall time, peak RSS"
+printf "%-34s %-28s   %-28s   %8s\n" "" "quillet (s, MB, files)" "peer (s, MB, files)" "faster"
+
+A=$(run q_eml sh "$WORK/quillet_eml.sh")
+B=$(run m_eml sh "$WORK/msgconvert_eml.sh")
+row "corpus .msg -> EML ($NFILES files)" "$A" "$B"
+
+BIG="$DATA/big_attachment.msg"
+A=$(run q_big sh -c "'$QUILLET' '$BIG' /E eml '$WORK/out/big.eml' /NOINI && echo 1 > '$WORK/count'")
+B=$(REPS=1 run m_big sh -c "cd '$WORK/out' && msgconvert --outfile '$WORK/out/bigm.eml' '$BIG' && echo 1 > '$WORK/count'")
+row "100 MB .msg -> EML (vs msgconvert)" "$A" "$B"
+echo "  (the 100 MB file is $(($(stat -c %s "$BIG") / 1048576)) MB)"
+
+A=$(run q_dump sh "$WORK/quillet_dump.sh")
+B=$(run ole sh -c "/usr/bin/python3 '$WORK/olefile_read.py' '$WORK/files' '$WORK/count'")
+row "corpus: read every stream (olefile)" "$A" "$B"
+
+echo "$BIG" > "$WORK/bigfile"
+A=$(run q_dumpbig sh -c "'$QUILLET' --dump '$BIG' >/dev/null && echo 1 > '$WORK/count'")
+B=$(run ole_big sh -c "/usr/bin/python3 '$WORK/olefile_read.py' '$WORK/bigfile' '$WORK/count'")
+C=$(run cat_big sh -c "cat '$BIG' >/dev/null && echo 1 > '$WORK/count'")
+row "100 MB: read every stream (olefile)" "$A" "$B"
+row "100 MB: quillet --dump vs cat" "$A" "$C"
