@@ -61,6 +61,8 @@ struct ParaProps {
   int level = 0; // list level
   ListKind pn = ListKind::kNone;
   int pnStart = 1;
+
+  bool operator==(const ParaProps&) const = default;
 };
 
 struct GroupState {
@@ -109,12 +111,23 @@ ListKind ListKindOfNfc(int nfc) {
   }
 }
 
+// Hundredths as a short decimal: 1250 -> "12.5", -5 -> "-0.05".
+std::string Decimal(int hundredths) {
+  std::string out = hundredths < 0 ? "-" : "";
+  const int magnitude = hundredths < 0 ? -hundredths : hundredths;
+  out += std::to_string(magnitude / 100);
+  if (int fraction = magnitude % 100) {
+    out += '.';
+    out += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10)
+      out += static_cast<char>('0' + fraction % 10);
+  }
+  return out;
+}
+
 // Twips as CSS points.
 std::string Points(int twips) {
-  twips = std::clamp(twips, -31680, 31680);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%gpt", twips / 20.0);
-  return buf;
+  return Decimal(std::clamp(twips, -31680, 31680) * 5) + "pt";
 }
 
 std::string EscapeAttribute(std::string_view text) {
@@ -323,8 +336,33 @@ private:
     if (runOpen_ && openRun_ == want)
       return;
     CloseRun();
+    // Documents use few distinct formats: build the markup of each once.
+    const RunMarkup* markup = nullptr;
+    for (const RunMarkup& cached : runCache_)
+      if (cached.props == want)
+        markup = &cached;
+    if (!markup) {
+      if (runCache_.size() >= 64)
+        runCache_.clear();
+      runCache_.push_back(BuildRunMarkup(want));
+      markup = &runCache_.back();
+    }
+    Markup(markup->open);
+    runClose_ = markup->close;
+    openRun_ = want;
+    runOpen_ = true;
+  }
+
+  struct RunMarkup {
+    CharProps props;
     std::string open;
     std::string close;
+  };
+
+  RunMarkup BuildRunMarkup(const CharProps& want) {
+    RunMarkup m{want, {}, {}};
+    std::string& open = m.open;
+    std::string& close = m.close;
     if (want.link >= 0) {
       open += "<a href=\"" + links_[static_cast<std::size_t>(want.link)] + "\">";
       close = "</a>";
@@ -335,11 +373,8 @@ private:
       if (!family.empty())
         style += "font-family:" + family + ";";
     }
-    if (want.size != 24) {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "font-size:%gpt;", std::clamp(want.size, 2, 3276) / 2.0);
-      style += buf;
-    }
+    if (want.size != 24)
+      style += "font-size:" + Decimal(std::clamp(want.size, 2, 3276) * 50) + "pt;";
     if (const std::string c = ColorCss(want.color); !c.empty())
       style += "color:" + c + ";";
     if (const std::string c = ColorCss(want.background); !c.empty())
@@ -361,10 +396,7 @@ private:
     tag(want.strike, "s");
     tag(want.vertical == 1, "sup");
     tag(want.vertical == 2, "sub");
-    Markup(open);
-    runClose_ = std::move(close);
-    openRun_ = want;
-    runOpen_ = true;
+    return m;
   }
 
   void CloseRun() {
@@ -471,7 +503,9 @@ private:
     cellNeedsBreak_ = false;
   }
 
-  std::string ParagraphStyle(const ParaProps& p) {
+  const std::string& ParagraphStyle(const ParaProps& p) {
+    if (haveParagraphStyle_ && paragraphStyleOf_ == p)
+      return paragraphStyle_;
     std::string style = "margin:" + Points(p.spaceBefore) + " " + Points(p.rightIndent) + " " +
                         Points(p.spaceAfter) + " " + Points(p.leftIndent);
     if (p.firstIndent != 0)
@@ -479,7 +513,10 @@ private:
     static constexpr const char* kAlign[] = {nullptr, "center", "right", "justify"};
     if (p.align > 0 && p.align < 4)
       style += std::string(";text-align:") + kAlign[p.align];
-    return style;
+    paragraphStyle_ = std::move(style);
+    paragraphStyleOf_ = p;
+    haveParagraphStyle_ = true;
+    return paragraphStyle_;
   }
 
   void EnsureBlock() {
@@ -890,6 +927,7 @@ private:
       for (char c : text) {
         if (c != ';')
           continue;
+        runCache_.clear();
         if (colors_.size() < 65536)
           colors_.push_back(colorSet_ ? (colorRed_ << 16) | (colorGreen_ << 8) | colorBlue_ : -1);
         colorRed_ = colorGreen_ = colorBlue_ = 0;
@@ -979,6 +1017,7 @@ private:
       else if (word == "fdecor")
         fonts_.SetFamily(RtfFontTable::Family::kDecor);
       fontCss_.clear();
+      runCache_.clear();
       return true;
     case Dest::kColorTable: {
       const int v = std::clamp(token.ParamOr(0), 0, 255);
@@ -1186,6 +1225,7 @@ private:
     } else if (word == "deff") {
       fonts_.SetDefaultFont(std::max(0, token.ParamOr(0)));
       fontCss_.clear();
+      runCache_.clear();
     }
   }
 
@@ -1211,6 +1251,10 @@ private:
   bool starred_ = false;
 
   // Output structure.
+  std::vector<RunMarkup> runCache_;
+  std::string paragraphStyle_;
+  ParaProps paragraphStyleOf_;
+  bool haveParagraphStyle_ = false;
   bool runOpen_ = false;
   CharProps openRun_;
   std::string runClose_;

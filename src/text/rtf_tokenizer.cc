@@ -437,7 +437,8 @@ void RtfTextDecoder::AppendCodePoint(char32_t codePoint) {
 void RtfTextDecoder::DecodeBytes() {
   if (bytes_.empty())
     return;
-  if (units_.empty() && IsAsciiTransparent(bytesCodePage_) && IsAscii(bytes_)) {
+  if (IsAsciiTransparent(bytesCodePage_) && IsAscii(bytes_)) {
+    FlushUnits();
     WriteUtf8(bytes_);
   } else {
     units_ += CodePageToWide(bytes_, bytesCodePage_);
@@ -445,13 +446,17 @@ void RtfTextDecoder::DecodeBytes() {
   bytes_.clear();
 }
 
+void RtfTextDecoder::FlushUnits() {
+  if (units_.empty())
+    return;
+  const std::string utf8 = EncodeUtf8(units_);
+  units_.clear();
+  WriteUtf8(utf8);
+}
+
 void RtfTextDecoder::Flush() {
   DecodeBytes();
-  if (!units_.empty()) {
-    const std::string utf8 = EncodeUtf8(units_);
-    units_.clear();
-    WriteUtf8(utf8);
-  }
+  FlushUnits();
 }
 
 void RtfTextDecoder::SetTarget(std::string* target) {

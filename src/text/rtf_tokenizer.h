@@ -158,6 +158,7 @@ public:
 
 private:
   void DecodeBytes();
+  void FlushUnits();
   void WriteUtf8(std::string_view utf8);
 
   std::string* target_;
