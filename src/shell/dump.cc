@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "mime/qvemlfile.h"
 #include "msg/qvmsgfile.h"
 #include "text/qvmsgcp.h"
 
@@ -24,6 +25,7 @@ template <class T> std::unique_ptr<TQvMessage> Make() {
 // Readers of the extensions that are not .msg files; everything else is read as .msg.
 constexpr ReaderEntry kReaders[] = {
     {".MSG", &Make<TQvMSGFile>},
+    {".EML", &Make<TQvEMLFile>}, {".MHT", &Make<TQvMHTFile>},
 };
 
 constexpr size_t kMaxValueChars = 200;
