@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "msg/compressed_rtf.h"
+#include "text/datetime.h"
 #include "text/qvmsgcp.h"
 
 namespace orlendo {
@@ -341,24 +342,6 @@ uint64_t LocalDateTimeToFileTimeNow(TDateTime localTime) {
   return static_cast<uint64_t>((utcMs + kFileTimeUnixEpochSeconds * 1000) * 10000);
 }
 
-uint64_t LocalDateTimeToFileTime(TDateTime localTime) {
-  const TDateTimeParts p = SplitDateTime(localTime);
-  std::tm tm{};
-  tm.tm_year = p.Year - 1900;
-  tm.tm_mon = p.Month - 1;
-  tm.tm_mday = p.Day;
-  tm.tm_hour = p.Hour;
-  tm.tm_min = p.Minute;
-  tm.tm_sec = p.Second;
-  tm.tm_isdst = -1; // the zone's rules for that date decide
-  errno = 0;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && errno != 0)
-    return LocalDateTimeToFileTimeNow(localTime);
-  return static_cast<uint64_t>((static_cast<int64_t>(t) + kFileTimeUnixEpochSeconds) * 10000000 +
-                               static_cast<int64_t>(p.Millisecond) * 10000);
-}
-
 std::array<uint8_t, 16> PropertyStreamEntry(const TMSGProperty& entry,
                                             const TMSGProperties* siblings) {
   std::array<uint8_t, kEntrySize> out{};
@@ -432,9 +415,10 @@ std::array<uint8_t, 16> PropertyStreamEntry(const TMSGProperty& entry,
     break;
   case 0x0048:
     // Sixteen GUID bytes are read from the slot on into the next entry: the slot holds the
-    // first eight.
+    // first eight. A value that the end of the stream cut off has nothing to write.
     code = 0x0048;
-    valueBytes = GuidBytesOf(entry).substr(0, kSlotSize);
+    if (entry.DataSize != 0)
+      valueBytes = GuidBytesOf(entry).substr(0, kSlotSize);
     break;
   case 0x0102:
     code = entry.DataSize == 8 ? 0x0102 : 0x000E;

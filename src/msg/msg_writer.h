@@ -71,11 +71,10 @@ std::string PropertyStreamBytes(const TMSGProperty& record);
 std::array<uint8_t, 16> PropertyStreamEntry(const TMSGProperty& entry,
                                             const TMSGProperties* siblings);
 
-// A local date-time as a FILETIME: with the offset from UTC in effect now (values of streams),
-// or with the time zone's rules for that date (property-stream entries, the reverse of
-// FileTimeToLocalDateTime). Milliseconds are kept.
+// A local date-time as a FILETIME with the offset from UTC in effect now: the reverse of the
+// conversion of stream values (property-stream entries use the zone's rules for their date,
+// LocalDateTimeToFileTime of text/datetime.h). Milliseconds are kept.
 uint64_t LocalDateTimeToFileTimeNow(TDateTime localTime);
-uint64_t LocalDateTimeToFileTime(TDateTime localTime);
 
 // The 16 bytes of a GUID written as text in braces, 8-4-4-4-12 hex digits (as the reader renders
 // it). False when the text is not such a GUID.
