@@ -124,6 +124,7 @@ void TQvEMLFile::Clear() {
   Charset.clear();
   CurrentLevel = &Properties();
   lines_.Clear();
+  promoted_.clear();
 }
 
 void TQvEMLFile::LoadFromStream(TStream& stream) {
@@ -542,28 +543,34 @@ void TQvEMLFile::PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& nod
     return record->GetValueText();
   };
   CurrentLevel = &parent;
-  if (parent.GetBody().empty()) {
-    std::u16string text = partText(0x1000);
-    if (!text.empty()) {
-      const int32_t size = SizeOf(text.size());
-      Store(TAG_BODY, TVariant::FromWide(std::move(text)), size);
-      parent.BodyFormat = 1;
-    }
-  }
-  if (parent.GetBodyHTML().empty()) {
-    std::u16string text = partText(0x1013);
-    if (!text.empty()) {
-      const int32_t size = SizeOf(text.size());
-      Store(TAG_BODY_HTML, TVariant::FromWide(std::move(text)), size);
-      parent.BodyFormat = 3;
-    }
-  }
-  if (parent.GetBodyRTF().empty()) {
+  // Which kinds `parent` already holds: once a kind is there, later parts cannot change it, and
+  // asking the accessors again for every part would make many-part messages quadratic.
+  uint8_t& held = promoted_[&parent];
+  const auto promote = [&](uint8_t kind, std::u16string (TMSGProperties::*accessor)() const,
+                           uint16_t propId, uint32_t tag, uint8_t format) {
+    if (held & kind)
+      return;
+    std::u16string text = partText(propId);
+    if (text.empty())
+      return;
+    held |= kind;
+    if (!(parent.*accessor)().empty())
+      return;
+    const int32_t size = SizeOf(text.size());
+    Store(tag, TVariant::FromWide(std::move(text)), size);
+    parent.BodyFormat = format;
+  };
+  promote(1, &TMSGProperties::GetBody, 0x1000, TAG_BODY, 1);
+  promote(2, &TMSGProperties::GetBodyHTML, 0x1013, TAG_BODY_HTML, 3);
+  if (!(held & 4)) {
     // RTF is 7-bit text: its bytes are promoted as they are.
     const TMSGProperty* rtf = part.FindProperty(TAG_RTF_COMPRESSED, true, false);
     if (rtf != nullptr && rtf->Value.IsString() && !rtf->GetValueText().empty()) {
-      Store(TAG_RTF_COMPRESSED, rtf->Value, rtf->DataSize);
-      parent.BodyFormat = 2;
+      held |= 4;
+      if (parent.GetBodyRTF().empty()) {
+        Store(TAG_RTF_COMPRESSED, rtf->Value, rtf->DataSize);
+        parent.BodyFormat = 2;
+      }
     }
   }
   const int attachments = part.AttachmentCount();

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mime/mime_lines.h"
@@ -69,6 +70,8 @@ private:
   std::u16string DecodeWords(std::string_view value);
 
   TMimeLines lines_;
+  // The body kinds (1 plain, 2 HTML, 4 RTF) already promoted into each collection.
+  std::unordered_map<const TMSGProperties*, uint8_t> promoted_;
 };
 
 // The reader of MHTML web archives: the same reader, chosen by the file's extension.

@@ -97,6 +97,23 @@ TEST(MimeLimits, ManyPartsWithoutBlankLines) {
   EXPECT_LE(reader->BoundaryStack.size(), 2u);
 }
 
+TEST(MimeLimits, ManyBodyParts) {
+  // Every part is a body part: the first of each kind is promoted, the rest stay in their nodes.
+  std::string message = "Content-Type: multipart/alternative; boundary=T\r\n\r\n";
+  constexpr int kParts = 20000;
+  for (int i = 0; i < kParts; ++i)
+    message += "--T\r\nContent-Type: text/" + std::string(i % 2 ? "html" : "plain") +
+               "\r\n\r\n<html>" + std::to_string(i) + "</html>\r\n";
+  message += "--T--\r\n";
+  auto reader = Load(message);
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), static_cast<size_t>(kParts));
+  // Both parts start with the tag: the plain one is an HTML body as well.
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>0</html>\r\n");
+  EXPECT_EQ(All(root, kBodyHtml).size(), 1u);
+  EXPECT_EQ(Find(root, kBody), nullptr);
+}
+
 TEST(MimeLimits, DamagedCopiesOfCorpusFilesLoad) {
   // Cut and mangled copies of real messages: every prefix length class and random byte damage.
   std::mt19937 random(20261207);
