@@ -274,7 +274,8 @@ private:
     }
     const std::string_view word = token.text;
     if (word == "htmltag" && output_ == Output::kHtml && parent != Dest::kHtmlTag) {
-      state.dest = Dest::kHtmlTag;
+      // Inside an \htmlrtf run nothing is copied, markup included.
+      state.dest = state.htmlrtf ? Dest::kSkip : Dest::kHtmlTag;
       return true;
     }
     if (word == "fonttbl") {

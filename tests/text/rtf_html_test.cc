@@ -99,6 +99,9 @@ TEST(RtfHtmlText, HtmlrtfSuppressesTextAndIsScopedByGroups) {
   // The state is restored at the end of a group: y is still RTF-only.
   EXPECT_EQ(ExtractHtmlFromRtf(Encapsulate("\\htmlrtf {\\htmlrtf0 x}y\\htmlrtf0 z")), Html("xz"));
   EXPECT_EQ(ExtractHtmlFromRtf(Encapsulate("{\\htmlrtf x}y")), Html("y"));
+  // Markup inside an RTF-only run is RTF-only too.
+  EXPECT_EQ(ExtractHtmlFromRtf(Encapsulate("\\htmlrtf {\\*\\htmltag84 <br>}x\\htmlrtf0 y")),
+            Html("y"));
   // The way the writer brackets a non-breaking space: entity in markup, RTF byte suppressed.
   EXPECT_EQ(ExtractHtmlFromRtf(Encapsulate("a{\\*\\htmltag84 &nbsp;}\\htmlrtf \\'a0\\htmlrtf0 b")),
             Html("a&nbsp;b"));
