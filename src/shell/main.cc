@@ -1,34 +1,12 @@
-// quillet: the program entry.
+// quillet: the program entry. The windowless paths (export, dump, help) are decided here,
+// before anything of a window system exists.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
-#include "shell/dump.h"
-
-namespace {
-
-void PrintUsage(std::FILE* out) {
-  std::fputs("Usage: quillet --dump FILE\n"
-             "  --dump FILE   print every property of the message FILE, one per line\n"
-             "  --help        show this help\n"
-             "  --version     show the version\n",
-             out);
-}
-
-} // namespace
+#include "shell/command_line.h"
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    PrintUsage(stdout);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("quillet %s\n", ORLENDO_VERSION);
-    return 0;
-  }
-  if (argc == 3 && std::strcmp(argv[1], "--dump") == 0) {
-    return orlendo::DumpMessageFile(argv[2], stdout, stderr);
-  }
-  PrintUsage(stderr);
-  return 2;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return orlendo::RunWindowless(args, stdout, stderr);
 }

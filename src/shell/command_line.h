@@ -1,0 +1,52 @@
+// The command line of quillet: switches, the export form "FILE /E FORMAT [TARGET]", and the
+// windowless start-up that runs it. Nothing here needs a display or the window libraries.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/settings.h"
+
+namespace orlendo {
+
+class TQvMessage;
+
+// Per-run state that switches set beyond the settings record.
+struct TRunState {
+  bool NoMenu = false; // "/NOMENU": the window shows no menu and no tool bar
+};
+
+// True when arg is a switch the program knows ("/ALL", "/E", "/DEFFORMAT=...", ...; the GNU
+// spellings "--all", "--noini", ... too). Anything else is a file name or a value.
+bool IsKnownSwitch(const std::string& arg);
+
+// Applies one argument to the settings. Unknown arguments (file names, "/E", format words) do
+// nothing. Values after "=" keep their letter case; "/DEFFORMAT=" compares its value upper-cased.
+void ProcessSwitch(const std::string& arg, TSettings& settings, TRunState& state);
+
+// Splits ExtendedSettings at every blank and applies each non-empty piece.
+void ApplyExtendedSettings(TSettings& settings, TRunState& state);
+
+// The message component for a file, by its upper-cased extension: ".EML" and ".MHT" the
+// Internet readers, anything else the .msg reader.
+std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName);
+
+// Writes message to target with the writer chosen by the upper-cased extension: ".HTM" and
+// ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, anything else plain text; full selects all
+// properties. The output is written to a temporary file beside the target and renamed over it
+// only when complete, so a failed export leaves no partial file and an old target intact.
+void ExportMessage(const TQvMessage& message, const std::string& target,
+                   const std::string& extension, bool full);
+
+// The folder of the program's data files (languages, help, icons, the sample message): the
+// installed <prefix>/share/quillet when it exists, else the source tree's resources folder.
+std::string DataFolder();
+
+// Runs the program without a window. args are the arguments after the program name. Output
+// and errors go to out and err; the result is the exit status. Settings are read and written
+// as at every start (unless "/NOINI").
+int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+} // namespace orlendo
