@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -98,6 +99,14 @@ private:
   int64_t written_ = 0;
 };
 
+// The text without U+0000: the conversions end text at the first one, and no header or text
+// part can carry it, so it is dropped rather than losing what follows it.
+std::u16string WithoutNul(std::u16string_view text) {
+  std::u16string out(text);
+  out.erase(std::remove(out.begin(), out.end(), u'\0'), out.end());
+  return out;
+}
+
 // Text converted for the output, with the charset that its bytes are in.
 struct ConvertedText {
   std::string bytes;
@@ -131,7 +140,8 @@ public:
   }
 
   // A header value: ASCII as it is, anything else as encoded-words.
-  std::string Header(std::u16string_view text) const {
+  std::string Header(std::u16string_view original) const {
+    const std::u16string text = WithoutNul(original);
     if (IsPlainHeaderText(text))
       return WideToSystem(text);
     if (hook_ != nullptr) {
@@ -142,7 +152,7 @@ public:
   }
 
   std::string Parameter(std::u16string_view text) const {
-    return EncodeParameterValue(text, charset_);
+    return EncodeParameterValue(WithoutNul(text), charset_);
   }
 
 private:
@@ -181,6 +191,16 @@ std::string MimeTypeOf(const TMSGProperty& node) {
   for (size_t i = 0; valid && i < type.size(); ++i) {
     valid = i == slash || IsTokenChar(type[i]);
   }
+  // Multipart and message types may not be base64-encoded (RFC 2046): a reader would take the
+  // encoded data for MIME structure. Their bytes go out as opaque data.
+  const std::string lower = [&] {
+    std::string l = type;
+    for (char& c : l)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return l;
+  }();
+  if (lower.rfind("multipart/", 0) == 0 || lower.rfind("message/", 0) == 0)
+    valid = false;
   return valid ? type : "application/octet-stream";
 }
 

@@ -1,0 +1,468 @@
+// The EML writer: the layout of the output for each shape of message, the encodings that keep
+// the text intact, and every corpus message read back by Python's email package.
+#include "export/eml_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "export/export_test_util.h"
+#include "export/generator_text.h"
+#include "mime/qvemlfile.h"
+#include "msg/qvmsgfile.h"
+#include "testutil/run_process.h"
+#include "text/base64.h"
+#include "text/rtf_html.h"
+
+namespace orlendo {
+namespace {
+
+using exporttest::A;
+using exporttest::AddAttachmentNode;
+using exporttest::AddEmbeddedMessage;
+using exporttest::U8;
+using exporttest::W;
+using testutil::TempDir;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Eml(const TMSGProperties& level) {
+  TMemoryStream out;
+  SaveToEML(level, &out);
+  return out.Data();
+}
+
+// The lines of text, split at CR LF.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+    lines.push_back(text.substr(start, pos - start));
+  }
+  if (start < text.size())
+    lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The lines from the first one that starts with prefix, or from the end.
+size_t FindLine(const std::vector<std::string>& lines, const std::string& prefix, size_t from = 0) {
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].rfind(prefix, 0) == 0)
+      return i;
+  }
+  return lines.size();
+}
+
+TMSGProperty* AddFileAttachment(TMSGProperties& level, int index, const std::string& data,
+                                const std::u16string& fileName, const std::u16string& mime) {
+  TMSGProperty* node = AddAttachmentNode(level, index);
+  if (!fileName.empty())
+    node->SubProperties().AddProperty(0x3707001F, W(fileName));
+  if (!mime.empty())
+    node->SubProperties().AddProperty(0x370E001F, W(mime));
+  node->SubProperties().AddProperty(0x37010102, A(data));
+  return node;
+}
+
+// A message level with the usual header properties.
+struct Message {
+  TQvMSGFile file;
+  TMSGProperties& level = file.Properties();
+  explicit Message(int codePage = 65001) {
+    level.AddProperty(0x3FFD0003, TVariant::FromInteger(codePage));
+    level.AddProperty(0x0037001F, W(u"Greetings"));
+    level.AddProperty(0x0042001F, W(u"Ann"));
+    level.AddProperty(0x0065001F, W(u"ann@example.org"));
+    level.AddProperty(0x0E04001F, W(u"Bob"));
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Layout.
+
+TEST(EmlWriterLayout, PlainBodyAloneIsTheMessageBody) {
+  exporttest::ScopedTimeZone zone("UTC");
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"Hello\r\nWorld"));
+  const std::vector<std::string> lines = Lines(Eml(m.level));
+  const std::vector<std::string> expected = {"From: Ann <ann@example.org>",
+                                             "To: Bob",
+                                             "Subject: Greetings",
+                                             lines[3], // the date: checked below
+                                             "Message-ID: ",
+                                             "MIME-Version: 1.0",
+                                             "Content-Type: text/plain;",
+                                             "              charset=\"utf-8\"",
+                                             "Content-Transfer-Encoding: quoted-printable",
+                                             "X-Priority: 3",
+                                             "X-Mailer: " + GeneratorText(),
+                                             "",
+                                             "Hello",
+                                             "World"};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(lines[3], "Date: Sat, 30 Dec 1899 00:00:00 GMT"); // no date: date-time 0
+  EXPECT_EQ(FindLine(lines, "--"), lines.size());
+}
+
+TEST(EmlWriterLayout, HtmlBodyAloneIsDeclaredAsHtml) {
+  Message m;
+  m.level.AddProperty(0x1013001F, W(u"<p>Hi</p>"));
+  const std::vector<std::string> lines = Lines(Eml(m.level));
+  EXPECT_EQ(lines[FindLine(lines, "Content-Type:")], "Content-Type: text/html;");
+}
+
+TEST(EmlWriterLayout, TextAndHtmlFormAnAlternative) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"plain"));
+  m.level.AddProperty(0x1013001F, W(u"<b>html</b>"));
+  const std::string eml = Eml(m.level);
+  const std::vector<std::string> lines = Lines(eml);
+  EXPECT_NE(
+      FindLine(lines, "Content-Type: multipart/alternative; boundary=\"AB9DB43ABB3246E63E5\""),
+      lines.size());
+  const size_t first = FindLine(lines, "--AB9DB43ABB3246E63E5");
+  ASSERT_LT(first, lines.size());
+  EXPECT_EQ(lines[first - 1], "");
+  EXPECT_EQ(lines[first + 1], "Content-Type: text/plain; charset=\"utf-8\"");
+  EXPECT_EQ(lines[first + 2], "Content-Transfer-Encoding: quoted-printable");
+  const size_t second = FindLine(lines, "--AB9DB43ABB3246E63E5", first + 1);
+  ASSERT_LT(second, lines.size());
+  EXPECT_EQ(lines[second + 1], "Content-Type: text/html; charset=\"utf-8\"");
+  EXPECT_EQ(lines[lines.size() - 1], "--AB9DB43ABB3246E63E5--");
+  EXPECT_EQ(FindLine(lines, "This is a multi-part"), lines.size());
+}
+
+TEST(EmlWriterLayout, SeveralBodiesWithAttachmentsNestTheAlternative) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"plain"));
+  m.level.AddProperty(0x1013001F, W(u"<b>html</b>"));
+  AddFileAttachment(m.level, 0, "one", u"a.txt", u"text/plain");
+  AddFileAttachment(m.level, 1, "two", u"b.bin", u"");
+  const std::vector<std::string> lines = Lines(Eml(m.level));
+  // The attachments are not alternatives of the text: the outer multipart is mixed.
+  EXPECT_NE(FindLine(lines, "Content-Type: multipart/mixed; boundary=\"AB9DB43ABB3246E63E5\""),
+            lines.size());
+  const size_t preamble = FindLine(lines, "This is a multi-part message in MIME format.");
+  ASSERT_LT(preamble + 4, lines.size());
+  EXPECT_EQ(lines[preamble + 2], "--AB9DB43ABB3246E63E5");
+  EXPECT_EQ(lines[preamble + 3], "Content-Type: multipart/alternative;");
+  EXPECT_EQ(lines[preamble + 4], "    \tboundary=\"=_NextPart_AB9DB43ABB3246E63E5\"");
+  const size_t innerClose = FindLine(lines, "--=_NextPart_AB9DB43ABB3246E63E5--");
+  ASSERT_LT(innerClose, lines.size());
+  // Both text parts inside, both attachments after the nested part, then the outer close.
+  EXPECT_LT(FindLine(lines, "Content-Type: text/html"), innerClose);
+  const size_t a = FindLine(lines, "Content-Type: text/plain; name=\"a.txt\"", innerClose);
+  const size_t b = FindLine(lines, "Content-Type: application/octet-stream; name=\"b.bin\"", a);
+  ASSERT_LT(b, lines.size());
+  EXPECT_EQ(lines[a - 1], "--AB9DB43ABB3246E63E5");
+  EXPECT_EQ(lines[a + 1], "Content-Disposition: attachment; filename=\"a.txt\"");
+  EXPECT_EQ(lines[a + 2], "Content-Transfer-Encoding: base64");
+  EXPECT_EQ(lines[a + 4], "b25l"); // "one"
+  EXPECT_EQ(lines.back(), "--AB9DB43ABB3246E63E5--");
+}
+
+TEST(EmlWriterLayout, OneBodyWithAttachmentsIsRelated) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"plain"));
+  TMSGProperty* node = AddFileAttachment(m.level, 0, "x", u"", u"");
+  node->SubProperties().AddProperty(0x3712001F, W(u"img1@here"));
+  const std::vector<std::string> lines = Lines(Eml(m.level));
+  EXPECT_NE(FindLine(lines, "Content-Type: multipart/related; boundary=\"AB9DB43ABB3246E63E5\""),
+            lines.size());
+  EXPECT_EQ(FindLine(lines, "This is a multi-part"), lines.size());
+  // No MIME tag and no file name: the generic type and the numbered name.
+  const size_t type = FindLine(lines, "Content-Type: application/octet-stream");
+  ASSERT_LT(type + 2, lines.size());
+  EXPECT_EQ(lines[type], "Content-Type: application/octet-stream; name=\"Attachment 1\"");
+  EXPECT_EQ(lines[type + 1], "Content-ID: <img1@here>");
+  EXPECT_EQ(lines[type + 2], "Content-Disposition: attachment; filename=\"Attachment 1\"");
+}
+
+TEST(EmlWriterLayout, EmbeddedMessagesAreLeftOutButCount) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"plain"));
+  TMSGProperties& inner = AddEmbeddedMessage(m.level, 0);
+  inner.AddProperty(0x001A001E, A("IPM.Note"));
+  inner.AddProperty(0x0037001F, W(u"inner subject"));
+  const std::string eml = Eml(m.level);
+  EXPECT_NE(eml.find("multipart/related"), std::string::npos);
+  EXPECT_EQ(eml.find("inner subject"), std::string::npos);
+  EXPECT_EQ(eml.find("Content-Disposition"), std::string::npos);
+  EXPECT_NE(eml.find("\r\n--AB9DB43ABB3246E63E5--\r\n"), std::string::npos);
+}
+
+TEST(EmlWriterLayout, HeadersThatDependOnTheMessage) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  std::string eml = Eml(m.level);
+  EXPECT_EQ(eml.find("\r\nCc: "), std::string::npos);
+  EXPECT_EQ(eml.find("\r\nBcc: "), std::string::npos);
+  EXPECT_NE(eml.find("\r\nMessage-ID: \r\n"), std::string::npos);
+  EXPECT_NE(eml.find("\r\nX-Priority: 3\r\n"), std::string::npos);
+  EXPECT_EQ(eml.find("X-Authentication-Warning"), std::string::npos);
+
+  m.level.AddProperty(0x00170003, TVariant::FromInteger(2)); // IMPORTANCE high
+  m.level.AddProperty(0x0E03001F, W(u"Carol"));
+  m.level.AddProperty(0x0E02001F, W(u"Dave"));
+  m.level.AddProperty(0x1035001F, W(u"<id@example.org>"));
+  m.level.AddProperty(0x8003001F, W(u"host: sender not verified"));
+  eml = Eml(m.level);
+  EXPECT_NE(eml.find("\r\nX-Priority: 1\r\n"), std::string::npos);
+  EXPECT_NE(eml.find("\r\nCc: Carol\r\nBcc: Dave\r\n"), std::string::npos);
+  EXPECT_NE(eml.find("\r\nMessage-ID: <id@example.org>\r\n"), std::string::npos);
+  EXPECT_NE(eml.find("\r\nX-Authentication-Warning: host: sender not verified\r\n"),
+            std::string::npos);
+}
+
+TEST(EmlWriterLayout, NoStreamIsAnError) {
+  Message m;
+  try {
+    SaveToEML(m.level, nullptr);
+    FAIL() << "no error";
+  } catch (const EMSGError& e) {
+    EXPECT_STREQ(e.what(), "Stream is not defined");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Encodings.
+
+TEST(EmlWriterEncoding, TextPartsAreQuotedPrintable) {
+  Message m(1252);
+  m.level.AddProperty(0x1000001F, W(u"a=b caf\u00E9 \r\n" + std::u16string(100, u'x')));
+  const std::string eml = Eml(m.level);
+  EXPECT_NE(eml.find("charset=\"Windows-1252\""), std::string::npos);
+  EXPECT_NE(eml.find("a=3Db caf=E9=20\r\n"), std::string::npos);
+  const std::vector<std::string> lines = Lines(eml);
+  for (size_t i = FindLine(lines, "X-Mailer:") + 1; i < lines.size(); ++i)
+    EXPECT_LE(lines[i].size(), 76u) << lines[i];
+}
+
+TEST(EmlWriterEncoding, TextTheCharsetCannotHoldIsWrittenAsUtf8) {
+  Message m(1252);
+  m.level.AddProperty(0x1000001F, W(u"caf\u00E9"));
+  m.level.AddProperty(0x1013001F, W(u"<p>\u65E5\u672C</p>"));
+  const std::string eml = Eml(m.level);
+  // Each part decides for itself.
+  EXPECT_NE(eml.find("Content-Type: text/plain; charset=\"Windows-1252\"\r\n"
+                     "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=E9\r\n"),
+            std::string::npos);
+  EXPECT_NE(
+      eml.find("Content-Type: text/html; charset=\"utf-8\"\r\n"
+               "Content-Transfer-Encoding: quoted-printable\r\n\r\n<p>=E6=97=A5=E6=9C=AC</p>"),
+      std::string::npos);
+}
+
+TEST(EmlWriterEncoding, HeaderTextOutsideAsciiIsEncoded) {
+  Message m(1252);
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  TMSGProperty* subject = m.level.FindProperty(0x0037001F, false, false);
+  subject->Value = W(u"R\u00E9sum\u00E9 \u2603\r\nBcc: injected@example.org");
+  const std::string eml = Eml(m.level);
+  const std::vector<std::string> lines = Lines(eml);
+  for (const std::string& line : lines) {
+    for (const char c : line)
+      EXPECT_LT(static_cast<unsigned char>(c), 0x80) << line;
+  }
+  EXPECT_EQ(FindLine(lines, "Bcc:"), lines.size());
+  // The snowman is not in Windows-1252: the words are UTF-8.
+  EXPECT_NE(eml.find("Subject: =?utf-8?B?"), std::string::npos);
+}
+
+TEST(EmlWriterEncoding, TheReadersHookConvertsTheText) {
+  Message m(1252);
+  m.level.AddProperty(0x1000001F, W(u"body \u00E9"));
+  std::vector<std::string> seen;
+  m.file.OnConvertCodepage = [&](void* sender, const std::string& charset, std::string& value) {
+    EXPECT_EQ(sender, &m.level);
+    seen.push_back(charset + ":" + value);
+    value = "[" + value + "]";
+  };
+  const std::string eml = Eml(m.level);
+  EXPECT_NE(eml.find("\r\n\r\n[body =C3=A9]\r\n"), std::string::npos);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "Windows-1252:body \xC3\xA9"), seen.end());
+}
+
+TEST(EmlWriterEncoding, LargeAttachmentsAreEncodedAsOneBase64Block) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  std::string data(1'000'003, '\0');
+  std::mt19937 random(7);
+  for (char& c : data)
+    c = static_cast<char>(random());
+  AddFileAttachment(m.level, 0, data, u"big.bin", u"application/x-test");
+  const std::string eml = Eml(m.level);
+  const std::string expected = "\r\n\r\n" + EncodeBase64(data) + "\r\n\r\n--";
+  EXPECT_NE(eml.find(expected), std::string::npos);
+}
+
+TEST(EmlWriterFiles, FailedSaveLeavesTheExistingFileAlone) {
+  TempDir dir;
+  const std::string target = dir.File("out.eml");
+  { std::ofstream(target) << "old"; }
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"new"));
+  m.file.SaveToEMLFile(target);
+  EXPECT_NE(ReadFile(target).find("\r\n\r\nnew\r\n"), std::string::npos);
+
+  // A failure while the message is written: the file written before stays as it was.
+  m.file.OnConvertCodepage = [](void*, const std::string&, std::string&) {
+    throw EMSGError("conversion failed");
+  };
+  const std::string before = ReadFile(target);
+  EXPECT_ANY_THROW(m.file.SaveToEMLFile(target));
+  EXPECT_EQ(ReadFile(target), before);
+  EXPECT_THROW(SaveToEMLFile(m.level, dir.File("missing/out.eml")), EMSGError);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1); // no temporary file left behind
+}
+
+// ---------------------------------------------------------------------------------------------
+// The corpus, read back by Python's email package.
+
+// Writes what Python reads from an EML file into folder: the decoded headers, the text of each
+// text part and the bytes of each attachment, and a list of the parts.
+constexpr char kPythonRead[] = R"PY(
+import email, sys, os
+from email import policy
+from email.header import decode_header, make_header
+path, folder = sys.argv[1], sys.argv[2]
+msg = email.message_from_bytes(open(path, 'rb').read(), policy=policy.compat32)
+def put(name, data):
+    open(os.path.join(folder, name), 'wb').write(data)
+for h in ('Subject', 'From', 'To'):
+    v = msg.get(h)
+    put(h.lower(), str(make_header(decode_header(v))).encode('utf-8') if v is not None else b'')
+defects = list(msg.defects)
+index = []
+n = 0
+for part in msg.walk():
+    defects += part.defects
+    if part.is_multipart(): continue
+    payload = part.get_payload(decode=True) or b''
+    if part.get('Content-Disposition', '').startswith('attachment'):
+        put('att%d' % n, payload)
+        index.append('attachment att%d' % n)
+        n += 1
+    else:
+        charset = part.get_content_charset() or 'us-ascii'
+        kind = part.get_content_type().replace('/', '_')
+        put(kind, payload.decode(charset).encode('utf-8'))
+        index.append('text ' + kind)
+put('index', '\n'.join(index).encode())
+put('defects', '\n'.join(type(d).__name__ for d in defects).encode())
+)PY";
+
+// Line breaks as LF, trailing line breaks and U+0000 removed (no header or text part carries
+// it).
+std::string Normalized(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  while (!out.empty() && out.back() == '\n')
+    out.pop_back();
+  return out;
+}
+
+std::string WithoutNul(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+  return text;
+}
+
+void CheckCorpusMessage(const TMSGProperties& level, const std::string& name, int& attachments) {
+  SCOPED_TRACE(name);
+  TempDir dir;
+  const std::string eml = dir.File("out.eml");
+  SaveToEMLFile(level, eml);
+  const testutil::ProcessResult r = testutil::RunPython(kPythonRead, {eml, dir.Path()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("defects")), "");
+  EXPECT_EQ(ReadFile(dir.File("subject")), WithoutNul(U8(level.GetSubject())));
+  EXPECT_EQ(ReadFile(dir.File("from")), WithoutNul(U8(level.GetFrom())));
+  EXPECT_EQ(ReadFile(dir.File("to")), WithoutNul(U8(level.GetTo())));
+
+  const std::string index = ReadFile(dir.File("index"));
+  const std::u16string body = level.GetBody();
+  std::u16string html = level.GetBodyHTML();
+  const std::u16string rtf = level.GetBodyRTF();
+  if (html.empty() && !rtf.empty())
+    html = SystemToWide(ExtractHtmlFromRtf(WideToSystem(rtf)));
+  if (!body.empty()) {
+    EXPECT_NE(index.find("text text_plain"), std::string::npos);
+    EXPECT_EQ(Normalized(ReadFile(dir.File("text_plain"))), Normalized(U8(body)));
+  }
+  if (!html.empty()) {
+    EXPECT_NE(index.find("text text_html"), std::string::npos);
+    EXPECT_EQ(Normalized(ReadFile(dir.File("text_html"))), Normalized(U8(html)));
+  }
+  int n = 0;
+  for (int i = 0; i < level.AttachmentCount(); ++i) {
+    const TMSGProperty* node = level.GetAttachment(i);
+    if (node == nullptr || node->IsEmbeddedMessage())
+      continue;
+    TMemoryStream data;
+    level.SaveAttachmentToStream(i, data);
+    EXPECT_EQ(ReadFile(dir.File("att" + std::to_string(n))), data.Data()) << "attachment " << i;
+    ++n;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("att" + std::to_string(n))));
+  attachments += n;
+}
+
+TEST(EmlWriterCorpus, PythonReadsEveryMsgMessageBack) {
+  if (!testutil::PythonHasModule("email"))
+    GTEST_SKIP() << "python3 is missing";
+  int messages = 0, attachments = 0;
+  for (const std::string& path : testutil::CorpusFiles("msg", ".msg")) {
+    if (!cfb::IsCompoundFile(path))
+      continue;
+    TQvMSGFile message;
+    message.LoadFromFile(path);
+    CheckCorpusMessage(message.Properties(), path, attachments);
+    ++messages;
+  }
+  EXPECT_GE(messages, 40);
+  EXPECT_GT(attachments, 20);
+}
+
+TEST(EmlWriterCorpus, PythonReadsEveryInternetMessageBack) {
+  if (!testutil::PythonHasModule("email"))
+    GTEST_SKIP() << "python3 is missing";
+  int messages = 0, attachments = 0;
+  for (const char* folder : {"eml", "mht"}) {
+    for (const std::string& ext :
+         {std::string(".eml"), std::string(".mht"), std::string(".mhtml")}) {
+      for (const std::string& path : testutil::CorpusFiles(folder, ext)) {
+        std::unique_ptr<TQvEMLFile> message =
+            ext == ".eml" ? std::make_unique<TQvEMLFile>() : std::make_unique<TQvMHTFile>();
+        message->LoadFromFile(path);
+        CheckCorpusMessage(message->Properties(), path, attachments);
+        ++messages;
+      }
+    }
+  }
+  EXPECT_GE(messages, 20);
+}
+
+} // namespace
+} // namespace orlendo
