@@ -496,6 +496,27 @@ INSTANTIATE_TEST_SUITE_P(Zones, CorpusExpected, ::testing::Values("UTC", "Europe
                            return std::string(info.param) == "UTC" ? "Utc" : "Berlin";
                          });
 
+// A binary HTML body is in the message's Internet code page, even when its 8-bit strings are
+// stored in another one (MESSAGE_CODEPAGE 1252 with INTERNET_CPID 65001), and even when the
+// HTML's own declaration says otherwise (CP1251 bytes declared as utf-8). Read independently with
+// olefile and Python's codecs.
+TEST(CorpusAccessors, BinaryHtmlBodiesReadInTheirInternetCodePage) {
+  const std::pair<const char*, const char*> expected[] = {
+      {"poi_HTMLBodyBinary_CP1251.msg",
+       "<!DOCTYPE html><html><meta charset=\\\"utf-8\\\"><body>HTML автоматически</body></html>"},
+      {"kmr_newOutlook_Microsoft_Outlook_test.msg",
+       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">この電子メール "
+       "メッセージは、アカウントの設定のテスト中に、Microsoft Outlook "
+       "から自動送信されたものです。\r\n"},
+  };
+  for (const auto& [file, html] : expected) {
+    SCOPED_TRACE(file);
+    TQvMSGFile msg;
+    msg.LoadFromFile(testutil::CorpusPath(std::string("msg/") + file));
+    EXPECT_EQ(U8(msg.Properties().GetBodyHTML()), html);
+  }
+}
+
 // Every attachment with binary data, written through SaveAttachmentToFile, against olefile's
 // reading of the same stream.
 TEST(CorpusAttachments, BytesMatchOlefile) {
