@@ -171,6 +171,7 @@ TEST(MimeReader, DatesAndBadDates) {
   EXPECT_EQ(Find(root, kClientSubmitTime), nullptr);
   EXPECT_EQ(Text(root, kRcvdRepresentingEmail), "after@example.com");
   EXPECT_EQ(Text(root, kBody), "body\r\n");
+  EXPECT_EQ(root.GetSentDate(), 0.0);
 
   // Text without the day name's comma reads as date-time 0.
   auto plain = Load(Join({"Date: 7 Dec 2026 10:20:30 +0100", "", "x"}));
