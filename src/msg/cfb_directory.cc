@@ -65,8 +65,9 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
       Corrupt("Directory entry " + Num(index) + " has a name length of " + Num(nameLen) +
               " bytes (at most 64)");
     }
-    // Take the name up to its terminating zero, as far as the 64-byte field goes.
-    while (units < 32 && ReadU16(p + 2 * units) != 0)
+    // Take the name up to its terminating zero; the last unit of the 64-byte field belongs to
+    // that zero, so every name read here can also be written again.
+    while (units < DIR_NAME_MAX_UNITS && ReadU16(p + 2 * units) != 0)
       ++units;
   }
   e.name.resize(units);
