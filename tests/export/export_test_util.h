@@ -1,6 +1,7 @@
 // Shared by the export tests: building message trees by hand, time zones, text checks.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
