@@ -14,6 +14,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
@@ -209,7 +210,10 @@ std::u16string StorageName(const TMSGProperty& record, const cfb::Storage& stora
   if (record.DataSize == 0 && !record.Value.IsEmptyOrNull()) {
     const std::u16string text =
         record.Value.IsWide() ? record.Value.Wide() : SystemToWide(ValueAsBytes(record.Value));
-    if (!text.empty()) {
+    // A name that a damaged file carried but the format forbids cannot be written again; the
+    // record then gets the name its tag gives it.
+    if (!text.empty() && text.size() <= cfb::DIR_NAME_MAX_UNITS &&
+        text.find_first_of(u"/\\:!") == std::u16string::npos) {
       if (text.size() == 8 && IsHexDigits(text) && record.TagID != 0) {
         uint32_t tag = 0;
         for (const char16_t c : text) {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "msg/compound_file.h"
+#include "msg/msg_writer.h"
+#include "msg/qvmsgfile.h"
 
 namespace orlendo::cfb {
 namespace {
@@ -47,6 +49,30 @@ TEST(CfbFuzzFindings, UnterminatedNameFitsTheFormat) {
   EXPECT_TRUE(reopened.Exists(name));
 
   EXPECT_THROW(OpenMemory(image, Validation::Strict).Children(), EOleError);
+}
+
+// A storage whose name the format forbids ('!') was read and kept; saving the message as .msg
+// must still write every storage, under a name the format allows.
+TEST(CfbFuzzFindings, ForbiddenStorageNameIsRenamedOnSave) {
+  Storage written = CreateMemory();
+  Storage odd = written.CreateStorage(u"a_b");
+  const std::u16string subject = u"hello";
+  odd.CreateStream(u"__substg1.0_0037001F").Write(subject.data(), 2 * subject.size());
+  std::string image = MemoryImage(written);
+  const size_t at = image.find(std::string("a\0_\0b\0", 6));
+  ASSERT_NE(at, std::string::npos);
+  image[at + 2] = '!';
+
+  TQvMSGFile message;
+  TMemoryStream input(image);
+  message.LoadFromStream(input);
+  std::string saved;
+  ASSERT_NO_THROW(saved = SaveToMSGImage(message.Properties(), true));
+  Storage root = OpenMemory(saved, Validation::Strict);
+  const std::vector<EntryStat> children = root.Children();
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(children[0].kind, EntryKind::Storage);
+  EXPECT_TRUE(root.OpenStorage(children[0].name).Exists(u"__substg1.0_0037001F"));
 }
 
 } // namespace
