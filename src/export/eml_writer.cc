@@ -12,7 +12,6 @@
 
 #include "export/generator_text.h"
 #include "msg/qvmsgfile.h"
-#include "text/base64.h"
 #include "text/quoted_printable_encode.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
@@ -27,8 +26,8 @@ constexpr uint32_t TAG_ATTACH_MIME_TAG = 0x370E0000;   // by property id
 constexpr uint32_t TAG_ATTACH_CONTENT_ID = 0x37120000; // by property id
 constexpr uint32_t TAG_AUTHENTICATION_WARNING = 0x8003001F;
 constexpr size_t kOutputBufferSize = 1 << 16;
-// Attachment bytes handed to the base64 encoder at a time.
-constexpr size_t kBase64InputChunk = 3 * (1 << 16);
+// Attachment bytes handed to the base64 encoder at a time (a multiple of its 210-byte cycle).
+constexpr size_t kBase64InputChunk = 210 * 1024;
 
 // Collects the output and hands it to the stream in large writes.
 class EmlOutput {
@@ -59,6 +58,95 @@ private:
   std::string buffer_;
 };
 
+// Base64 with the line rule of EncodeBase64 (after each group, a CR LF when the count of bytes
+// consumed is 0, 1 or 2 modulo 70: lines of 96, 92 and 92 characters, repeating every 210 input
+// bytes), for any chunking of the input. The repeating 210-byte blocks take a fast path; the
+// output equals EncodeBase64 of the whole input.
+class StreamingBase64 {
+public:
+  StreamingBase64() {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (unsigned v = 0; v < 4096; ++v) {
+      pairs_[2 * v] = kAlphabet[v >> 6];
+      pairs_[2 * v + 1] = kAlphabet[v & 63];
+    }
+  }
+
+  void Filter(std::string_view input, std::string& out) {
+    const auto* p = reinterpret_cast<const uint8_t*>(input.data());
+    size_t n = input.size();
+    out.reserve(out.size() + n / 210 * 286 + 300);
+    while (heldCount_ > 0 && n > 0) {
+      held_[heldCount_++] = *p++;
+      --n;
+      if (heldCount_ == 3) {
+        Group(held_, 3, out);
+        heldCount_ = 0;
+      }
+    }
+    while (n >= 3 && consumed_ % 210 != 0) {
+      Group(p, 3, out);
+      p += 3;
+      n -= 3;
+    }
+    if (n >= 210) {
+      const size_t blocks = n / 210;
+      const size_t at = out.size();
+      out.resize(at + blocks * 286);
+      char* o = out.data() + at;
+      for (size_t b = 0; b < blocks; ++b) {
+        for (const int bytes : {72, 69, 69}) {
+          for (int k = 0; k < bytes; k += 3, p += 3, o += 4) {
+            const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+            std::memcpy(o, &pairs_[2 * (v >> 12)], 2);
+            std::memcpy(o + 2, &pairs_[2 * (v & 4095)], 2);
+          }
+          *o++ = '\r';
+          *o++ = '\n';
+        }
+      }
+      consumed_ += blocks * 210;
+      n -= blocks * 210;
+    }
+    for (; n >= 3; p += 3, n -= 3)
+      Group(p, 3, out);
+    while (n > 0) {
+      held_[heldCount_++] = *p++;
+      --n;
+    }
+  }
+
+  void Complete(std::string& out) {
+    if (heldCount_ > 0)
+      Group(held_, heldCount_, out);
+    heldCount_ = 0;
+    consumed_ = 0;
+  }
+
+private:
+  void Group(const uint8_t* g, int size, std::string& out) {
+    const uint32_t v = (uint32_t{g[0]} << 16) | (size > 1 ? uint32_t{g[1]} << 8 : 0u) |
+                       (size > 2 ? uint32_t{g[2]} : 0u);
+    char quad[4];
+    std::memcpy(quad, &pairs_[2 * (v >> 12)], 2);
+    std::memcpy(quad + 2, &pairs_[2 * (v & 4095)], 2);
+    if (size < 3)
+      quad[3] = '=';
+    if (size < 2)
+      quad[2] = '=';
+    out.append(quad, 4);
+    consumed_ += static_cast<uint64_t>(size);
+    if (consumed_ % 70 <= 2)
+      out += "\r\n";
+  }
+
+  char pairs_[8192];
+  uint8_t held_[3] = {};
+  int heldCount_ = 0;
+  uint64_t consumed_ = 0;
+};
+
 // A write-only stream that base64-encodes what it receives straight into the output.
 class Base64Sink : public TStream {
 public:
@@ -87,14 +175,14 @@ public:
   // Ends the data; true when any byte was written.
   bool Complete() {
     encoded_.clear();
-    encoder_.Complete({}, encoded_);
+    encoder_.Complete(encoded_);
     out_.Raw(encoded_);
     return written_ > 0;
   }
 
 private:
   EmlOutput& out_;
-  Base64Encoder encoder_;
+  StreamingBase64 encoder_;
   std::string encoded_;
   int64_t written_ = 0;
 };

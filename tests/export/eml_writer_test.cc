@@ -15,6 +15,8 @@
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
+#include "text/quoted_printable_encode.h"
+#include "text/rfc2047_encode.h"
 #include "text/rtf_html.h"
 
 namespace orlendo {
@@ -302,6 +304,135 @@ TEST(EmlWriterEncoding, LargeAttachmentsAreEncodedAsOneBase64Block) {
   const std::string eml = Eml(m.level);
   const std::string expected = "\r\n\r\n" + EncodeBase64(data) + "\r\n\r\n--";
   EXPECT_NE(eml.find(expected), std::string::npos);
+}
+
+TEST(EmlWriterEncoding, AttachmentsOfEverySizeEncodeLikeEncodeBase64) {
+  // Every position in the 210-byte line cycle of the encoder, and partial final groups.
+  std::mt19937 random(11);
+  for (size_t size = 1; size <= 640; size += (size < 440 ? 1 : 37)) {
+    Message m;
+    std::string data(size, '\0');
+    for (char& c : data)
+      c = static_cast<char>(random());
+    AddFileAttachment(m.level, 0, data, u"f.bin", u"");
+    const std::string eml = Eml(m.level);
+    const std::string expected =
+        "base64\r\n\r\n" + EncodeBase64(data) + "\r\n\r\n--AB9DB43ABB3246E63E5--\r\n";
+    ASSERT_GE(eml.size(), expected.size());
+    EXPECT_EQ(eml.substr(eml.size() - expected.size()), expected) << "size " << size;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The encoders of header words and text parts.
+
+TEST(QuotedPrintableEncode, EncodesWhatTextPartsNeed) {
+  EXPECT_EQ(EncodeQuotedPrintable("a=b"), "a=3Db");
+  EXPECT_EQ(EncodeQuotedPrintable("caf\xC3\xA9"), "caf=C3=A9");
+  EXPECT_EQ(EncodeQuotedPrintable("x \r\ny\t\nz\rw "), "x=20\r\ny=09\r\nz\r\nw=20");
+  EXPECT_EQ(EncodeQuotedPrintable("a b\tc"), "a b\tc");
+  EXPECT_EQ(EncodeQuotedPrintable(std::string("\0\x7F", 2)), "=00=7F");
+  EXPECT_EQ(EncodeQuotedPrintable(""), "");
+  // Soft breaks keep every line within 76 characters and never split an escape.
+  const std::string encoded =
+      EncodeQuotedPrintable(std::string(200, '=') + "\n" + std::string(200, 'y'));
+  for (const std::string& line : Lines(encoded)) {
+    EXPECT_LE(line.size(), 76u);
+    if (line.back() != '=')
+      continue;
+    EXPECT_NE(line[line.size() - 2], '=');
+    EXPECT_NE(line[line.size() - 3], '=');
+  }
+}
+
+TEST(QuotedPrintableEncode, AnyChunkingGivesTheSameOutput) {
+  std::mt19937 random(3);
+  std::string text;
+  const char pieces[] = {' ', '\t', '\r', '\n', '=', 'a', '\xE9'};
+  for (int i = 0; i < 5000; ++i)
+    text += pieces[random() % sizeof pieces];
+  const std::string whole = EncodeQuotedPrintable(text);
+  QuotedPrintableEncoder encoder;
+  std::string bytewise;
+  for (const char c : text)
+    encoder.Filter(std::string_view(&c, 1), bytewise);
+  encoder.Complete(bytewise);
+  EXPECT_EQ(bytewise, whole);
+  // And it decodes back, line breaks as CR LF.
+  std::string expected;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      expected += "\r\n";
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      expected += text[i];
+    }
+  }
+  std::string decoded;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (whole[i] != '=') {
+      decoded += whole[i];
+    } else if (whole[i + 1] == '\r') {
+      i += 2; // soft break
+    } else {
+      decoded += static_cast<char>(std::stoi(whole.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    }
+  }
+  EXPECT_EQ(decoded, expected);
+}
+
+// The text of a header value with its encoded-words decoded (B form, one charset).
+std::string DecodeWords(const std::string& value, const std::string& charset) {
+  std::string out;
+  const std::string prefix = "=?" + charset + "?B?";
+  size_t i = 0;
+  while (i < value.size()) {
+    if (value.compare(i, prefix.size(), prefix) == 0) {
+      const size_t end = value.find("?=", i + prefix.size());
+      out += DecodeBase64(value.substr(i + prefix.size(), end - i - prefix.size()));
+      i = end + 2;
+      // White space between adjacent encoded-words is not part of the text.
+      const size_t next = value.find_first_not_of(" \r\n", i);
+      if (next != std::string::npos && value.compare(next, prefix.size(), prefix) == 0)
+        i = next;
+    } else {
+      out += value[i++];
+    }
+  }
+  return out;
+}
+
+TEST(Rfc2047Encode, PlainTextStaysAndTheRestIsEncodedInWords) {
+  EXPECT_EQ(EncodeHeaderValue(u"Hello <a@b.c>", "utf-8"), "Hello <a@b.c>");
+  EXPECT_EQ(EncodeHeaderValue(u"J\u00FCrgen <j@x.de>", "Windows-1252"),
+            "=?Windows-1252?B?SvxyZ2Vu?= <j@x.de>");
+  // A run of words that need it is one piece, blanks inside included.
+  EXPECT_EQ(EncodeHeaderValue(u"a \u00E9 \u00E8 b", "utf-8"), "a =?utf-8?B?w6kgw6g=?= b");
+  // Text that looks like an encoded-word, and control characters, are encoded too.
+  EXPECT_EQ(EncodeHeaderValue(u"=?x?", "utf-8"), "=?utf-8?B?PT94Pw==?=");
+  EXPECT_EQ(EncodeHeaderValue(u"a\r\nb", "utf-8"), "=?utf-8?B?YQ0KYg==?=");
+  // A character the charset lacks makes the whole value UTF-8.
+  EXPECT_EQ(EncodeHeaderValue(u"\u00E9\u2603", "Windows-1252"), "=?utf-8?B?w6nimIM=?=");
+}
+
+TEST(Rfc2047Encode, LongTextIsSplitBetweenCharacters) {
+  std::u16string text;
+  for (int i = 0; i < 40; ++i)
+    text += u"\u65E5\U0001F600 ";
+  text += u"end";
+  const std::string value = EncodeHeaderValue(text, "utf-8");
+  for (const std::string& line : Lines(value)) {
+    const std::string word = line[0] == ' ' ? line.substr(1) : line;
+    EXPECT_LE(word.size(), 75u);
+    // Each word decodes by itself to whole characters.
+    const std::string decoded = DecodeWords(word.substr(0, word.find("?=") + 2), "utf-8");
+    EXPECT_FALSE(DecodeUtf8(decoded).empty()) << word;
+  }
+  EXPECT_EQ(DecodeWords(value, "utf-8"), U8(text));
+  EXPECT_EQ(EncodeParameterValue(u"a \"b\".txt", "utf-8"), "\"a \\\"b\\\".txt\"");
+  EXPECT_EQ(EncodeParameterValue(u"\u00E9.txt", "utf-8"), "\"=?utf-8?B?w6kudHh0?=\"");
 }
 
 TEST(EmlWriterFiles, FailedSaveLeavesTheExistingFileAlone) {
