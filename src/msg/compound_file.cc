@@ -256,11 +256,14 @@ public:
     return id;
   }
 
-  uint32_t CreateChild(uint32_t parent, const std::u16string& name, EntryKind kind) {
+  // Names that come from a file are copied as they are: the characters that callers may not use
+  // are a rule of the interface, not of the format, and refusing them would lose the element.
+  uint32_t CreateChild(uint32_t parent, const std::u16string& name, EntryKind kind,
+                       bool checkName = true) {
     RequireWritable();
     LiveNode(parent);
-    if (name.empty() || name.size() > DIR_NAME_MAX_UNITS ||
-        name.find_first_of(u"/\\:!") != std::u16string::npos) {
+    if (name.size() > DIR_NAME_MAX_UNITS ||
+        (checkName && (name.empty() || name.find_first_of(u"/\\:!") != std::u16string::npos))) {
       throw EOleError(STG_E_INVALIDNAME, "\"" + ToUtf8(name) + "\" (" + Num(name.size()) +
                                              " units, at most " + Num(DIR_NAME_MAX_UNITS) + ")");
     }
@@ -297,6 +300,13 @@ public:
       return;
     }
     target.RequireWritable();
+    // The storage's own class id and state bits go with its contents: they say what the
+    // contents are (an OLE object's class, for example).
+    const Node& top = LiveNode(source);
+    Node& targetTop = target.LiveNode(targetId);
+    targetTop.clsid = top.clsid;
+    targetTop.stateBits = top.stateBits;
+    target.dirty_ = true;
     std::vector<std::pair<uint32_t, uint32_t>> todo{{source, targetId}};
     while (!todo.empty()) {
       const auto [from, to] = todo.back();
@@ -304,8 +314,8 @@ public:
       for (uint32_t c : SortedChildren(from)) {
         const Node& src = nodes_[c];
         const bool storage = src.kind != EntryKind::Stream;
-        const uint32_t made =
-            target.CreateChild(to, src.name, storage ? EntryKind::Storage : EntryKind::Stream);
+        const uint32_t made = target.CreateChild(
+            to, src.name, storage ? EntryKind::Storage : EntryKind::Stream, false);
         Node& dst = target.nodes_[made];
         dst.clsid = src.clsid;
         dst.stateBits = src.stateBits;

@@ -48,14 +48,14 @@ inline constexpr uint32_t STG_E_DOCFILECORRUPT = 0x80030109;
 // The platform error exception of the compound-file layer. what() is the message: our own text
 // for a known code (with details when there are any), or "OLE error %.8x" for an unknown code.
 class EOleError : public std::runtime_error {
- public:
+public:
   EOleError(uint32_t code, const std::string& details = std::string());
   uint32_t Code() const { return code_; }
 
   // The text for a code alone: our message for the known STG_E_* codes, "OLE error %.8x" else.
   static std::string TextForCode(uint32_t code);
 
- private:
+private:
   uint32_t code_;
 };
 
@@ -78,15 +78,16 @@ struct EntryStat {
   uint32_t stateBits = 0;
 };
 
-class CompoundFile;  // the open file, shared by all handles (private)
+class CompoundFile; // the open file, shared by all handles (private)
 class Stream;
 
 // A storage: the root of a compound file or one of its sub-storages.
 class Storage {
- public:
+public:
   Storage() = default;
   bool IsValid() const { return file_ != nullptr; }
 
+  // The root storage reports EntryKind::Root.
   EntryStat Stat() const;
 
   // The children in compound-file order: by name length, then by the upper-cased name (the
@@ -104,12 +105,15 @@ class Storage {
   Stream CreateStream(const std::u16string& name);
 
   // Copies every child of this storage (recursively, with CLSIDs and state bits) into target.
+  // Target also takes this storage's own CLSID and state bits. Children of target with the names
+  // of copied children are replaced; target may lie inside this storage (a snapshot is copied).
+  // A stream that cannot be read fails the copy with its EOleError.
   void CopyTo(Storage& target) const;
 
   // Sets the class id of this storage (written on commit).
   void SetClsid(const std::array<uint8_t, 16>& clsid);
 
- private:
+private:
   friend class CompoundFile;
   friend class Stream;
   Storage(std::shared_ptr<CompoundFile> file, uint32_t id) : file_(std::move(file)), id_(id) {}
@@ -121,7 +125,7 @@ enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 
 // A stream of a compound file, with its own position.
 class Stream {
- public:
+public:
   Stream() = default;
   bool IsValid() const { return file_ != nullptr; }
 
@@ -131,7 +135,7 @@ class Stream {
   // Reads up to count bytes at the position and advances it; returns the number read (short
   // only at the end of the stream).
   size_t Read(void* buffer, size_t count);
-  // Reads the whole stream from the start, whatever the position.
+  // Reads the whole stream from the start, whatever the position; the position is unchanged.
   std::string ReadAll();
 
   // Writes count bytes at the position (growing the stream) and advances it.
@@ -143,7 +147,7 @@ class Stream {
   // position. Seeking past the end is allowed (reads there return 0 bytes).
   uint64_t Seek(int64_t offset, SeekOrigin origin);
 
- private:
+private:
   friend class CompoundFile;
   friend class Storage;
   Stream(std::shared_ptr<CompoundFile> file, uint32_t id) : file_(std::move(file)), id_(id) {}
@@ -176,4 +180,4 @@ void Commit(const Storage& anyStorageOfTheFile);
 // The current image of an in-memory compound file (commits first).
 std::string MemoryImage(const Storage& anyStorageOfTheFile);
 
-}  // namespace orlendo::cfb
+} // namespace orlendo::cfb

@@ -1,0 +1,258 @@
+// Copying, creating, replacing, reading and writing through the public face of the compound-file
+// layer, and reading back what was written.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "msg/compound_file.h"
+#include "testutil/cfb_tree.h"
+#include "testutil/run_process.h"
+
+namespace orlendo::cfb {
+namespace {
+
+using testutil::DumpCompoundTree;
+
+#define EXPECT_OLE_ERROR(statement, code, message)                                                 \
+  do {                                                                                             \
+    try {                                                                                          \
+      statement;                                                                                   \
+      ADD_FAILURE() << "no EOleError from " #statement;                                            \
+    } catch (const EOleError& e) {                                                                 \
+      EXPECT_EQ(e.Code(), uint32_t(code)) << e.what();                                             \
+      EXPECT_EQ(std::string(e.what()), std::string(message));                                      \
+    }                                                                                              \
+  } while (0)
+
+// Element statistics that DumpCompoundTree leaves out: state bits and times, depth first.
+std::vector<std::string> StatLines(const Storage& root) {
+  std::vector<std::string> lines;
+  std::vector<std::pair<Storage, std::string>> todo{{root, ""}};
+  while (!todo.empty()) {
+    auto [s, prefix] = todo.back();
+    todo.pop_back();
+    for (const EntryStat& e : s.Children()) {
+      const std::string path = prefix + "/" + testutil::NameKey(e.name);
+      lines.push_back(path + " " + std::to_string(e.stateBits) + " " +
+                      std::to_string(e.creationTime) + " " + std::to_string(e.modificationTime));
+      if (e.kind == EntryKind::Storage)
+        todo.emplace_back(s.OpenStorage(e.name), path);
+    }
+  }
+  return lines;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(CfbRoundTrip, CopyingEveryCorpusFileKeepsTreeAndBytes) {
+  size_t copied = 0;
+  for (const std::string& path : testutil::CorpusFiles("msg", ".msg")) {
+    if (!IsCompoundFile(path))
+      continue;
+    const Storage original = OpenFile(path);
+    const std::vector<std::string> before = DumpCompoundTree(original);
+    Storage copy = CreateMemory();
+    bool damaged = false;
+    for (const std::string& l : before)
+      damaged = damaged || l.find(" error ") != std::string::npos;
+    if (damaged) {
+      // A stream that cannot be read cannot be copied: the copy fails with the reader's code
+      // rather than leaving something out.
+      EXPECT_THROW(original.CopyTo(copy), EOleError) << path;
+      continue;
+    }
+    original.CopyTo(copy);
+    const std::string image = MemoryImage(copy);
+    const Storage reread = OpenMemory(image, Validation::Strict);
+    EXPECT_EQ(DumpCompoundTree(reread), before) << path;
+    EXPECT_EQ(StatLines(reread), StatLines(original)) << path;
+    EXPECT_EQ(reread.Stat().clsid, original.Stat().clsid);
+    ++copied;
+  }
+  EXPECT_GT(copied, 40u);
+}
+
+TEST(CfbRoundTrip, UnchangedMemoryFileKeepsItsImage) {
+  const std::string path = testutil::CorpusPath("msg/kmr_longerFat.msg");
+  const std::string bytes = ReadFile(path);
+  Storage root = OpenMemory(bytes);
+  EXPECT_EQ(DumpCompoundTree(root), DumpCompoundTree(OpenFile(path)));
+  EXPECT_EQ(MemoryImage(root), bytes);
+}
+
+TEST(CfbRoundTrip, ChildrenComeInCompoundFileOrder) {
+  Storage root = CreateMemory();
+  for (const char16_t* name :
+       {u"b", u"__properties_version1.0", u"aa", u"A", u"__substg1.0_0037001F", u"Ab",
+        u"__recip_version1.0_#00000000", u"B_"}) {
+    root.CreateStream(name);
+  }
+  const std::vector<std::u16string> expected = {u"A",
+                                                u"b",
+                                                u"aa",
+                                                u"Ab",
+                                                u"B_",
+                                                u"__substg1.0_0037001F",
+                                                u"__properties_version1.0",
+                                                u"__recip_version1.0_#00000000"};
+  for (const Storage& s : {root, OpenMemory(MemoryImage(root))}) {
+    std::vector<std::u16string> names;
+    for (const EntryStat& e : s.Children())
+      names.push_back(e.name);
+    EXPECT_EQ(names, expected);
+  }
+}
+
+TEST(CfbRoundTrip, CreatingReplacesAnElementOfTheSameName) {
+  Storage root = CreateMemory();
+  Stream old = root.CreateStream(u"Data");
+  old.Write("abc", 3);
+  Storage sub = root.CreateStorage(u"DATA"); // names compare without case
+  sub.CreateStream(u"inner").Write("x", 1);
+  ASSERT_EQ(root.Children().size(), 1u);
+  EXPECT_EQ(root.Children()[0].kind, EntryKind::Storage);
+  EXPECT_EQ(root.Children()[0].name, u"DATA");
+  char c;
+  EXPECT_OLE_ERROR(old.Read(&c, 1), STG_E_REVERTED,
+                   "The element has been removed or replaced: Data");
+  // Replacing the storage takes its subtree with it.
+  root.CreateStream(u"data").Write("yz", 2);
+  EXPECT_OLE_ERROR(sub.Children(), STG_E_REVERTED,
+                   "The element has been removed or replaced: DATA");
+  const Storage reread = OpenMemory(MemoryImage(root), Validation::Strict);
+  ASSERT_EQ(reread.Children().size(), 1u);
+  EXPECT_EQ(reread.OpenStream(u"Data").ReadAll(), "yz");
+  EXPECT_TRUE(reread.Exists(u"DATA"));
+  EXPECT_FALSE(reread.Exists(u"inner"));
+  EXPECT_OLE_ERROR(reread.OpenStorage(u"data"), STG_E_FILENOTFOUND,
+                   "The file or element could not be found: No storage named \"data\"");
+  EXPECT_OLE_ERROR(reread.OpenStream(u"missing"), STG_E_FILENOTFOUND,
+                   "The file or element could not be found: No stream named \"missing\"");
+}
+
+TEST(CfbRoundTrip, RefusesBadNames) {
+  Storage root = CreateMemory();
+  for (const std::u16string& name :
+       {std::u16string(), std::u16string(32, u'x'), std::u16string(u"a/b"), std::u16string(u"a\\b"),
+        std::u16string(u"a:b"), std::u16string(u"a!b")}) {
+    try {
+      root.CreateStream(name);
+      ADD_FAILURE() << "accepted a bad name of " << name.size() << " units";
+    } catch (const EOleError& e) {
+      EXPECT_EQ(e.Code(), STG_E_INVALIDNAME);
+    }
+  }
+  EXPECT_NO_THROW(root.CreateStream(std::u16string(31, u'x')));
+}
+
+TEST(CfbRoundTrip, StreamsReadSeekAndWriteAcrossTheMiniStreamCutoff) {
+  Storage root = CreateMemory();
+  Stream s = root.CreateStream(u"s");
+  std::string data(5000, '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = char(i * 7 + i / 256);
+  EXPECT_EQ(s.Write(data.data(), 3000), 3000u);
+  EXPECT_EQ(s.Write(data.data() + 3000, 2000), 2000u);
+  EXPECT_EQ(s.Size(), 5000u);
+  EXPECT_EQ(s.Seek(4090, SeekOrigin::Begin), 4090u);
+  char buf[20];
+  EXPECT_EQ(s.Read(buf, 10), 10u);
+  EXPECT_EQ(std::string(buf, 10), data.substr(4090, 10));
+  EXPECT_EQ(s.Seek(-5, SeekOrigin::Current), 4095u);
+  EXPECT_EQ(s.Seek(-1, SeekOrigin::End), 4999u);
+  EXPECT_EQ(s.Read(buf, 20), 1u);
+  EXPECT_EQ(s.Read(buf, 20), 0u);
+  EXPECT_EQ(s.Seek(100, SeekOrigin::End), 5100u);
+  EXPECT_EQ(s.Read(buf, 20), 0u);
+  EXPECT_OLE_ERROR(s.Seek(-5101, SeekOrigin::Current), STG_E_INVALIDFUNCTION,
+                   "Unable to perform the requested operation: Seek to 5100 + -5101");
+  EXPECT_EQ(s.Position(), 5100u);
+
+  Commit(root); // handles stay usable; the bytes now come from the new image
+  EXPECT_EQ(s.ReadAll(), data);
+  EXPECT_EQ(s.Position(), 5100u);
+  s.Write("!", 1); // past the end: the gap reads as zeros
+  EXPECT_EQ(s.Size(), 5101u);
+  s.SetSize(4000); // now below the cutoff: it moves to the mini stream on commit
+  Storage reread = OpenMemory(MemoryImage(root), Validation::Strict);
+  EXPECT_EQ(reread.OpenStream(u"s").ReadAll(), data.substr(0, 4000));
+  s.SetSize(4100);
+  reread = OpenMemory(MemoryImage(root), Validation::Strict);
+  EXPECT_EQ(reread.OpenStream(u"s").ReadAll(), data.substr(0, 4000) + std::string(100, '\0'));
+}
+
+TEST(CfbRoundTrip, FilesOnDiskAreReplacedAndCompletedOnRelease) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("out.msg");
+  std::ofstream(path) << "not a compound file, and longer than nothing";
+  {
+    Storage root = CreateFile(path);
+    EXPECT_TRUE(IsCompoundFile(path)); // replaced at once
+    root.CreateStorage(u"sub").CreateStream(u"s").Write("hello", 5);
+  } // no commit: the last handle going completes the file
+  EXPECT_EQ(OpenFile(path, Validation::Strict).OpenStorage(u"sub").OpenStream(u"s").ReadAll(),
+            "hello");
+
+  Storage readOnly = OpenFile(path);
+  EXPECT_OLE_ERROR(readOnly.CreateStream(u"x"), STG_E_ACCESSDENIED,
+                   "Access denied: The compound file is open read-only");
+  EXPECT_OLE_ERROR(OpenFile(dir.File("missing.msg")), STG_E_FILENOTFOUND,
+                   "The file or element could not be found: " + dir.File("missing.msg"));
+  EXPECT_OLE_ERROR(CreateFile(dir.File("no/such/folder.msg")), STG_E_PATHNOTFOUND,
+                   "The path could not be found: " + dir.File("no/such/folder.msg"));
+  EXPECT_FALSE(IsCompoundFile(dir.File("missing.msg")));
+  EXPECT_FALSE(IsCompoundFile(dir.Path()));
+}
+
+TEST(CfbRoundTrip, CopyIntoItsOwnSubtreeCopiesTheTreeAsItWas) {
+  Storage root = CreateMemory();
+  root.CreateStream(u"a").Write("1", 1);
+  Storage sub = root.CreateStorage(u"sub");
+  sub.CreateStream(u"b").Write("2", 1);
+  root.CopyTo(sub);
+  const std::vector<std::string> lines = DumpCompoundTree(OpenMemory(MemoryImage(root)));
+  // root: a, sub{b, a, sub{b}} -- the copy of "sub" replaced nothing but sub's own "sub".
+  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_EQ(root.OpenStorage(u"sub").OpenStorage(u"sub").OpenStream(u"b").ReadAll(), "2");
+  EXPECT_EQ(root.OpenStorage(u"sub").OpenStream(u"a").ReadAll(), "1");
+}
+
+TEST(CfbErrors, MessagesCarryTheCodeText) {
+  EXPECT_STREQ(EOleError(0x1234ABCD).what(), "OLE error 1234abcd");
+  EXPECT_STREQ(EOleError(0x80030042, "detail").what(), "OLE error 80030042: detail");
+  EXPECT_EQ(EOleError::TextForCode(0x8003ABCD), "OLE error 8003abcd");
+  EXPECT_STREQ(EOleError(STG_E_DOCFILECORRUPT, "x").what(), "The compound file is corrupt: x");
+  for (uint32_t code : {STG_E_INVALIDFUNCTION,
+                        STG_E_FILENOTFOUND,
+                        STG_E_PATHNOTFOUND,
+                        STG_E_ACCESSDENIED,
+                        STG_E_INVALIDHANDLE,
+                        STG_E_INSUFFICIENTMEMORY,
+                        STG_E_INVALIDPOINTER,
+                        STG_E_WRITEFAULT,
+                        STG_E_READFAULT,
+                        STG_E_FILEALREADYEXISTS,
+                        STG_E_INVALIDPARAMETER,
+                        STG_E_MEDIUMFULL,
+                        STG_E_INVALIDHEADER,
+                        STG_E_INVALIDNAME,
+                        STG_E_UNKNOWN,
+                        STG_E_UNIMPLEMENTEDFUNCTION,
+                        STG_E_INVALIDFLAG,
+                        STG_E_REVERTED,
+                        STG_E_CANTSAVE,
+                        STG_E_OLDFORMAT,
+                        STG_E_OLDDLL,
+                        STG_E_SHAREREQUIRED,
+                        STG_E_NOTFILEBASEDSTORAGE,
+                        STG_E_EXTANTMARSHALLINGS,
+                        STG_E_DOCFILECORRUPT}) {
+    EXPECT_EQ(EOleError::TextForCode(code).rfind("OLE error", 0), std::string::npos) << code;
+  }
+}
+
+} // namespace
+} // namespace orlendo::cfb
