@@ -26,6 +26,13 @@ char16_t Upper(char16_t c) {
 
 } // namespace
 
+std::u16string UpperName(const std::u16string& name) {
+  std::u16string out(name);
+  for (char16_t& c : out)
+    c = Upper(c);
+  return out;
+}
+
 int CompareNames(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size())
     return a.size() < b.size() ? -1 : 1;

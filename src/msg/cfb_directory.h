@@ -44,6 +44,8 @@ std::vector<std::vector<uint32_t>> CollectChildren(const std::vector<DirEntry>& 
 
 // The compound-file order of names: shorter names first, then by the upper-cased UTF-16 units.
 int CompareNames(const std::u16string& a, const std::u16string& b);
+// The name upper-cased unit by unit, as CompareNames compares it.
+std::u16string UpperName(const std::u16string& name);
 // Names are equal when they are equal upper-cased.
 inline bool SameName(const std::u16string& a, const std::u16string& b) {
   return CompareNames(a, b) == 0;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "msg/cfb_alloc_table.h"
@@ -157,6 +158,9 @@ public:
     uint32_t startSector = END_OF_CHAIN;
     uint64_t size = 0;
     std::shared_ptr<const Extents> extents; // the image bytes, resolved once
+    // Children by upper-cased name, made when a large storage is first searched, so that
+    // opening each of a hundred thousand children by name is not quadratic.
+    std::unique_ptr<std::unordered_map<std::u16string, uint32_t>> index;
   };
 
   CompoundFile(Validation validation, bool writable, std::string path)
@@ -235,12 +239,24 @@ public:
     return ids;
   }
 
-  uint32_t Find(uint32_t parent, const std::u16string& name) const {
-    for (uint32_t c : LiveNode(parent).children) {
-      if (nodes_[c].alive && SameName(nodes_[c].name, name))
-        return c;
+  uint32_t Find(uint32_t parent, const std::u16string& name) {
+    Node& p = LiveNode(parent);
+    if (p.children.size() < 32) {
+      for (uint32_t c : p.children) {
+        if (nodes_[c].alive && SameName(nodes_[c].name, name))
+          return c;
+      }
+      return NO_STREAM;
     }
-    return NO_STREAM;
+    if (!p.index) {
+      p.index = std::make_unique<std::unordered_map<std::u16string, uint32_t>>();
+      for (uint32_t c : p.children) {
+        if (nodes_[c].alive)
+          p.index->emplace(UpperName(nodes_[c].name), c); // the first of equal names wins
+      }
+    }
+    const auto it = p.index->find(UpperName(name));
+    return it == p.index->end() ? NO_STREAM : it->second;
   }
 
   uint32_t OpenChild(uint32_t parent, const std::u16string& name, bool wantStorage) {
@@ -277,7 +293,10 @@ public:
     n.owned = kind == EntryKind::Stream;
     const uint32_t id = uint32_t(nodes_.size());
     nodes_.push_back(std::move(n));
-    nodes_[parent].children.push_back(id);
+    Node& p = nodes_[parent];
+    p.children.push_back(id);
+    if (p.index)
+      p.index->emplace(UpperName(name), id);
     dirty_ = true;
     return id;
   }
@@ -627,6 +646,7 @@ private:
     Node& n = nodes_[id];
     auto& siblings = nodes_[n.parent].children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
+    nodes_[n.parent].index.reset(); // made again when next needed
     std::vector<uint32_t> todo{id};
     while (!todo.empty()) {
       Node& r = nodes_[todo.back()];
@@ -634,6 +654,7 @@ private:
       r.alive = false;
       std::string().swap(r.data);
       r.extents.reset();
+      r.index.reset();
       for (uint32_t c : r.children) {
         if (nodes_[c].alive)
           todo.push_back(c);

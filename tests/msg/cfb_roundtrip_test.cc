@@ -133,6 +133,33 @@ TEST(CfbRoundTrip, CreatingReplacesAnElementOfTheSameName) {
                    "The file or element could not be found: No stream named \"missing\"");
 }
 
+TEST(CfbRoundTrip, LargeStoragesFindEveryChildByName) {
+  Storage root = CreateMemory();
+  auto name = [](const char* prefix, int i) {
+    const std::string s = prefix + std::to_string(i);
+    return std::u16string(s.begin(), s.end());
+  };
+  for (int i = 0; i < 2000; ++i) {
+    const std::string v = std::to_string(i);
+    root.CreateStream(name("s", i)).Write(v.data(), v.size());
+  }
+  ASSERT_EQ(root.OpenStream(u"S1234").ReadAll(), "1234"); // builds the index of 2000 names
+  root.CreateStorage(u"S1000");                           // replaces s1000
+  root.CreateStream(name("new", 7)).Write("n", 1);        // added after the index exists
+  for (const Storage& s : {root, OpenMemory(MemoryImage(root), Validation::Strict)}) {
+    EXPECT_EQ(s.Children().size(), 2001u);
+    for (int i = 0; i < 2000; ++i) {
+      if (i == 1000)
+        continue;
+      ASSERT_EQ(s.OpenStream(name(i % 2 ? "S" : "s", i)).ReadAll(), std::to_string(i));
+    }
+    EXPECT_NO_THROW(s.OpenStorage(u"s1000"));
+    EXPECT_THROW(s.OpenStream(u"s1000"), EOleError);
+    EXPECT_EQ(s.OpenStream(u"NEW7").ReadAll(), "n");
+    EXPECT_FALSE(s.Exists(u"s2000"));
+  }
+}
+
 TEST(CfbRoundTrip, RefusesBadNames) {
   Storage root = CreateMemory();
   for (const std::u16string& name :
