@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -178,12 +179,22 @@ TMSGPropertyCategory CategoryOfPropId(uint16_t id) {
 // ---------------------------------------------------------------------------------------------
 // TMSGProperty
 
+namespace {
+// Bumped whenever a record is made or destroyed, that is whenever the shape of any tree changes;
+// cached lookups of an older generation are recomputed.
+std::atomic<uint64_t> g_treeGeneration{1};
+} // namespace
+
 TMSGProperty::TMSGProperty(TMSGProperties* collection)
     : collection_(collection),
       subProperties_(std::make_unique<TMSGProperties>(
-          collection != nullptr ? collection->OwnerMessage : nullptr, this)) {}
+          collection != nullptr ? collection->OwnerMessage : nullptr, this)) {
+  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
-TMSGProperty::~TMSGProperty() = default;
+TMSGProperty::~TMSGProperty() {
+  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
 int TMSGProperty::Index() const {
   return collection_ != nullptr ? collection_->IndexOf(this) : -1;
@@ -208,7 +219,7 @@ std::u16string TMSGProperty::GetValueText() const {
   const TMSGProperties& level = collection_->MessageLevel();
   const TMSGProperties& root = collection_->Root();
   for (const TMSGProperties* where : {&level, &root}) {
-    if (const int cp = CodePageValue(where->FindProperty(TAG_MESSAGE_CODEPAGE, false, true));
+    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_MESSAGE_CODEPAGE));
         cp > 0) {
       // A message code page is taken as it is, even when it is not a Windows one.
       const int family = WindowsFamilyCodePage(cp);
@@ -216,7 +227,7 @@ std::u16string TMSGProperty::GetValueText() const {
         return CodePageToWide(bytes, static_cast<unsigned>(cp));
       return DecodeStoredText(bytes, cp);
     }
-    if (const int cp = CodePageValue(where->FindProperty(TAG_INTERNET_CPID, false, true)); cp > 0) {
+    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID)); cp > 0) {
       return DecodeStoredText(bytes, WindowsFamilyCodePage(cp));
     }
     if (where == &root)
@@ -427,7 +438,27 @@ int TMSGProperties::IndexOf(const TMSGProperty* record) const {
 std::unique_ptr<TMSGProperty> TMSGProperties::Release(int index) {
   std::unique_ptr<TMSGProperty> record = std::move(items_[static_cast<size_t>(index)]);
   items_.erase(items_.begin() + index);
+  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
   return record;
+}
+
+TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag) const {
+  const uint64_t now = g_treeGeneration.load(std::memory_order_relaxed);
+  CachedLookup* slot = nullptr;
+  for (CachedLookup& c : cache_) {
+    if (c.tag == tag) {
+      slot = &c;
+      break;
+    }
+  }
+  if (slot != nullptr && slot->generation == now &&
+      (slot->record == nullptr || slot->record->TagID == tag))
+    return slot->record;
+  TMSGProperty* found = FindProperty(tag, false, true);
+  if (slot == nullptr)
+    slot = cache_[0].tag == 0 ? &cache_[0] : &cache_[1];
+  *slot = CachedLookup{tag, now, found};
+  return found;
 }
 
 TMSGProperty* TMSGProperties::FindProperty(uint32_t tag, bool byId, bool recursive) const {

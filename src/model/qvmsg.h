@@ -242,8 +242,20 @@ public:
   // Creates the file anew and writes the attachment's data into it.
   void SaveAttachmentToFile(int index, const std::string& fileName) const;
 
+  // The record of tag found by FindProperty(tag, false, true), remembered until the shape of any
+  // tree changes (records added, removed or copied). Used for the code-page properties that
+  // every 8-bit value's text needs, so that reporting a message stays linear in its size.
+  // Changing the TagID of a record already in a tree is not seen by this memory.
+  TMSGProperty* FindPropertyCached(uint32_t tag) const;
+
 private:
   std::vector<std::unique_ptr<TMSGProperty>> items_;
+  struct CachedLookup {
+    uint32_t tag = 0;
+    uint64_t generation = 0;
+    TMSGProperty* record = nullptr;
+  };
+  mutable CachedLookup cache_[2];
 };
 
 std::u16string QuoteDisplayName(const std::u16string& name);

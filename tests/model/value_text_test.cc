@@ -168,3 +168,25 @@ TEST(GetName, NodesAreNamedByTheirValueAndLeavesByTheDictionary) {
 
 } // namespace
 } // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// The code page is looked up once per tree shape; a change of the tree or of the code page's
+// value must still show in the next text.
+TEST(GetValueText, RemembersTheCodePageOnlyWhileTheTreeStaysTheSame) {
+  TQvMessage message;
+  TMSGProperties& root = message.Properties();
+  TMSGProperty* subject = AddText(root, kCp1251Bytes);
+  EXPECT_EQ(subject->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2");  // 1252
+  TMSGProperty* cp =
+      AddPropertyStream(root)->SubProperties().AddProperty(0x3FFD0003, TVariant::FromInteger(1251));
+  EXPECT_EQ(subject->GetValueText(), u"Привет");
+  cp->Value = TVariant::FromInteger(932);
+  EXPECT_EQ(AddText(root, kCp932Bytes)->GetValueText(), u"日本");
+  root.Clear();
+  EXPECT_EQ(AddText(root, kCp1251Bytes)->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2");
+}
+
+}  // namespace
+}  // namespace orlendo
