@@ -327,8 +327,15 @@ void SaveToEML(const TMSGProperties& level, TStream* stream) {
   const std::u16string body = level.GetBody();
   const std::u16string rtf = level.GetBodyRTF();
   std::u16string html = level.GetBodyHTML();
-  if (html.empty() && !rtf.empty())
-    html = SystemToWide(ExtractHtmlFromRtf(WideToSystem(rtf)));
+  if (html.empty() && !rtf.empty()) {
+    // HTML is recovered from the RTF as stored: its literal 8-bit bytes are in the RTF's own code
+    // page, and character references inside it belong to the HTML, not to us.
+    const TMSGProperty* record = level.FindProperty(0x10090000, true, !level.IsRoot());
+    const std::string rawRtf = record != nullptr && record->Value.IsBytes()
+                                   ? record->Value.Bytes()
+                                   : WideToSystem(rtf);
+    html = SystemToWide(ExtractHtmlFromRtf(rawRtf));
+  }
   std::vector<TextPart> parts;
   if (!body.empty())
     parts.push_back({"text/plain", convert.Convert(body)});

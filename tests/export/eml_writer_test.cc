@@ -536,8 +536,14 @@ void CheckCorpusMessage(const TMSGProperties& level, const std::string& name, in
   const std::u16string body = level.GetBody();
   std::u16string html = level.GetBodyHTML();
   const std::u16string rtf = level.GetBodyRTF();
-  if (html.empty() && !rtf.empty())
-    html = SystemToWide(ExtractHtmlFromRtf(WideToSystem(rtf)));
+  if (html.empty() && !rtf.empty()) {
+    // Recovered from the RTF as stored: character references in it belong to the HTML.
+    const TMSGProperty* stored = level.FindProperty(0x10090000, true, false);
+    ASSERT_NE(stored, nullptr);
+    html = SystemToWide(ExtractHtmlFromRtf(stored->Value.Bytes()));
+    EXPECT_EQ(html.find(u"&#45;") == std::u16string::npos,
+              stored->Value.Bytes().find("&#45;") == std::string::npos);
+  }
   if (!body.empty()) {
     EXPECT_NE(index.find("text text_plain"), std::string::npos);
     EXPECT_EQ(Normalized(ReadFile(dir.File("text_plain"))), Normalized(U8(body)));
