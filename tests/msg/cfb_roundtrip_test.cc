@@ -283,3 +283,129 @@ TEST(CfbErrors, MessagesCarryTheCodeText) {
 
 } // namespace
 } // namespace orlendo::cfb
+
+namespace orlendo::cfb {
+namespace {
+
+// The directory of a version 3 image that our writer made (its FAT sectors come first and
+// contiguous), read straight from its bytes.
+struct RawEntry {
+  std::string name; // ASCII names only in this test
+  uint8_t type, color;
+  uint32_t left, right, child;
+};
+
+std::vector<RawEntry> RawDirectory(const std::string& img) {
+  auto u32 = [&](size_t at) {
+    return uint32_t(uint8_t(img[at])) | uint32_t(uint8_t(img[at + 1])) << 8 |
+           uint32_t(uint8_t(img[at + 2])) << 16 | uint32_t(uint8_t(img[at + 3])) << 24;
+  };
+  const size_t fat = 512 + 512 * size_t(u32(76));
+  std::vector<RawEntry> out;
+  for (uint32_t s = u32(48); s < 0xFFFFFFFA; s = u32(fat + 4 * s)) {
+    for (int i = 0; i < 4; ++i) {
+      const size_t at = 512 + 512 * size_t(s) + 128 * i;
+      RawEntry e;
+      const size_t units = (uint8_t(img[at + 64]) | uint8_t(img[at + 65]) << 8) / 2;
+      for (size_t u = 0; u + 1 < units; ++u)
+        e.name += img[at + 2 * u];
+      e.type = uint8_t(img[at + 66]);
+      e.color = uint8_t(img[at + 67]);
+      e.left = u32(at + 68);
+      e.right = u32(at + 72);
+      e.child = u32(at + 76);
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+bool Before(const std::string& a, const std::string& b) {
+  if (a.size() != b.size())
+    return a.size() < b.size();
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = char(std::toupper(uint8_t(a[i]))), y = char(std::toupper(uint8_t(b[i])));
+    if (x != y)
+      return x < y;
+  }
+  return false;
+}
+
+// Checks the sibling tree below root: names in order, red-black rules; returns the names in
+// order.
+std::vector<std::string> CheckRedBlack(const std::vector<RawEntry>& dir, uint32_t root) {
+  std::vector<std::string> inOrder;
+  if (root == 0xFFFFFFFF)
+    return inOrder;
+  EXPECT_EQ(dir[root].color, 1) << "the root of a sibling tree is black";
+  int blackHeight = -1;
+  struct Item {
+    uint32_t id;
+    int blacks;
+    bool expanded;
+  };
+  std::vector<Item> stack{{root, 0, false}};
+  while (!stack.empty()) {
+    Item it = stack.back();
+    stack.pop_back();
+    if (it.id == 0xFFFFFFFF) {
+      if (blackHeight < 0)
+        blackHeight = it.blacks;
+      EXPECT_EQ(it.blacks, blackHeight) << "every path has as many black entries";
+      continue;
+    }
+    const RawEntry& e = dir[it.id];
+    if (it.expanded) {
+      inOrder.push_back(e.name);
+      continue;
+    }
+    const int blacks = it.blacks + (e.color == 1);
+    if (e.color == 0) {
+      for (uint32_t c : {e.left, e.right}) {
+        if (c != 0xFFFFFFFF) {
+          EXPECT_EQ(dir[c].color, 1) << "a red entry has black children";
+        }
+      }
+    }
+    stack.push_back({e.right, blacks, false});
+    stack.push_back({it.id, blacks, true});
+    stack.push_back({e.left, blacks, false});
+  }
+  for (size_t i = 1; i < inOrder.size(); ++i) {
+    EXPECT_TRUE(Before(inOrder[i - 1], inOrder[i])) << inOrder[i - 1] << " " << inOrder[i];
+  }
+  return inOrder;
+}
+
+TEST(CfbWriter, SiblingTreesAreRedBlackTreesInNameOrder) {
+  Storage root = CreateMemory();
+  constexpr int kStorages = 40;
+  for (int n = 1; n <= kStorages; ++n) {
+    const std::string storageName = "st" + std::to_string(n); // holds n streams
+    Storage s = root.CreateStorage(std::u16string(storageName.begin(), storageName.end()));
+    // Names of mixed length and case, created out of order.
+    for (int i = n - 1; i >= 0; --i) {
+      std::u16string name(size_t(1 + (i * 7) % 5), char16_t(i % 2 ? u'a' + i % 26 : u'A' + i % 26));
+      name += char16_t(u'0' + i / 10);
+      name += char16_t(u'0' + i % 10);
+      s.CreateStream(name);
+    }
+  }
+  const std::string image = MemoryImage(root);
+  const std::vector<RawEntry> dir = RawDirectory(image);
+  ASSERT_EQ(dir[0].type, 5);
+  const std::vector<std::string> top = CheckRedBlack(dir, dir[0].child);
+  EXPECT_EQ(top.size(), size_t(kStorages));
+  size_t storagesChecked = 0;
+  for (const RawEntry& e : dir) {
+    if (e.type != 1)
+      continue;
+    const std::vector<std::string> kids = CheckRedBlack(dir, e.child);
+    EXPECT_EQ(kids.size(), size_t(std::stoi(e.name.substr(2)))) << e.name;
+    ++storagesChecked;
+  }
+  EXPECT_EQ(storagesChecked, size_t(kStorages));
+}
+
+} // namespace
+} // namespace orlendo::cfb
