@@ -91,6 +91,18 @@ FileBytes::~FileBytes() {
     ::munmap(map_, size_t(size_));
 }
 
+void FileBytes::Release(uint64_t offset, uint64_t n) const {
+  if (!map_ || offset >= size_)
+    return;
+  static const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+  const uint64_t end = std::min(size_, offset + n);
+  // Only pages wholly inside the range: a page shared with other data stays.
+  const uint64_t first = (offset + page - 1) / page * page;
+  const uint64_t last = end / page * page;
+  if (last > first)
+    ::madvise(static_cast<uint8_t*>(map_) + first, size_t(last - first), MADV_DONTNEED);
+}
+
 Sectors::Sectors(std::shared_ptr<const FileBytes> bytes, uint16_t sectorShift,
                  Validation validation)
     : bytes_(std::move(bytes)), shift_(sectorShift) {

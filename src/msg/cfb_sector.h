@@ -25,6 +25,9 @@ public:
 
   const uint8_t* Data() const { return data_; }
   uint64_t Size() const { return size_; }
+  // Gives the whole pages of [offset, offset + n) of a mapped file back to the system; they are
+  // read again from the file if needed. Nothing happens for bytes held in memory.
+  void Release(uint64_t offset, uint64_t n) const;
 
 private:
   FileBytes() = default;
@@ -55,8 +58,16 @@ public:
     size_t have = 0;
     if (offset < size)
       have = size_t(std::min<uint64_t>(n, size - offset));
-    if (have)
-      std::memcpy(dst, bytes_->Data() + offset, have);
+    // A large run is copied piece by piece, each piece's mapped pages released once copied, so
+    // that reading a big stream holds its bytes once, not once in the value and once mapped.
+    constexpr size_t kPiece = size_t(1) << 20;
+    for (size_t done = 0; done < have;) {
+      const size_t piece = std::min(kPiece, have - done);
+      std::memcpy(static_cast<uint8_t*>(dst) + done, bytes_->Data() + offset + done, piece);
+      if (have >= kPiece)
+        bytes_->Release(offset + done, piece);
+      done += piece;
+    }
     if (have < n)
       std::memset(static_cast<uint8_t*>(dst) + have, 0, n - have);
   }
