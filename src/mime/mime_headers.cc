@@ -7,6 +7,7 @@
 #include "mime/mime_lines.h"
 #include "mime/rfc2047.h"
 #include "text/qvmsgcp.h"
+#include "text/ascii.h"
 
 namespace orlendo {
 
@@ -38,15 +39,6 @@ std::string TakeQuoted(std::string_view text, size_t& end) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 std::string PercentDecode(std::string_view text) {
   std::string out;

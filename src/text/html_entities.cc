@@ -1,6 +1,7 @@
 #include "text/html_entities.h"
 
 #include "text/qvmsgcp.h"
+#include "text/ascii.h"
 
 namespace orlendo {
 
@@ -20,15 +21,6 @@ constexpr NamedReference kNamedReferences[] = {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int HexValue(char16_t c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 bool EndsWith(const std::u16string& s, std::u16string_view suffix) {
   return s.size() >= suffix.size() &&

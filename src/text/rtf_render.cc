@@ -1,4 +1,5 @@
 #include "text/rtf_render.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -250,15 +251,6 @@ void AppendBase64(std::string& out, std::string_view data) {
   }
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 } // namespace
 

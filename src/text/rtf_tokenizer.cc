@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "text/qvmsgcp.h"
+#include "text/ascii.h"
 
 namespace orlendo {
 
@@ -19,15 +20,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 // Bytes that end a text run: markup, and the line breaks and NULs that RTF files carry between
 // tokens without meaning.
