@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "export/generator_text.h"
+#include "model/qvmsgtags.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
 
@@ -20,30 +21,9 @@ namespace {
 constexpr char kCrLf[] = "\r\n";
 constexpr uint32_t PID_BODY_HTML = 0x10130000;
 
-const char* const kCategoryNames[] = {"mpcGeneral",
-                                      "mpcEnvelope",
-                                      "mpcRecipient",
-                                      "mpcNonTransmittable",
-                                      "mpcMessage",
-                                      "mpcTransportEnvelope",
-                                      "mpcTransportRecipient",
-                                      "mpcUserNonTransmittable",
-                                      "mpcProviderNonTransmittable",
-                                      "mpcMessageClassContent",
-                                      "mpcMessageClassNonTransmittable",
-                                      "mpcUserProperty",
-                                      "mpcMessageStore",
-                                      "mpcFolderABContainer",
-                                      "mpcAttachment",
-                                      "mpcAddressBook",
-                                      "mpcUser",
-                                      "mpcDistributionList",
-                                      "mpcProfile",
-                                      "mpcStatus"};
-
 std::string CategoryText(TMSGPropertyCategory category) {
-  size_t index = static_cast<size_t>(category);
-  return index < std::size(kCategoryNames) ? kCategoryNames[index] : "";
+  const char* name = CategoryName(category);
+  return name != nullptr ? name : "";
 }
 
 std::string TagText(uint32_t tag) {
