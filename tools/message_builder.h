@@ -40,8 +40,12 @@ public:
     TMSGProperty* r = level_.Add();
     r->TagID = (uint32_t(propId) << 16) | 0x0102;
     r->DataSize = static_cast<int32_t>(bytes.size());
+    // A binary entry holds the value's size and four reserved bytes.
+    std::string slot(8, '\0');
+    for (int i = 0; i < 4; ++i)
+      slot[i] = static_cast<char>((bytes.size() >> (8 * i)) & 0xFF);
     r->Value = TVariant::FromBytes(std::move(bytes));
-    Declare(propId);
+    Entry((uint32_t(propId) << 16) | 0x0102, TVariant::FromBytes(std::move(slot)), 8);
   }
   void Long(uint16_t propId, int32_t value) {
     Entry((uint32_t(propId) << 16) | 0x0003, TVariant::FromInteger(value), 4);
