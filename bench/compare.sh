@@ -107,7 +107,7 @@ BIG="$DATA/big_attachment.msg"
 A=$(run q_big sh -c "'$QUILLET' '$BIG' /E eml '$WORK/out/big.eml' /NOINI && echo 1 > '$WORK/count'")
 B=$(REPS=1 run m_big sh -c "cd '$WORK/out' && msgconvert --outfile '$WORK/out/bigm.eml' '$BIG' && echo 1 > '$WORK/count'")
 row "100 MB .msg -> EML (vs msgconvert)" "$A" "$B"
-echo "  (the 100 MB file is $(($(stat -c %s "$BIG") / 1048576)) MB)"
+echo "  (the input is $(($(stat -c %s "$BIG") / 1048576)) MB; the EML written by quillet is $(($(stat -c %s "$WORK/out/big.eml" 2>/dev/null || echo 0) / 1048576)) MB, by msgconvert $(($(stat -c %s "$WORK/out/bigm.eml" 2>/dev/null || echo 0) / 1048576)) MB)"
 
 A=$(run q_dump sh "$WORK/quillet_dump.sh")
 B=$(run ole sh -c "/usr/bin/python3 '$WORK/olefile_read.py' '$WORK/files' '$WORK/count'")
