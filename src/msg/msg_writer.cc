@@ -13,6 +13,7 @@
 #include <ctime>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
@@ -173,8 +174,10 @@ bool IsHexDigits(std::u16string_view text) {
 }
 
 // A name for a storage record that carries none, unique in storage: the standard names of the
-// format, numbered for recipients and attachments.
-std::u16string FallbackStorageName(const TMSGProperty& record, const cfb::Storage& storage) {
+// format, numbered for recipients and attachments. ordinal is the record's position among the
+// siblings of its tag when the caller knows it (it walks them in order), else -1.
+std::u16string FallbackStorageName(const TMSGProperty& record, const cfb::Storage& storage,
+                                   int64_t ordinal) {
   std::u16string prefix;
   if (record.TagID == TAG_NAMEID_NODE) {
     if (!storage.Exists(u"__nameid_version1.0"))
@@ -190,9 +193,11 @@ std::u16string FallbackStorageName(const TMSGProperty& record, const cfb::Storag
       return name;
     prefix = name + u"_#";
   }
-  // Number by position among the siblings of the same tag; skip names already taken.
-  uint32_t number = 0;
-  if (const TMSGProperties* siblings = record.Collection()) {
+  // Number by position among the siblings of the same tag; skip names already taken. Counting
+  // here for every record would be quadratic in a message of a hundred thousand recipients.
+  uint32_t number = ordinal >= 0 ? uint32_t(ordinal) : 0;
+  const TMSGProperties* siblings = ordinal >= 0 ? nullptr : record.Collection();
+  if (siblings) {
     for (int i = 0; i < siblings->Count() && siblings->Items(i) != &record; ++i) {
       if (siblings->Items(i)->TagID == record.TagID)
         ++number;
@@ -206,7 +211,8 @@ std::u16string FallbackStorageName(const TMSGProperty& record, const cfb::Storag
 // The element name of a storage record. The reader keeps a storage's name as the record's value;
 // for the "__substg1.0_" storages it keeps only the eight hex digits of the tag, and the standard
 // name is written back.
-std::u16string StorageName(const TMSGProperty& record, const cfb::Storage& storage) {
+std::u16string StorageName(const TMSGProperty& record, const cfb::Storage& storage,
+                           int64_t ordinal) {
   if (record.DataSize == 0 && !record.Value.IsEmptyOrNull()) {
     const std::u16string text =
         record.Value.IsWide() ? record.Value.Wide() : SystemToWide(ValueAsBytes(record.Value));
@@ -225,7 +231,7 @@ std::u16string StorageName(const TMSGProperty& record, const cfb::Storage& stora
       return text;
     }
   }
-  return FallbackStorageName(record, storage);
+  return FallbackStorageName(record, storage, ordinal);
 }
 
 // A TStream over a compound-file stream, for the RTF encoder.
@@ -543,7 +549,19 @@ void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
   }
 }
 
-void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
+namespace {
+
+// The position of each child among the earlier siblings of its tag, for the loops that write a
+// collection in order.
+class SiblingOrdinals {
+public:
+  int64_t Next(const TMSGProperty& record) { return counts_[record.TagID]++; }
+
+private:
+  std::unordered_map<uint32_t, int64_t> counts_;
+};
+
+void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t ordinal) {
   if (IsPropertyStreamRecord(record)) {
     cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
     WriteBytes(stream, PropertyStreamBytes(record));
@@ -558,9 +576,10 @@ void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
   }
   const TMSGProperties& children = record.SubProperties();
   if (children.Count() != 0 || IsEmptyStorageRecord(record)) {
-    cfb::Storage sub = storage.CreateStorage(StorageName(record, storage));
+    cfb::Storage sub = storage.CreateStorage(StorageName(record, storage, ordinal));
+    SiblingOrdinals ordinals;
     for (int i = 0; i < children.Count(); ++i)
-      WriteStorage(*children.Items(i), sub);
+      WriteStorageAt(*children.Items(i), sub, ordinals.Next(*children.Items(i)));
     return;
   }
   if (record.TagID == 0)
@@ -569,10 +588,17 @@ void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
   WriteValue(record, stream);
 }
 
+} // namespace
+
+void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
+  WriteStorageAt(record, storage, -1);
+}
+
 void WriteCollection(const TMSGProperties& collection, cfb::Storage& storage, bool full) {
   if (full) {
+    SiblingOrdinals ordinals;
     for (int i = 0; i < collection.Count(); ++i)
-      WriteStorage(*collection.Items(i), storage);
+      WriteStorageAt(*collection.Items(i), storage, ordinals.Next(*collection.Items(i)));
     return;
   }
   for (const uint32_t tag : kPartialSaveTags) {
