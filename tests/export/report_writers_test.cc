@@ -387,10 +387,10 @@ std::vector<std::string> CorpusMessages() {
       files.push_back(path);
   }
   for (const char* folderAndExtension : {"eml/.eml", "mht/.mht", "mht/.mhtml"}) {
-    std::string spec = folderAndExtension;
-    size_t slash = spec.find('/');
+    std::string pattern = folderAndExtension;
+    size_t slash = pattern.find('/');
     for (const std::string& path :
-         testutil::CorpusFiles(spec.substr(0, slash), spec.substr(slash + 1)))
+         testutil::CorpusFiles(pattern.substr(0, slash), pattern.substr(slash + 1)))
       files.push_back(path);
   }
   return files;
