@@ -48,13 +48,13 @@ size_t HeapInUse() {
 uint64_t ReadEveryStream(const std::string& path, std::vector<char>& buffer,
                          size_t* heapPeak = nullptr) {
   uint64_t total = 0;
-  std::vector<Storage> todo{OpenFile(path)};
-  while (!todo.empty()) {
-    Storage s = todo.back();
-    todo.pop_back();
+  std::vector<Storage> pending{OpenFile(path)};
+  while (!pending.empty()) {
+    Storage s = pending.back();
+    pending.pop_back();
     for (const EntryStat& e : s.Children()) {
       if (e.kind != EntryKind::Stream) {
-        todo.push_back(s.OpenStorage(e.name));
+        pending.push_back(s.OpenStorage(e.name));
         continue;
       }
       Stream stream = s.OpenStream(e.name);
@@ -111,15 +111,15 @@ void BM_ReadEveryStreamWhole(benchmark::State& state) {
   const std::string& path = BigMsgPath();
   for (auto _ : state) {
     uint64_t total = 0;
-    std::vector<Storage> todo{OpenFile(path)};
-    while (!todo.empty()) {
-      Storage s = todo.back();
-      todo.pop_back();
+    std::vector<Storage> pending{OpenFile(path)};
+    while (!pending.empty()) {
+      Storage s = pending.back();
+      pending.pop_back();
       for (const EntryStat& e : s.Children()) {
         if (e.kind == EntryKind::Stream) {
           total += s.OpenStream(e.name).ReadAll().size();
         } else {
-          todo.push_back(s.OpenStorage(e.name));
+          pending.push_back(s.OpenStorage(e.name));
         }
       }
     }

@@ -187,10 +187,10 @@ uint32_t BuildSiblingTree(const std::vector<uint32_t>& sortedIds, std::vector<Di
     ++height;
   const bool lastLevelFull = (size_t(1) << height) - 1 == n;
   uint32_t root = NO_STREAM;
-  std::vector<Range> todo{{0, n, 0, &root}};
-  while (!todo.empty()) {
-    const Range r = todo.back();
-    todo.pop_back();
+  std::vector<Range> pending{{0, n, 0, &root}};
+  while (!pending.empty()) {
+    const Range r = pending.back();
+    pending.pop_back();
     if (r.lo >= r.hi) {
       *r.link = NO_STREAM;
       continue;
@@ -200,8 +200,8 @@ uint32_t BuildSiblingTree(const std::vector<uint32_t>& sortedIds, std::vector<Di
     DirEntry& e = entries[id];
     *r.link = id;
     e.color = (!lastLevelFull && r.depth + 1 == height) ? COLOR_RED : COLOR_BLACK;
-    todo.push_back({r.lo, mid, r.depth + 1, &e.leftSibling});
-    todo.push_back({mid + 1, r.hi, r.depth + 1, &e.rightSibling});
+    pending.push_back({r.lo, mid, r.depth + 1, &e.leftSibling});
+    pending.push_back({mid + 1, r.hi, r.depth + 1, &e.rightSibling});
   }
   return root;
 }

@@ -326,10 +326,10 @@ public:
     targetTop.clsid = top.clsid;
     targetTop.stateBits = top.stateBits;
     target.dirty_ = true;
-    std::vector<std::pair<uint32_t, uint32_t>> todo{{source, targetId}};
-    while (!todo.empty()) {
-      const auto [from, to] = todo.back();
-      todo.pop_back();
+    std::vector<std::pair<uint32_t, uint32_t>> pending{{source, targetId}};
+    while (!pending.empty()) {
+      const auto [from, to] = pending.back();
+      pending.pop_back();
       for (uint32_t c : SortedChildren(from)) {
         const Node& src = nodes_[c];
         const bool storage = src.kind != EntryKind::Stream;
@@ -341,7 +341,7 @@ public:
         dst.creationTime = src.creationTime;
         dst.modificationTime = src.modificationTime;
         if (storage) {
-          todo.push_back({c, made});
+          pending.push_back({c, made});
         } else {
           Resolve(c);
           dst.data.resize(size_t(src.size));
@@ -358,20 +358,20 @@ public:
     Node& n = LiveNode(id);
     if (pos >= n.size || count == 0)
       return 0;
-    const size_t todo = size_t(std::min<uint64_t>(count, n.size - pos));
+    const size_t wanted = size_t(std::min<uint64_t>(count, n.size - pos));
     if (n.owned) {
-      std::memcpy(buffer, n.data.data() + pos, todo);
-      return todo;
+      std::memcpy(buffer, n.data.data() + pos, wanted);
+      return wanted;
     }
     const Extents& ext = Resolve(id);
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t i = ext.Find(pos);
     const auto& list = ext.List();
-    while (done < todo && i < list.size()) {
+    while (done < wanted && i < list.size()) {
       const Extent& e = list[i];
       const uint64_t within = pos + done - e.logicalStart;
-      const size_t n2 = size_t(std::min<uint64_t>(e.length - within, todo - done));
+      const size_t n2 = size_t(std::min<uint64_t>(e.length - within, wanted - done));
       sectors_.Read(e.fileOffset + within, out + done, n2);
       done += n2;
       ++i;
@@ -524,14 +524,14 @@ private:
     }
     // Only what the tree reaches is part of the file.
     nodes_[0].alive = true;
-    std::vector<uint32_t> todo{0};
-    while (!todo.empty()) {
-      const uint32_t id = todo.back();
-      todo.pop_back();
+    std::vector<uint32_t> pending{0};
+    while (!pending.empty()) {
+      const uint32_t id = pending.back();
+      pending.pop_back();
       for (uint32_t c : nodes_[id].children) {
         nodes_[c].alive = true;
         nodes_[c].parent = id;
-        todo.push_back(c);
+        pending.push_back(c);
       }
     }
   }
@@ -647,17 +647,17 @@ private:
     auto& siblings = nodes_[n.parent].children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
     nodes_[n.parent].index.reset(); // made again when next needed
-    std::vector<uint32_t> todo{id};
-    while (!todo.empty()) {
-      Node& r = nodes_[todo.back()];
-      todo.pop_back();
+    std::vector<uint32_t> pending{id};
+    while (!pending.empty()) {
+      Node& r = nodes_[pending.back()];
+      pending.pop_back();
       r.alive = false;
       std::string().swap(r.data);
       r.extents.reset();
       r.index.reset();
       for (uint32_t c : r.children) {
         if (nodes_[c].alive)
-          todo.push_back(c);
+          pending.push_back(c);
       }
       std::vector<uint32_t>().swap(r.children);
     }

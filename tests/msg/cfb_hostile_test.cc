@@ -369,15 +369,15 @@ TEST(CfbHostile, BrokenMiniStream) {
 // Elements below root, and the depth of the deepest one; iterative, as the reader must be.
 std::pair<size_t, size_t> CountElements(const Storage& root) {
   size_t count = 0, deepest = 0;
-  std::vector<std::pair<Storage, size_t>> todo{{root, 0}};
-  while (!todo.empty()) {
-    auto [s, depth] = todo.back();
-    todo.pop_back();
+  std::vector<std::pair<Storage, size_t>> pending{{root, 0}};
+  while (!pending.empty()) {
+    auto [s, depth] = pending.back();
+    pending.pop_back();
     for (const EntryStat& e : s.Children()) {
       ++count;
       deepest = std::max(deepest, depth + 1);
       if (e.kind == EntryKind::Storage)
-        todo.emplace_back(s.OpenStorage(e.name), depth + 1);
+        pending.emplace_back(s.OpenStorage(e.name), depth + 1);
     }
   }
   return {count, deepest};

@@ -27,16 +27,16 @@ using testutil::DumpCompoundTree;
 // Element statistics that DumpCompoundTree leaves out: state bits and times, depth first.
 std::vector<std::string> StatLines(const Storage& root) {
   std::vector<std::string> lines;
-  std::vector<std::pair<Storage, std::string>> todo{{root, ""}};
-  while (!todo.empty()) {
-    auto [s, prefix] = todo.back();
-    todo.pop_back();
+  std::vector<std::pair<Storage, std::string>> pending{{root, ""}};
+  while (!pending.empty()) {
+    auto [s, prefix] = pending.back();
+    pending.pop_back();
     for (const EntryStat& e : s.Children()) {
       const std::string path = prefix + "/" + testutil::NameKey(e.name);
       lines.push_back(path + " " + std::to_string(e.stateBits) + " " +
                       std::to_string(e.creationTime) + " " + std::to_string(e.modificationTime));
       if (e.kind == EntryKind::Storage)
-        todo.emplace_back(s.OpenStorage(e.name), path);
+        pending.emplace_back(s.OpenStorage(e.name), path);
     }
   }
   return lines;
