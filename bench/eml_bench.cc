@@ -12,23 +12,14 @@
 #include "export/eml_writer.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
+#include "noisy_bytes.h"
 
 namespace orlendo {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string NoisyBytes(size_t size, uint64_t seed) {
-  std::string out(size, '\0');
-  uint64_t x = seed | 1;
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    out[i] = static_cast<char>(x);
-  }
-  return out;
-}
+using bench::NoisyBytes;
 
 // The input message and the output folder, made once per run and removed at exit.
 class EmlInputs {

@@ -14,23 +14,14 @@
 #include "msg/compressed_rtf.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
+#include "noisy_bytes.h"
 
 namespace orlendo {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string NoisyBytes(size_t size, uint64_t seed) {
-  std::string out(size, '\0');
-  uint64_t x = seed | 1;
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    out[i] = static_cast<char>(x);
-  }
-  return out;
-}
+using bench::NoisyBytes;
 
 // The input files, written once per run into a private folder that goes away at exit.
 class Inputs {
