@@ -110,16 +110,23 @@ LevelBuilder BeginMessage(TMSGProperties& level, uint32_t recipients, uint32_t a
   return LevelBuilder(level, *stream);
 }
 
+// Adds a recipient or attachment node with its (empty) property stream of class StreamClass.
+template <class StreamClass>
+LevelBuilder AddChildNode(TMSGProperties& message, uint32_t tag, const std::string& name) {
+  TMSGProperty* node = message.Add();
+  node->TagID = tag;
+  node->Value = TVariant::FromWide(SystemToWide(name));
+  auto* stream = node->SubProperties().AddRecord<StreamClass>();
+  stream->Value = TVariant::FromWide(u"__properties_version1.0");
+  stream->Header = std::string(8, '\0');
+  return LevelBuilder(node->SubProperties(), *stream);
+}
+
 // Adds a recipient node: type 1 To, 2 Cc, 3 Bcc.
 inline void AddRecipient(TMSGProperties& message, uint32_t index, const std::string& name,
                          const std::string& address, int type) {
-  TMSGProperty* node = message.Add();
-  node->TagID = TAG_RECIPIENT_NODE;
-  node->Value = TVariant::FromWide(SystemToWide("__recip_version1.0_#" + Hex8(index)));
-  auto* stream = node->SubProperties().AddRecord<TMSGPropertyRecipient>();
-  stream->Value = TVariant::FromWide(u"__properties_version1.0");
-  stream->Header = std::string(8, '\0');
-  LevelBuilder r(node->SubProperties(), *stream);
+  LevelBuilder r = AddChildNode<TMSGPropertyRecipient>(message, TAG_RECIPIENT_NODE,
+                                                       "__recip_version1.0_#" + Hex8(index));
   r.Text(0x3001, name);                        // DISPLAY_NAME
   r.Text(0x3002, "SMTP");                      // ADDRTYPE
   r.Text(0x3003, address);                     // EMAIL_ADDRESS
@@ -133,13 +140,8 @@ inline void AddRecipient(TMSGProperties& message, uint32_t index, const std::str
 // Adds an attachment node holding data; returns its builder for more properties.
 inline void AddFileAttachment(TMSGProperties& message, uint32_t index, const std::string& fileName,
                               const std::string& mimeType, std::string data) {
-  TMSGProperty* node = message.Add();
-  node->TagID = TAG_ATTACHMENT_NODE;
-  node->Value = TVariant::FromWide(SystemToWide("__attach_version1.0_#" + Hex8(index)));
-  auto* stream = node->SubProperties().AddRecord<TMSGPropertyAttachment>();
-  stream->Value = TVariant::FromWide(u"__properties_version1.0");
-  stream->Header = std::string(8, '\0');
-  LevelBuilder a(node->SubProperties(), *stream);
+  LevelBuilder a = AddChildNode<TMSGPropertyAttachment>(message, TAG_ATTACHMENT_NODE,
+                                                        "__attach_version1.0_#" + Hex8(index));
   const int32_t size = static_cast<int32_t>(data.size());
   a.Text(0x3001, fileName); // DISPLAY_NAME
   a.Text(0x3704, fileName); // ATTACH_FILENAME
@@ -159,19 +161,14 @@ inline void AddFileAttachment(TMSGProperties& message, uint32_t index, const std
 // Adds an attachment node holding an embedded message; returns the embedded message's level.
 inline TMSGProperties& AddEmbeddedMessage(TMSGProperties& message, uint32_t index,
                                           const std::string& displayName) {
-  TMSGProperty* node = message.Add();
-  node->TagID = TAG_ATTACHMENT_NODE;
-  node->Value = TVariant::FromWide(SystemToWide("__attach_version1.0_#" + Hex8(index)));
-  auto* stream = node->SubProperties().AddRecord<TMSGPropertyAttachment>();
-  stream->Value = TVariant::FromWide(u"__properties_version1.0");
-  stream->Header = std::string(8, '\0');
-  LevelBuilder a(node->SubProperties(), *stream);
+  LevelBuilder a = AddChildNode<TMSGPropertyAttachment>(message, TAG_ATTACHMENT_NODE,
+                                                        "__attach_version1.0_#" + Hex8(index));
   a.Text(0x3001, displayName);
   a.Long(0x3705, 5); // ATTACH_METHOD: embedded message
   a.Long(0x0E21, static_cast<int32_t>(index));
   a.Long(0x0FFE, 7);
   a.Long(0x370B, -1);
-  TMSGProperty* data = node->SubProperties().Add();
+  TMSGProperty* data = a.Level().Add();
   data->TagID = TAG_ATTACH_DATA_OBJ;
   data->Value = TVariant::FromWide(u"3701000D");
   return data->SubProperties();
