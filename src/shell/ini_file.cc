@@ -182,6 +182,34 @@ void TIniFile::EraseSection(const std::string& section) {
   }
 }
 
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  Section* s = FindSection(section);
+  if (!s)
+    return;
+  for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
+    if (!it->key.empty() && SameName(it->key, key)) {
+      s->lines.erase(it);
+      return;
+    }
+  }
+}
+
+std::vector<std::string> TIniFile::SectionNames() const {
+  std::vector<std::string> out;
+  for (const auto& s : sections_)
+    out.push_back(s.name);
+  return out;
+}
+
+std::vector<std::string> TIniFile::KeyNames(const std::string& section) const {
+  std::vector<std::string> out;
+  if (const Section* s = FindSection(section))
+    for (const auto& l : s->lines)
+      if (!l.key.empty())
+        out.push_back(l.key);
+  return out;
+}
+
 std::string TIniFile::Text() const {
   std::string out;
   auto emit = [&out](const Line& l) {

@@ -33,6 +33,12 @@ public:
   void WriteInteger(const std::string& section, const std::string& key, long value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
   void EraseSection(const std::string& section);
+  // Removes the first line of key in section; other lines stay where they are.
+  void DeleteKey(const std::string& section, const std::string& key);
+  // Section names, and the key names of one section, in file order (a key written twice is
+  // listed twice).
+  std::vector<std::string> SectionNames() const;
+  std::vector<std::string> KeyNames(const std::string& section) const;
 
   std::string Text() const;
   // Writes the file atomically to FileName() (or to path). Raises EMSGError
