@@ -225,6 +225,7 @@ void LoadSettingsFrom(const TIniFile& ini, TSettings& s, bool windowPart) {
     s.HideLogo = ini.ReadBool(kOptions, "HideLogo", s.HideLogo);
     s.DefaultFormat =
         static_cast<uint8_t>(ini.ReadInteger(kOptions, "DefaultFormat", s.DefaultFormat));
+    s.UpdateUrl = ini.ReadString(kOptions, "UpdateURL", s.UpdateUrl);
     s.DirKind = static_cast<uint8_t>(ini.ReadInteger(kAttachments, "DirKind", s.DirKind));
     s.LastUsedDir = ini.ReadString(kAttachments, "LastUsedDir", s.LastUsedDir);
     s.CustomDir = ini.ReadString(kAttachments, "CustomDir", s.CustomDir);
@@ -272,6 +273,10 @@ void SaveSettingsTo(TIniFile& ini, TSettings& s) {
     ini.WriteInteger(kOptions, "AppMode", s.AppMode);
     ini.WriteBool(kOptions, "HideLogo", s.HideLogo);
     ini.WriteInteger(kOptions, "DefaultFormat", s.DefaultFormat);
+    if (s.UpdateUrl != kDefaultUpdateUrl)
+      ini.WriteString(kOptions, "UpdateURL", s.UpdateUrl);
+    else
+      ini.DeleteKey(kOptions, "UpdateURL");
   }
   ini.WriteInteger(kAttachments, "DirKind", s.DirKind);
   ini.WriteString(kAttachments, "LastUsedDir", s.LastUsedDir);

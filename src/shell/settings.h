@@ -46,6 +46,8 @@ private:
   std::vector<std::string> items_;
 };
 
+inline constexpr const char* kDefaultUpdateUrl = "http://www.norvane.com/msg/quillet.xml";
+
 struct TSettings {
   // "Options"
   bool LastOpened = false;
@@ -67,6 +69,9 @@ struct TSettings {
   uint8_t AppMode = 0;          // 0 Extended, 1 Simple, 2 Basic
   bool HideLogo = false;
   uint8_t DefaultFormat = 3; // 0 any, 1 text, 2 RTF, 3 HTML
+  // Where the update check fetches the version document. Written only when it differs from
+  // the default, so that a stored file follows a default that moves with a new release.
+  std::string UpdateUrl = kDefaultUpdateUrl;
   // "Attachments"
   uint8_t DirKind = 0; // 0 home folder, 1 last used, 2 custom, 3 the message's folder
   std::string LastUsedDir;

@@ -90,6 +90,7 @@ TEST_F(SettingsEnv, EveryKeySurvivesARoundTrip) {
   out.AppMode = 1;
   out.HideLogo = true;
   out.DefaultFormat = 1;
+  out.UpdateUrl = "http://127.0.0.1:8080/msg/quillet.xml";
   out.DirKind = 2;
   out.LastUsedDir = "/tmp/last";
   out.CustomDir = "/tmp/Custom Dir";
@@ -125,6 +126,7 @@ TEST_F(SettingsEnv, EveryKeySurvivesARoundTrip) {
   EXPECT_EQ(in.AppMode, 1);
   EXPECT_TRUE(in.HideLogo);
   EXPECT_EQ(in.DefaultFormat, 1);
+  EXPECT_EQ(in.UpdateUrl, out.UpdateUrl);
   EXPECT_EQ(in.DirKind, 2);
   EXPECT_EQ(in.LastUsedDir, out.LastUsedDir);
   EXPECT_EQ(in.CustomDir, out.CustomDir);
