@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "export/message_addresses.h"
 #include "model/qvmsg.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
@@ -38,22 +39,6 @@ constexpr uint32_t PR_RCVD_REPRESENTING_EMAIL_ADDRESS_A = 0x0078001E;
 constexpr uint32_t PR_RCVD_REPRESENTING_EMAIL_ADDRESS_W = 0x0078001F;
 constexpr uint32_t PR_EMAIL_ADDRESS_A = 0x3003001E;
 constexpr uint32_t PR_EMAIL_ADDRESS_W = 0x3003001F;
-constexpr uint32_t PR_SENT_REPRESENTING_NAME_A = 0x0042001E;
-constexpr uint32_t PR_SENT_REPRESENTING_NAME_W = 0x0042001F;
-constexpr uint32_t PID_SENDER_SMTP_ADDRESS = 0x5D010000;
-constexpr uint32_t PID_SENT_REPRESENTING_SMTP_ADDRESS = 0x5D020000;
-constexpr uint32_t PR_DISPLAY_TO_A = 0x0E04001E;
-constexpr uint32_t PR_DISPLAY_TO_W = 0x0E04001F;
-constexpr uint32_t PR_RCVD_REPRESENTING_NAME_A = 0x0044001E;
-constexpr uint32_t PR_RCVD_REPRESENTING_NAME_W = 0x0044001F;
-constexpr uint32_t PR_ORIGINAL_DISPLAY_CC_A = 0x0073001E;
-constexpr uint32_t PR_ORIGINAL_DISPLAY_CC_W = 0x0073001F;
-constexpr uint32_t PR_DISPLAY_CC_A = 0x0E03001E;
-constexpr uint32_t PR_DISPLAY_CC_W = 0x0E03001F;
-constexpr uint32_t PR_ORIGINAL_DISPLAY_BCC_A = 0x0072001E;
-constexpr uint32_t PR_ORIGINAL_DISPLAY_BCC_W = 0x0072001F;
-constexpr uint32_t PR_DISPLAY_BCC_A = 0x0E02001E;
-constexpr uint32_t PR_DISPLAY_BCC_W = 0x0E02001F;
 constexpr uint32_t PID_DISPLAY_NAME = 0x30010000;
 constexpr uint32_t PID_SMTP_ADDRESS = 0x39FE0000;
 constexpr uint32_t PID_ORG_EMAIL_ADDRESS = 0x403E0000;
@@ -111,12 +96,6 @@ std::string TrimBytes(const std::string& s) {
   while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ')
     --end;
   return s.substr(begin, end - begin);
-}
-
-void DeleteFirstNul(std::u16string& s) {
-  size_t pos = s.find(u'\0');
-  if (pos != std::u16string::npos)
-    s.erase(pos, 1);
 }
 
 // The value of the first "Date:" line of a header block, trimmed; empty when there is none.
@@ -221,42 +200,24 @@ std::u16string TMSGProperties::GetRecipientEmail() const {
   return FirstText(*this, {PR_EMAIL_ADDRESS_A, PR_EMAIL_ADDRESS_W}, true);
 }
 
+// The people of the message come from the recipient table and the sender's properties, with
+// the SMTP addresses that the message holds for them (message_addresses.h): a display list
+// names people by display name only, and an Exchange message by X.500 names that no mail
+// program outside the organisation can use.
 std::u16string TMSGProperties::GetFrom() const {
-  std::u16string name =
-      FirstText(*this, {PR_SENT_REPRESENTING_NAME_A, PR_SENT_REPRESENTING_NAME_W}, !IsRoot());
-  DeleteFirstNul(name);
-  std::u16string address = GetPropertyText(PID_SENDER_SMTP_ADDRESS, true, false);
-  if (address.empty())
-    address = GetPropertyText(PID_SENT_REPRESENTING_SMTP_ADDRESS, true, false);
-  if (address.empty())
-    address = GetSenderEmail();
-  if (address.empty())
-    return FormatRecipientList(name);
-  if (name.empty())
-    return address;
-  return QuoteDisplayName(name) + u" <" + address + u">";
+  return FormatMailAddress(GetSenderAddress(*this));
 }
 
 std::u16string TMSGProperties::GetTo() const {
-  std::u16string list = FirstText(
-      *this,
-      {PR_DISPLAY_TO_A, PR_DISPLAY_TO_W, PR_RCVD_REPRESENTING_NAME_A, PR_RCVD_REPRESENTING_NAME_W},
-      !IsRoot());
-  DeleteFirstNul(list);
-  return FormatRecipientList(list);
+  return FormatMailAddressList(GetRecipientAddresses(*this, TRecipientKind::To));
 }
 
 std::u16string TMSGProperties::GetCc() const {
-  return FormatRecipientList(FirstText(
-      *this, {PR_ORIGINAL_DISPLAY_CC_A, PR_ORIGINAL_DISPLAY_CC_W, PR_DISPLAY_CC_A, PR_DISPLAY_CC_W},
-      !IsRoot()));
+  return FormatMailAddressList(GetRecipientAddresses(*this, TRecipientKind::Cc));
 }
 
 std::u16string TMSGProperties::GetBcc() const {
-  return FormatRecipientList(FirstText(
-      *this,
-      {PR_ORIGINAL_DISPLAY_BCC_A, PR_ORIGINAL_DISPLAY_BCC_W, PR_DISPLAY_BCC_A, PR_DISPLAY_BCC_W},
-      !IsRoot()));
+  return FormatMailAddressList(GetRecipientAddresses(*this, TRecipientKind::Bcc));
 }
 
 std::u16string TMSGProperties::FormatRecipient(const std::u16string& name) const {

@@ -177,6 +177,22 @@ std::string EncodeHeaderValue(std::u16string_view text, const std::string& prefe
   return EncodeHeaderWords(text, charset, encode);
 }
 
+std::string EncodeAsWords(std::u16string_view text, const std::string& charset,
+                          const HeaderTextEncoder& encode) {
+  std::string out;
+  for (const std::string& word : EncodedWords(text, charset, encode)) {
+    if (!out.empty())
+      out += "\r\n ";
+    out += word;
+  }
+  return out;
+}
+
+std::string EncodeAsWords(std::u16string_view text, const std::string& preferredCharset) {
+  const auto [charset, encode] = ChooseCharset(text, preferredCharset);
+  return EncodeAsWords(text, charset, encode);
+}
+
 std::string EncodeParameterValue(std::u16string_view text, const std::string& preferredCharset) {
   std::string out = "\"";
   if (IsPlainHeaderText(text)) {

@@ -33,6 +33,14 @@ std::string EncodeHeaderWords(std::u16string_view text, const std::string& chars
 // text, else "utf-8".
 std::string EncodeHeaderValue(std::u16string_view text, const std::string& preferredCharset);
 
+// The whole of text as encoded-words, for a display name in an address header: there an
+// encoded-word must stand as a word of its own, and a plain word beside it could hold characters
+// that end the name (a comma, a quote). Successive words are separated by a folding line break.
+std::string EncodeAsWords(std::u16string_view text, const std::string& charset,
+                          const HeaderTextEncoder& encode);
+// The same, choosing the charset as EncodeHeaderValue does.
+std::string EncodeAsWords(std::u16string_view text, const std::string& preferredCharset);
+
 // A MIME parameter value (a file name) in double quotes: the text itself with '"' and '\'
 // escaped when it is plain ASCII; else encoded-words, as mail programs write them, separated by
 // blanks inside the quotes. The charset is chosen as by EncodeHeaderValue.

@@ -74,16 +74,14 @@ std::string RewriteMetaCharsets(std::string html) {
 
 } // namespace
 
-bool IsRtfEncapsulatedHtml(const std::string& rtf) {
-  if (rtf.empty() || !Contains(rtf, "\\fromhtml") || !Contains(rtf, "{\\*\\htmltag"))
-    return false;
-  return Contains(rtf, "<!DOCTYPE html") || Contains(rtf, "<!DOCTYPE HTML") ||
-         Contains(rtf, "<html ") || Contains(rtf, "<html>");
-}
+namespace {
 
-bool IsRtfEncapsulatedText(const std::string& rtf) {
-  // The writer puts the marker right after \rtf1 and the character set words; looking further
-  // would find the word in documents that merely quote it.
+enum class RtfOrigin { kUnknown, kText, kHtml };
+
+// What the document's header says it was made from. The writer puts the marker (\fromtext, or
+// \fromhtml1) right after \rtf1 and the character set words; looking further would find the
+// word in documents that merely quote it.
+RtfOrigin DeclaredOrigin(const std::string& rtf) {
   RtfTokenizer tokenizer(rtf);
   for (int seen = 0; seen < 10;) {
     const RtfToken token = tokenizer.Next();
@@ -93,19 +91,35 @@ bool IsRtfEncapsulatedText(const std::string& rtf) {
       break;
     case RtfTokenKind::kControlWord:
       if (token.text == "fromtext")
-        return true;
+        return RtfOrigin::kText;
       if (token.text == "fromhtml")
-        return false;
+        return token.ParamOr(0) == 1 ? RtfOrigin::kHtml : RtfOrigin::kUnknown;
       ++seen;
       break;
     case RtfTokenKind::kControlSymbol:
     case RtfTokenKind::kGroupEnd:
       break;
     default:
-      return false; // text, or the end, before the marker
+      return RtfOrigin::kUnknown; // text, or the end, before the marker
     }
   }
-  return false;
+  return RtfOrigin::kUnknown;
+}
+
+} // namespace
+
+bool IsRtfEncapsulatedHtml(const std::string& rtf) {
+  if (rtf.empty() || !Contains(rtf, "\\fromhtml") || !Contains(rtf, "{\\*\\htmltag"))
+    return false;
+  // A header that declares \fromhtml1 says by itself that the document was made from HTML, also
+  // when that HTML is a fragment or spells its tags in upper case.
+  return Contains(rtf, "<!DOCTYPE html") || Contains(rtf, "<!DOCTYPE HTML") ||
+         Contains(rtf, "<html ") || Contains(rtf, "<html>") ||
+         DeclaredOrigin(rtf) == RtfOrigin::kHtml;
+}
+
+bool IsRtfEncapsulatedText(const std::string& rtf) {
+  return DeclaredOrigin(rtf) == RtfOrigin::kText;
 }
 
 bool MatchControlWord(std::string_view text, std::string_view word, bool skipDigits,

@@ -20,7 +20,9 @@
 namespace orlendo {
 
 // True when `rtf` carries encapsulated HTML: it contains "\fromhtml", a "{\*\htmltag" group and
-// at least one of "<!DOCTYPE html", "<!DOCTYPE HTML", "<html " or "<html>" (case-sensitive).
+// either at least one of "<!DOCTYPE html", "<!DOCTYPE HTML", "<html " or "<html>"
+// (case-sensitive), or a header that declares \fromhtml1 (then the HTML may be a fragment or be
+// written in upper case).
 bool IsRtfEncapsulatedHtml(const std::string& rtf);
 
 // True when `rtf` declares \fromtext among its first ten group starts and control words, which

@@ -200,10 +200,11 @@ TEST(AddressFormatting, FromChain) {
   p.AddProperty(0x0042001F, W(std::u16string(u"Ann\0", 4)));
   AddRecipient(p, 0, u"Ann", u"ann@example.org");
   EXPECT_EQ(p.GetFrom(), u"Ann <ann@example.org>");
-  // With a sender address the name is quoted as needed.
+  // With a sender address the name is quoted as needed; an X.500 name is no Internet address
+  // and is not shown as one.
   p.Items(0)->Value = W(u"Ann Example");
   p.AddProperty(0x0C1F001F, W(u"/O=EX/CN=ANN"));
-  EXPECT_EQ(p.GetFrom(), u"\"Ann Example\" </O=EX/CN=ANN>");
+  EXPECT_EQ(p.GetFrom(), u"Ann Example");
   p.AddProperty(0x5D02001F, W(u"represented@example.org"));
   EXPECT_EQ(p.GetFrom(), u"\"Ann Example\" <represented@example.org>");
   p.AddProperty(0x5D01001F, W(u"smtp@example.org"));
@@ -454,14 +455,14 @@ const ExpectedMessage kExpected[] = {
     {"kmr_nonUnicodeCP932.msg", "日本語 Non Unicode タイトル", "", "xmailuser2@xmailserver.test",
      "", "2021-11-05T10:25:17.315", "日本語 Non Unicode 本文\r\n"},
     {"poi_message_1979.msg", "Option 2 please",
-     "\"alec milton\" </O=ARUP/OU=A-C/CN=RECIPIENTS/CN=ALEC.MILTON>",
+     "alec milton", // only an X.500 name, and no address in the transport headers
      "\"George Maurey\" <George_Maurey@inso.com>", "", "1999-08-16T11:23:16.000",
      "This message has been archived. \r\n\r\n\r\nHi George,\r\n\r\nI have spoken to David Taffs "
      "and we have decided that Option 2 best suits our requirements at the moment.\r\nCould you "
      "arrange for the contract to be drawn up please.\r\n\r\nRegards\r\n\r\nAlec\r\n\r\n\r\n"},
     {"poi_attachment_test_msg.msg", "test pièce jointe 1",
-     "\"Nicolas1 23456\" <nicolas1.23456@free.fr>",
-     "\"'nicolas1.23456@free.fr'\" <nicolas1.23456@free.fr>", "", "2009-04-22T14:36:33.734",
+     "\"Nicolas1 23456\" <nicolas1.23456@free.fr>", "nicolas1.23456@free.fr", "",
+     "2009-04-22T14:36:33.734", // the name repeats the address
      "contenu\r\n\r\n"},
     {"kmr_Hello_CJK.msg", "Hello +CJK", "", "", "", "2023-08-27T10:27:38.710",
      "Hello\r\nC 你好\r\nJ こんにちは\r\nK 안녕하세요\r\n"},

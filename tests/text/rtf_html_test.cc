@@ -32,9 +32,12 @@ TEST(RtfHtmlEntry, NeedsFromhtmlAnHtmltagGroupAndAnHtmlTag) {
   EXPECT_EQ(ExtractHtmlFromRtf(""), "");
   EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\ansi {\\*\\htmltag19 <html>}x}"), "");
   EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\ansi\\fromhtml1 <html> x}"), "");
-  // Only an upper-case tag: not recognised.
-  EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\fromhtml1 {\\*\\htmltag19 <HTML>}x}"), "");
-  EXPECT_FALSE(IsRtfEncapsulatedHtml("{\\rtf1\\fromhtml1 {\\*\\htmltag19 <HTML>}x}"));
+  // A header that declares \fromhtml1 is enough: upper-case tags and fragments are HTML too.
+  EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\fromhtml1 {\\*\\htmltag19 <HTML>}x}"), "<HTML>x");
+  EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\fromhtml1 {\\*\\htmltag64 <div>}x}"), "<div>x");
+  // Without the declaration only a lower-case html element or a document type counts.
+  EXPECT_FALSE(IsRtfEncapsulatedHtml("{\\rtf1 {\\*\\htmltag19 <HTML>}x\\fromhtml1}"));
+  EXPECT_FALSE(IsRtfEncapsulatedHtml("{\\rtf1\\fromhtml0 {\\*\\htmltag19 <div>}x}"));
   EXPECT_TRUE(IsRtfEncapsulatedHtml("{\\rtf1\\fromhtml1 {\\*\\htmltag0 <!DOCTYPE HTML><HTML>}x}"));
   EXPECT_EQ(ExtractHtmlFromRtf("{\\rtf1\\fromhtml1 {\\*\\htmltag0 <!DOCTYPE html>}x}"),
             "<!DOCTYPE html>x");
