@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "export/message_addresses.h"
+#include "export/property_chains.h"
 #include "model/qvmsg.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
@@ -61,32 +62,6 @@ constexpr uint32_t kSentDateTags[] = {
     0x30070040, // CREATION_TIME
     0x000F0040, // DEFERRED_DELIVERY_TIME
 };
-
-// The first non-empty text among exact tags.
-std::u16string FirstText(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
-                         bool recursive) {
-  for (uint32_t tag : tags) {
-    std::u16string text = level.GetPropertyText(tag, false, recursive);
-    if (!text.empty())
-      return text;
-  }
-  return {};
-}
-
-// Display names and list pieces are trimmed of blanks and control characters alike.
-bool IsTrimmed(char16_t c) {
-  return c <= u' ';
-}
-
-std::u16string Trim(const std::u16string& s) {
-  size_t begin = 0;
-  size_t end = s.size();
-  while (begin < end && IsTrimmed(s[begin]))
-    ++begin;
-  while (end > begin && IsTrimmed(s[end - 1]))
-    --end;
-  return s.substr(begin, end - begin);
-}
 
 std::string TrimBytes(const std::string& s) {
   size_t begin = 0;
@@ -251,7 +226,7 @@ std::u16string TMSGProperties::FormatRecipientList(const std::u16string& list) c
     size_t end = list.find(u';', pos);
     if (end == std::u16string::npos)
       end = list.size();
-    std::u16string formatted = FormatRecipient(Trim(list.substr(pos, end - pos)));
+    std::u16string formatted = FormatRecipient(TrimName(list.substr(pos, end - pos)));
     if (!formatted.empty()) {
       if (!result.empty())
         result += u';';

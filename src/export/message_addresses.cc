@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "export/property_chains.h"
 #include "mime/rfc2047.h"
 #include "text/qvmsgcp.h"
 
@@ -37,28 +38,8 @@ constexpr std::initializer_list<uint32_t> kCcLists = {0x0073001E, 0x0073001F, 0x
 constexpr std::initializer_list<uint32_t> kBccLists = {0x0072001E, 0x0072001F, 0x0E02001E,
                                                        0x0E02001F};
 
-std::u16string FirstText(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
-                         bool recursive) {
-  for (uint32_t tag : tags) {
-    std::u16string text = level.GetPropertyText(tag, false, recursive);
-    if (!text.empty())
-      return text;
-  }
-  return {};
-}
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::u16string Trim(std::u16string_view s) {
-  size_t begin = 0;
-  size_t end = s.size();
-  while (begin < end && s[begin] <= u' ')
-    ++begin;
-  while (end > begin && s[end - 1] <= u' ')
-    --end;
-  return std::u16string(s.substr(begin, end - begin));
 }
 
 char16_t LowerAscii(char16_t c) {
@@ -68,10 +49,10 @@ char16_t LowerAscii(char16_t c) {
 // Names as people write them: letter case, blanks around and the quotes that some programs put
 // around a display name do not make another person.
 std::u16string NameKey(std::u16string_view name) {
-  std::u16string key = Trim(name);
+  std::u16string key = TrimName(name);
   while (key.size() >= 2 && (key.front() == u'"' || key.front() == u'\'') &&
          key.back() == key.front())
-    key = Trim(std::u16string_view(key).substr(1, key.size() - 2));
+    key = TrimName(std::u16string_view(key).substr(1, key.size() - 2));
   for (char16_t& c : key)
     c = LowerAscii(c);
   return key;
@@ -89,8 +70,8 @@ bool SameText(std::u16string_view a, std::u16string_view b) {
 
 // A name that only repeats the address adds nothing to it.
 TMailAddress Person(std::u16string name, std::u16string address) {
-  name = Trim(name);
-  address = Trim(address);
+  name = TrimName(name);
+  address = TrimName(address);
   if (!address.empty() && NameKey(name) == NameKey(address))
     name.clear();
   return {std::move(name), std::move(address)};
@@ -98,7 +79,7 @@ TMailAddress Person(std::u16string name, std::u16string address) {
 
 // The address of text when it is an Internet address, else empty.
 std::u16string InternetAddressOr(std::u16string text) {
-  text = Trim(text);
+  text = TrimName(text);
   return IsInternetAddress(text) ? text : std::u16string();
 }
 
@@ -185,7 +166,7 @@ std::u16string DecodePhrase(std::string_view raw) {
       text += c;
     }
   }
-  return Trim(DecodeEncodedWords(text, nullptr, nullptr));
+  return TrimName(DecodeEncodedWords(text, nullptr, nullptr));
 }
 
 // The text without white space outside quoted strings (an addr-spec as written with folding).
@@ -212,7 +193,7 @@ TMailAddressList FromDisplayList(const TMSGProperties& level, std::u16string lis
     size_t end = list.find(u';', pos);
     if (end == std::u16string::npos)
       end = list.size();
-    const std::u16string name = Trim(std::u16string_view(list).substr(pos, end - pos));
+    const std::u16string name = TrimName(std::u16string_view(list).substr(pos, end - pos));
     pos = end + 1;
     if (name.empty())
       continue;
