@@ -150,6 +150,15 @@ std::u16string TMSGProperties::GetBodyRTF() const {
   return rtf;
 }
 
+std::string TMSGProperties::GetBodyRTFBytes() const {
+  const TMSGProperty* record = FindProperty(PID_RTF_COMPRESSED, true, !IsRoot());
+  if (record == nullptr)
+    return {};
+  if (record->Value.IsBytes())
+    return record->Value.Bytes();
+  return WideToSystem(GetBodyRTF());
+}
+
 std::u16string TMSGProperties::GetTransportHeaders() const {
   return FirstText(*this, {PR_TRANSPORT_MESSAGE_HEADERS_A, PR_TRANSPORT_MESSAGE_HEADERS_W},
                    !IsRoot());

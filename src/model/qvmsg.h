@@ -223,6 +223,10 @@ public:
   std::u16string GetBody() const;
   std::u16string GetBodyHTML() const;
   std::u16string GetBodyRTF() const;
+  // The RTF body as stored, for the RTF readers: its literal 8-bit bytes are in the RTF's own
+  // code pages, and character references inside it belong to the document (GetBodyRTF decodes
+  // them). A body held as wide text comes as UTF-8.
+  std::string GetBodyRTFBytes() const;
   std::u16string GetTransportHeaders() const;
   std::u16string GetMessageID() const;
   std::u16string GetSenderEmail() const;

@@ -1,0 +1,682 @@
+#include "components/msg_panel.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <fstream>
+
+#include "components/file_dialogs.h"
+#include "components/html_view.h"
+#include "model/qvmsg.h"
+#include "msg/compound_file.h"
+#include "msg/msg_writer.h"
+#include "shell/attachment_files.h"
+#include "shell/settings.h"
+#include "text/datetime.h"
+#include "text/qvmsgcp.h"
+#include "text/rtf_html.h"
+#include "text/rtf_render.h"
+
+static void InitPreviewResources() {
+  Q_INIT_RESOURCE(preview);
+}
+
+namespace orlendo {
+
+namespace {
+
+constexpr uint32_t PID_ATTACH_DATA = 0x37010000;
+constexpr uint32_t PID_ATTACH_MIME_TAG = 0x370E0000;
+constexpr int kMargin = 5;
+
+// Colours as the panel's design gives them (0xBBGGRR there).
+const QColor kBannerColour(0x33, 0x66, 0xCC);
+const QColor kHeaderColour(0xC1, 0xD2, 0xEE);
+const QColor kYellow(0xFF, 0xFF, 0x00);
+
+QString Utf8(const std::string& s) {
+  return QString::fromStdString(s);
+}
+QString Wide(const std::u16string& s) {
+  return QString::fromStdU16String(s);
+}
+
+// The level an embedded-message attachment shows: the collection of its first object record,
+// or the node's own.
+const TMSGProperties& EmbeddedLevel(const TMSGProperty& node) {
+  const TMSGProperty* object = node.SubProperties().FindProperty(PID_ATTACH_DATA, true, true);
+  return object != nullptr ? object->SubProperties() : node.SubProperties();
+}
+
+void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
+  for (const cfb::EntryStat& child : storage.Children()) {
+    auto* item = new QTreeWidgetItem(parent);
+    QString name = QString::fromStdU16String(child.name);
+    for (QChar& c : name)
+      if (c.unicode() < 0x20)
+        c = QChar(0x2022); // the control characters of OLE stream names, made visible
+    item->setText(0, name);
+    const bool isStorage = child.kind == cfb::EntryKind::Storage;
+    item->setText(1, isStorage ? TfrmMessage::tr("Storage") : TfrmMessage::tr("Stream"));
+    item->setText(2, isStorage ? QString() : QString::number(child.size));
+    if (isStorage && depth < 32)
+      AddStructure(item, storage.OpenStorage(child.name), depth + 1);
+  }
+}
+
+// An OLE object that is not a file package: its compound-file structure, in a modal window.
+void ShowObjectStructure(QWidget* parent, const QString& caption, const std::string& image) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(caption);
+  dialog.resize(parent != nullptr ? parent->size() : QSize(529, 408));
+  auto* tree = new QTreeWidget(&dialog);
+  tree->setHeaderLabels(
+      {TfrmMessage::tr("Name"), TfrmMessage::tr("Kind"), TfrmMessage::tr("Size")});
+  auto* root = new QTreeWidgetItem(tree, {caption});
+  try {
+    AddStructure(root, cfb::OpenMemory(image), 0);
+  } catch (const std::exception& e) {
+    new QTreeWidgetItem(root, {QString::fromUtf8(e.what())});
+  }
+  tree->expandAll();
+  tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(tree);
+  dialog.exec();
+}
+
+void OpenWithSystem(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(Utf8(path)));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TRichTextView::TRichTextView(QWidget* parent) : QTextBrowser(parent) {
+  setReadOnly(true);
+  setOpenLinks(false);
+  setOpenExternalLinks(false);
+  connect(this, &QTextBrowser::anchorClicked, this, [](const QUrl& url) { OpenExternalLink(url); });
+}
+
+QVariant TRichTextView::loadResource(int type, const QUrl& name) {
+  if (name.scheme() == "data")
+    return QTextBrowser::loadResource(type, name);
+  return QVariant();
+}
+
+QString VariantToDisplayText(const TVariant& value) {
+  if (value.IsNull())
+    return QString();
+  if (value.Kind() == VarKind::Boolean)
+    return value.AsBoolean() ? "True" : "False";
+  return Wide(value.ToWide());
+}
+
+int CodePageToFontCharset(int codePage) {
+  switch (codePage) {
+  case 932:
+    return 128;
+  case 936:
+    return 134;
+  case 950:
+    return 136;
+  case 1251:
+    return 204;
+  default:
+    return 1;
+  }
+}
+
+void LoadRichEditText(QPlainTextEdit* edit, const std::u16string& text) {
+  edit->setPlainText(Wide(text));
+  edit->moveCursor(QTextCursor::Start);
+}
+
+void LoadRichEditText(TRichTextView* edit, const std::string& rtf) {
+  edit->clear();
+  if (!rtf.empty()) {
+    try {
+      edit->setHtml(Utf8(RtfToHtml(rtf)));
+    } catch (const std::exception&) {
+      // The view keeps what it got.
+    }
+  }
+  edit->moveCursor(QTextCursor::Start);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
+    : QWidget(parent), settings_(settings) {
+  InitPreviewResources();
+  setObjectName("frmMessage");
+  resize(529, 408);
+
+  lblImportance = new QLabel(this);
+  lblImportance->setObjectName("lblImportance");
+  lblImportance->setFixedHeight(25);
+  lblImportance->setAutoFillBackground(true);
+  lblImportance->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  QPalette banner = lblImportance->palette();
+  banner.setColor(QPalette::Window, kBannerColour);
+  lblImportance->setPalette(banner);
+  lblImportance->hide();
+
+  pnlHeader = new QWidget(this);
+  pnlHeader->setObjectName("pnlHeader");
+  pnlHeader->setAutoFillBackground(true);
+  QPalette header = pnlHeader->palette();
+  header.setColor(QPalette::Window, kHeaderColour);
+  header.setColor(QPalette::WindowText, Qt::black);
+  pnlHeader->setPalette(header);
+  auto makeRow = [this](QLabel*& label, QLineEdit*& edit, const char* name,
+                        const QString& caption) {
+    label = new QLabel(caption, pnlHeader);
+    label->setObjectName(QString("lbl") + name);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    edit = new QLineEdit(pnlHeader);
+    edit->setObjectName(QString("ed") + name);
+    edit->setReadOnly(true);
+  };
+  makeRow(lblFrom, edFrom, "From", tr("From:"));
+  makeRow(lblTo, edTo, "To", tr("To:"));
+  makeRow(lblSubject, edSubject, "Subject", tr("Subject:"));
+  makeRow(lblCC, edCC, "CC", tr("CC:"));
+  makeRow(lblBCC, edBCC, "BCC", tr("BCC:"));
+  edSent = new QLineEdit(pnlHeader);
+  edSent->setObjectName("edSent");
+  edSent->setReadOnly(true);
+  cbMessageFormat = new QComboBox(pnlHeader);
+  cbMessageFormat->setObjectName("cbMessageFormat");
+  cbMessageFormat->addItems({"", tr("Text format"), tr("Richtext format"), tr("HTML format")});
+  cbMessageFormat->setEnabled(false);
+
+  pcBody = new QTabWidget(this);
+  pcBody->setObjectName("pcBody");
+  pcBody->setTabPosition(QTabWidget::South);
+  pcBody->setDocumentMode(true);
+  tsPlainText = new QWidget;
+  tsPlainText->setObjectName("tsPlainText");
+  tsRTFBody = new QWidget;
+  tsRTFBody->setObjectName("tsRTFBody");
+  tsHTMLBody = new QWidget;
+  tsHTMLBody->setObjectName("tsHTMLBody");
+  pcBody->addTab(tsPlainText, tr("Plain text"));
+  pcBody->addTab(tsRTFBody, tr("Rich text"));
+  pcBody->addTab(tsHTMLBody, tr("HTML"));
+  for (QWidget* tab : {tsPlainText, tsRTFBody, tsHTMLBody}) {
+    auto* layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(0, 0, 0, 0);
+  }
+
+  reBody = new QPlainTextEdit(tsPlainText);
+  reBody->setObjectName("reBody");
+  reBody->setReadOnly(true);
+  reBody->setLineWrapMode(QPlainTextEdit::NoWrap);
+  tsPlainText->layout()->addWidget(reBody);
+  reRTFBody = new TRichTextView(tsRTFBody);
+  reRTFBody->setObjectName("reRTFBody");
+  tsRTFBody->layout()->addWidget(reRTFBody);
+
+  pmBody = new QMenu(this);
+  btnSelectAll = pmBody->addAction(tr("Select All"), this, [this] { btnSelectAllClick(); });
+  btnCopy = pmBody->addAction(tr("&Copy"), this, [this] { btnCopyClick(); });
+  btnCopy->setShortcut(QKeySequence::Copy);
+  btnFindText = pmBody->addAction(tr("Find ..."), this, [this] { btnFindTextClick(); });
+  btnFindText->setShortcut(QKeySequence::Find);
+  pmBody->addSeparator();
+  btnWordWrap = pmBody->addAction(tr("Word-wrap lines"), this, [this] { btnWordWrapClick(); });
+  btnWordWrap->setCheckable(true);
+  for (QWidget* view : std::initializer_list<QWidget*>{reBody, reRTFBody}) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& at) { pmBody->popup(view->mapToGlobal(at)); });
+  }
+  auto* findShortcut = new QAction(this);
+  findShortcut->setShortcut(QKeySequence::Find);
+  findShortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(findShortcut, &QAction::triggered, this, [this] { btnFindTextClick(); });
+  addAction(findShortcut);
+
+  lvAttachments = new QListWidget(this);
+  lvAttachments->setObjectName("lvAttachments");
+  lvAttachments->setViewMode(QListView::IconMode);
+  lvAttachments->setIconSize(QSize(32, 32));
+  lvAttachments->setMovement(QListView::Static);
+  lvAttachments->setResizeMode(QListView::Adjust);
+  lvAttachments->setWordWrap(true);
+  lvAttachments->setGridSize(QSize(110, 58));
+  lvAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
+  lvAttachments->hide();
+  connect(lvAttachments, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem*) { lvAttachmentsDblClick(); });
+  pmAttachment = new QMenu(this);
+  miEncoding = pmAttachment->addAction(tr("Encoding: "));
+  miEncoding->setEnabled(false);
+  pmAttachment->addSeparator();
+  miAttachOpen = pmAttachment->addAction(tr("Open/View attachment..."), this,
+                                         [this] { miAttachSaveClick(1); });
+  miAttachSave =
+      pmAttachment->addAction(tr("Save attachment..."), this, [this] { miAttachSaveClick(2); });
+  connect(lvAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (lvAttachments->currentItem() == nullptr || lvAttachments->itemAt(at) == nullptr)
+      return;
+    pmAttachmentPopup();
+    pmAttachment->popup(lvAttachments->viewport()->mapToGlobal(at));
+  });
+
+  splAttachment = new QSplitter(Qt::Vertical, this);
+  splAttachment->setObjectName("splAttachment");
+  splAttachment->setHandleWidth(5);
+  splAttachment->addWidget(pcBody);
+  splAttachment->addWidget(lvAttachments);
+  splAttachment->setStretchFactor(0, 1);
+  splAttachment->setStretchFactor(1, 0);
+  splAttachment->setCollapsible(0, false);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(lblImportance);
+  layout->addWidget(pnlHeader);
+  layout->addWidget(splAttachment, 1);
+
+  for (int tab : {kRtfTab, kHtmlTab})
+    pcBody->setTabVisible(tab, false);
+  pnlHeaderResize();
+}
+
+TfrmMessage::~TfrmMessage() = default;
+
+void TfrmMessage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FormShow();
+}
+
+void TfrmMessage::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  pnlHeaderResize();
+}
+
+void TfrmMessage::FormShow() {
+  CreateBrowser();
+}
+
+void TfrmMessage::CreateBrowser() {
+  if (wbHTMLBody != nullptr)
+    return;
+  wbHTMLBody = new THtmlView(tsHTMLBody);
+  wbHTMLBody->setObjectName("wbHTMLBody");
+  tsHTMLBody->layout()->addWidget(wbHTMLBody);
+}
+
+void TfrmMessage::Clear() {
+  messageProperties_ = nullptr;
+  for (QLineEdit* edit : {edFrom, edTo, edSubject, edCC, edBCC, edSent})
+    edit->clear();
+  cbMessageFormat->setCurrentIndex(0);
+  lblImportance->hide();
+  reBody->clear();
+  reRTFBody->clear();
+  if (wbHTMLBody != nullptr)
+    wbHTMLBody->Clear();
+  lvAttachments->clear();
+  lvAttachments->hide();
+  pcBody->setTabVisible(kPlainTab, true);
+  pcBody->setTabVisible(kRtfTab, false);
+  pcBody->setTabVisible(kHtmlTab, false);
+  pcBody->setCurrentIndex(kPlainTab);
+}
+
+int TfrmMessage::AttachmentCount() const {
+  return lvAttachments->count();
+}
+
+void TfrmMessage::SetWordWrap(bool on) {
+  btnWordWrap->setChecked(on);
+  reBody->setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  reRTFBody->setLineWrapMode(on ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+}
+
+void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
+  if (root == nullptr)
+    return;
+  messageProperties_ = root;
+  const TMSGProperties& m = *root;
+  SetWordWrap(settings_ != nullptr && settings_->WordWrap);
+
+  edFrom->setText(Wide(m.GetFrom()));
+  QString to = Wide(m.GetTo());
+  edTo->setText(to.isEmpty() ? Wide(m.GetRecipientEmail()) : to);
+  edCC->setText(Wide(m.GetCc()));
+  edBCC->setText(Wide(m.GetBcc()));
+  for (auto [label, edit] : {std::pair{lblCC, edCC}, std::pair{lblBCC, edBCC}}) {
+    label->setVisible(!edit->text().isEmpty());
+    edit->setVisible(!edit->text().isEmpty());
+  }
+  edSubject->setText(Wide(m.GetSubject()));
+  for (QLineEdit* edit : {edFrom, edTo, edCC, edBCC, edSubject})
+    edit->setCursorPosition(0);
+  const TDateTime sent = m.GetSentDate();
+  edSent->setText(sent == 0 ? QString() : Utf8(DateTimeToText(sent)));
+  cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
+  ShowImportance(m.GetPriority());
+
+  LoadRichEditText(reBody, m.GetBody());
+  const std::string rtf = m.GetBodyRTFBytes();
+  LoadRichEditText(reRTFBody, rtf);
+  const bool hasRtf = !rtf.empty() && !reRTFBody->document()->isEmpty();
+  pcBody->setTabVisible(kRtfTab, hasRtf);
+  if (hasRtf && reBody->document()->isEmpty())
+    LoadRichEditText(reBody, reRTFBody->toPlainText().toStdU16String());
+
+  FillAttachments();
+
+  const std::string charset =
+      m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
+  ShowHtmlBody(charset, m.GetBodyHTML(), false);
+  if (!pcBody->isTabVisible(kHtmlTab) && hasRtf)
+    ShowHtmlBody(charset, SystemToWide(ExtractHtmlFromRtf(rtf)), true);
+
+  const int format = settings_ != nullptr ? settings_->DefaultFormat : 3;
+  if (pcBody->isTabVisible(kHtmlTab) && (format == 0 || format == 3))
+    pcBody->setCurrentIndex(kHtmlTab);
+  else if (hasRtf && (format == 0 || format == 2))
+    pcBody->setCurrentIndex(kRtfTab);
+  else
+    pcBody->setCurrentIndex(kPlainTab);
+  const bool otherTab = hasRtf || pcBody->isTabVisible(kHtmlTab);
+  pcBody->setTabVisible(kPlainTab, !(otherTab && reBody->document()->isEmpty()));
+  if (!pcBody->isTabVisible(kPlainTab) && pcBody->currentIndex() == kPlainTab)
+    pcBody->setCurrentIndex(hasRtf ? kRtfTab : kHtmlTab);
+  pnlHeaderResize();
+}
+
+void TfrmMessage::ShowImportance(int priority) {
+  struct Level {
+    int priority;
+    const char* prefix;
+    const char* text;
+    QColor colour;
+  };
+  static const Level kLevels[] = {
+      {0, "   || ", "This message was sent with Lowest importance.", kYellow},
+      {1, "   | ", "This message was sent with Low importance.", kYellow},
+      {3, "   ! ", "This message was sent with High importance.", kHeaderColour},
+      {4, "   !! ", "This message was sent with Highest importance.", kHeaderColour},
+  };
+  lblImportance->setVisible(priority != 2);
+  QPalette palette = lblImportance->palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+  for (const Level& level : kLevels) {
+    if (level.priority == priority) {
+      lblImportance->setText(level.prefix + tr(level.text));
+      palette.setColor(QPalette::WindowText, level.colour);
+    }
+  }
+  lblImportance->setPalette(palette);
+}
+
+void TfrmMessage::FillAttachments() {
+  lvAttachments->clear();
+  const TMSGProperties& m = *messageProperties_;
+  for (int i = 0; i < m.AttachmentCount(); ++i) {
+    const TMSGProperty* node = m.GetAttachment(i);
+    auto* item = new QListWidgetItem;
+    if (node == nullptr) {
+      item->setText(QString("unknown%1").arg(i, 2, 16, QChar('0')));
+      item->setData(kImageRole, 0);
+    } else {
+      item->setText(Utf8(node->GetAttachmentName(i)));
+      item->setData(kFileNameRole, Utf8(node->GetAttachmentFileName(i)));
+      item->setData(kMimeTagRole,
+                    Wide(node->SubProperties().GetPropertyText(PID_ATTACH_MIME_TAG, true, true)));
+      const int method = node->GetAttachMethod();
+      item->setData(kImageRole, method == 2 ? 1 : method == 3 ? 2 : 0);
+    }
+    static const char* const kIcons[] = {":/preview/file.svg", ":/preview/message.svg",
+                                         ":/preview/ole.svg"};
+    item->setIcon(QIcon(kIcons[item->data(kImageRole).toInt()]));
+    item->setToolTip(item->text());
+    lvAttachments->addItem(item);
+  }
+  const bool any = lvAttachments->count() > 0;
+  lvAttachments->setVisible(any);
+  if (any && splAttachment->sizes().value(1) < 60) {
+    const int total = splAttachment->height();
+    splAttachment->setSizes({std::max(total - 70, 10), 70});
+  }
+}
+
+void TfrmMessage::ShowHtmlBody(const std::string& charset, const std::u16string& html, bool) {
+  pcBody->setTabVisible(kHtmlTab, !html.empty());
+  if (html.empty()) {
+    if (wbHTMLBody != nullptr)
+      wbHTMLBody->Clear();
+    return;
+  }
+  CreateBrowser();
+  wbHTMLBody->ShowHtml(messageProperties_, charset, html);
+}
+
+QWidget* TfrmMessage::ActiveTextView() const {
+  if (pcBody->currentIndex() == kRtfTab)
+    return reRTFBody;
+  return reBody;
+}
+
+void TfrmMessage::pnlHeaderResize() {
+  const int w = width();
+  const int height = std::max(21, edFrom->sizeHint().height());
+  const int pitch = std::max(27, height + 6);
+  auto row = [&](int i) { return 3 + i * pitch; };
+  auto place = [&](QLabel* label, QLineEdit* edit, int i, int right) {
+    label->setGeometry(3, row(i), 55, height);
+    edit->setGeometry(64, row(i), std::max(right - 64, 10), height);
+  };
+  edSent->setGeometry(w - 130 - kMargin, row(0), 130, height);
+  cbMessageFormat->setGeometry(w - 130 - kMargin, row(1), 130, height);
+  place(lblFrom, edFrom, 0, edSent->x() - kMargin);
+  place(lblTo, edTo, 1, cbMessageFormat->x() - kMargin);
+  place(lblSubject, edSubject, 2, w - kMargin);
+  place(lblCC, edCC, 3, w - kMargin);
+  // BCC moves up into the CC row when there is no CC.
+  const bool cc = !edCC->isHidden();
+  place(lblBCC, edBCC, cc ? 4 : 3, w - kMargin);
+  const QLineEdit* lowest = !edBCC->isHidden() ? edBCC : cc ? edCC : edSubject;
+  pnlHeader->setFixedHeight(lowest->geometry().bottom() + 1 + row(0));
+}
+
+void TfrmMessage::lvAttachmentsDblClick() {
+  miAttachSaveClick(1);
+}
+
+void TfrmMessage::pmAttachmentPopup() {
+  QListWidgetItem* item = lvAttachments->currentItem();
+  QString caption = tr("Encoding: ");
+  if (item != nullptr) {
+    switch (item->data(kImageRole).toInt()) {
+    case 0:
+      caption += item->data(kMimeTagRole).toString();
+      break;
+    case 2:
+      caption += tr(" OLE-object");
+      break;
+    default:
+      caption += tr(" forwarded message");
+      break;
+    }
+  }
+  miEncoding->setText(caption);
+  miAttachSave->setEnabled(item != nullptr && item->data(kImageRole).toInt() != 2);
+}
+
+void TfrmMessage::miAttachSaveClick(int tag) {
+  QListWidgetItem* item = lvAttachments->currentItem();
+  if (item == nullptr || messageProperties_ == nullptr)
+    return;
+  const int index = lvAttachments->row(item);
+  try {
+    if (tag == 1)
+      OpenAttachment(index, item);
+    else
+      SaveAttachment(index, item);
+  } catch (const std::exception& e) {
+    FileDialogs().Error(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TfrmMessage::OpenAttachment(int index, QListWidgetItem* item) {
+  const TMSGProperties& m = *messageProperties_;
+  const int image = item->data(kImageRole).toInt();
+  if (image == 1) {
+    const TMSGProperty* node = m.GetAttachment(index);
+    if (node == nullptr)
+      throw EMSGError("Attachment with message is not found.");
+    ShowMessageModal(this, item->text(), EmbeddedLevel(*node), settings_, fileName_);
+    return;
+  }
+  if (image == 2) {
+    const TMSGProperty* node = m.GetAttachment(index);
+    if (node == nullptr)
+      throw EMSGError("Attachment with ole-object is not found.");
+    const TMSGProperty* object = node->SubProperties().FindProperty(PID_ATTACH_DATA, true, true);
+    std::string bytes;
+    if (object != nullptr && object->Value.IsBytes())
+      bytes = object->Value.Bytes().substr(0, static_cast<size_t>(std::max(object->DataSize, 0)));
+    TOlePackage package;
+    if (ReadOlePackage(bytes, package)) {
+      const std::string path = TTempFiles::Instance().NewPath(package.FileName);
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out.write(package.Data.data(), static_cast<std::streamsize>(package.Data.size()));
+      out.close();
+      if (!out)
+        throw EMSGError("Unable to write to " + path);
+      TTempFiles::Instance().Add(path);
+      OpenWithSystem(path);
+      return;
+    }
+    ShowObjectStructure(this, item->text(), bytes);
+    return;
+  }
+  const std::string path =
+      TTempFiles::Instance().NewPath(item->data(kFileNameRole).toString().toStdString());
+  m.SaveAttachmentToFile(index, path);
+  TTempFiles::Instance().Add(path);
+  OpenWithSystem(path);
+}
+
+void TfrmMessage::SaveAttachment(int index, QListWidgetItem* item) {
+  const TMSGProperties& m = *messageProperties_;
+  const int image = item->data(kImageRole).toInt();
+  const std::string proposed =
+      image == 0 ? SafeFileName(item->data(kFileNameRole).toString().toStdString())
+                 : SafeFileName(EmbeddedMessageFileName(item->text().toStdString()));
+  TSettings defaults;
+  TSettings& settings = settings_ != nullptr ? *settings_ : defaults;
+  const std::string folder = GetAttachmentFolder(settings, fileName_);
+  const QString path = FileDialogs().SaveFileName(this, QString(), Utf8(folder + proposed),
+                                                  tr("All files (*)"), nullptr, {});
+  if (path.isEmpty())
+    return;
+  const std::string chosenFolder = QFileInfo(path).absolutePath().toStdString();
+  if (chosenFolder != settings.LastUsedDir) {
+    settings.LastUsedDir = chosenFolder;
+    settings.SettingsChanged = true;
+  }
+  if (image == 0) {
+    m.SaveAttachmentToFile(index, path.toStdString());
+    return;
+  }
+  if (const TMSGProperty* node = m.GetAttachment(index))
+    SaveToMSG(EmbeddedLevel(*node), path.toStdString(), true);
+}
+
+void TfrmMessage::btnWordWrapClick() {
+  const bool on = reBody->lineWrapMode() == QPlainTextEdit::NoWrap;
+  SetWordWrap(on);
+  if (settings_ != nullptr) {
+    settings_->WordWrap = on;
+    settings_->SettingsChanged = true;
+  }
+}
+
+void TfrmMessage::btnCopyClick() {
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(ActiveTextView()))
+    plain->copy();
+  else
+    reRTFBody->copy();
+}
+
+void TfrmMessage::btnSelectAllClick() {
+  QWidget* view = ActiveTextView();
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(view))
+    plain->selectAll();
+  else
+    reRTFBody->selectAll();
+  if (view->isVisible() && view->focusPolicy() != Qt::NoFocus)
+    view->setFocus();
+}
+
+void TfrmMessage::btnFindTextClick() {
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(this, tr("Find"), tr("Find what:"), QLineEdit::Normal, QString(), &ok);
+  if (ok && !text.isEmpty())
+    FindDialogFind(text);
+}
+
+bool TfrmMessage::FindDialogFind(const QString& text) {
+  QWidget* view = ActiveTextView();
+  auto* plain = qobject_cast<QPlainTextEdit*>(view);
+  QTextDocument* document = plain != nullptr ? plain->document() : reRTFBody->document();
+  const qsizetype at = document->toRawText().indexOf(text, 0, Qt::CaseSensitive);
+  if (at < 0 || text.isEmpty()) {
+    FileDialogs().Error(this, tr("Could not find \"%1\" in body.").arg(text));
+    return false;
+  }
+  QTextCursor cursor(document);
+  cursor.setPosition(static_cast<int>(at));
+  cursor.setPosition(static_cast<int>(at + text.size()), QTextCursor::KeepAnchor);
+  if (plain != nullptr)
+    plain->setTextCursor(cursor);
+  else
+    reRTFBody->setTextCursor(cursor);
+  view->setFocus();
+  return true;
+}
+
+void ShowMessageModal(QWidget* parent, const QString& caption, const TMSGProperties& level,
+                      TSettings* settings, const std::string& fileName) {
+  QDialog dialog(parent, Qt::Window);
+  dialog.setWindowTitle(caption);
+  dialog.resize(529, 408);
+  auto* panel = new TfrmMessage(&dialog, settings);
+  panel->SetFileName(fileName);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(panel);
+  panel->DisplayMessage(&level);
+  dialog.exec();
+}
+
+} // namespace orlendo

@@ -1,0 +1,141 @@
+// The message preview: one message level shown the way a mail client shows it. An importance
+// banner, the header rows, the body as plain text, rich text and HTML on tabs, and the
+// attachments with a menu to open or save them. The main window docks one panel for the whole
+// run; an embedded message opens in a modal panel of its own.
+#pragma once
+
+#include <QTextBrowser>
+#include <QWidget>
+#include <string>
+
+#include "model/variant.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+
+namespace orlendo {
+
+class TMSGProperties;
+class THtmlView;
+struct TSettings;
+
+// Rendered RTF: a read-only browser that shows only what the document itself holds (data: images)
+// and never follows or fetches an address; clicked web links go to the system browser.
+class TRichTextView : public QTextBrowser {
+  Q_OBJECT
+public:
+  explicit TRichTextView(QWidget* parent = nullptr);
+  QVariant loadResource(int type, const QUrl& name) override;
+};
+
+// A variant as the header fields and the property view show it: null as empty, booleans as
+// "True" or "False", anything else as its usual text.
+QString VariantToDisplayText(const TVariant& value);
+
+// The font character set of a code page (932 -> 128, 936 -> 134, 950 -> 136, 1251 -> 204,
+// else 1), as settings and fonts record it.
+int CodePageToFontCharset(int codePage);
+
+// Loads text into a plain view (the transport header view uses it too); selection at the start.
+void LoadRichEditText(QPlainTextEdit* edit, const std::u16string& text);
+// Loads an RTF document (its stored bytes) into the rich-text view; failures leave what was
+// read.
+void LoadRichEditText(TRichTextView* edit, const std::string& rtf);
+
+class TfrmMessage : public QWidget {
+  Q_OBJECT
+public:
+  // settings (may be null: defaults, nothing remembered) must outlive the panel.
+  explicit TfrmMessage(QWidget* parent = nullptr, TSettings* settings = nullptr);
+  ~TfrmMessage() override;
+
+  void SetSettings(TSettings* settings) { settings_ = settings; }
+  // The file the message came from: the attachment folder may depend on it.
+  void SetFileName(const std::string& fileName) { fileName_ = fileName; }
+
+  // Fills the whole panel from root (nothing happens for null). root must outlive the showing:
+  // call Clear or DisplayMessage again before the message is destroyed.
+  void DisplayMessage(const TMSGProperties* root);
+  void Clear();
+  int AttachmentCount() const;
+  const TMSGProperties* MessageProperties() const { return messageProperties_; }
+
+  // Puts html into the HTML view (created on first need); the tab is visible exactly when html
+  // is not empty.
+  void ShowHtmlBody(const std::string& charset, const std::u16string& html, bool fromRtf);
+  void CreateBrowser();
+  // The text view the body commands act on: the rich-text view on its tab, else the plain view.
+  QWidget* ActiveTextView() const;
+
+  // Handlers.
+  void FormShow();
+  void pnlHeaderResize();
+  void lvAttachmentsDblClick();
+  void pmAttachmentPopup();
+  // tag 1 opens the selected attachment, tag 2 saves it. Errors are shown, never thrown.
+  void miAttachSaveClick(int tag);
+  void btnWordWrapClick();
+  void btnCopyClick();
+  void btnSelectAllClick();
+  void btnFindTextClick();
+  // Selects the first occurrence of text (case-sensitive) in the active view, or says that there
+  // is none; true when found.
+  bool FindDialogFind(const QString& text);
+
+  // The controls, named as the window and tests know them.
+  QLabel* lblImportance = nullptr;
+  QWidget* pnlHeader = nullptr;
+  QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
+         *lblBCC = nullptr;
+  QLineEdit *edFrom = nullptr, *edTo = nullptr, *edSubject = nullptr, *edCC = nullptr,
+            *edBCC = nullptr, *edSent = nullptr;
+  QComboBox* cbMessageFormat = nullptr;
+  QSplitter* splAttachment = nullptr;
+  QTabWidget* pcBody = nullptr;
+  QWidget *tsPlainText = nullptr, *tsRTFBody = nullptr, *tsHTMLBody = nullptr;
+  QPlainTextEdit* reBody = nullptr;
+  TRichTextView* reRTFBody = nullptr;
+  THtmlView* wbHTMLBody = nullptr;
+  QListWidget* lvAttachments = nullptr;
+  QMenu* pmAttachment = nullptr;
+  QAction *miEncoding = nullptr, *miAttachOpen = nullptr, *miAttachSave = nullptr;
+  QMenu* pmBody = nullptr;
+  QAction *btnSelectAll = nullptr, *btnCopy = nullptr, *btnFindText = nullptr,
+          *btnWordWrap = nullptr;
+
+  // Tab indexes of pcBody.
+  static constexpr int kPlainTab = 0, kRtfTab = 1, kHtmlTab = 2;
+  // Item data of lvAttachments: the file name, the MIME tag, the image (0 file, 1 message, 2 OLE
+  // object).
+  static constexpr int kFileNameRole = Qt::UserRole, kMimeTagRole = Qt::UserRole + 1,
+                       kImageRole = Qt::UserRole + 2;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  void ShowImportance(int priority);
+  void FillAttachments();
+  void SetWordWrap(bool on);
+  void OpenAttachment(int index, QListWidgetItem* item);
+  void SaveAttachment(int index, QListWidgetItem* item);
+
+  TSettings* settings_ = nullptr;
+  std::string fileName_;
+  const TMSGProperties* messageProperties_ = nullptr;
+};
+
+// The modal panel for an embedded message: a sizeable window of 529 x 408 titled caption.
+void ShowMessageModal(QWidget* parent, const QString& caption, const TMSGProperties& level,
+                      TSettings* settings, const std::string& fileName);
+
+} // namespace orlendo

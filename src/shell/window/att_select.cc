@@ -1,0 +1,135 @@
+#include "shell/window/att_select.h"
+
+#include <QHeaderView>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "components/file_dialogs.h"
+#include "components/msg_panel.h"
+#include "model/qvmsg.h"
+#include "shell/attachment_files.h"
+#include "shell/settings.h"
+
+namespace orlendo {
+
+namespace {
+constexpr int kIndexRole = Qt::UserRole;
+constexpr int kImageRole = Qt::UserRole + 1;
+} // namespace
+
+TfrmAttachments::TfrmAttachments(QWidget* parent, const QString& nameCaption) : QDialog(parent) {
+  setObjectName("frmAttachments");
+  setWindowTitle(tr("Select attachments to save"));
+  resize(402, 333);
+  lvAttachments = new QTreeWidget(this);
+  lvAttachments->setObjectName("lvAttachments");
+  lvAttachments->setRootIsDecorated(false);
+  lvAttachments->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvAttachments->setHeaderLabels({nameCaption, "FileName"});
+  lvAttachments->setColumnHidden(1, true);
+  lvAttachments->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  lvAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
+  pmAttachments = new QMenu(this);
+  pmAttachments->addAction(tr("Select All"), this, [this] { miSelectAllClick(0); });
+  pmAttachments->addAction(tr("Unselect All"), this, [this] { miSelectAllClick(1); });
+  pmAttachments->addAction(tr("Invert Selection"), this, [this] { miSelectAllClick(2); });
+  connect(lvAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    pmAttachments->popup(lvAttachments->viewport()->mapToGlobal(at));
+  });
+
+  pnlButtons = new QWidget(this);
+  pnlButtons->setFixedHeight(41);
+  btnSave = new QPushButton(tr("&Save"), pnlButtons);
+  btnSave->setDefault(true);
+  btnCancel = new QPushButton(tr("&Cancel"), pnlButtons);
+  connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(lvAttachments, 1);
+  layout->addWidget(pnlButtons);
+  if (QScreen* screen = this->screen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmAttachments::CopyItems(const QListWidget& attachments) {
+  lvAttachments->clear();
+  for (int i = 0; i < attachments.count(); ++i) {
+    const QListWidgetItem* source = attachments.item(i);
+    auto* item = new QTreeWidgetItem(lvAttachments);
+    item->setText(0, source->text());
+    item->setIcon(0, source->icon());
+    item->setText(1, source->data(TfrmMessage::kFileNameRole).toString());
+    const int image = source->data(TfrmMessage::kImageRole).toInt();
+    item->setData(0, kIndexRole, i);
+    item->setData(0, kImageRole, image);
+    item->setCheckState(0, image == 0 ? Qt::Checked : Qt::Unchecked);
+  }
+  lvAttachments->resizeColumnToContents(0);
+}
+
+void TfrmAttachments::miSelectAllClick(int tag) {
+  for (int i = 0; i < lvAttachments->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = lvAttachments->topLevelItem(i);
+    const bool checked = item->checkState(0) == Qt::Checked;
+    const bool now = tag == 0 ? true : tag == 1 ? false : !checked;
+    item->setCheckState(0, now ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+void TfrmAttachments::pnlButtonsResize() {
+  const int w = pnlButtons->width();
+  const int top = (pnlButtons->height() - btnCancel->sizeHint().height()) / 2;
+  const QSize size = btnCancel->sizeHint().expandedTo(QSize(75, 25));
+  btnCancel->setGeometry(w - 10 - size.width(), top, size.width(), size.height());
+  btnSave->setGeometry(btnCancel->x() - 10 - size.width(), top, size.width(), size.height());
+}
+
+void TfrmAttachments::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  pnlButtonsResize();
+}
+
+int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& startFolder) {
+  std::string folder;
+  int saved = 0;
+  for (int i = 0; i < lvAttachments->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = lvAttachments->topLevelItem(i);
+    if (item->checkState(0) != Qt::Checked || item->data(0, kImageRole).toInt() != 0)
+      continue;
+    if (folder.empty()) {
+      folder = FileDialogs()
+                   .SelectFolder(this, tr("Select directory"), QString::fromStdString(startFolder))
+                   .toStdString();
+      if (folder.empty())
+        return saved;
+    }
+    // The stored name is the sender's: it names a file in the chosen folder and nothing else.
+    root.SaveAttachmentToFile(item->data(0, kIndexRole).toInt(),
+                              PathInFolder(folder, item->text(1).toStdString()));
+    ++saved;
+  }
+  return saved;
+}
+
+void SaveAttachmentsCommand(QWidget* parent, const TfrmMessage& panel, const TSettings& settings,
+                            const std::string& messageFileName) {
+  if (panel.MessageProperties() == nullptr)
+    return;
+  TfrmAttachments dialog(parent);
+  dialog.CopyItems(*panel.lvAttachments);
+  if (dialog.exec() != QDialog::Accepted)
+    return;
+  try {
+    dialog.SaveChecked(*panel.MessageProperties(), GetAttachmentFolder(settings, messageFileName));
+  } catch (const std::exception& e) {
+    FileDialogs().Error(parent, QString::fromUtf8(e.what()));
+  }
+}
+
+} // namespace orlendo

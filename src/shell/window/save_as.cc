@@ -1,0 +1,80 @@
+#include "shell/window/save_as.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include "components/file_dialogs.h"
+#include "model/qvmsg.h"
+#include "shell/command_line.h"
+#include "shell/settings.h"
+
+namespace orlendo {
+
+namespace {
+
+QStringList FilterEntries() {
+  return {QObject::tr("Text files (*.txt)"),          QObject::tr("HTML files (*.htm *.html)"),
+          QObject::tr("XML files (*.xml)"),           QObject::tr("Mails (*.eml)"),
+          QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)")};
+}
+
+// The entry the user chose last, kept for the run like the window's one save dialog.
+QString& RememberedEntry() {
+  static QString entry = FilterEntries().first();
+  return entry;
+}
+
+} // namespace
+
+QString SaveAsFilter() {
+  return FilterEntries().join(";;");
+}
+
+QString SaveAsFilterExtension(int index) {
+  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml", ".msg"};
+  return index >= 0 && index < 5 ? QString(kExtensions[index]) : QString();
+}
+
+QString ReplaceExtension(const QString& name, const QString& extension) {
+  const qsizetype slash = name.lastIndexOf('/');
+  const qsizetype dot = name.lastIndexOf('.');
+  const QString stem = dot > slash + 1 ? name.left(dot) : name;
+  return stem + extension;
+}
+
+bool SaveMessageAs(QWidget* parent, const TQvMessage* message, const TSettings& settings,
+                   const std::string& fileNameBoxText) {
+  if (message == nullptr)
+    return false;
+  const QStringList entries = FilterEntries();
+  QString entry = RememberedEntry();
+  const int current = static_cast<int>(entries.indexOf(entry));
+  const QString initial =
+      ReplaceExtension(QString::fromStdString(fileNameBoxText), SaveAsFilterExtension(current));
+  auto typeChange = [](int index, const QString& name) {
+    const QString extension = SaveAsFilterExtension(index);
+    return extension.isEmpty() ? QString() : ReplaceExtension(name, extension);
+  };
+  QString path =
+      FileDialogs().SaveFileName(parent, QString(), initial, SaveAsFilter(), &entry, typeChange);
+  if (path.isEmpty())
+    return false;
+  RememberedEntry() = entry;
+  // A name typed without extension takes the entry's, or ".txt" under "All files".
+  if (QFileInfo(path).suffix().isEmpty()) {
+    const QString extension = SaveAsFilterExtension(static_cast<int>(entries.indexOf(entry)));
+    path += extension.isEmpty() ? QString(".txt") : extension;
+  }
+  const QString extension = "." + QFileInfo(path).suffix().toUpper();
+  try {
+    ExportMessage(*message, path.toStdString(), extension.toStdString(), settings.SaveMode == 0);
+  } catch (const std::exception& e) {
+    FileDialogs().Error(parent, QString::fromUtf8(e.what()));
+    return false;
+  }
+  if (!settings.DisableDialogAfterSave)
+    FileDialogs().Information(parent, QObject::tr("%1 file created succesfully.").arg(path));
+  return true;
+}
+
+} // namespace orlendo

@@ -1,0 +1,329 @@
+// The preview panel on corpus messages and on small messages made here: which body tabs show,
+// the banner, the header rows, the attachment list and its commands.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "components/file_dialogs.h"
+#include "model/stream.h"
+#include "preview_util.h"
+#include "shell/attachment_files.h"
+#include "text/qvmsgcp.h"
+#include "url_catcher.h"
+
+namespace orlendo {
+namespace {
+
+using previewtest::Corpus;
+using previewtest::Load;
+using previewtest::ShownPanel;
+using previewtest::WaitFor;
+
+struct TabCase {
+  const char* file;
+  bool plain, rtf, html;
+  int current;
+};
+
+TEST(PreviewTabs, VisibilityAndDefaultTabFollowTheBodies) {
+  const TabCase cases[] = {
+      // Plain body only.
+      {"msg/jotl_generated_base-message.msg", true, false, false, TfrmMessage::kPlainTab},
+      // Native RTF without HTML inside: rich text, no HTML tab.
+      {"msg/mrdr_RtfSampleEmail.msg", true, true, false, TfrmMessage::kRtfTab},
+      // RTF that encapsulates HTML and no HTML body: the HTML tab is made from the RTF.
+      {"msg/mrdr_RtfWithShortRussianString.msg", true, true, true, TfrmMessage::kHtmlTab},
+      // HTML only, empty plain body: no Plain text tab.
+      {"msg/kmr_newOutlook_Microsoft_Outlook_test.msg", false, false, true, TfrmMessage::kHtmlTab},
+  };
+  for (const TabCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto message = Load(Corpus(c.file));
+    ShownPanel shown;
+    ASSERT_TRUE(shown.Display(message->Properties()));
+    QTabWidget* tabs = shown.panel.pcBody;
+    EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kPlainTab), c.plain);
+    EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kRtfTab), c.rtf);
+    EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kHtmlTab), c.html);
+    EXPECT_EQ(tabs->currentIndex(), c.current);
+  }
+}
+
+TEST(PreviewTabs, DefaultFormatChoosesAmongVisibleTabs) {
+  auto message = Load(Corpus("msg/poi_outlook_30_msg.msg")); // plain, HTML and RTF
+  const std::pair<uint8_t, int> cases[] = {{0, TfrmMessage::kHtmlTab},
+                                           {1, TfrmMessage::kPlainTab},
+                                           {2, TfrmMessage::kRtfTab},
+                                           {3, TfrmMessage::kHtmlTab}};
+  for (auto [format, tab] : cases) {
+    ShownPanel shown(format);
+    ASSERT_TRUE(shown.Display(message->Properties()));
+    EXPECT_EQ(shown.panel.pcBody->currentIndex(), tab) << int(format);
+  }
+}
+
+struct BannerCase {
+  int32_t priorityValue; // PR_PRIORITY as stored: level - 2
+  bool visible;
+  const char* text;
+  QColor colour;
+};
+
+TEST(PreviewHeader, ImportanceBanner) {
+  const BannerCase cases[] = {
+      {-2, true, "   || This message was sent with Lowest importance.", QColor(0xFF, 0xFF, 0x00)},
+      {-1, true, "   | This message was sent with Low importance.", QColor(0xFF, 0xFF, 0x00)},
+      {0, false, "", QColor()},
+      {1, true, "   ! This message was sent with High importance.", QColor(0xC1, 0xD2, 0xEE)},
+      {2, true, "   !! This message was sent with Highest importance.", QColor(0xC1, 0xD2, 0xEE)},
+  };
+  for (const BannerCase& c : cases) {
+    TQvMessage message;
+    message.Properties().AddProperty(0x00260003, TVariant::FromInteger(c.priorityValue));
+    ShownPanel shown;
+    shown.Display(message.Properties());
+    QLabel* banner = shown.panel.lblImportance;
+    EXPECT_EQ(banner->isVisible(), c.visible) << c.priorityValue;
+    if (c.visible) {
+      EXPECT_EQ(banner->text(), c.text);
+      EXPECT_EQ(banner->palette().color(QPalette::WindowText), c.colour);
+      EXPECT_EQ(banner->palette().color(QPalette::Window), QColor(0x33, 0x66, 0xCC));
+    }
+  }
+}
+
+TEST(PreviewHeader, BccTakesTheCcRowWhenCcIsEmpty) {
+  auto panelHeight = [](bool withCc, int& bccTop, int& ccTop, bool& ccShown) {
+    TQvMessage message;
+    auto& p = message.Properties();
+    p.AddProperty(0x0037001F, TVariant::FromWide(u"Rows"));
+    if (withCc)
+      p.AddProperty(0x0E03001F, TVariant::FromWide(u"Carol <carol@example.com>"));
+    p.AddProperty(0x0E02001F, TVariant::FromWide(u"Blind <bcc@example.com>"));
+    ShownPanel shown;
+    shown.Display(p);
+    bccTop = shown.panel.edBCC->y();
+    ccTop = shown.panel.edCC->y();
+    ccShown = shown.panel.edCC->isVisible() && shown.panel.lblCC->isVisible();
+    EXPECT_TRUE(shown.panel.edBCC->isVisible());
+    EXPECT_EQ(shown.panel.lblBCC->y(), bccTop);
+    return shown.panel.pnlHeader->height();
+  };
+  int bccWith, ccWith, bccWithout, ccWithout;
+  bool ccShownWith, ccShownWithout;
+  const int with = panelHeight(true, bccWith, ccWith, ccShownWith);
+  const int without = panelHeight(false, bccWithout, ccWithout, ccShownWithout);
+  EXPECT_TRUE(ccShownWith);
+  EXPECT_FALSE(ccShownWithout);
+  EXPECT_GT(bccWith, ccWith);
+  EXPECT_EQ(bccWithout, ccWith);
+  EXPECT_EQ(with - without, bccWith - ccWith);
+}
+
+TEST(PreviewHeader, FieldsDateAndFormat) {
+  auto message = Load(Corpus("msg/mrdr_EmailWithAttachments.msg"));
+  ShownPanel shown;
+  shown.Display(message->Properties());
+  const TMSGProperties& p = message->Properties();
+  EXPECT_EQ(shown.panel.edSubject->text().toStdU16String(), p.GetSubject());
+  EXPECT_EQ(shown.panel.edFrom->text().toStdU16String(), p.GetFrom());
+  EXPECT_FALSE(shown.panel.edSent->text().isEmpty());
+  EXPECT_EQ(shown.panel.cbMessageFormat->currentIndex(), p.BodyFormat);
+  EXPECT_FALSE(shown.panel.cbMessageFormat->isEnabled());
+
+  // At exactly midnight the time is left out.
+  TQvMessage midnight;
+  midnight.Properties().AddProperty(0x00390040, TVariant::FromDateTime(45000.0));
+  midnight.Properties().AddProperty(0x00390040, TVariant::FromDateTime(45000.0));
+  ShownPanel other;
+  other.Display(midnight.Properties());
+  const QString date = other.panel.edSent->text();
+  EXPECT_FALSE(date.isEmpty());
+  EXPECT_FALSE(date.contains(':')) << date.toStdString();
+}
+
+// Answers the save dialog with a fixed path and records what it proposed.
+struct FakeDialogs {
+  QString answer;
+  QString proposed;
+  QStringList errors;
+  FakeDialogs() {
+    FileDialogs().SaveFileName = [this](QWidget*, const QString&, const QString& initial,
+                                        const QString&, QString*,
+                                        const std::function<QString(int, const QString&)>&) {
+      proposed = initial;
+      return answer;
+    };
+    FileDialogs().Error = [this](QWidget*, const QString& text) { errors << text; };
+  }
+  ~FakeDialogs() { FileDialogs() = StandardFileDialogs(); }
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PreviewAttachments, ListOfEmbeddedMessageAndFiles) {
+  auto message = Load(Corpus("msg/mrdr_EmailWithInnerMailAndAttachments.msg"));
+  ShownPanel shown;
+  shown.Display(message->Properties());
+  QListWidget* list = shown.panel.lvAttachments;
+  ASSERT_EQ(shown.panel.AttachmentCount(), message->Properties().AttachmentCount());
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_TRUE(list->isVisible());
+  int files = 0, messages = 0;
+  for (int i = 0; i < list->count(); ++i) {
+    const int image = list->item(i)->data(TfrmMessage::kImageRole).toInt();
+    files += image == 0;
+    messages += image == 1;
+    EXPECT_FALSE(list->item(i)->icon().isNull());
+  }
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(messages, 1);
+
+  // The popup's first item names the encoding; an OLE object could not be saved.
+  for (int i = 0; i < list->count(); ++i) {
+    list->setCurrentRow(i);
+    shown.panel.pmAttachmentPopup();
+    const bool isMessage = list->item(i)->data(TfrmMessage::kImageRole).toInt() == 1;
+    EXPECT_EQ(shown.panel.miEncoding->text(),
+              isMessage ? QString("Encoding:  forwarded message")
+                        : "Encoding: " + list->item(i)->data(TfrmMessage::kMimeTagRole).toString());
+    EXPECT_TRUE(shown.panel.miAttachSave->isEnabled());
+  }
+}
+
+TEST(PreviewAttachments, OpeningAnEmbeddedMessageShowsItsSubject) {
+  auto message = Load(Corpus("msg/mrdr_EmailWithInnerMailAndAttachments.msg"));
+  ShownPanel shown;
+  shown.Display(message->Properties());
+  QListWidget* list = shown.panel.lvAttachments;
+  int row = -1;
+  for (int i = 0; i < list->count(); ++i)
+    if (list->item(i)->data(TfrmMessage::kImageRole).toInt() == 1)
+      row = i;
+  ASSERT_GE(row, 0);
+  const TMSGProperty* node = message->Properties().GetAttachment(row);
+  const TMSGProperty* inner = node->SubProperties().FindProperty(0x37010000, true, true);
+  const QString expected = QString::fromStdU16String(inner->SubProperties().GetSubject());
+  ASSERT_FALSE(expected.isEmpty());
+
+  QString seenSubject, seenTitle;
+  QTimer::singleShot(0, [&] {
+    WaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr)
+      return;
+    seenTitle = modal->windowTitle();
+    if (auto* inner = modal->findChild<TfrmMessage*>())
+      seenSubject = inner->edSubject->text();
+    modal->close();
+  });
+  list->setCurrentRow(row);
+  shown.panel.lvAttachmentsDblClick();
+  EXPECT_EQ(seenSubject, expected);
+  EXPECT_EQ(seenTitle, list->item(row)->text());
+}
+
+TEST(PreviewAttachments, SaveWritesTheStoredBytesAndEmbeddedMessagesAsMsg) {
+  auto message = Load(Corpus("msg/mrdr_EmailWithInnerMailAndAttachments.msg"));
+  const TMSGProperties& p = message->Properties();
+  ShownPanel shown;
+  shown.settings.DirKind = 1;
+  shown.Display(p);
+  const std::string folder = testing::TempDir() + "preview_save/";
+  std::filesystem::create_directories(folder);
+  FakeDialogs dialogs;
+  for (int i = 0; i < shown.panel.lvAttachments->count(); ++i) {
+    QListWidgetItem* item = shown.panel.lvAttachments->item(i);
+    const std::string target = folder + "out" + std::to_string(i);
+    dialogs.answer = QString::fromStdString(target);
+    shown.panel.lvAttachments->setCurrentRow(i);
+    shown.panel.miAttachSaveClick(2);
+    if (item->data(TfrmMessage::kImageRole).toInt() == 0) {
+      TMemoryStream stored;
+      p.SaveAttachmentToStream(i, stored);
+      EXPECT_EQ(ReadFile(target), stored.Data()) << i;
+      EXPECT_TRUE(dialogs.proposed.endsWith(item->data(TfrmMessage::kFileNameRole).toString()));
+    } else {
+      QString name = item->text() + ".msg";
+      name.replace('/', '_').replace(':', '_');
+      EXPECT_TRUE(dialogs.proposed.endsWith(name)) << dialogs.proposed.toStdString();
+      auto saved = Load(target);
+      EXPECT_FALSE(saved->Properties().GetSubject().empty());
+    }
+    EXPECT_EQ(shown.settings.LastUsedDir + "/", folder);
+    EXPECT_TRUE(shown.settings.SettingsChanged);
+  }
+  EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST(PreviewAttachments, OpenSavesIntoThePrivateFolderUnderASafeName) {
+  TQvMessage message;
+  TMSGProperty* node = message.Properties().Add();
+  node->TagID = TAG_ATTACHMENT_NODE;
+  node->Value = TVariant::FromBytes("__attach_version1.0_#00000000");
+  node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(u"../../evil\x01name.txt"));
+  TMSGProperty* data =
+      node->SubProperties().AddProperty(0x37010102, TVariant::FromBytes("payload"));
+  data->DataSize = 7;
+  ShownPanel shown;
+  shown.Display(message.Properties());
+  previewtest::UrlCatcher catcher({"file"});
+  shown.panel.lvAttachments->setCurrentRow(0);
+  shown.panel.miAttachSaveClick(1);
+  ASSERT_EQ(catcher.Urls.size(), 1);
+  ASSERT_TRUE(catcher.Urls[0].isLocalFile());
+  const std::string path = catcher.Urls[0].toLocalFile().toStdString();
+  const std::string folder = TTempFiles::Instance().Folder();
+  EXPECT_EQ(path.rfind(folder, 0), 0u) << path;
+  EXPECT_EQ(std::filesystem::path(path).filename(), "evilname.txt");
+  EXPECT_EQ(ReadFile(path), "payload");
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+}
+
+TEST(PreviewBody, FindSelectsTheFirstOccurrenceOrSaysItIsMissing) {
+  TQvMessage message;
+  message.Properties().AddProperty(0x1000001F, TVariant::FromWide(u"one two\r\nthree two"));
+  ShownPanel shown;
+  shown.Display(message.Properties());
+  FakeDialogs dialogs;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(shown.panel.FindDialogFind("two"));
+    EXPECT_EQ(shown.panel.reBody->textCursor().selectionStart(), 4);
+    EXPECT_EQ(shown.panel.reBody->textCursor().selectedText(), "two");
+  }
+  EXPECT_FALSE(shown.panel.FindDialogFind("Two"));
+  ASSERT_EQ(dialogs.errors.size(), 1);
+  EXPECT_EQ(dialogs.errors[0], "Could not find \"Two\" in body.");
+}
+
+TEST(PreviewBody, WordWrapFollowsAndUpdatesTheSetting) {
+  TQvMessage message;
+  message.Properties().AddProperty(0x1000001F, TVariant::FromWide(u"text"));
+  ShownPanel shown;
+  shown.settings.WordWrap = true;
+  shown.Display(message.Properties());
+  EXPECT_TRUE(shown.panel.btnWordWrap->isChecked());
+  EXPECT_EQ(shown.panel.reBody->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  shown.panel.btnWordWrapClick();
+  EXPECT_FALSE(shown.settings.WordWrap);
+  EXPECT_TRUE(shown.settings.SettingsChanged);
+  EXPECT_FALSE(shown.panel.btnWordWrap->isChecked());
+  EXPECT_EQ(shown.panel.reRTFBody->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+} // namespace
+} // namespace orlendo
