@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "text/qvmsgcp.h"
+
 namespace orlendo {
 
 namespace {
@@ -20,6 +22,21 @@ constexpr int kAddressChars = 10; // "XXXXXXXX: "
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 } // namespace
+
+QChar THexDump::CharacterOf(uint8_t b) {
+  static const std::array<QChar, 256> table = [] {
+    std::array<QChar, 256> chars;
+    for (int i = 0; i < 256; ++i) {
+      const char byte = static_cast<char>(i);
+      const std::u16string wide = CodePageToWide(std::string_view(&byte, 1), 1252);
+      const QChar c = wide.size() == 1 ? QChar(wide[0]) : QChar();
+      chars[static_cast<size_t>(i)] =
+          i >= 32 && c.isPrint() && c != QChar::ReplacementCharacter ? c : QLatin1Char('.');
+    }
+    return chars;
+  }();
+  return table[b];
+}
 
 THexDump::THexDump(QWidget* parent) : QAbstractScrollArea(parent) {
   colors_ = {palette().color(QPalette::Text), palette().color(QPalette::Text),
@@ -284,10 +301,8 @@ void THexDump::paintEvent(QPaintEvent* event) {
     }
     if (showCharacters_) {
       QString text(n, QLatin1Char('.'));
-      for (int k = 0; k < n; ++k) {
-        if (bytes[k] >= 32)
-          text[k] = QChar(static_cast<char16_t>(bytes[k])); // the font's 8-bit character set
-      }
+      for (int k = 0; k < n; ++k)
+        text[k] = CharacterOf(bytes[k]);
       const int x = 3 * bytesPerLine_ * charWidth_ + addressWidth;
       painter.save();
       painter.setClipRect(x, y, std::max(clientWidth - x, 0), lineHeight_);

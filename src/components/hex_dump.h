@@ -76,6 +76,11 @@ public:
   void SetTopLine(int32_t line);
   void SetCurrentLine(int32_t line);
 
+  // The character column's form of a byte: its character in the 8-bit set of the dump's font
+  // (Windows-1252, the ANSI set of the Western fonts a dump shows); control characters and the
+  // bytes that set leaves undefined as ".", rather than as a missing glyph.
+  static QChar CharacterOf(uint8_t byte);
+
   QSize sizeHint() const override { return {300, 200}; }
 
 protected:

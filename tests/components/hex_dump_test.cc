@@ -182,6 +182,14 @@ TEST_F(HexDumpTest, OneLineMovesScrollThePixelsAndRepaintOnlyTheUncoveredRow) {
   }
 }
 
+TEST(HexDumpCharacters, ControlAndUndefinedBytesShowAsADot) {
+  const std::pair<uint8_t, char16_t> cases[] = {
+      {0x00, u'.'}, {0x1F, u'.'},      {0x20, u' '},      {0x41, u'A'},      {0x7F, u'.'},
+      {0x81, u'.'}, {0x93, u'\u201C'}, {0x80, u'\u20AC'}, {0xE8, u'\u00E8'}, {0xFF, u'\u00FF'}};
+  for (const auto& [byte, expected] : cases)
+    EXPECT_EQ(THexDump::CharacterOf(byte), QChar(expected)) << int(byte);
+}
+
 // The last line of 17 bytes at 16 a line holds one byte: two digits, nothing after them.
 TEST_F(HexDumpTest, APartialLastLineDrawsOnlyItsBytes) {
   SizeClient(74, 4);

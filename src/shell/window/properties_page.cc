@@ -55,6 +55,10 @@ TPropertiesPage::TPropertiesPage(QWidget* parent)
   tvProperties->setUniformRowHeights(true);
   tvProperties->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tvProperties->setModel(model_);
+  // Long names scroll rather than being cut; only the rows in view are measured.
+  tvProperties->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  tvProperties->header()->setStretchLastSection(false);
+  tvProperties->setMinimumWidth(220);
   connect(tvProperties->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { tvPropertiesChange(current); });
 
@@ -108,8 +112,8 @@ TPropertiesPage::TPropertiesPage(QWidget* parent)
   pcPropValue->addTab(hexPage, QStringLiteral("Value (as Hex)"));
   info->addWidget(pcPropValue, 1);
 
-  splitter_->setStretchFactor(0, 1);
-  splitter_->setStretchFactor(1, 2);
+  splitter_->setStretchFactor(0, 2);
+  splitter_->setStretchFactor(1, 3);
   gbPropInfo->hide();
 }
 

@@ -6,6 +6,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "msg/qvmsgfile.h"
 #include "shell/window/inspector_icons.h"
@@ -85,6 +86,8 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   }
   for (int row = 1; row < 12; ++row)
     sgStructureItem->item(row, 0)->setText(QString::fromLatin1(kStatisticLabels[row - 1]));
+  sgStructureItem->resizeColumnToContents(0);
+  sgStructureItem->setColumnWidth(0, std::max(sgStructureItem->columnWidth(0), 110));
   rightLayout->addWidget(sgStructureItem, 1);
 
   tvLegend = new QTreeWidget(right);
