@@ -6,8 +6,8 @@
 
 #include "mime/mime_lines.h"
 #include "mime/rfc2047.h"
-#include "text/qvmsgcp.h"
 #include "text/ascii.h"
+#include "text/qvmsgcp.h"
 
 namespace orlendo {
 
@@ -38,7 +38,6 @@ std::string TakeQuoted(std::string_view text, size_t& end) {
   end = text.size();
   return out;
 }
-
 
 std::string PercentDecode(std::string_view text) {
   std::string out;
@@ -196,36 +195,148 @@ int PriorityFromHeader(std::string_view value) {
   return static_cast<int>(std::clamp<int64_t>(3 - n, INT32_MIN, INT32_MAX));
 }
 
-std::vector<TAddressItem> SplitAddressList(std::string_view value, bool& separated) {
+namespace {
+
+// A comment starting at text[i] == '(' (comments nest, a backslash quotes the next character):
+// its text, and i moved past its closing parenthesis (to the end when it never closes).
+std::string TakeComment(std::string_view text, size_t& i) {
+  std::string out;
+  int depth = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\' && i + 1 < text.size()) {
+      out.push_back(text[++i]);
+      continue;
+    }
+    if (c == '(' && depth++ == 0)
+      continue;
+    if (c == ')' && --depth == 0) {
+      ++i;
+      return out;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// One mailbox from the text of one list item (no top-level separators left in it).
+TAddressItem ParseMailbox(std::string_view item) {
+  TAddressItem result;
+  std::string phrase, raw, comment;
+  bool space = false;    // white space since the last word of the phrase
+  bool rawSpace = false; // white space outside quotes in the text
+  bool angle = false;
+  std::string address;
+  const auto append = [&](std::string_view word) {
+    if (space && !phrase.empty())
+      phrase.push_back(' ');
+    space = false;
+    phrase.append(word);
+  };
+  for (size_t i = 0; i < item.size();) {
+    const char c = item[i];
+    if (c == '"') {
+      size_t end = 0;
+      const std::string_view rest = item.substr(i);
+      append(TakeQuoted(rest, end));
+      raw.append(rest.substr(0, end));
+      i += end;
+    } else if (c == '(') {
+      std::string text = TakeComment(item, i);
+      if (comment.empty())
+        comment = std::string(TrimBlanks(text));
+      space = true;
+    } else if (c == '<' && !angle) {
+      angle = true;
+      size_t close = ++i;
+      bool quoted = false;
+      for (; close < item.size() && (quoted || item[close] != '>'); ++close)
+        if (item[close] == '"')
+          quoted = !quoted;
+      address = std::string(TrimBlanks(item.substr(i, close - i)));
+      i = close < item.size() ? close + 1 : close;
+      space = true;
+    } else if (IsBlank(c)) {
+      space = true;
+      if (!raw.empty())
+        rawSpace = true;
+      ++i;
+    } else {
+      size_t end = i;
+      while (end < item.size() && !IsBlank(item[end]) && item[end] != '"' && item[end] != '(' &&
+             item[end] != '<')
+        ++end;
+      append(item.substr(i, end - i));
+      if (rawSpace)
+        raw.push_back(' ');
+      rawSpace = false;
+      raw.append(item.substr(i, end - i));
+      i = end;
+    }
+  }
+  if (angle) {
+    // An obsolete source route ("@relay:user@host") is not part of the address.
+    if (!address.empty() && address[0] == '@' && address.find(':') != std::string::npos)
+      address.erase(0, address.find(':') + 1);
+    result.Address = std::move(address);
+    result.Name = phrase.empty() ? std::move(comment) : std::move(phrase);
+  } else if (raw.find(' ') != std::string::npos && raw.find('@') == std::string::npos) {
+    result.Name = std::move(phrase);
+  } else {
+    result.Address = std::move(raw);
+    result.Name = std::move(comment);
+  }
+  return result;
+}
+
+} // namespace
+
+std::vector<TAddressItem> ParseAddressList(std::string_view value) {
   std::vector<TAddressItem> items;
-  separated = false;
-  std::string_view rest = value;
-  do {
-    size_t pos = rest.find(',');
-    if (pos == std::string_view::npos)
-      pos = rest.find(';');
-    std::string_view item;
-    if (pos != std::string_view::npos) {
-      item = rest.substr(0, pos);
-      rest = rest.substr(pos + 1);
-      separated = true;
-    } else {
-      item = rest;
-      rest = std::string_view();
+  size_t itemStart = 0;
+  bool inGroup = false;
+  bool angle = false;
+  const auto finish = [&](size_t end) {
+    TAddressItem item = ParseMailbox(value.substr(itemStart, end - itemStart));
+    if (!item.Name.empty() || !item.Address.empty())
+      items.push_back(std::move(item));
+    itemStart = end + 1;
+  };
+  for (size_t i = 0; i < value.size();) {
+    const char c = value[i];
+    if (c == '"') {
+      size_t end = 0;
+      TakeQuoted(value.substr(i), end);
+      i += end;
+      continue;
     }
-    TAddressItem entry;
-    size_t lt = item.find('<');
-    if (lt == std::string_view::npos) {
-      entry.Address = Unquote(item);
-    } else {
-      entry.Name = Unquote(item.substr(0, lt));
-      std::string_view address = TrimBlanks(item.substr(lt + 1));
-      if (!address.empty() && address.back() == '>')
-        address.remove_suffix(1);
-      entry.Address = Unquote(address);
+    if (c == '(') {
+      TakeComment(value, i);
+      continue;
     }
-    items.push_back(entry);
-  } while (!rest.empty());
+    if (c == '<')
+      angle = true;
+    else if (c == '>')
+      angle = false;
+    else if (c == ',' || c == ';') {
+      // A semicolon closes a group, or separates like a comma where no group is open.
+      finish(i);
+      if (c == ';')
+        inGroup = false;
+      angle = false;
+    } else if (c == ':' && !angle && !inGroup) {
+      // The text before the colon names a group: it is no mailbox.
+      inGroup = true;
+      itemStart = i + 1;
+    }
+    ++i;
+  }
+  if (itemStart < value.size())
+    finish(value.size());
   return items;
 }
 

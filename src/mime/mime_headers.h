@@ -37,16 +37,21 @@ bool FindParameter(std::string_view value, std::string_view lowerValue, std::str
 // (n = 3 when that is not a number). So 1 gives 2, 3 and "normal" give 0, 5 gives -2.
 int PriorityFromHeader(std::string_view value);
 
-// One item of an address list: the display name and the address, both unquoted (not decoded).
+// One mailbox of an address list: the display name as written (quoted strings unquoted, blanks
+// between words collapsed, encoded words not yet decoded) and the address. A mailbox without a
+// display name takes the text of its comment as its name, as mail programs show it.
 struct TAddressItem {
-  std::string_view Name;
-  std::string_view Address;
+  std::string Name;
+  std::string Address;
 };
 
-// Splits an address-list value at "," (or, when the rest holds none, at ";"). Each item is split
-// at its first "<" into the name before it and the address after it, without the closing ">".
-// `separated` tells whether any separator was found (a single address has no recipient node).
-std::vector<TAddressItem> SplitAddressList(std::string_view value, bool& separated);
+// Parses an address list (RFC 5322): mailboxes separated by commas, "name <address>" or a bare
+// address with optional comments, and groups ("name: mailbox, ...;"), whose mailboxes are listed
+// and whose names are dropped. A comma inside a quoted string, a comment or an address in angle
+// brackets separates nothing. A semicolon outside a group separates like a comma, as some mail
+// programs write lists. A mailbox without angle brackets whose text has blanks outside quotes and
+// no "@" is a display name alone (its address is empty). Empty items are skipped.
+std::vector<TAddressItem> ParseAddressList(std::string_view value);
 
 // The last path segment of a Content-Location that names an http, https or file URL; false for
 // any other location.

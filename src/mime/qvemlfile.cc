@@ -24,6 +24,12 @@ constexpr uint32_t TAG_BODY_HTML = 0x1013001E;
 constexpr uint32_t TAG_DISPLAY_NAME = 0x3001001E;
 constexpr uint32_t TAG_EMAIL_ADDRESS = 0x3003001E;
 constexpr uint32_t TAG_PRIORITY = 0x00260003;
+constexpr uint32_t TAG_ADDRTYPE = 0x3002001E;
+constexpr uint32_t TAG_SMTP_ADDRESS = 0x39FE001E;
+constexpr uint32_t TAG_RECIPIENT_TYPE = 0x0C150003;
+constexpr uint32_t TAG_ATTACH_MIME_TAG = 0x370E001E;
+constexpr uint32_t TAG_ATTACH_CONTENT_ID = 0x3712001E;
+constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x3713001E;
 
 enum class Handler {
   None,
@@ -32,6 +38,7 @@ enum class Handler {
   Priority,
   ContentType,
   ContentLocation,
+  ContentId,
   TransferEncoding
 };
 
@@ -56,7 +63,7 @@ constexpr HeaderRow kHeaders[] = {
     {"CONTENT-TYPE:", 0, Handler::ContentType},
     {"CONTENT-LOCATION:", 0, Handler::ContentLocation},
     {"CONTENT-DESCRIPTION:", 0x806F101E, Handler::None},
-    {"CONTENT-ID:", 0x0008001E, Handler::None},
+    {"CONTENT-ID:", 0x0008001E, Handler::ContentId},
     {"MESSAGE-ID:", 0x1035001E, Handler::None},
     {"THREAD-TOPIC:", 0x0070001E, Handler::None},
     {"THREAD-INDEX:", 0x00710102, Handler::None},
@@ -76,6 +83,20 @@ uint32_t AddressTagOf(uint32_t nameTag) {
     return 0x0073001E; // Cc: ORIGINAL_DISPLAY_CC
   default:
     return 0x0072001E; // Bcc: ORIGINAL_DISPLAY_BCC
+  }
+}
+
+// The recipient type (1 To, 2 Cc, 3 Bcc) of the name tag of an address header; 0 for From.
+int32_t RecipientTypeOf(uint32_t nameTag) {
+  switch (nameTag) {
+  case 0x0044001E:
+    return 1;
+  case 0x0E03001E:
+    return 2;
+  case 0x0E02001E:
+    return 3;
+  default:
+    return 0;
   }
 }
 
@@ -194,6 +215,9 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   CurrentLevel = &level;
   TransferEncoding.clear();
   Charset.clear();
+  partType_.clear();
+  partContentId_.clear();
+  partLocation_.clear();
   const size_t count = lines_.Count();
   size_t index = 0;
   if (cursor >= count)
@@ -229,6 +253,17 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
     const int32_t size = SizeOf(dispositionFileName.size());
     Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(dispositionFileName)), size);
   }
+  // A part keeps how it was typed and referenced, so that it can be written out as it came.
+  if (level.ParentProperty != nullptr)
+    StorePartIdentity();
+}
+
+void TQvEMLFile::StorePartIdentity() {
+  for (const auto& [tag, text] : {std::pair{TAG_ATTACH_MIME_TAG, &partType_},
+                                  std::pair{TAG_ATTACH_CONTENT_ID, &partContentId_},
+                                  std::pair{TAG_ATTACH_CONTENT_LOCATION, &partLocation_}})
+    if (!text->empty())
+      Store(tag, TVariant::FromBytes(*text), SizeOf(text->size()));
 }
 
 void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
@@ -256,6 +291,7 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
       HandleContentType(value, typeGaveFileName);
       break;
     case Handler::ContentLocation: {
+      partLocation_ = std::string(TrimBlanks(value));
       std::string fileName;
       if (ContentLocationFileName(value, fileName)) {
         Store(TAG_ATTACH_LONG_FILENAME, TVariant::FromBytes(std::string(value)),
@@ -263,6 +299,14 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
         const int32_t nameSize = SizeOf(fileName.size());
         Store(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(fileName)), nameSize);
       }
+      break;
+    }
+    case Handler::ContentId: {
+      Store(row.Tag, TVariant::FromBytes(std::string(value)), size);
+      std::string_view id = TrimBlanks(value);
+      if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+        id = id.substr(1, id.size() - 2);
+      partContentId_ = std::string(TrimBlanks(id));
       break;
     }
     case Handler::TransferEncoding:
@@ -299,30 +343,38 @@ void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
 }
 
 void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
-  bool separated = false;
-  const std::vector<TAddressItem> items = SplitAddressList(value, separated);
+  const int32_t recipientType = RecipientTypeOf(tag);
   std::string names, addresses;
-  for (size_t i = 0; i < items.size(); ++i) {
-    const TAddressItem& item = items[i];
-    if (i > 0 && !names.empty())
-      names += ';';
-    names += item.Name;
-    if (i > 0 && !addresses.empty())
+  std::u16string decodedNames;
+  bool first = true;
+  for (const TAddressItem& item : ParseAddressList(value)) {
+    std::u16string name = DecodeWords(item.Name);
+    if (!first && !decodedNames.empty())
+      decodedNames += u';';
+    decodedNames += name;
+    if (!first && !addresses.empty())
       addresses += ';';
     addresses += item.Address;
-    if (separated) {
-      TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
-      // The display name is decoded like the name list, so that the two can be matched.
-      recipient->SubProperties().AddProperty(TAG_DISPLAY_NAME,
-                                             TVariant::FromWide(DecodeWords(item.Name)));
-      recipient->SubProperties().AddProperty(TAG_EMAIL_ADDRESS,
-                                             TVariant::FromBytes(std::string(item.Address)));
+    first = false;
+    if (recipientType == 0)
+      continue; // the sender is no recipient
+    // Every recipient of To, Cc and Bcc, also a single one, is an entry of the recipient table
+    // with its type, so that a writer can list each one with its address.
+    TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
+    TMSGProperties& entry = recipient->SubProperties();
+    // As in a recipient table, the display name is never empty: without a name it is the address.
+    entry.AddProperty(TAG_DISPLAY_NAME,
+                      TVariant::FromWide(name.empty() ? SystemToWide(item.Address) : name));
+    entry.AddProperty(TAG_EMAIL_ADDRESS, TVariant::FromBytes(item.Address));
+    if (!item.Address.empty()) {
+      entry.AddProperty(TAG_ADDRTYPE, TVariant::FromBytes("SMTP"));
+      entry.AddProperty(TAG_SMTP_ADDRESS, TVariant::FromBytes(item.Address));
     }
+    entry.AddProperty(TAG_RECIPIENT_TYPE, TVariant::FromInteger(recipientType));
   }
-  if (!names.empty()) {
-    std::u16string text = DecodeWords(names);
-    const int32_t size = SizeOf(text.size());
-    Store(tag, TVariant::FromWide(std::move(text)), size);
+  if (!decodedNames.empty()) {
+    const int32_t size = SizeOf(decodedNames.size());
+    Store(tag, TVariant::FromWide(std::move(decodedNames)), size);
   }
   if (!addresses.empty()) {
     std::u16string text = DecodeWords(addresses);
@@ -340,6 +392,9 @@ void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {
   if (textType && lower.find("name=") == std::string::npos)
     Store(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
   Store(TAG_X400_CONTENT_TYPE, TVariant::FromBytes(std::string(value)), SizeOf(value.size()));
+  const std::string_view type = TrimBlanks(std::string_view(lower).substr(0, lower.find(';')));
+  if (type.find('/') != std::string_view::npos)
+    partType_ = std::string(type);
   std::string param;
   if (FindParameter(value, lower, "charset=", param)) {
     Charset = param;
@@ -449,6 +504,7 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
       copy->DataSize = moved->DataSize;
     }
     CurrentLevel = &node->SubProperties();
+    StorePartIdentity();
     tag = TAG_ATTACH_DATA_BIN;
   }
   if (!text.empty() && text != "\r\n") {

@@ -66,10 +66,15 @@ private:
   void MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t baseIndex, int depth);
   void ReadPart(TMSGProperties& parent, size_t& cursor, int depth);
   void PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node);
+  // Stores the part's content type, Content-ID and Content-Location as attachment properties.
+  void StorePartIdentity();
   DelimiterKind ClassifyDelimiter(std::string_view line, size_t& index) const;
   std::u16string DecodeWords(std::string_view value);
 
   TMimeLines lines_;
+  // The content type (type/subtype, lower case), Content-ID (without angle brackets) and
+  // Content-Location of the part whose header block was read last.
+  std::string partType_, partContentId_, partLocation_;
   // The body kinds (1 plain, 2 HTML, 4 RTF) already promoted into each collection.
   std::unordered_map<const TMSGProperties*, uint8_t> promoted_;
 };

@@ -23,7 +23,8 @@ std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCod
                                   void* sender) {
   std::u16string out;
   out.reserve(value.size());
-  size_t pos = 0; // start of the text not yet copied to out
+  size_t pos = 0;         // start of the text not yet copied to out
+  bool afterWord = false; // the text at pos follows an encoded word
   while (pos < value.size()) {
     const size_t start = value.find("=?", pos);
     if (start == std::string_view::npos)
@@ -53,9 +54,14 @@ std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCod
     else
       DefaultDecodeCodepage(sender, charset, decoded);
 
-    out += SystemToWide(value.substr(pos, start - pos));
+    // Only white space between two encoded words is dropped: a word split into two encoded words
+    // (to change charset, or to keep lines short) reads unbroken.
+    const std::string_view between = value.substr(pos, start - pos);
+    if (!afterWord || between.find_first_not_of(" \t\r\n") != std::string_view::npos)
+      out += SystemToWide(between);
     out += SystemToWide(decoded);
     pos = close + 2;
+    afterWord = true;
   }
   out += SystemToWide(value.substr(pos));
   return out;

@@ -13,7 +13,8 @@ namespace orlendo {
 // (UTF-8) text. The B form is undone with DecodeBase64 and the Q form with DecodeQuotedPrintable
 // after its underscores have become spaces; any other letter gives an empty word. The decoded bytes
 // are converted from the word's charset by `hook` when it is set and the word is not empty,
-// otherwise by DefaultDecodeCodepage. White space between adjacent words is kept. A word without
+// otherwise by DefaultDecodeCodepage. White space between two adjacent words is dropped; white
+// space between a word and other text stays. A word without
 // the "?" after its charset or without its closing "?=" ends the decoding: the rest of the value
 // stays as written. Linear in the length of the value.
 std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCodepage& hook,

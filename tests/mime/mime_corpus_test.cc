@@ -51,21 +51,11 @@ std::string FromHex(const std::string& hex) {
   return out;
 }
 
-// Removes all white space: RFC 2047 drops the white space between adjacent encoded words and
-// this reader keeps it, so subjects are compared without it.
-std::string WithoutSpace(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-      out.push_back(c);
-  return out;
-}
-
 // For every file: the subject, the line count, and every MIME leaf that has a file name, with
 // its decoded bytes written to a file. Leaves are those of the multipart tree; an attached
 // message (message/*) is one leaf, as the reader keeps it whole.
 constexpr char kPythonScript[] = R"PY(
-import email, email.policy, re, sys, os
+import email, email.errors, email.policy, re, sys, os
 out_dir = sys.argv[1]
 def leaves(part):
     if part.is_multipart() and part.get_content_maintype() != 'message':
@@ -86,6 +76,17 @@ for k, path in enumerate(sys.argv[2:]):
     except Exception:
         subject = None
     print('S\t%s' % ('-' if subject is None else str(subject).encode('utf-8', 'surrogateescape').hex()))
+    # A line that is no header ends the header block there, while this reader reads on.
+    if any(isinstance(d, email.errors.MissingHeaderBodySeparatorDefect) for d in msg.defects):
+        print('H\t-')
+    for kind, header in enumerate(['to', 'cc', 'bcc'], 1):
+        try:
+            addresses = msg[header].addresses if msg[header] is not None else ()
+        except Exception:
+            addresses = ()
+        for a in addresses:
+            print('R\t%d\t%s\t%s' % (kind, a.display_name.encode('utf-8', 'surrogateescape').hex(),
+                                      a.addr_spec.encode('utf-8', 'surrogateescape').hex()))
     for j, leaf in enumerate(leaves(msg)):
         name = leaf.get_filename()
         if name is None:
@@ -103,7 +104,25 @@ struct PythonView {
   bool hasSubject = false;
   std::string subject;
   std::vector<std::pair<std::string, std::string>> files; // name, path of the decoded bytes
+  std::vector<std::string> recipients;                    // "type|name|address"
+  bool headersCut = false;                                // Python ended the header block early
 };
+
+// Our recipient table as "type|name|address"; a name that only repeats the address is no name.
+std::vector<std::string> Recipients(const TMSGProperties& root) {
+  std::vector<std::string> out;
+  for (const TMSGProperty* node : All(root, TAG_RECIPIENT_NODE)) {
+    const TMSGProperties& entry = node->SubProperties();
+    const TMSGProperty* type = Find(entry, 0x0C150003);
+    std::string name = Text(entry, kDisplayName);
+    const std::string address = Text(entry, 0x39FE001E);
+    if (name == address)
+      name.clear();
+    out.push_back(std::to_string(type != nullptr ? type->Value.AsInteger() : 0) + "|" + name + "|" +
+                  address);
+  }
+  return out;
+}
 
 TEST(MimeCorpus, EveryFileLoads) {
   const auto files = CorpusMessages();
@@ -147,6 +166,12 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
     } else if (fields[0] == "S") {
       views[current].hasSubject = fields[1] != "-";
       views[current].subject = views[current].hasSubject ? FromHex(fields[1]) : "";
+    } else if (fields[0] == "H") {
+      views[current].headersCut = true;
+    } else if (fields[0] == "R") {
+      ASSERT_EQ(fields.size(), 4u);
+      views[current].recipients.push_back(fields[1] + "|" + FromHex(fields[2]) + "|" +
+                                          FromHex(fields[3]));
     } else if (fields[0] == "A") {
       ASSERT_EQ(fields.size(), 3u);
       views[current].files.emplace_back(FromHex(fields[1]), fields[2]);
@@ -154,14 +179,20 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
   }
   ASSERT_EQ(views.size(), files.size());
 
-  size_t attachmentsChecked = 0;
+  size_t attachmentsChecked = 0, recipientsChecked = 0;
   for (size_t k = 0; k < files.size(); ++k) {
     SCOPED_TRACE(files[k]);
     const PythonView& view = views[k];
     auto reader = LoadPath(files[k]);
     const TMSGProperties& root = reader->Properties();
     EXPECT_EQ(reader->Lines().Count(), view.lines);
-    EXPECT_EQ(WithoutSpace(U8(root.GetSubject())), WithoutSpace(view.subject));
+    // Exactly, white space included: adjacent encoded words join, folding leaves one blank.
+    EXPECT_EQ(U8(root.GetSubject()), view.subject);
+    // Every recipient of To, Cc and Bcc, with its type, name and address.
+    if (!view.headersCut) {
+      EXPECT_EQ(Recipients(root), view.recipients);
+      recipientsChecked += view.recipients.size();
+    }
 
     // Our attachments: name (ATTACH_FILENAME of the node) and the bytes SaveAttachment writes.
     std::vector<std::pair<std::string, std::string>> ours;
@@ -184,6 +215,7 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
   }
   // The corpus holds a dozen named attachments; make sure they were all seen.
   EXPECT_GE(attachmentsChecked, 12u);
+  EXPECT_GE(recipientsChecked, 40u);
 }
 
 } // namespace

@@ -101,8 +101,10 @@ TEST(MimeHeaders, EncodedWordsUseTheHook) {
     charsets.push_back(charset);
     value = "[" + value + "]";
   };
-  EXPECT_EQ(U8(DecodeEncodedWords("x =?a?Q?1?= =?b?B?Mg==?= =?c?Q?" "?=", hook, nullptr)),
-            "x [1] [2] ");
+  EXPECT_EQ(U8(DecodeEncodedWords("x =?a?Q?1?= =?b?B?Mg==?= =?c?Q?"
+                                  "?=",
+                                  hook, nullptr)),
+            "x [1][2]");
   // The empty word is not offered to the hook.
   EXPECT_EQ(charsets, (std::vector<std::string>{"a", "b"}));
   // Without a hook the charset table converts.

@@ -75,8 +75,13 @@ TEST(MimeReader, EncodedWordsInSubjects) {
       {"=?utf-8?B?SGFsbG8=?= world", "Hallo world"},
       // Q form: underscores are spaces, an encoded underscore stays one.
       {"=?iso-8859-1?Q?Caf=E9_au_lait=5Fbar?=", "Café au lait_bar"},
-      // The white space between adjacent encoded words stays.
-      {"=?utf-8?Q?one?= =?utf-8?Q?two?=", "one two"},
+      // White space between adjacent encoded words is dropped, also where a word is split into
+      // two charsets or folded; white space between a word and other text stays.
+      {"=?utf-8?Q?one?= =?utf-8?Q?two?=", "onetwo"},
+      {"=?ISO-8859-1?B?Q2Fm6Q==?= =?ISO-8859-2?B?tg==?=s", "Caféśs"},
+      {"=?utf-8?Q?a?=\t  =?utf-8?Q?b?=", "ab"},
+      {"x =?utf-8?Q?a?= y =?utf-8?Q?b?= z", "x a y b z"},
+      {"=?utf-8?Q?a?= =?utf-8?X?b?= =?utf-8?Q?c?=", "ac"},
       // A letter other than B or Q loses the word's text, nothing else.
       {"before =?utf-8?X?abc?= after", "before  after"},
       // Without the closing "?=" the rest stays as written.
@@ -94,15 +99,52 @@ TEST(MimeReader, EncodedWordsInSubjects) {
   }
 }
 
-TEST(MimeReader, SingleBareAddressGivesNoRecipientNode) {
-  auto reader = Load(Join({"To: bob@example.com", "", "x"}));
-  const TMSGProperties& root = reader->Properties();
-  EXPECT_EQ(Text(root, kRcvdRepresentingEmail), "bob@example.com");
-  EXPECT_EQ(Find(root, kRcvdRepresentingName), nullptr);
-  EXPECT_TRUE(All(root, TAG_RECIPIENT_NODE).empty());
+TEST(MimeReader, EveryRecipientIsATableEntry) {
+  struct Case {
+    const char* header;
+    // Each recipient as "name|address", in order, joined by "; ".
+    const char* recipients;
+  } cases[] = {
+      {"To: bob@example.com", "bob@example.com|bob@example.com"},
+      {"To: Jeffrey Stedfast <jeff@example.com>", "Jeffrey Stedfast|jeff@example.com"},
+      // Commas inside quoted names, comments and angle brackets separate nothing.
+      {"To: \"Doe, John\" <jd@example.com>, \"A \\\"q\\\" B\" <q@example.com>",
+       "Doe, John|jd@example.com; A \"q\" B|q@example.com"},
+      {"Cc: ann@example.com (Ann, at work), <bo@example.com>",
+       "Ann, at work|ann@example.com; bo@example.com|bo@example.com"},
+      // Groups list their members; an empty group lists nobody.
+      {"To: Team: a@example.com, B <b@example.com>;, c@example.com",
+       "a@example.com|a@example.com; B|b@example.com; c@example.com|c@example.com"},
+      {"Bcc: undisclosed-recipients:;", ""},
+      // Encoded words in names, adjacent ones joined; semicolons separate like commas.
+      {"To: =?utf-8?Q?J=C3=BC?= =?utf-8?Q?rg?= <j@example.ch>; Eve <eve@example.com>",
+       "Jürg|j@example.ch; Eve|eve@example.com"},
+      // Names without angle brackets, the bare names of old mail, a name alone, a source route.
+      {"To: abel, stornett@flash", "abel|abel; stornett@flash|stornett@flash"},
+      {"To: Jeffrey Stedfast", "Jeffrey Stedfast|"},
+      {"To: <@relay.example:x@example.com>,,", "x@example.com|x@example.com"},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(Join({c.header, "", "x"}));
+    const TMSGProperties& root = reader->Properties();
+    const int type = c.header[0] == 'T' ? 1 : c.header[0] == 'C' ? 2 : 3;
+    std::string got;
+    for (const TMSGProperty* node : All(root, TAG_RECIPIENT_NODE)) {
+      const TMSGProperties& entry = node->SubProperties();
+      const std::string address = Text(entry, kEmailAddress);
+      got += (got.empty() ? "" : "; ") + Text(entry, kDisplayName) + "|" + address;
+      EXPECT_EQ(U8(node->Value.Wide()), "recip_version");
+      EXPECT_EQ(Text(entry, 0x39FE001E), address) << c.header;
+      EXPECT_EQ(Text(entry, 0x3002001E), address.empty() ? "" : "SMTP") << c.header;
+      const TMSGProperty* recipientType = Find(entry, 0x0C150003);
+      ASSERT_NE(recipientType, nullptr) << c.header;
+      EXPECT_EQ(recipientType->Value.AsInteger(), type) << c.header;
+    }
+    EXPECT_EQ(got, c.recipients) << c.header;
+  }
 }
 
-TEST(MimeReader, AddressListsGiveRecipientNodesAndJoinedLists) {
+TEST(MimeReader, AddressListsGiveJoinedNameAndAddressLists) {
   for (const char* separator : {",", ";"}) {
     auto reader = Load(Join({std::string("To: \"Ann Lee\" <ann@example.com>") + separator +
                                  " =?utf-8?Q?J=C3=BCrg?= <jurg@example.ch>",
@@ -115,12 +157,7 @@ TEST(MimeReader, AddressListsGiveRecipientNodesAndJoinedLists) {
     EXPECT_EQ(Text(root, kOriginalDisplayCc), "dora@example.com;carl@example.com");
     const auto recipients = All(root, TAG_RECIPIENT_NODE);
     ASSERT_EQ(recipients.size(), 4u);
-    EXPECT_EQ(U8(recipients[0]->Value.Wide()), "recip_version");
     EXPECT_EQ(recipients[0]->DataSize, 13);
-    EXPECT_EQ(Text(recipients[0]->SubProperties(), kDisplayName), "Ann Lee");
-    EXPECT_EQ(Text(recipients[0]->SubProperties(), kEmailAddress), "ann@example.com");
-    EXPECT_EQ(Text(recipients[1]->SubProperties(), kDisplayName), "Jürg");
-    EXPECT_EQ(Text(recipients[3]->SubProperties(), kEmailAddress), "carl@example.com");
     // Names pair with their addresses in the formatted list, encoded ones too.
     EXPECT_EQ(U8(root.GetTo()), "\"Ann Lee\" <ann@example.com>;Jürg <jurg@example.ch>");
   }
@@ -131,10 +168,11 @@ TEST(MimeReader, FromGivesNameAndAddress) {
   EXPECT_EQ(Text(plain->Properties(), kSentRepresentingName), "Jane Roe");
   EXPECT_EQ(Text(plain->Properties(), kSentRepresentingEmail), "jane@example.com");
   EXPECT_EQ(U8(plain->Properties().GetFrom()), "\"Jane Roe\" <jane@example.com>");
-  // A comma inside a quoted name separates like any other: the forgiving split of the reader.
-  auto comma = Load(Join({"From: \"Smith, J.\" <js@example.com>", "", "x"}));
-  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingName), "J.");
-  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingEmail), "Smith;js@example.com");
+  // A comma inside a quoted name is part of the name; the sender is no recipient.
+  auto comma = Load(Join({"From: \"Smith, J.\" <js@example.com>, b@example.com", "", "x"}));
+  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingName), "Smith, J.;");
+  EXPECT_EQ(Text(comma->Properties(), kSentRepresentingEmail), "js@example.com;b@example.com");
+  EXPECT_TRUE(All(comma->Properties(), TAG_RECIPIENT_NODE).empty());
 }
 
 TEST(MimeReader, Priorities) {
@@ -447,6 +485,62 @@ TEST(MimeReader, ContentLocationNamesWebResources) {
   EXPECT_EQ(AttachmentData(root, 0), "GIF89a");
   // A location that is not a URL names nothing.
   EXPECT_EQ(root.GetAttachment(1)->GetAttachmentFileName(1), "Attachment 2");
+}
+
+TEST(MimeReader, PartsKeepTheirTypeIdAndLocation) {
+  auto reader = Load(Join({"Content-Type: multipart/related; boundary=R",
+                           "Content-ID: <root@x>",
+                           "",
+                           "--R",
+                           "Content-Type: text/html; charset=utf-8",
+                           "",
+                           "<html><img src=cid:dot@x></html>",
+                           "--R",
+                           "Content-Type: Image/GIF; name=dot.gif",
+                           "Content-ID:  <dot@x> ",
+                           "Content-Location: dot.gif",
+                           "Content-Transfer-Encoding: base64",
+                           "",
+                           "R0lGODlh",
+                           "--R",
+                           "Content-Type: text/plain; name=\"a;b.txt\"",
+                           "Content-ID: bare@x",
+                           "",
+                           "text",
+                           "--R",
+                           "",
+                           "untyped",
+                           "--R--"}));
+  const TMSGProperties& root = reader->Properties();
+  // The message itself is no attachment: it has none of these.
+  for (uint32_t tag : {0x370E001Eu, 0x3712001Eu, 0x3713001Eu})
+    EXPECT_EQ(Find(root, tag), nullptr);
+  struct Expect {
+    const char* type;
+    const char* id;
+    const char* location;
+  } expected[] = {{"text/html", "", ""},
+                  {"image/gif", "dot@x", "dot.gif"},
+                  {"text/plain", "bare@x", ""},
+                  {"", "", ""}};
+  const auto parts = All(root, TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(parts.size(), 4u);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const TMSGProperties& part = parts[i]->SubProperties();
+    EXPECT_EQ(Text(part, 0x370E001E), expected[i].type) << i;
+    EXPECT_EQ(Text(part, 0x3712001E), expected[i].id) << i;
+    EXPECT_EQ(Text(part, 0x3713001E), expected[i].location) << i;
+  }
+  // The angle brackets stay in the part's own Content-ID record.
+  EXPECT_EQ(Text(parts[1]->SubProperties(), 0x0008001E), " <dot@x> ");
+  // A message that is a single file is read as one attachment, which keeps its type.
+  auto single = Load(Join({"Content-Type: application/pdf; name=a.pdf", "Content-ID: <p@x>",
+                           "Content-Transfer-Encoding: base64", "", "JVBERg=="}));
+  ASSERT_EQ(single->Properties().AttachmentCount(), 1);
+  const TMSGProperties& file = single->Properties().GetAttachment(0)->SubProperties();
+  EXPECT_EQ(Text(file, 0x370E001E), "application/pdf");
+  EXPECT_EQ(Text(file, 0x3712001E), "p@x");
+  EXPECT_EQ(Find(single->Properties(), 0x370E001E), nullptr);
 }
 
 TEST(MimeReader, DashBoundaryIsReadBelowItsPart) {
