@@ -635,8 +635,11 @@ void TQvMessage::LoadFromStream(TStream&) {
 
 void TQvMessage::LoadFromFile(const std::string& fileName) {
   struct stat info {};
-  if (::stat(fileName.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+  if (::stat(fileName.c_str(), &info) != 0)
     throw EMSGError(FormatMessageText(SFileNotFound, {fileName}));
+  // Opening a pipe would wait for a writer for ever, and a device may never end.
+  if (!S_ISREG(info.st_mode))
+    throw EMSGError(FormatMessageText(SFileNotRegular, {fileName}));
   Clear();
 }
 

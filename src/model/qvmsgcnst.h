@@ -9,6 +9,8 @@ namespace orlendo {
 
 inline constexpr char SFileNotFound[] = "File %s is not found.";
 inline constexpr char SFileNotCompound[] = "File %s is not valid file (compound storage)";
+// A folder, a pipe, a device: nothing that a message is read from.
+inline constexpr char SFileNotRegular[] = "File %s is not a regular file.";
 // The fallback file name of an attachment without one; its 1-based number follows.
 inline constexpr char SAttachmentDefaultName[] = "Attachment ";
 

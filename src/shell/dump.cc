@@ -1,6 +1,8 @@
 #include "shell/dump.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -13,36 +15,12 @@ namespace orlendo {
 
 namespace {
 
-struct ReaderEntry {
-  const char* extension; // upper case, with the dot
-  std::unique_ptr<TQvMessage> (*create)();
-};
-
-template <class T> std::unique_ptr<TQvMessage> Make() {
-  return std::make_unique<T>();
-}
-
-// Readers of the extensions that are not .msg files; everything else is read as .msg.
-constexpr ReaderEntry kReaders[] = {
-    {".MSG", &Make<TQvMSGFile>},
-    {".EML", &Make<TQvEMLFile>}, {".MHT", &Make<TQvMHTFile>},
-};
-
 constexpr size_t kMaxValueChars = 200;
+// The bytes of a binary value that a dump line shows before its size.
+constexpr size_t kBinaryPrefix = 32;
 // Bytes (or UTF-16 units) of a value that are enough for 200 characters of its text, in any
 // code page and in any rendering of binary data.
 constexpr size_t kValuePrefix = 4096;
-
-std::string UpperExtension(const std::string& fileName) {
-  const size_t slash = fileName.find_last_of('/');
-  const size_t dot = fileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return {};
-  std::string ext = fileName.substr(dot);
-  for (char& c : ext)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
 
 // The beginning of a byte string that decodes like the whole of it would, as far as the first
 // kValuePrefix bytes go: cut at a UTF-8 boundary when the whole is valid UTF-8, and kept invalid
@@ -99,6 +77,15 @@ std::u16string ValueTextOf(TMSGProperty& record) {
   return record.GetValueText();
 }
 
+// Values of the binary types are raw bytes: shown as such, never decoded as text. The RTF body
+// keeps its text: the reader has already decompressed it.
+bool IsBinaryValue(const TMSGProperty& record) {
+  const uint16_t type = PropType(record.TagID);
+  if (!record.Value.IsBytes() || (type != 0x0102 && type != 0x000D))
+    return false;
+  return dynamic_cast<const TMSGPropertyCompressedRTF*>(&record) == nullptr;
+}
+
 void WriteLine(std::FILE* out, int depth, TMSGProperty& record) {
   std::string line(static_cast<size_t>(depth) * 2, ' ');
   char tag[16];
@@ -108,21 +95,13 @@ void WriteLine(std::FILE* out, int depth, TMSGProperty& record) {
   line += '\t';
   line += std::to_string(record.DataSize);
   line += '\t';
-  line += DumpValueText(ValueTextOf(record));
+  line += IsBinaryValue(record) ? DumpBinaryText(record.Value.Bytes())
+                                : DumpValueText(ValueTextOf(record));
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), out);
 }
 
 } // namespace
-
-std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName) {
-  const std::string ext = UpperExtension(fileName);
-  for (const ReaderEntry& entry : kReaders) {
-    if (ext == entry.extension)
-      return entry.create();
-  }
-  return std::make_unique<TQvMSGFile>();
-}
 
 std::string DumpValueText(const std::u16string& text) {
   // Cut after 200 characters, a surrogate pair counting as one.
@@ -134,25 +113,41 @@ std::string DumpValueText(const std::u16string& text) {
       ++end;
     }
   }
-  const std::string utf8 = EncodeUtf8(std::u16string_view(text).substr(0, end));
-  std::string escaped;
-  escaped.reserve(utf8.size());
-  for (char c : utf8) {
-    switch (c) {
-    case '\r':
-      escaped += "\\r";
-      break;
-    case '\n':
-      escaped += "\\n";
-      break;
-    case '\t':
-      escaped += "\\t";
-      break;
-    default:
-      escaped += c;
+  // Every control character is written as an escape: a message can carry sequences that a
+  // terminal would obey (ESC), and a zero byte or a C1 control has no place in printable text.
+  std::u16string visible;
+  visible.reserve(end);
+  for (size_t i = 0; i < end; ++i) {
+    const char16_t c = text[i];
+    const char* named = c == u'\r' ? "\\r" : c == u'\n' ? "\\n" : c == u'\t' ? "\\t" : nullptr;
+    if (named != nullptr) {
+      visible.append(named, named + 2);
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, c < 0x80 ? "\\x%02X" : "\\u%04X", unsigned(c));
+      visible.append(escape, escape + std::strlen(escape));
+    } else {
+      visible.push_back(c);
     }
   }
-  return escaped;
+  return EncodeUtf8(visible);
+}
+
+std::string DumpBinaryText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  const size_t shown = std::min(bytes.size(), kBinaryPrefix);
+  out.reserve(shown * 3 + 24);
+  for (size_t i = 0; i < shown; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+    out += ' ';
+  }
+  if (shown < bytes.size())
+    out += "... ";
+  out += "(" + std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte)" : " bytes)");
+  return out;
 }
 
 void DumpProperties(TMSGProperties& properties, std::FILE* out) {
