@@ -295,7 +295,7 @@ TAddressItem ParseMailbox(std::string_view item) {
 
 } // namespace
 
-std::vector<TAddressItem> ParseAddressList(std::string_view value) {
+std::vector<TAddressItem> ParseHeaderAddressList(std::string_view value) {
   std::vector<TAddressItem> items;
   size_t itemStart = 0;
   bool inGroup = false;

@@ -51,7 +51,7 @@ struct TAddressItem {
 // brackets separates nothing. A semicolon outside a group separates like a comma, as some mail
 // programs write lists. A mailbox without angle brackets whose text has blanks outside quotes and
 // no "@" is a display name alone (its address is empty). Empty items are skipped.
-std::vector<TAddressItem> ParseAddressList(std::string_view value);
+std::vector<TAddressItem> ParseHeaderAddressList(std::string_view value);
 
 // The last path segment of a Content-Location that names an http, https or file URL; false for
 // any other location.

@@ -347,7 +347,7 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
   std::string names, addresses;
   std::u16string decodedNames;
   bool first = true;
-  for (const TAddressItem& item : ParseAddressList(value)) {
+  for (const TAddressItem& item : ParseHeaderAddressList(value)) {
     std::u16string name = DecodeWords(item.Name);
     if (!first && !decodedNames.empty())
       decodedNames += u';';
