@@ -1,5 +1,7 @@
 #include "components/qv_ilogon.h"
 
+#include "components/form_preparation.h"
+
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -85,6 +87,7 @@ TfrmQvILogon::TfrmQvILogon(QWidget* parent) : QDialog(parent) {
 
 bool ShowLogonDialog(const QString& caption, QString& login, QString& password) {
   TfrmQvILogon dialog;
+  PrepareForm(&dialog); // first, so that the caller's caption stands over a translated one
   if (!caption.isEmpty())
     dialog.setWindowTitle(caption);
   dialog.edLogin->setText(login);

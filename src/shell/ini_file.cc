@@ -53,7 +53,8 @@ bool TIniFile::Load(const std::string& path) {
   if (!in)
     return false;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t pos = 0;
+  // Editors often start a UTF-8 file with a byte-order mark; it would hide the first section.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos)

@@ -1,10 +1,11 @@
 // A small INI file: sections of key=value lines, read and written the way profile files are.
 //
 // Section and key names compare without regard to ASCII letter case; values are kept byte for
-// byte (only the line end is removed). Lines that are not sections or keys (comments, blank
-// lines) are kept in place, so that a file written back differs only where values changed.
-// Saving is atomic: the text goes to a temporary file in the same folder, which then replaces
-// the target by a rename, so a crash never leaves half a file behind.
+// byte (only the line end is removed; a leading UTF-8 byte-order mark is dropped). Lines that are
+// not sections or keys (comments, blank lines) are kept in place, so that a file written back
+// differs only where values changed. Saving is atomic: the text goes to a temporary file in the
+// same folder, which then replaces the target by a rename, so a crash never leaves half a file
+// behind.
 #pragma once
 
 #include <string>
