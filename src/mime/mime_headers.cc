@@ -266,7 +266,9 @@ TAddressItem ParseMailbox(std::string_view item) {
         rawSpace = true;
       ++i;
     } else {
-      size_t end = i;
+      // The first character is always taken: a "<" after the address in angle brackets is text,
+      // and a word that took nothing would never move on.
+      size_t end = i + 1;
       while (end < item.size() && !IsBlank(item[end]) && item[end] != '"' && item[end] != '(' &&
              item[end] != '<')
         ++end;

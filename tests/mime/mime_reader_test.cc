@@ -123,6 +123,8 @@ TEST(MimeReader, EveryRecipientIsATableEntry) {
       {"To: abel, stornett@flash", "abel|abel; stornett@flash|stornett@flash"},
       {"To: Jeffrey Stedfast", "Jeffrey Stedfast|"},
       {"To: <@relay.example:x@example.com>,,", "x@example.com|x@example.com"},
+      // A second pair of angle brackets is text of the name, not a second address.
+      {"To: a <b@example.com> <c@example.com>", "a <c@example.com>|b@example.com"},
   };
   for (const Case& c : cases) {
     auto reader = Load(Join({c.header, "", "x"}));
