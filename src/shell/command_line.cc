@@ -200,6 +200,15 @@ std::string DataFolder() {
   return std::string(ORLENDO_SOURCE_DIR) + "/resources/";
 }
 
+bool RunsWithoutWindow(const std::vector<std::string>& args) {
+  if (!args.empty() &&
+      (args[0] == "--help" || args[0] == "-h" || args[0] == "--version" || args[0] == "--dump"))
+    return true;
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) {
+    return IsKnownSwitch(a) && Upper(NormaliseSpelling(a)) == "/E";
+  });
+}
+
 int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     PrintUsage(out);
@@ -232,9 +241,10 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fputs("quillet: no message file given; try quillet --help\n", err);
     status = 2;
   } else if (!exportForm) {
-    // Only the export form runs without a window.
-    std::fputs("quillet: this build has no viewer window; convert with: quillet FILE /E FORMAT "
-               "[TARGET]\n",
+    // Only the export form runs without a window; the program comes here for anything else only
+    // when no window can be opened.
+    std::fputs("quillet: no display to open the viewer window on; convert with: quillet FILE /E "
+               "FORMAT [TARGET]\n",
                err);
     status = 2;
   } else {

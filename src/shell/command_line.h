@@ -44,6 +44,10 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
 // installed <prefix>/share/quillet when it exists, else the source tree's resources folder.
 std::string DataFolder();
 
+// True when args ask for a windowless run: "--help", "--version", "--dump", or the export
+// switch "/E" anywhere.
+bool RunsWithoutWindow(const std::vector<std::string>& args);
+
 // Runs the program without a window. args are the arguments after the program name. Output
 // and errors go to out and err; the result is the exit status. Settings are read and written
 // as at every start (unless "/NOINI").

@@ -1,0 +1,32 @@
+// The window's ways out to the desktop: message boxes, the system browser and mail client, the
+// system beep. Each goes through a replaceable hook, so that tests see what the window would
+// show or open without a modal box or a browser starting.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+namespace orlendo {
+
+struct TDesktopHooks {
+  // A plain message box with text, no title prefix.
+  std::function<void(QWidget* parent, const QString& text)> ShowMessage;
+  // The shell's "open" verb: a file, a web address or a "mailto:" address.
+  std::function<void(const QUrl& url)> OpenUrl;
+  std::function<void()> Beep;
+};
+
+// The hooks in use; they start as the real message box, QDesktopServices and the system beep.
+TDesktopHooks& DesktopHooks();
+
+inline void ShowMessage(QWidget* parent, const QString& text) {
+  DesktopHooks().ShowMessage(parent, text);
+}
+inline void OpenUrl(const QUrl& url) {
+  DesktopHooks().OpenUrl(url);
+}
+
+} // namespace orlendo

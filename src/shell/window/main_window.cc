@@ -1,0 +1,634 @@
+#include "shell/window/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "export/generator_text.h"
+#include "model/qvmsg.h"
+#include "msg/compound_file.h"
+#include "shell/window/about_box.h"
+#include "shell/window/desktop.h"
+#include "shell/window/dialogs.h"
+#include "shell/window/images.h"
+
+namespace orlendo {
+namespace {
+
+QString FromUtf8(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Restores the normal cursor when a load ends, also by an exception.
+class TWaitCursor {
+public:
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { Restore(); }
+  void Restore() {
+    if (active_)
+      QApplication::restoreOverrideCursor();
+    active_ = false;
+  }
+
+private:
+  bool active_ = true;
+};
+
+QWidget* NewPage(const char* name) {
+  auto* page = new QWidget;
+  page->setObjectName(QLatin1String(name));
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(0, 0, 0, 0);
+  return page;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QString::fromLatin1(MainCaption));
+  settings_.UseIniFile = true;
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBars();
+  CreatePages();
+  CreateLeftPane();
+
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  centralLayout->setSpacing(0);
+  centralLayout->addWidget(cbMain);
+  centralLayout->addWidget(splLeft, 1);
+  setCentralWidget(central);
+
+  setAcceptDrops(true);
+
+  // Option defaults before the file is read.
+  settings_.DefaultDir = HomeFolder();
+  settings_.GridFont.Name = font().family().toStdString();
+  settings_.GridFont.Size = font().pointSize() > 0 ? font().pointSize() : settings_.GridFont.Size;
+  settings_.BandCount = 3;
+
+  LoadSettings(settings_, false);
+  ApplyExtendedSettings(settings_, runState_);
+
+  if (args.empty()) {
+    // A suggestion only: nothing is opened here.
+    QString suggestion;
+    if (settings_.RecentFiles.Count() > 0) {
+      suggestion = FromUtf8(settings_.RecentFiles.Items()[0]);
+    } else {
+      const QStringList msgs =
+          QDir::current().entryList({QStringLiteral("*.msg")}, QDir::Files, QDir::Name);
+      suggestion = msgs.isEmpty() ? FromUtf8(HomeFolder()) + QStringLiteral(".msg")
+                                  : QDir::current().absoluteFilePath(msgs.first());
+    }
+    RebuildReopenMenu();
+    cbFileName->setEditText(suggestion);
+  } else {
+    for (const std::string& a : args)
+      ProcessSwitch(a, settings_, runState_);
+    RebuildReopenMenu();
+    if (!args[0].empty() && !IsKnownSwitch(args[0])) {
+      cbFileName->setEditText(QFileInfo(FromUtf8(args[0])).absoluteFilePath());
+      LoadMessage();
+    }
+  }
+
+  if (runState_.NoMenu) {
+    menuBar()->hide();
+    cbMain->hide();
+  }
+
+  ApplyAppMode();
+  SetImages();
+  LoadSettings(settings_, true);
+  ApplyGeometry();
+
+  if (settings_.LastOpened && settings_.RecentFiles.Count() > 0 && args.empty()) {
+    cbFileName->setEditText(FromUtf8(settings_.RecentFiles.Items()[0]));
+    LoadMessage();
+  }
+
+  // Registering as the viewer is per user here: no administrator rights are needed, so the
+  // commands are there for everyone.
+  miViewRegister->setEnabled(true);
+  miViewUnregister->setEnabled(true);
+  resizeHandlerAttached_ = true;
+}
+
+TfrmMain::~TfrmMain() {
+  destroying_ = true;
+  ClearViews();
+  if (settings_.UseIniFile) {
+    StoreGeometry();
+    try {
+      SaveSettings(settings_);
+    } catch (const std::exception& e) {
+      ShowMessage(nullptr, QString::fromUtf8(e.what()));
+    }
+  }
+}
+
+void TfrmMain::CreateActions() {
+  auto make = [this](const QString& text, const char* name, void (TfrmMain::*handler)()) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    connect(action, &QAction::triggered, this, handler);
+    // Actions of the window itself keep their shortcuts when "/NOMENU" hides the menu bar.
+    addAction(action);
+    return action;
+  };
+  miFileOpen = make(tr("&Open..."), "miFileOpen", &TfrmMain::btnXLSFileNameClick);
+  miFileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  miFileSaveAs = make(tr("&Save As"), "miFileSaveAs", &TfrmMain::miFileSaveAsClick);
+  miFileSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  miFileSaveAttachments =
+      make(tr("Save &attachments"), "miFileSaveAttachments", &TfrmMain::miFileSaveAttachmentsClick);
+  miFileReply = new QAction(tr("Reply"), this);
+  miFileReply->setObjectName(QStringLiteral("miFileReply"));
+  connect(miFileReply, &QAction::triggered, this, [this] { miFileReplyClick(0); });
+  miFileForward = new QAction(tr("Forward"), this);
+  miFileForward->setObjectName(QStringLiteral("miFileForward"));
+  connect(miFileForward, &QAction::triggered, this, [this] { miFileReplyClick(1); });
+  miFileExit = make(tr("E&xit"), "miFileExit", &TfrmMain::btnCloseClick);
+  miViewRegister = make(tr("Register as default viewer in MS Windows"), "miViewRegister",
+                        &TfrmMain::miViewRegisterClick);
+  miViewUnregister = make(tr("Unregister as default viewer in MS Windows"), "miViewUnregister",
+                          &TfrmMain::miViewUnregisterClick);
+  miViewFileTree =
+      make(tr("Display file/folder tree"), "miViewFileTree", &TfrmMain::miViewFileTreeClick);
+  miViewOptions = make(tr("&Options..."), "miViewOptions", &TfrmMain::miViewOptionsClick);
+  miHelpContents = make(tr("&Contents"), "miHelpContents", &TfrmMain::miHelpContentsClick);
+  miHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
+  miHelpFile = make(tr("Help file (.CH&M)"), "miHelpFile", &TfrmMain::miHelpFileClick);
+  miHelpHomepage = make(tr("Product &Homepage"), "miHelpHomepage", &TfrmMain::lblNorvaneClick);
+  miHelpSendMail =
+      make(tr("Send &E-mail to support"), "miHelpSendMail", &TfrmMain::tbbSendMailClick);
+  miHelpCheckUpdates = make(tr("Check for &updates (online)"), "miHelpCheckUpdates",
+                            &TfrmMain::miHelpCheckUpdatesClick);
+  miHelpAbout = make(tr("&About product..."), "miHelpAbout", &TfrmMain::miHelpAboutClick);
+
+  // Nothing to save or answer before the first load.
+  for (QAction* a : {miFileSaveAs, miFileSaveAttachments, miFileReply, miFileForward})
+    a->setEnabled(false);
+}
+
+void TfrmMain::CreateMenus() {
+  miFile = menuBar()->addMenu(tr("&File"));
+  miFile->setObjectName(QStringLiteral("miFile"));
+  miFile->addAction(miFileOpen);
+  miFileReopen = miFile->addMenu(tr("&Reopen"));
+  miFileReopen->setObjectName(QStringLiteral("miFileReopen"));
+  connect(miFileReopen, &QMenu::triggered, this, &TfrmMain::miFileReopenItemClick);
+  miFile->addAction(miFileSaveAs);
+  miFile->addAction(miFileSaveAttachments);
+  miFile->addSeparator();
+  miFile->addAction(miFileReply);
+  miFile->addAction(miFileForward);
+  miFile->addSeparator();
+  miFile->addAction(miFileExit);
+
+  miView = menuBar()->addMenu(tr("&View"));
+  miView->setObjectName(QStringLiteral("miView"));
+  miViewLanguage = miView->addMenu(tr("Switch language"));
+  miViewLanguage->setObjectName(QStringLiteral("miViewLanguage"));
+  // Shown once language files are listed in it.
+  miViewLanguage->menuAction()->setVisible(false);
+  miView->addAction(miViewRegister);
+  miView->addAction(miViewUnregister);
+  miView->addSeparator();
+  miView->addAction(miViewFileTree);
+  miView->addAction(miViewOptions);
+
+  miHelp = menuBar()->addMenu(tr("&Help"));
+  miHelp->setObjectName(QStringLiteral("miHelp"));
+  miHelp->addAction(miHelpContents);
+  miHelp->addAction(miHelpFile);
+  miHelp->addSeparator();
+  miHelp->addAction(miHelpHomepage);
+  miHelp->addAction(miHelpSendMail);
+  miHelp->addAction(miHelpCheckUpdates);
+  miHelp->addSeparator();
+  miHelp->addAction(miHelpAbout);
+}
+
+void TfrmMain::CreateToolBars() {
+  // Three bands side by side whose widths the user drags, as on a cool bar.
+  cbMain = new QSplitter(Qt::Horizontal, this);
+  cbMain->setObjectName(QStringLiteral("cbMain"));
+  cbMain->setChildrenCollapsible(false);
+
+  auto makeBar = [this](const char* name) {
+    auto* bar = new QToolBar(cbMain);
+    bar->setObjectName(QLatin1String(name));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(20, 20));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    return bar;
+  };
+  tbMain = makeBar("tbMain");
+  auto addButton = [](QToolBar* bar, QAction* action, const QString& hint, const char* name) {
+    bar->addAction(action);
+    QWidget* button = bar->widgetForAction(action);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(hint);
+  };
+  addButton(tbMain, miFileOpen, tr("Open File"), "btnXLSFileName");
+  addButton(tbMain, miFileSaveAs, tr("Save As"), "btnSaveAs");
+  addButton(tbMain, miFileExit, tr("Close"), "btnClose");
+  tbHelp = makeBar("tbHelp");
+  addButton(tbHelp, miHelpHomepage, tr("Homepage"), "tbbHomepage");
+  addButton(tbHelp, miHelpSendMail, tr("Send Mail"), "tbbSendMail");
+  addButton(tbHelp, miHelpAbout, tr("About"), "tbbAbout");
+
+  auto* band = new QWidget(cbMain);
+  band->setObjectName(QStringLiteral("bandFileName"));
+  auto* bandLayout = new QHBoxLayout(band);
+  bandLayout->setContentsMargins(4, 2, 4, 2);
+  auto* caption = new QLabel(tr("File name:"), band);
+  cbFileName = new QComboBox(band);
+  cbFileName->setObjectName(QStringLiteral("cbFileName"));
+  cbFileName->setEditable(true);
+  cbFileName->setInsertPolicy(QComboBox::NoInsert);
+  cbFileName->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  cbFileName->setMinimumContentsLength(20);
+  caption->setBuddy(cbFileName);
+  bandLayout->addWidget(caption);
+  bandLayout->addWidget(cbFileName, 1);
+  // Typing only edits the name; Enter or a pick from the list opens it.
+  cbFileName->installEventFilter(this);
+  cbFileName->lineEdit()->installEventFilter(this);
+  connect(cbFileName, &QComboBox::activated, this, [this](int index) {
+    if (index >= 0)
+      cbFileName->setEditText(cbFileName->itemText(index));
+    LoadMessage();
+  });
+
+  cbMain->addWidget(tbMain);
+  cbMain->addWidget(tbHelp);
+  cbMain->addWidget(band);
+  cbMain->setStretchFactor(2, 1);
+  cbMain->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void TfrmMain::CreatePages() {
+  PageControl = new QTabWidget;
+  PageControl->setObjectName(QStringLiteral("PageControl"));
+  tsPreview = NewPage("tsPreview");
+  tsProperties = NewPage("tsProperties");
+  tsStructure = NewPage("tsStructure");
+  tsHeader = NewPage("tsHeader");
+  tsFlags = NewPage("tsFlags");
+  PageControl->addTab(tsPreview, tr("Preview"));
+  PageControl->addTab(tsProperties, tr("Properties"));
+  PageControl->addTab(tsStructure, tr("Structure"));
+  PageControl->addTab(tsHeader, tr("Transport Header"));
+  PageControl->addTab(tsFlags, tr("Flags"));
+
+  // The preview panel is an empty panel until the message view is docked here.
+  frmMessage = new QWidget(tsPreview);
+  frmMessage->setObjectName(QStringLiteral("frmMessage"));
+  tsPreview->layout()->addWidget(frmMessage);
+
+  lblNoFile = new QLabel(tr("To view the message contents please select the file name..."));
+  lblNoFile->setObjectName(QStringLiteral("lblNoFile"));
+  lblNoFile->setAlignment(Qt::AlignCenter);
+  lblNoFile->setWordWrap(true);
+  PageControl->hide();
+}
+
+void TfrmMain::CreateLeftPane() {
+  pnlLeft = new QWidget;
+  pnlLeft->setObjectName(QStringLiteral("pnlLeft"));
+  auto* leftLayout = new QVBoxLayout(pnlLeft);
+  leftLayout->setContentsMargins(5, 5, 5, 5);
+  auto* logo = new QLabel(pnlLeft);
+  logo->setObjectName(QStringLiteral("imgLogo"));
+  logo->setPixmap(QIcon(LogoPath()).pixmap(128, 128));
+  imgLogo = logo;
+  lblNorvane = new QLabel(
+      QStringLiteral("<a href=\"%1\">%2</a>")
+          .arg(QString::fromLatin1(HomePageAddress), tr("Norvane Software").toHtmlEscaped()),
+      pnlLeft);
+  lblNorvane->setObjectName(QStringLiteral("lblNorvane"));
+  lblNorvane->setAlignment(Qt::AlignCenter);
+  connect(lblNorvane, &QLabel::linkActivated, this, [this] { lblNorvaneClick(); });
+  leftLayout->addWidget(imgLogo, 0, Qt::AlignHCenter);
+  leftLayout->addStretch(1);
+  leftLayout->addWidget(lblNorvane, 0, Qt::AlignHCenter);
+
+  auto* pages = new QWidget;
+  pages->setObjectName(QStringLiteral("pnlPages"));
+  auto* pagesLayout = new QVBoxLayout(pages);
+  pagesLayout->setContentsMargins(5, 5, 5, 5);
+  pagesLayout->addWidget(lblNoFile);
+  pagesLayout->addWidget(PageControl);
+
+  splLeft = new QSplitter(Qt::Horizontal);
+  splLeft->setObjectName(QStringLiteral("splLeft"));
+  splLeft->addWidget(pnlLeft);
+  splLeft->addWidget(pages);
+  splLeft->setStretchFactor(1, 1);
+  splLeft->setChildrenCollapsible(false);
+  splLeft->setSizes({settings_.LeftPaneWidth, 600});
+}
+
+void TfrmMain::SetImages() {
+  const struct {
+    QWidget* page;
+    int image;
+  } tabs[] = {{tsPreview, imgPreview},
+              {tsProperties, imgProperties},
+              {tsStructure, imgStructure},
+              {tsHeader, imgHeader},
+              {tsFlags, imgFlags}};
+  for (const auto& t : tabs)
+    PageControl->setTabIcon(PageControl->indexOf(t.page), MainImage(t.image));
+  const struct {
+    QAction* action;
+    int image;
+  } items[] = {{miFileOpen, imgOpen},
+               {miFileExit, imgExit},
+               {miHelpHomepage, imgHomepage},
+               {miHelpSendMail, imgSendMail},
+               {miHelpAbout, imgAbout},
+               {miFileSaveAs, imgSave},
+               {miFileSaveAttachments, imgSaveAttachments},
+               {miViewFileTree, imgFileTree},
+               {miViewOptions, imgOptions}};
+  for (const auto& i : items)
+    i.action->setIcon(MainImage(i.image));
+  setWindowIcon(QIcon(LogoPath()));
+}
+
+bool TfrmMain::PageVisible(QWidget* page) const {
+  return PageControl->isTabVisible(PageControl->indexOf(page));
+}
+
+void TfrmMain::SetPageVisible(QWidget* page, bool visible) {
+  PageControl->setTabVisible(PageControl->indexOf(page), visible);
+}
+
+void TfrmMain::ApplyAppMode() {
+  SetPageVisible(tsProperties, settings_.AppMode == 0);
+  // A file that showed no structure keeps its Structure page hidden when the mode is applied
+  // after the load at start-up.
+  SetPageVisible(tsStructure, PageVisible(tsProperties) && structureShown_);
+  SetPageVisible(tsHeader, settings_.AppMode != 2);
+  SetPageVisible(tsPreview, true);
+  SetPageVisible(tsFlags, true);
+  imgLogo->setVisible(!settings_.HideLogo);
+  lblNorvane->setVisible(!settings_.HideLogo);
+  pnlLeft->setVisible(!settings_.HideLogo || settings_.FileExplorer);
+}
+
+void TfrmMain::ApplyGeometry() {
+  const bool attached = resizeHandlerAttached_;
+  resizeHandlerAttached_ = false;
+  resize(settings_.FormWidth, settings_.FormHeight);
+  if (settings_.PositionSet) {
+    move(settings_.FormLeft >= 0 ? settings_.FormLeft : x(),
+         settings_.FormTop >= 0 ? settings_.FormTop : y());
+  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame(QPoint(), size());
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  if (settings_.Band0Width > 0) {
+    QList<int> sizes = cbMain->sizes();
+    sizes[0] = settings_.Band0Width;
+    if (settings_.Band1Width > 0)
+      sizes[1] = settings_.Band1Width;
+    cbMain->setSizes(sizes);
+  }
+  splLeft->setSizes({settings_.LeftPaneWidth, std::max(1, width() - settings_.LeftPaneWidth)});
+  if (settings_.FormState == 2)
+    setWindowState(Qt::WindowMaximized);
+  else if (settings_.FormState == 1)
+    setWindowState(Qt::WindowMinimized);
+  resizeHandlerAttached_ = attached;
+}
+
+void TfrmMain::StoreGeometry() {
+  settings_.FormState = isMaximized() ? 2 : isMinimized() ? 1 : 0;
+  const QRect bounds = settings_.FormState == 0 ? QRect(pos(), size()) : normalGeometry();
+  settings_.FormLeft = bounds.x();
+  settings_.FormTop = bounds.y();
+  settings_.FormWidth = bounds.width();
+  settings_.FormHeight = bounds.height();
+  const QList<int> bands = cbMain->sizes();
+  settings_.Band0Width = bands.value(0);
+  settings_.Band1Width = bands.value(1);
+  if (pnlLeft->isVisible() || !isVisible())
+    settings_.LeftPaneWidth = splLeft->sizes().value(0, settings_.LeftPaneWidth);
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (destroying_ || !resizeHandlerAttached_)
+    return;
+  // The first resize of a window being shown is not the user's.
+  if (settings_.SaveFormPosition && event->oldSize().isValid() && event->oldSize() != event->size())
+    settings_.SettingsChanged = true;
+}
+
+void TfrmMain::RebuildReopenMenu() {
+  miFileReopen->clear();
+  const auto& items = settings_.RecentFiles.Items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    const QString name = FromUtf8(items[i]);
+    QAction* item =
+        miFileReopen->addAction(QLatin1Char('&') + QString::number(i) + QLatin1Char(' ') + name);
+    item->setToolTip(name);
+    item->setStatusTip(name);
+    item->setData(static_cast<int>(i));
+  }
+  miFileReopen->setEnabled(!items.empty());
+  const QString text = cbFileName->currentText();
+  cbFileName->clear();
+  for (const auto& name : items)
+    cbFileName->addItem(FromUtf8(name));
+  cbFileName->setEditText(text);
+}
+
+void TfrmMain::miFileReopenItemClick(QAction* item) {
+  const QString prefix =
+      QLatin1Char('&') + QString::number(item->data().toInt()) + QLatin1Char(' ');
+  QString text = item->text();
+  if (text.startsWith(prefix))
+    text = text.mid(prefix.size());
+  cbFileName->setEditText(text);
+  LoadMessage();
+}
+
+void TfrmMain::LoadMessage() {
+  BeepPending = false;
+  lblNoFile->hide();
+  PageControl->show();
+  ClearViews();
+
+  const QString name = cbFileName->currentText();
+  const std::string fileName = name.toStdString();
+  settings_.RecentFiles.MoveToFront(fileName);
+  RebuildReopenMenu();
+  cbFileName->setCurrentIndex(0);
+  cbFileName->setEditText(name);
+
+  message_ = CreateMessageForFile(fileName);
+  loadedFileName_ = fileName;
+  TWaitCursor cursor;
+  try {
+    message_->LoadFromFile(fileName);
+  } catch (const std::exception& e) {
+    cursor.Restore();
+    ShowMessage(this, QString::fromUtf8(e.what()));
+  }
+  BeepPending = true;
+  FillViews();
+  // The beep waits for the next idle moment, after the pages have been painted.
+  QTimer::singleShot(0, this, &TfrmMain::ApplicationIdle);
+}
+
+void TfrmMain::FillViews() {
+  if (PageVisible(tsProperties)) {
+    // The structure exists only for a compound file.
+    structureShown_ = cfb::IsCompoundFile(loadedFileName_);
+    SetPageVisible(tsStructure, structureShown_);
+  } else {
+    SetPageVisible(tsStructure, false);
+  }
+  const TMSGProperties* root = message_ ? &message_->Properties() : nullptr;
+  for (QAction* a : {miFileSaveAs, miFileReply, miFileForward})
+    a->setEnabled(true);
+  miFileSaveAttachments->setEnabled(root && root->AttachmentCount() > 0);
+}
+
+void TfrmMain::ClearViews() {
+  message_.reset();
+}
+
+void TfrmMain::ApplicationIdle() {
+  if (!BeepPending)
+    return;
+  if (settings_.BeepAfter)
+    DesktopHooks().Beep();
+  BeepPending = false;
+}
+
+QString TfrmMain::OpenDialogFilter() {
+  return QStringList{tr("MS Outlook messages (*.msg)|*.msg"),
+                     tr("Email files (*.eml)|*.eml|Apple mail files (*.emlx)|*.emlx"),
+                     tr("MHTML Documents (*.mht)|*.mht"), tr("All files (*.*)|*.*")}
+      .join(QLatin1Char('|'));
+}
+
+QString TfrmMain::HelpFileName() {
+  return FromUtf8(DataFolder()) + QStringLiteral("help/index.html");
+}
+
+void TfrmMain::btnXLSFileNameClick() {
+  QString fileName = cbFileName->currentText();
+  if (ShowFileDialog(this, QStringLiteral("msg"), OpenDialogFilter(), true, fileName, QString(),
+                     FromUtf8(settings_.DefaultDir))) {
+    cbFileName->setEditText(fileName);
+    LoadMessage();
+  }
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  for (const QUrl& url : urls) {
+    if (!url.isLocalFile())
+      continue;
+    event->acceptProposedAction();
+    cbFileName->setEditText(url.toLocalFile());
+    LoadMessage();
+    return; // only the first file is opened
+  }
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cbFileName || watched == cbFileName->lineEdit()) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat())
+          LoadMessage();
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::btnCloseClick() {
+  close();
+}
+
+// The commands below are in the menus with their enabling rules; the save dialogs, the mail
+// hand-off, the options dialog, the file association, the file tree and the update check they
+// open are not part of the window yet, so for now they do nothing.
+void TfrmMain::miFileSaveAsClick() {}
+void TfrmMain::miFileSaveAttachmentsClick() {}
+void TfrmMain::miFileReplyClick(int) {}
+void TfrmMain::miViewRegisterClick() {}
+void TfrmMain::miViewUnregisterClick() {}
+void TfrmMain::miViewFileTreeClick() {}
+void TfrmMain::miViewOptionsClick() {}
+void TfrmMain::miHelpCheckUpdatesClick() {}
+
+void TfrmMain::miHelpContentsClick() {
+  OpenUrl(QUrl::fromLocalFile(HelpFileName()));
+}
+
+void TfrmMain::miHelpFileClick() {
+  OpenUrl(QUrl::fromLocalFile(HelpFileName()));
+}
+
+void TfrmMain::lblNorvaneClick() {
+  OpenUrl(QUrl(QString::fromLatin1(HomePageAddress)));
+}
+
+void TfrmMain::tbbSendMailClick() {
+  QUrl url(QStringLiteral("mailto:") + QString::fromLatin1(SupportMailAddress));
+  QUrlQuery query;
+  query.addQueryItem(QStringLiteral("subject"),
+                     QStringLiteral("Orlendo %1").arg(QString::fromLatin1(ProgramVersionText)));
+  url.setQuery(query);
+  OpenUrl(url);
+}
+
+void TfrmMain::miHelpAboutClick() {
+  TfrmAbout about(this);
+  about.exec();
+}
+
+} // namespace orlendo

@@ -1,0 +1,250 @@
+#include "shell/window/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "model/qvmsg.h"
+#include "shell/settings.h"
+#include "shell/window/desktop.h"
+
+namespace orlendo {
+namespace {
+
+// The window shows the full path, without "..".
+const std::string kCorpus = std::filesystem::canonical(ORLENDO_CORPUS_DIR).string();
+const std::string kWithAttachments = kCorpus + "/msg/mrdr_EmailWithAttachments.msg";
+const std::string kPlain = kCorpus + "/msg/mprs_ascii.msg";
+const std::string kEml = kCorpus + "/eml/mimekit_simple-embedded-message.eml";
+const std::string kNotMsg = kCorpus + "/msg/oxmsg_not-a-MSG-file.msg";
+
+// Catches what the window would show or open, and starts each test without a settings file.
+class WindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    saved_ = DesktopHooks();
+    DesktopHooks().ShowMessage = [this](QWidget*, const QString& text) { messages_ << text; };
+    DesktopHooks().OpenUrl = [this](const QUrl& url) { urls_ << url; };
+    DesktopHooks().Beep = [this] { ++beeps_; };
+    std::filesystem::remove(GetIniFileName(true));
+  }
+  void TearDown() override { DesktopHooks() = saved_; }
+
+  std::unique_ptr<TfrmMain> Start(std::vector<std::string> args) {
+    return std::make_unique<TfrmMain>(args);
+  }
+  void WriteIni(const std::string& text) { std::ofstream(GetIniFileName(true)) << text; }
+  static std::vector<QString> VisibleTabs(const TfrmMain& w) {
+    std::vector<QString> tabs;
+    for (int i = 0; i < w.PageControl->count(); ++i)
+      if (w.PageControl->isTabVisible(i))
+        tabs.push_back(w.PageControl->widget(i)->objectName());
+    return tabs;
+  }
+
+  TDesktopHooks saved_;
+  QStringList messages_;
+  QList<QUrl> urls_;
+  int beeps_ = 0;
+};
+
+TEST_F(WindowTest, StartUpOpensOnlyWhatTheCommandLineNames) {
+  WriteIni("[Options]\nLastOpened=1\n[Recent]\nCount=1\nItem1=" + kPlain + "\n");
+  struct Case {
+    std::vector<std::string> args;
+    bool opened;
+    QString boxText;
+  } cases[] = {
+      {{}, true, QString::fromStdString(kPlain)}, // LastOpened opens the first recent file
+      {{"/SIMPLE"}, false, QString()},            // any argument: no suggestion, no open
+      {{kWithAttachments, "/NOINI"}, true, QString::fromStdString(kWithAttachments)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
+    auto w = Start(c.args);
+    EXPECT_EQ(w->windowTitle(), "Orlendo (*.msg)");
+    EXPECT_EQ(w->Message() != nullptr, c.opened);
+    EXPECT_EQ(w->PageControl->isVisibleTo(w.get()), c.opened);
+    EXPECT_EQ(w->lblNoFile->isVisibleTo(w.get()), !c.opened);
+    EXPECT_EQ(w->miFileSaveAs->isEnabled(), c.opened);
+    EXPECT_EQ(w->miFileReply->isEnabled(), c.opened);
+    EXPECT_EQ(w->cbFileName->currentText(), c.boxText);
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+  }
+}
+
+TEST_F(WindowTest, WithoutLastOpenedTheFirstRecentFileIsOnlySuggested) {
+  WriteIni("[Recent]\nCount=1\nItem1=" + kPlain + "\n");
+  auto w = Start({});
+  EXPECT_EQ(w->Message(), nullptr);
+  EXPECT_EQ(w->cbFileName->currentText().toStdString(), kPlain);
+  EXPECT_TRUE(w->miFileReopen->isEnabled());
+}
+
+TEST_F(WindowTest, ModesShowTheirPages) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<QString> tabs;
+  } cases[] = {
+      {{kPlain}, {"tsPreview", "tsProperties", "tsStructure", "tsHeader", "tsFlags"}},
+      {{kPlain, "/SIMPLE"}, {"tsPreview", "tsHeader", "tsFlags"}},
+      {{kPlain, "/BASIC"}, {"tsPreview", "tsFlags"}},
+      // Not a compound file: no structure to show.
+      {{kEml}, {"tsPreview", "tsProperties", "tsHeader", "tsFlags"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    auto args = c.args;
+    args.push_back("/NOINI");
+    auto w = Start(args);
+    EXPECT_EQ(VisibleTabs(*w), c.tabs);
+  }
+}
+
+TEST_F(WindowTest, LoadErrorShowsTheReaderTextAndStillFillsThePages) {
+  struct Case {
+    std::string file;
+    const char* text;
+  } cases[] = {
+      {kNotMsg, "is not valid file (compound storage)"},
+      {"/nonexistent/x.msg", "File /nonexistent/x.msg is not found."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    messages_.clear();
+    auto w = Start({c.file, "/NOINI"});
+    ASSERT_EQ(messages_.size(), 1);
+    EXPECT_TRUE(messages_[0].contains(QString::fromLatin1(c.text))) << messages_[0].toStdString();
+    EXPECT_FALSE(messages_[0].startsWith("Orlendo"));
+    EXPECT_TRUE(w->PageControl->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->miFileSaveAs->isEnabled());
+    EXPECT_TRUE(w->miFileForward->isEnabled());
+    EXPECT_NE(w->Message(), nullptr);
+  }
+}
+
+TEST_F(WindowTest, FileNameBoxLoadsOnEnterNotWhileTyping) {
+  auto w = Start({"/NOINI"});
+  w->cbFileName->setFocus();
+  w->cbFileName->lineEdit()->clear();
+  QTest::keyClicks(w->cbFileName->lineEdit(), "/nonexistent/typed.msg");
+  EXPECT_TRUE(messages_.isEmpty());
+  EXPECT_EQ(w->Message(), nullptr);
+  QTest::keyClick(w->cbFileName->lineEdit(), Qt::Key_Return);
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_EQ(messages_[0], "File /nonexistent/typed.msg is not found.");
+
+  // Picking an entry from the list opens it.
+  w->Settings().RecentFiles.MoveToFront(kPlain);
+  w->RebuildReopenMenu();
+  const int index = w->cbFileName->findText(QString::fromStdString(kPlain));
+  ASSERT_GE(index, 0);
+  emit w->cbFileName->activated(index);
+  EXPECT_EQ(messages_.size(), 1);
+  ASSERT_NE(w->Message(), nullptr);
+  EXPECT_GT(w->Message()->Properties().Count(), 0);
+}
+
+TEST_F(WindowTest, ReopenMenuListsTheLoadsMostRecentFirst) {
+  auto w = Start({"/NOINI"});
+  for (const std::string& f : {kPlain, kWithAttachments, kEml}) {
+    w->cbFileName->setEditText(QString::fromStdString(f));
+    w->LoadMessage();
+  }
+  const QList<QAction*> items = w->miFileReopen->actions();
+  ASSERT_EQ(items.size(), 3);
+  EXPECT_EQ(items[0]->text().toStdString(), "&0 " + kEml);
+  EXPECT_EQ(items[1]->text().toStdString(), "&1 " + kWithAttachments);
+  EXPECT_EQ(items[2]->text().toStdString(), "&2 " + kPlain);
+  EXPECT_EQ(w->cbFileName->count(), 3);
+
+  items[2]->trigger();
+  EXPECT_EQ(w->cbFileName->currentText().toStdString(), kPlain);
+  EXPECT_EQ(w->miFileReopen->actions()[0]->text().toStdString(), "&0 " + kPlain);
+  EXPECT_TRUE(messages_.isEmpty());
+}
+
+TEST_F(WindowTest, SaveAttachmentsFollowsEveryLoadAndTheBeepComesOnceWhenIdle) {
+  auto w = Start({"/NOINI"});
+  struct Case {
+    std::string file;
+    bool attachments;
+  } cases[] = {{kWithAttachments, true}, {kPlain, false}, {"/nonexistent/x.msg", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    beeps_ = 0;
+    w->cbFileName->setEditText(QString::fromStdString(c.file));
+    w->LoadMessage();
+    EXPECT_EQ(w->miFileSaveAttachments->isEnabled(), c.attachments);
+    EXPECT_EQ(beeps_, 0);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(beeps_, 1);
+    EXPECT_TRUE(w->miFileSaveAs->isEnabled());
+  }
+}
+
+TEST_F(WindowTest, DroppingFilesOpensTheFirstOnly) {
+  auto w = Start({"/NOINI"});
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(kPlain)),
+                QUrl::fromLocalFile(QString::fromStdString(kWithAttachments))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.get(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.get(), &drop);
+  EXPECT_EQ(w->cbFileName->currentText().toStdString(), kPlain);
+  EXPECT_EQ(w->Settings().RecentFiles.Items(), std::vector<std::string>{kPlain});
+}
+
+TEST_F(WindowTest, NoMenuHidesMenuAndToolBarButKeepsShortcuts) {
+  auto w = Start({"/NOMENU", "/NOINI"});
+  w->show();
+  EXPECT_FALSE(w->menuBar()->isVisible());
+  EXPECT_FALSE(w->cbMain->isVisible());
+  EXPECT_TRUE(w->actions().contains(w->miHelpContents));
+  w->miHelpContents->trigger();
+  ASSERT_EQ(urls_.size(), 1);
+  EXPECT_TRUE(urls_[0].isLocalFile());
+  EXPECT_TRUE(std::filesystem::exists(urls_[0].toLocalFile().toStdString()));
+}
+
+TEST_F(WindowTest, SettingsSurviveARestart) {
+  WriteIni("[Options]\nSaveFormPosition=1\n");
+  {
+    auto w = Start({kPlain, "/LEFT=40", "/TOP=30", "/WIDTH=800", "/HEIGHT=500"});
+    w->cbFileName->setEditText(QString::fromStdString(kWithAttachments));
+    w->LoadMessage();
+    w->Settings().SettingsChanged = true;
+    w->Settings().LeftPaneWidth = 0; // taken from the splitter at exit
+  }
+  auto w = Start({});
+  EXPECT_EQ(w->pos(), QPoint(40, 30));
+  EXPECT_EQ(w->size(), QSize(800, 500));
+  EXPECT_EQ(w->Settings().RecentFiles.Items(),
+            (std::vector<std::string>{kWithAttachments, kPlain}));
+  EXPECT_EQ(w->cbFileName->currentText().toStdString(), kWithAttachments);
+  EXPECT_GT(w->Settings().LeftPaneWidth, 0);
+
+  // "/NOINI" writes nothing.
+  std::filesystem::remove(GetIniFileName(true));
+  Start({kPlain, "/NOINI"}).reset();
+  EXPECT_FALSE(std::filesystem::exists(GetIniFileName(true)));
+}
+
+} // namespace
+} // namespace orlendo
