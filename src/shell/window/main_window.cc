@@ -26,11 +26,14 @@
 
 #include "export/generator_text.h"
 #include "model/qvmsg.h"
-#include "msg/compound_file.h"
 #include "shell/window/about_box.h"
 #include "shell/window/desktop.h"
 #include "shell/window/dialogs.h"
+#include "shell/window/flags_page.h"
+#include "shell/window/header_page.h"
 #include "shell/window/images.h"
+#include "shell/window/properties_page.h"
+#include "shell/window/structure_page.h"
 
 namespace orlendo {
 namespace {
@@ -312,6 +315,14 @@ void TfrmMain::CreatePages() {
   frmMessage = new QWidget(tsPreview);
   frmMessage->setObjectName(QStringLiteral("frmMessage"));
   tsPreview->layout()->addWidget(frmMessage);
+  pnlProperties = new TPropertiesPage(tsProperties);
+  tsProperties->layout()->addWidget(pnlProperties);
+  pnlStructure = new TStructurePage(tsStructure);
+  tsStructure->layout()->addWidget(pnlStructure);
+  pnlHeader = new THeaderPage(tsHeader);
+  tsHeader->layout()->addWidget(pnlHeader);
+  pnlFlags = new TFlagsPage(tsFlags);
+  tsFlags->layout()->addWidget(pnlFlags);
 
   lblNoFile = new QLabel(tr("To view the message contents please select the file name..."));
   lblNoFile->setObjectName(QStringLiteral("lblNoFile"));
@@ -513,20 +524,29 @@ void TfrmMain::LoadMessage() {
 }
 
 void TfrmMain::FillViews() {
+  const TMSGProperties* root = message_ ? &message_->Properties() : nullptr;
   if (PageVisible(tsProperties)) {
     // The structure exists only for a compound file.
-    structureShown_ = cfb::IsCompoundFile(loadedFileName_);
+    structureShown_ = pnlStructure->Build(loadedFileName_);
     SetPageVisible(tsStructure, structureShown_);
+    // The tree model reads the message when rows are shown, so a large message costs nothing
+    // here.
+    pnlProperties->SetMessage(message_.get());
   } else {
     SetPageVisible(tsStructure, false);
   }
-  const TMSGProperties* root = message_ ? &message_->Properties() : nullptr;
+  pnlHeader->Fill(root);
+  pnlFlags->Fill(root);
   for (QAction* a : {miFileSaveAs, miFileReply, miFileForward})
     a->setEnabled(true);
   miFileSaveAttachments->setEnabled(root && root->AttachmentCount() > 0);
 }
 
 void TfrmMain::ClearViews() {
+  pnlStructure->Clear();
+  pnlProperties->Clear();
+  pnlHeader->Clear();
+  pnlFlags->Clear();
   message_.reset();
 }
 

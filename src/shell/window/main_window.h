@@ -21,6 +21,10 @@ class QToolBar;
 namespace orlendo {
 
 class TQvMessage;
+class TPropertiesPage;
+class TStructurePage;
+class THeaderPage;
+class TFlagsPage;
 
 inline constexpr char ProductTitle[] = "Orlendo";
 inline constexpr char MainCaption[] = "Orlendo (*.msg)";
@@ -61,6 +65,10 @@ public:
   QWidget* tsHeader = nullptr;
   QWidget* tsFlags = nullptr;
   QWidget* frmMessage = nullptr; // the preview panel, docked into tsPreview
+  TPropertiesPage* pnlProperties = nullptr;
+  TStructurePage* pnlStructure = nullptr;
+  THeaderPage* pnlHeader = nullptr;
+  TFlagsPage* pnlFlags = nullptr;
   QLabel* lblNoFile = nullptr;
 
   QSplitter* cbMain = nullptr; // the tool-bar bands: tbMain, tbHelp, the file-name band
