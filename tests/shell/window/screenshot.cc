@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTabWidget>
+#include <QTreeView>
 #include <cstdio>
 
 #include "shell/window/desktop.h"
+#include "model/qvmsg.h"
 #include "shell/window/main_window.h"
+#include "shell/window/properties_page.h"
+#include "shell/window/property_tree_model.h"
 
 namespace orlendo {
 
@@ -25,6 +29,16 @@ int WriteScreenshots(const QString& file, const QString& outDir) {
   TfrmMain window({file.toStdString(), "/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
   window.show();
   QApplication::processEvents();
+  // The Properties page shows the details of the subject, so that its script can be seen.
+  TPropertyTreeModel* model = window.pnlProperties->PropertyModel();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    const QModelIndex index = model->index(row, 0);
+    const TMSGProperty* record = TPropertyTreeModel::Record(index);
+    if (record && (record->TagID >> 16) == 0x0037) {
+      window.pnlProperties->PropertyTree()->setCurrentIndex(index);
+      break;
+    }
+  }
   const QString base = QFileInfo(file).completeBaseName();
   for (int i = 0; i < window.PageControl->count(); ++i) {
     if (!window.PageControl->isTabVisible(i))
