@@ -374,13 +374,13 @@ TMailAddressList ParseAddressList(std::string_view value) {
       phrase += c;
     }
     if (hasAngle) {
-      std::string spec = WithoutBlanks(angle);
-      if (!spec.empty() && spec.front() == '@' && spec.find(':') != std::string::npos)
-        spec.erase(0, spec.rfind(':') + 1); // an obsolete source route
-      std::u16string address = InternetAddressOr(SystemToWide(spec));
+      std::string addrSpec = WithoutBlanks(angle);
+      if (!addrSpec.empty() && addrSpec.front() == '@' && addrSpec.find(':') != std::string::npos)
+        addrSpec.erase(0, addrSpec.rfind(':') + 1); // an obsolete source route
+      std::u16string address = InternetAddressOr(SystemToWide(addrSpec));
       std::u16string name = DecodePhrase(phrase);
       if (address.empty() && name.empty())
-        name = SystemToWide(spec);
+        name = SystemToWide(addrSpec);
       if (!address.empty() || !name.empty())
         out.push_back(Person(std::move(name), std::move(address)));
       continue;
