@@ -23,6 +23,10 @@ public:
   void Clear();
 
   size_t Count() const { return lines_.size(); }
+  // Whether the input ended in a line end, so that its last line has one of its own.
+  bool EndsWithLineEnd() const {
+    return !text_.empty() && (text_.back() == '\n' || text_.back() == '\r');
+  }
   std::string_view operator[](size_t index) const { return lines_[index]; }
   const std::vector<std::string_view>& Items() const { return lines_; }
 
