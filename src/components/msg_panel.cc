@@ -20,6 +20,7 @@
 
 #include "components/file_dialogs.h"
 #include "components/html_view.h"
+#include "export/html_body.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -27,7 +28,6 @@
 #include "shell/settings.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
-#include "text/rtf_html.h"
 #include "text/rtf_render.h"
 
 static void InitPreviewResources() {
@@ -393,9 +393,13 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
 
   const std::string charset =
       m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
-  ShowHtmlBody(charset, m.GetBodyHTML(), false);
-  if (!pcBody->isTabVisible(kHtmlTab) && hasRtf)
-    ShowHtmlBody(charset, SystemToWide(ExtractHtmlFromRtf(rtf)), true);
+  // The HTML made from the RTF is the one that the EML writer puts out, read in the RTF's own
+  // code page.
+  const std::u16string ownHtml = m.GetBodyHTML();
+  if (!ownHtml.empty() || !hasRtf)
+    ShowHtmlBody(charset, ownHtml, false);
+  else
+    ShowHtmlBody(charset, GetHtmlBodyOrFromRtf(m), true);
 
   const int format = settings_ != nullptr ? settings_->DefaultFormat : 3;
   if (pcBody->isTabVisible(kHtmlTab) && (format == 0 || format == 3))

@@ -25,6 +25,7 @@ class TPropertiesPage;
 class TStructurePage;
 class THeaderPage;
 class TFlagsPage;
+class TfrmMessage;
 
 inline constexpr char ProductTitle[] = "Orlendo";
 inline constexpr char MainCaption[] = "Orlendo (*.msg)";
@@ -64,7 +65,7 @@ public:
   QWidget* tsStructure = nullptr;
   QWidget* tsHeader = nullptr;
   QWidget* tsFlags = nullptr;
-  QWidget* frmMessage = nullptr; // the preview panel, docked into tsPreview
+  TfrmMessage* frmMessage = nullptr; // the preview panel, docked into tsPreview
   TPropertiesPage* pnlProperties = nullptr;
   TStructurePage* pnlStructure = nullptr;
   THeaderPage* pnlHeader = nullptr;
