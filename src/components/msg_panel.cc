@@ -457,9 +457,10 @@ void TfrmMessage::FillAttachments() {
       const int method = node->GetAttachMethod();
       item->setData(kImageRole, method == 2 ? 1 : method == 3 ? 2 : 0);
     }
-    static const char* const kIcons[] = {":/preview/file.svg", ":/preview/message.svg",
-                                         ":/preview/ole.svg"};
-    item->setIcon(QIcon(kIcons[item->data(kImageRole).toInt()]));
+    // Made once: each new icon would parse its SVG again.
+    static const QIcon kIcons[] = {QIcon(":/preview/file.svg"), QIcon(":/preview/message.svg"),
+                                   QIcon(":/preview/ole.svg")};
+    item->setIcon(kIcons[item->data(kImageRole).toInt()]);
     item->setToolTip(item->text());
     lvAttachments->addItem(item);
   }
