@@ -84,6 +84,17 @@ std::string OneLineBody(size_t size) {
   return text + "\r\n";
 }
 
+// The same as the HTML alternative of a multipart message, in quoted-printable with bytes that
+// are not UTF-8, so that the body is repaired, decoded and promoted.
+std::string OneLineAlternative(size_t size) {
+  std::string text = "Subject: one line\r\nContent-Type: multipart/alternative; boundary=A\r\n\r\n"
+                     "--A\r\nContent-Type: text/html; charset=utf-8\r\n"
+                     "Content-Transfer-Encoding: quoted-printable\r\n\r\n<html>";
+  while (text.size() + 12 < size)
+    text += "x=FFy";
+  return text + "\r\n--A--\r\n";
+}
+
 std::string LineEndsOnly(size_t size) {
   std::string text = "Subject: empty lines\n\n";
   text.append(size - text.size(), '\n');
@@ -131,6 +142,11 @@ void BM_ReaderPeakOneLineBody(benchmark::State& state) {
   PeakOfLoad(state, "one_line.eml", [] { return OneLineBody(20u << 20); });
 }
 BENCHMARK(BM_ReaderPeakOneLineBody)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ReaderPeakOneLineAlternative(benchmark::State& state) {
+  PeakOfLoad(state, "one_line_alternative.eml", [] { return OneLineAlternative(20u << 20); });
+}
+BENCHMARK(BM_ReaderPeakOneLineAlternative)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ReaderPeakLineEndsOnly(benchmark::State& state) {
   PeakOfLoad(state, "line_ends.eml", [] { return LineEndsOnly(20u << 20); });
