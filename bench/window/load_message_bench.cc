@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "components/html_view.h"
 #include "components/msg_panel.h"
@@ -40,6 +41,21 @@ std::string BenchData(const char* name) {
   return std::string(folder && *folder ? folder : "/tmp/orlendo-bench") + "/" + name;
 }
 
+// A shown window whose message boxes end the benchmark; as at start-up with a file named, the
+// HTML view exists before the first load.
+std::unique_ptr<TfrmMain> ShownWindow(benchmark::State& state) {
+  DesktopHooks().ShowMessage = [&state](QWidget*, const QString& text) {
+    state.SkipWithError(text.toStdString().c_str());
+  };
+  DesktopHooks().Beep = [] {};
+  auto window =
+      std::make_unique<TfrmMain>(std::vector<std::string>{"/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
+  window->show();
+  window->frmMessage->FormShow();
+  QApplication::processEvents();
+  return window;
+}
+
 void LoadToFilledPages(benchmark::State& state, const std::string& file) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(file, ec);
@@ -47,15 +63,8 @@ void LoadToFilledPages(benchmark::State& state, const std::string& file) {
     state.SkipWithError(("missing " + file + " (run bench/generate)").c_str());
     return;
   }
-  DesktopHooks().ShowMessage = [&state](QWidget*, const QString& text) {
-    state.SkipWithError(text.toStdString().c_str());
-  };
-  DesktopHooks().Beep = [] {};
-  TfrmMain window({"/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
-  window.show();
-  // As at start-up with a file named: the HTML view exists before the first load.
-  window.frmMessage->FormShow();
-  QApplication::processEvents();
+  auto shown = ShownWindow(state);
+  TfrmMain& window = *shown;
   for (auto _ : state) {
     window.cbFileName->setEditText(QString::fromStdString(file));
     window.LoadMessage();
@@ -69,14 +78,8 @@ void LoadToFilledPages(benchmark::State& state, const std::string& file) {
 
 // The preview is on top, as after start-up; the iteration ends with the view's load-finished.
 void LoadToHtmlShown(benchmark::State& state, const std::string& file) {
-  DesktopHooks().ShowMessage = [&state](QWidget*, const QString& text) {
-    state.SkipWithError(text.toStdString().c_str());
-  };
-  DesktopHooks().Beep = [] {};
-  TfrmMain window({"/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
-  window.show();
-  window.frmMessage->FormShow();
-  QApplication::processEvents();
+  auto shown = ShownWindow(state);
+  TfrmMain& window = *shown;
   for (auto _ : state) {
     QSignalSpy loaded(window.frmMessage->wbHTMLBody, &THtmlView::LoadFinished);
     window.cbFileName->setEditText(QString::fromStdString(file));

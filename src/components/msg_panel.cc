@@ -264,7 +264,8 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   lvAttachments->setMovement(QListView::Static);
   lvAttachments->setResizeMode(QListView::Adjust);
   lvAttachments->setWordWrap(true);
-  lvAttachments->setGridSize(QSize(110, 58));
+  // Room for a name on two lines under the icon.
+  lvAttachments->setGridSize(QSize(110, 74));
   lvAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
   lvAttachments->hide();
   connect(lvAttachments, &QListWidget::itemDoubleClicked, this,
@@ -466,9 +467,9 @@ void TfrmMessage::FillAttachments() {
   }
   const bool any = lvAttachments->count() > 0;
   lvAttachments->setVisible(any);
-  if (any && splAttachment->sizes().value(1) < 60) {
+  if (any && splAttachment->sizes().value(1) < 76) {
     const int total = splAttachment->height();
-    splAttachment->setSizes({std::max(total - 70, 10), 70});
+    splAttachment->setSizes({std::max(total - 86, 10), 86});
   }
 }
 
