@@ -25,6 +25,7 @@
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
 #include "shell/attachment_files.h"
+#include "shell/message_strings.h"
 #include "shell/settings.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
@@ -238,6 +239,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   tsRTFBody->layout()->addWidget(reRTFBody);
 
   pmBody = new QMenu(this);
+  pmBody->setObjectName("pmBody");
   btnSelectAll = pmBody->addAction(tr("Select All"), this, [this] { btnSelectAllClick(); });
   btnCopy = pmBody->addAction(tr("&Copy"), this, [this] { btnCopyClick(); });
   btnCopy->setShortcut(QKeySequence::Copy);
@@ -246,6 +248,10 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   pmBody->addSeparator();
   btnWordWrap = pmBody->addAction(tr("Word-wrap lines"), this, [this] { btnWordWrapClick(); });
   btnWordWrap->setCheckable(true);
+  btnSelectAll->setObjectName("btnSelectAll");
+  btnCopy->setObjectName("btnCopy");
+  btnFindText->setObjectName("btnFindText");
+  btnWordWrap->setObjectName("btnWordWrap");
   for (QWidget* view : std::initializer_list<QWidget*>{reBody, reRTFBody}) {
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this,
@@ -271,6 +277,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   connect(lvAttachments, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem*) { lvAttachmentsDblClick(); });
   pmAttachment = new QMenu(this);
+  pmAttachment->setObjectName("pmAttachment");
   miEncoding = pmAttachment->addAction(tr("Encoding: "));
   miEncoding->setEnabled(false);
   pmAttachment->addSeparator();
@@ -278,6 +285,9 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
                                          [this] { miAttachSaveClick(1); });
   miAttachSave =
       pmAttachment->addAction(tr("Save attachment..."), this, [this] { miAttachSaveClick(2); });
+  miEncoding->setObjectName("miEncoding");
+  miAttachOpen->setObjectName("miAttachOpen");
+  miAttachSave->setObjectName("miAttachSave");
   connect(lvAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     if (lvAttachments->currentItem() == nullptr || lvAttachments->itemAt(at) == nullptr)
       return;
@@ -424,17 +434,17 @@ void TfrmMessage::ShowImportance(int priority) {
     QColor colour;
   };
   static const Level kLevels[] = {
-      {0, "   || ", "This message was sent with Lowest importance.", kYellow},
-      {1, "   | ", "This message was sent with Low importance.", kYellow},
-      {3, "   ! ", "This message was sent with High importance.", kHeaderColour},
-      {4, "   !! ", "This message was sent with Highest importance.", kHeaderColour},
+      {0, "   || ", "strLowestPriority", kYellow},
+      {1, "   | ", "strLowPriority", kYellow},
+      {3, "   ! ", "strHighPriority", kHeaderColour},
+      {4, "   !! ", "strHighestPriority", kHeaderColour},
   };
   lblImportance->setVisible(priority != 2);
   QPalette palette = lblImportance->palette();
   palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
   for (const Level& level : kLevels) {
     if (level.priority == priority) {
-      lblImportance->setText(level.prefix + tr(level.text));
+      lblImportance->setText(level.prefix + QString::fromStdString(MessageString(level.text)));
       palette.setColor(QPalette::WindowText, level.colour);
     }
   }
@@ -657,7 +667,8 @@ bool TfrmMessage::FindDialogFind(const QString& text) {
   QTextDocument* document = plain != nullptr ? plain->document() : reRTFBody->document();
   const qsizetype at = document->toRawText().indexOf(text, 0, Qt::CaseSensitive);
   if (at < 0 || text.isEmpty()) {
-    FileDialogs().Error(this, tr("Could not find \"%1\" in body.").arg(text));
+    FileDialogs().Error(this, QString::fromStdString(MessageString("strENotFindInBody"))
+                                  .replace(QLatin1String("%s"), text));
     return false;
   }
   QTextCursor cursor(document);

@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -23,12 +24,14 @@
 #include <algorithm>
 #include <exception>
 
+#include "components/form_preparation.h"
 #include "components/msg_panel.h"
 #include "components/update_check.h"
 #include "export/generator_text.h"
 #include "model/qvmsg.h"
 #include "shell/file_association.h"
 #include "shell/mail_handoff.h"
+#include "shell/message_strings.h"
 #include "shell/window/about_box.h"
 #include "shell/window/att_select.h"
 #include "shell/window/desktop.h"
@@ -36,7 +39,10 @@
 #include "shell/window/flags_page.h"
 #include "shell/window/header_page.h"
 #include "shell/window/images.h"
+#include "shell/window/language_menu.h"
+#include "shell/window/options_dialog.h"
 #include "shell/window/properties_page.h"
+#include "shell/window/qv_language.h"
 #include "shell/window/save_as.h"
 #include "shell/window/structure_page.h"
 
@@ -133,6 +139,14 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
   }
 
   ApplyAppMode();
+  QvLanguage = new TQvLanguage(this);
+  QvLanguage->SetStringsSeparator(QStringLiteral("|")); // list items: one|two|three
+  BuildLanguageMenu(miViewLanguage, miViewLanguageLine, GetLanguagesFolder(),
+                    style()->pixelMetric(QStyle::PM_SmallIconSize),
+                    [this](QAction* item) { TranslateForm(item); });
+  // Every dialog applies the current language just before it is shown.
+  FormPreparation() = [this](QWidget* form) { TranslateForm(form); };
+  TranslateForm(nullptr);
   SetImages();
   LoadSettings(settings_, true);
   ApplyGeometry();
@@ -151,6 +165,7 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
 
 TfrmMain::~TfrmMain() {
   destroying_ = true;
+  FormPreparation() = nullptr;
   ClearViews();
   if (settings_.UseIniFile) {
     StoreGeometry();
@@ -227,6 +242,8 @@ void TfrmMain::CreateMenus() {
   miViewLanguage->setObjectName(QStringLiteral("miViewLanguage"));
   // Shown once language files are listed in it.
   miViewLanguage->menuAction()->setVisible(false);
+  miViewLanguageLine = miView->addSeparator();
+  miViewLanguageLine->setVisible(false);
   miView->addAction(miViewRegister);
   miView->addAction(miViewUnregister);
   miView->addSeparator();
@@ -279,6 +296,7 @@ void TfrmMain::CreateToolBars() {
   auto* bandLayout = new QHBoxLayout(band);
   bandLayout->setContentsMargins(4, 2, 4, 2);
   auto* caption = new QLabel(tr("File name:"), band);
+  caption->setObjectName(QStringLiteral("lblFileName"));
   cbFileName = new QComboBox(band);
   cbFileName->setObjectName(QStringLiteral("cbFileName"));
   cbFileName->setEditable(true);
@@ -571,10 +589,10 @@ void TfrmMain::ApplicationIdle() {
 }
 
 QString TfrmMain::OpenDialogFilter() {
-  return QStringList{tr("MS Outlook messages (*.msg)|*.msg"),
-                     tr("Email files (*.eml)|*.eml|Apple mail files (*.emlx)|*.emlx"),
-                     tr("MHTML Documents (*.mht)|*.mht"), tr("All files (*.*)|*.*")}
-      .join(QLatin1Char('|'));
+  QStringList filters;
+  for (const char* key : {"MsgFileExt", "EMLFileExt", "MHTFileExt", "AllFileExt"})
+    filters << FromUtf8(MessageString(key)); // a language file may translate them
+  return filters.join(QLatin1Char('|'));
 }
 
 QString TfrmMain::HelpFileName() {
@@ -663,8 +681,6 @@ void TfrmMain::miViewUnregisterClick() {
 
 // The file tree and the options dialog come with their own parts of the window.
 void TfrmMain::miViewFileTreeClick() {}
-void TfrmMain::miViewOptionsClick() {}
-
 void TfrmMain::miHelpCheckUpdatesClick() {
   // The check has time limits of its own and keeps the window painted while it waits.
   TUpdateOutcome outcome;
@@ -693,8 +709,19 @@ void TfrmMain::tbbSendMailClick() {
   OpenUrl(QUrl(FromUtf8(SupportMailUrl())));
 }
 
+void TfrmMain::TranslateForm(QObject* sender) {
+  orlendo::TranslateForm(*QvLanguage, settings_, sender, this,
+                         [this](const QString& text) { ShowMessage(this, text); });
+}
+
+void TfrmMain::miViewOptionsClick() {
+  if (ShowOptionsDialog(this, settings_))
+    ApplyAppMode();
+}
+
 void TfrmMain::miHelpAboutClick() {
   TfrmAbout about(this);
+  PrepareForm(&about);
   about.exec();
 }
 

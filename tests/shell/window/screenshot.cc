@@ -1,6 +1,7 @@
 // `test_window --screenshot FILE OUTDIR`: a PNG of the main window on each of its pages with
-// FILE open, and of the Preview page on each of its body tabs, for looking at the window without
-// a display (tools/screenshot runs it).
+// FILE open, of the Preview page on each of its body tabs, of the menus and of the Options
+// dialog's pages, for looking at the window without a display (tools/screenshot runs it).
+// `--screenshot FILE OUTDIR LANG` translates the window with a language file first.
 #include "shell/window/screenshot.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTreeView>
@@ -18,6 +20,7 @@
 #include "model/qvmsg.h"
 #include "shell/window/desktop.h"
 #include "shell/window/main_window.h"
+#include "shell/window/options_dialog.h"
 #include "shell/window/properties_page.h"
 #include "shell/window/property_tree_model.h"
 
@@ -42,7 +45,7 @@ bool Save(QWidget& window, const QString& name) {
 
 } // namespace
 
-int WriteScreenshots(const QString& file, const QString& outDir) {
+int WriteScreenshots(const QString& file, const QString& outDir, const QString& language) {
   DesktopHooks().ShowMessage = [](QWidget*, const QString& text) {
     std::fprintf(stderr, "message box: %s\n", text.toUtf8().constData());
   };
@@ -51,7 +54,10 @@ int WriteScreenshots(const QString& file, const QString& outDir) {
     std::fprintf(stderr, "cannot create %s\n", outDir.toUtf8().constData());
     return 1;
   }
-  TfrmMain window({"/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
+  std::vector<std::string> args = {"/NOINI", "/WIDTH=1000", "/HEIGHT=700"};
+  if (!language.isEmpty())
+    args.push_back("/LANG=" + language.toStdString());
+  TfrmMain window(args);
   window.show();
   window.frmMessage->FormShow();
   QSignalSpy loaded(window.frmMessage->wbHTMLBody, &THtmlView::LoadFinished);
@@ -101,6 +107,29 @@ int WriteScreenshots(const QString& file, const QString& outDir) {
         return 1;
     }
     tabs->setCurrentIndex(chosen);
+  }
+  // The menus, opened one at a time.
+  for (QMenu* menu : {window.miFile, window.miView, window.miHelp}) {
+    menu->popup(window.mapToGlobal(QPoint(0, 0)));
+    Pump(100);
+    const bool saved =
+        Save(*menu, QStringLiteral("%1/menu-%2.png").arg(outDir, menu->objectName()));
+    menu->hide();
+    if (!saved)
+      return 1;
+  }
+  TfrmOptions options(window.Settings(), &window);
+  options.Prepare();
+  options.show();
+  for (int i = 0; i < options.pcOptions->count(); ++i) {
+    options.pcOptions->setCurrentIndex(i);
+    Pump(100);
+    const QString name = QStringLiteral("%1/options-%2-%3.png")
+                             .arg(outDir)
+                             .arg(i)
+                             .arg(options.pcOptions->widget(i)->objectName());
+    if (!Save(options, name))
+      return 1;
   }
   return 0;
 }

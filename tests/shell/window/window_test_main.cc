@@ -24,9 +24,10 @@ int main(int argc, char** argv) {
   if (geteuid() == 0)
     setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
   QApplication app(argc, argv);
-  if (argc == 4 && std::strcmp(argv[1], "--screenshot") == 0) {
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--screenshot") == 0) {
     const int status =
-        orlendo::WriteScreenshots(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+        orlendo::WriteScreenshots(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                  argc == 5 ? QString::fromLocal8Bit(argv[4]) : QString());
     std::system((std::string("rm -rf '") + folder + "'").c_str());
     return status;
   }
