@@ -209,18 +209,16 @@ void TMSGProperty::Assign(const TMSGProperty& source) {
   subProperties_->Assign(source.SubProperties());
 }
 
-std::u16string TMSGProperty::GetValueText() const {
-  if (!Value.IsBytes())
-    return Value.ToWide();
-  // 8-bit values stay as stored; they become text in the code page of their message level.
-  const std::string& bytes = Value.Bytes();
-  if (collection_ == nullptr)
+namespace {
+
+// 8-bit values stay as stored; they become text in the code page of their message level.
+std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
+  if (collection == nullptr)
     return DecodeStoredText(bytes, 0);
-  const TMSGProperties& level = collection_->MessageLevel();
-  const TMSGProperties& root = collection_->Root();
+  const TMSGProperties& level = collection->MessageLevel();
+  const TMSGProperties& root = collection->Root();
   for (const TMSGProperties* where : {&level, &root}) {
-    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_MESSAGE_CODEPAGE));
-        cp > 0) {
+    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_MESSAGE_CODEPAGE)); cp > 0) {
       // A message code page is taken as it is, even when it is not a Windows one.
       const int family = WindowsFamilyCodePage(cp);
       if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
@@ -234,6 +232,134 @@ std::u16string TMSGProperty::GetValueText() const {
       break;
   }
   return DecodeStoredText(bytes, 0);
+}
+
+std::u16string HexText(const std::string& bytes) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string text;
+  text.reserve(bytes.size() * 3);
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (!text.empty())
+      text += u' ';
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
+}
+
+// One value of a multi-valued property: strings without their terminating zero, binary values in
+// hexadecimal.
+std::u16string MultiItemText(const TVariant& item, uint16_t singleType,
+                             const TMSGProperties* collection) {
+  if (singleType == 0x0102 && item.IsBytes())
+    return HexText(item.Bytes());
+  if (singleType == 0x001E && item.IsBytes())
+    return BytesTextAtLevel(item.Bytes(), collection);
+  std::u16string text = item.ToWide();
+  while (!text.empty() && text.back() == u'\0')
+    text.pop_back();
+  return text;
+}
+
+} // namespace
+
+size_t MultiValueElementSize(uint16_t type) {
+  switch (type) {
+  case 0x1002:
+    return 2;
+  case 0x1003:
+  case 0x1004:
+    return 4;
+  case 0x1005:
+  case 0x1006:
+  case 0x1007:
+  case 0x1014:
+  case 0x1040:
+    return 8;
+  case 0x1048:
+    return 16;
+  default:
+    return 0;
+  }
+}
+
+std::vector<TVariant> DecodeFixedMultiValues(uint16_t type, std::string_view stored) {
+  std::vector<TVariant> items;
+  const size_t size = MultiValueElementSize(type);
+  if (size == 0)
+    return items;
+  const auto* p = reinterpret_cast<const unsigned char*>(stored.data());
+  items.reserve(stored.size() / size);
+  for (size_t at = 0; at + size <= stored.size(); at += size) {
+    const unsigned char* v = p + at;
+    switch (type) {
+    case 0x1002:
+      items.push_back(TVariant::FromInteger(LoadLittleEndian<int16_t>(v)));
+      break;
+    case 0x1003:
+      items.push_back(TVariant::FromInteger(LoadLittleEndian<int32_t>(v)));
+      break;
+    case 0x1004:
+      items.push_back(TVariant::FromFloating(LoadLittleEndian<float>(v)));
+      break;
+    case 0x1005:
+      items.push_back(TVariant::FromFloating(LoadLittleEndian<double>(v)));
+      break;
+    case 0x1006:
+      items.push_back(TVariant::FromCurrency(LoadLittleEndian<int64_t>(v)));
+      break;
+    case 0x1007:
+      items.push_back(TVariant::FromDateTime(LoadLittleEndian<double>(v)));
+      break;
+    case 0x1014:
+      items.push_back(TVariant::FromFloating(static_cast<double>(LoadLittleEndian<int64_t>(v))));
+      break;
+    case 0x1040:
+      items.push_back(TVariant::FromDateTime(FileTimeToLocalNow(LoadLittleEndian<uint64_t>(v))));
+      break;
+    case 0x1048:
+      items.push_back(TVariant::FromBytes(GuidText(v)));
+      break;
+    }
+  }
+  return items;
+}
+
+void AddMultiValueItem(TMSGProperty& record, size_t index, std::string bytes) {
+  if (!record.Value.IsMulti())
+    record.Value = TVariant::FromMulti(TMultiValue{});
+  TMultiValue& values = record.Value.MutableMulti();
+  if (values.Items.size() <= index)
+    values.Items.resize(index + 1);
+  TVariant& item = values.Items[index];
+  if (PropType(record.TagID) == 0x101F && bytes.size() % 2 == 0) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+      text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    item = TVariant::FromWide(std::move(text));
+  } else {
+    // Text of 8 bits, binary data, and a UTF-16 value of an odd length: the bytes as stored.
+    item = TVariant::FromBytes(std::move(bytes));
+  }
+}
+
+std::u16string TMSGProperty::GetValueText() const {
+  if (Value.IsMulti()) {
+    const uint16_t singleType = PropType(TagID) & ~MV_FLAG;
+    std::u16string text;
+    for (const TVariant& item : Value.Multi().Items) {
+      if (&item != Value.Multi().Items.data())
+        text += u"\r\n";
+      text += MultiItemText(item, singleType, collection_);
+    }
+    return text;
+  }
+  if (!Value.IsBytes())
+    return Value.ToWide();
+  return BytesTextAtLevel(Value.Bytes(), collection_);
 }
 
 void TMSGProperty::ReadValue(TStream& stream, int32_t size) {
@@ -293,9 +419,30 @@ void TMSGProperty::ReadValue(TStream& stream, int32_t size) {
     readFixed(16);
     Value = TVariant::FromBytes(GuidText(buf));
     break;
+  case 0x1002:
+  case 0x1003:
+  case 0x1004:
+  case 0x1005:
+  case 0x1006:
+  case 0x1007:
+  case 0x1014:
+  case 0x1040:
+  case 0x1048:
+  case 0x101E:
+  case 0x101F:
+  case 0x1102: {
+    // The stream of a multi-valued property: its fixed-size values one after the other, or the
+    // lengths of its variable-size values, whose own streams the reader adds (AddMultiValueItem).
+    std::string stored(AllocationFor(stream, given), '\0');
+    stored.resize(ReadFully(stream, stored.data(), stored.size()));
+    TMultiValue values;
+    values.Items = DecodeFixedMultiValues(PropType(TagID), stored);
+    values.Stored = std::move(stored);
+    Value = TVariant::FromMulti(std::move(values));
+    break;
+  }
   case 0x000D:
   case 0x001E:
-  case 0x101E:
   case 0x8008:
   case 0x8013:
   case 0x0102: {
@@ -305,8 +452,7 @@ void TMSGProperty::ReadValue(TStream& stream, int32_t size) {
     ReadFully(stream, bytes.data(), bytes.size());
     break;
   }
-  case 0x001F:
-  case 0x101F: {
+  case 0x001F: {
     const size_t units = AllocationFor(stream, given) / 2;
     Value = TVariant::FromWide(std::u16string(units, u'\0'));
     std::u16string& text = Value.MutableWide();

@@ -34,6 +34,9 @@ inline constexpr uint32_t TAG_ATTACH_DATA_BIN = 0x37010102;
 inline constexpr uint32_t TAG_RTF_COMPRESSED = 0x10090102;
 inline constexpr char PROPERTIES_STREAM_NAME[] = "__properties_version1.0";
 
+// The type bit of multi-valued properties.
+inline constexpr uint16_t MV_FLAG = 0x1000;
+
 inline constexpr uint16_t PropId(uint32_t tag) {
   return static_cast<uint16_t>(tag >> 16);
 }
@@ -69,6 +72,27 @@ TMSGPropertyCategory CategoryOfPropId(uint16_t propId);
 
 class TMSGProperties;
 class TQvMessage;
+class TMSGProperty;
+
+// Multi-valued properties. The size of one value of a fixed-size multi-valued type (0x1002,
+// 0x1003, 0x1004, 0x1005, 0x1006, 0x1007, 0x1014, 0x1040, 0x1048), 0 for the others.
+size_t MultiValueElementSize(uint16_t type);
+// The types whose values each have a stream of their own (0x101E, 0x101F, 0x1102), besides the
+// stream of their lengths.
+inline constexpr bool IsVariableMultiValueType(uint16_t type) {
+  return type == 0x101E || type == 0x101F || type == 0x1102;
+}
+// Every multi-valued type the reader decodes: the fixed-size and the variable-size ones.
+inline bool IsMultiValueType(uint16_t type) {
+  return MultiValueElementSize(type) != 0 || IsVariableMultiValueType(type);
+}
+// The values of a fixed-size multi-valued type from its stream's bytes, each read like the value
+// of the single-valued type; bytes after the last whole value are not a value.
+std::vector<TVariant> DecodeFixedMultiValues(uint16_t type, std::string_view stored);
+// Sets value index of a variable-size multi-valued property (0x101E, 0x101F, 0x1102) from the
+// bytes of its element stream: UTF-16 text for 0x101F, the bytes as they are otherwise. The
+// record's value becomes multi-valued when it was not.
+void AddMultiValueItem(TMSGProperty& record, size_t index, std::string bytes);
 
 // The converter of message text that a reader may publish as OnConvertCodepage: sender,
 // the charset or code-page name, and the text (in/out) to convert.
@@ -108,7 +132,9 @@ public:
   // id. UTF-8. Defined with the dictionary (qvmsgtags.cc).
   std::string GetName(bool withDescription, bool byTag) const;
 
-  // The value as text; empty for an empty or null value. Byte strings (8-bit text and binary
+  // The value as text; empty for an empty or null value. The values of a multi-valued property
+  // one per line (CR LF between them): strings without their terminating zero, binary values as
+  // hexadecimal bytes separated by blanks. Byte strings (8-bit text and binary
   // alike) are decoded with the text code page of the nearest message level: its
   // MESSAGE_CODEPAGE, else the Windows family of its INTERNET_CPID, else the same at the root,
   // else UTF-8 when valid and Windows-1252 otherwise (DecodeStoredText: the text ends at the

@@ -182,12 +182,41 @@ int64_t TVariant::ToInt64() const {
   }
 }
 
+TVariant TVariant::FromMulti(TMultiValue values) {
+  TVariant v;
+  v.kind_ = VarKind::Multi;
+  v.multi_ = std::make_shared<TMultiValue>(std::move(values));
+  return v;
+}
+
+const TMultiValue& TVariant::Multi() const {
+  static const TMultiValue kNone;
+  return multi_ != nullptr ? *multi_ : kNone;
+}
+
+TMultiValue& TVariant::MutableMulti() {
+  if (multi_ == nullptr)
+    multi_ = std::make_shared<TMultiValue>();
+  else if (multi_.use_count() > 1)
+    multi_ = std::make_shared<TMultiValue>(*multi_);
+  return *multi_;
+}
+
 std::u16string TVariant::ToWide() const {
   switch (kind_) {
   case VarKind::Wide:
     return wide_;
   case VarKind::Bytes:
     return utf8::Decode(bytes_);
+  case VarKind::Multi: {
+    std::u16string text;
+    for (const TVariant& item : Multi().Items) {
+      if (&item != Multi().Items.data())
+        text += u"\r\n";
+      text += item.ToWide();
+    }
+    return text;
+  }
   default:
     return utf8::Decode(ToUtf8());
   }
@@ -213,6 +242,8 @@ std::string TVariant::ToUtf8() const {
     return utf8::IsValid(bytes_) ? bytes_ : utf8::Encode(utf8::Decode(bytes_));
   case VarKind::Wide:
     return utf8::Encode(wide_);
+  case VarKind::Multi:
+    return utf8::Encode(ToWide());
   }
   return std::string();
 }
@@ -236,6 +267,8 @@ bool TVariant::operator==(const TVariant& other) const {
     return bytes_ == other.bytes_;
   case VarKind::Wide:
     return wide_ == other.wide_;
+  case VarKind::Multi:
+    return Multi() == other.Multi();
   }
   return false;
 }

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orlendo {
 
@@ -34,8 +37,11 @@ enum class VarKind : uint8_t {
   Currency, // 64-bit integer counting ten-thousandths
   DateTime, // TDateTime
   Bytes,    // byte string: 8-bit text as stored, or binary data; may hold zero bytes
-  Wide      // UTF-16 text
+  Wide,     // UTF-16 text
+  Multi     // the values of a multi-valued property (TMultiValue)
 };
+
+struct TMultiValue;
 
 class TVariant {
 public:
@@ -87,6 +93,7 @@ public:
     v.wide_ = std::move(s);
     return v;
   }
+  static TVariant FromMulti(TMultiValue values);
 
   VarKind Kind() const { return kind_; }
   bool IsEmpty() const { return kind_ == VarKind::Empty; }
@@ -95,6 +102,7 @@ public:
   bool IsBytes() const { return kind_ == VarKind::Bytes; }
   bool IsWide() const { return kind_ == VarKind::Wide; }
   bool IsString() const { return kind_ == VarKind::Bytes || kind_ == VarKind::Wide; }
+  bool IsMulti() const { return kind_ == VarKind::Multi; }
 
   // Raw accessors: valid for the matching kind; other kinds give 0 / false / empty.
   int32_t AsInteger() const { return kind_ == VarKind::Integer ? i_ : 0; }
@@ -108,6 +116,10 @@ public:
   const std::u16string& Wide() const { return wide_; }
   std::string& MutableBytes() { return bytes_; }
   std::u16string& MutableWide() { return wide_; }
+  // The values of a multi-valued kind; an empty set for the other kinds. Copies of a variant share
+  // their values until one of them is changed through MutableMulti.
+  const TMultiValue& Multi() const;
+  TMultiValue& MutableMulti();
 
   // Numeric view of any numeric kind (integer, boolean, floating, currency as ten-thousandths
   // divided out, date-time); 0 for the others.
@@ -117,7 +129,8 @@ public:
   int64_t ToInt64() const;
 
   // The text of the value: decimal integers, floating and date-time values in the user's
-  // locale, booleans as "True"/"False", wide strings as they are, byte strings through the
+  // locale, booleans as "True"/"False", the values of a multi-valued kind one per line (CR LF
+  // between them), wide strings as they are, byte strings through the
   // system code page (UTF-8, invalid bytes as U+FFFD). Empty or null: empty text. Byte strings
   // stored in another code page are decoded by the model (TMSGProperty::GetValueText), which
   // knows the message's code page; this conversion does not.
@@ -130,10 +143,27 @@ public:
 private:
   VarKind kind_ = VarKind::Empty;
   int32_t i_ = 0;
-  int64_t c_ = 0;
-  double d_ = 0.0;
+  // Never both in use: a currency or a floating kind.
+  union {
+    int64_t c_ = 0;
+    double d_;
+  };
   std::string bytes_;
   std::u16string wide_;
+  std::shared_ptr<TMultiValue> multi_;
+};
+
+// The values of a multi-valued property, each of the kind its single-valued type is read as
+// (integers, floating, currency, date-time, GUID text, byte strings, wide strings). A value that
+// the file did not hold (an element stream that is missing) is empty. Stored keeps the bytes of
+// the stream that the reader took the values from (the fixed-size values, or the lengths of the
+// variable-size ones), so that writing them back gives the same bytes even where a value's kind
+// cannot hold every bit of the stored one (times finer than a millisecond, 64-bit integers).
+struct TMultiValue {
+  std::vector<TVariant> Items;
+  std::optional<std::string> Stored;
+  // The values decide; the stored bytes are how they came.
+  bool operator==(const TMultiValue& other) const { return Items == other.Items; }
 };
 
 } // namespace orlendo

@@ -313,6 +313,84 @@ bool VariableLengthEntry(uint16_t propId, const TMSGProperties* siblings, uint16
   return false;
 }
 
+std::string Utf16Bytes(const std::u16string& text) {
+  std::string bytes(text.size() * 2, '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    PutLittleEndian(reinterpret_cast<uint8_t*>(bytes.data()) + 2 * i,
+                    static_cast<uint16_t>(text[i]));
+  }
+  return bytes;
+}
+
+// The bytes of one value of a variable-size multi-valued property, as its element stream holds
+// them.
+std::string MultiItemBytes(const TVariant& item) {
+  return item.IsWide() ? Utf16Bytes(item.Wide()) : ValueAsBytes(item);
+}
+
+std::string FixedMultiValueBytes(uint16_t type, const TMultiValue& values) {
+  std::string out;
+  for (const TVariant& v : values.Items) {
+    switch (type) {
+    case 0x1002:
+      out += LittleEndianBytes(static_cast<int16_t>(IntegerOf(v)));
+      break;
+    case 0x1003:
+      out += LittleEndianBytes(static_cast<int32_t>(IntegerOf(v)));
+      break;
+    case 0x1004:
+      out += LittleEndianBytes(static_cast<float>(v.ToDouble()));
+      break;
+    case 0x1005:
+    case 0x1007:
+      out += LittleEndianBytes(v.ToDouble());
+      break;
+    case 0x1006:
+      out += LittleEndianBytes(CurrencyCountOf(v));
+      break;
+    case 0x1014:
+      out += LittleEndianBytes(RoundToInt64(v.ToDouble()));
+      break;
+    case 0x1040:
+      out += LittleEndianBytes(LocalDateTimeToFileTimeNow(v.ToDouble()));
+      break;
+    case 0x1048: {
+      std::array<uint8_t, 16> guid{};
+      ParseGuidText(ValueAsBytes(v), guid); // a text that is no GUID is written as zeros
+      out.append(reinterpret_cast<const char*>(guid.data()), guid.size());
+      break;
+    }
+    default:
+      break;
+    }
+  }
+  return out;
+}
+
+// The length stream of a variable-size multi-valued property: 4 bytes per string value, 8 (the
+// length and a reserved word) per binary value.
+std::string MultiValueLengths(uint16_t type, const TMultiValue& values) {
+  std::string out;
+  for (const TVariant& item : values.Items) {
+    out += LittleEndianBytes(static_cast<uint32_t>(MultiItemBytes(item).size()));
+    if (type == 0x1102)
+      out += LittleEndianBytes(uint32_t{0});
+  }
+  return out;
+}
+
+// The bytes of the stream of a multi-valued property's tag: the fixed-size values, or the lengths
+// of the variable-size ones. The stored bytes that the reader kept are written back as they were,
+// so that values whose kind is coarser than their stored form (times, 64-bit integers) and
+// lengths that say more than the values (a missing element stream) survive.
+std::string MultiValueStreamBytes(uint16_t type, const TMultiValue& values) {
+  if (IsVariableMultiValueType(type))
+    return values.Stored ? *values.Stored : MultiValueLengths(type, values);
+  if (values.Stored && DecodeFixedMultiValues(type, *values.Stored) == values.Items)
+    return *values.Stored;
+  return FixedMultiValueBytes(type, values);
+}
+
 } // namespace
 
 bool ParseGuidText(const std::string& text, std::array<uint8_t, 16>& guid) {
@@ -473,6 +551,10 @@ std::string PropertyStreamBytes(const TMSGProperty& record) {
 }
 
 void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
+  if (record.Value.IsMulti()) {
+    WriteBytes(stream, MultiValueStreamBytes(PropType(record.TagID), record.Value.Multi()));
+    return;
+  }
   if (record.DataSize == 0)
     return;
   if (const auto* rtf = dynamic_cast<const TMSGPropertyCompressedRTF*>(&record)) {
@@ -551,6 +633,24 @@ void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
 
 namespace {
 
+// A multi-valued property: the stream of its tag, and for the variable-size types one element
+// stream per value (__substg1.0_XXXXXXXX-NNNNNNNN).
+void WriteMultiValue(uint32_t tag, const TMultiValue& values, cfb::Storage& storage) {
+  const std::u16string name = TagStreamName(tag);
+  cfb::Stream stream = storage.CreateStream(name);
+  WriteBytes(stream, MultiValueStreamBytes(PropType(tag), values));
+  if (!IsVariableMultiValueType(PropType(tag)))
+    return;
+  for (size_t i = 0; i < values.Items.size(); ++i) {
+    if (values.Items[i].IsEmpty())
+      continue; // the file read had no stream for this value
+    char index[10];
+    std::snprintf(index, sizeof index, "-%08X", static_cast<unsigned>(i));
+    cfb::Stream element = storage.CreateStream(name + std::u16string(index, index + 9));
+    WriteBytes(element, MultiItemBytes(values.Items[i]));
+  }
+}
+
 // The position of each child among the earlier siblings of its tag, for the loops that write a
 // collection in order.
 class SiblingOrdinals {
@@ -584,6 +684,16 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
   }
   if (record.TagID == 0)
     return;
+  if (record.Value.IsMulti()) {
+    WriteMultiValue(record.TagID, record.Value.Multi(), storage);
+    return;
+  }
+  if (IsVariableMultiValueType(PropType(record.TagID)) && !record.Value.IsEmptyOrNull()) {
+    // A single text under a multi-valued tag (the Internet reader keeps some headers so) is
+    // written as the one value of that property, in the form the format gives such values.
+    WriteMultiValue(record.TagID, TMultiValue{{record.Value}, std::nullopt}, storage);
+    return;
+  }
   cfb::Stream stream = storage.CreateStream(TagStreamName(record.TagID));
   WriteValue(record, stream);
 }

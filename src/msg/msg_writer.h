@@ -46,12 +46,17 @@ void WriteCollection(const TMSGProperties& collection, cfb::Storage& storage, bo
 // - an OLE object kept as a compound-file image (tag 0x3701000D without children) becomes the
 //   storage that the image holds;
 // - any other record with a tag becomes the stream "__substg1.0_" + eight upper-case hex digits
-//   holding WriteValue's bytes; a leaf with tag 0 is not written.
+//   holding WriteValue's bytes; a leaf with tag 0 is not written. A multi-valued record of a
+//   variable-size type (0x101E, 0x101F, 0x1102) also gets one stream per value, the name
+//   followed by "-" and the value's index in eight hex digits; a single value under such a tag
+//   is written as the one value of the property.
 // Raises EOleError for failures of the compound file (invalid names among them) and for a GUID
 // value that does not parse.
 void WriteStorage(const TMSGProperty& record, cfb::Storage& storage);
 
-// Writes the value of a leaf record into stream: nothing when DataSize is 0; a compressed-RTF
+// Writes the value of a leaf record into stream: for a multi-valued value the stream of its tag
+// (the fixed-size values, or the lengths of the variable-size ones; the bytes read, when the
+// values are the ones read from them); nothing when DataSize is 0; a compressed-RTF
 // record uncompressed (with a "MELA" header when it was read with one); any other record by its
 // type. Values the reader keeps as raw bytes (types it does not decode) are written back as they
 // are.

@@ -326,9 +326,37 @@ void TQvMSGFile::ReadStorage(const cfb::Storage& storage, TMSGProperties& collec
   ReadStorageAt(storage, storage.Children(), collection, storageDepth, embeddedDepth);
 }
 
+namespace {
+
+// __substg1.0_XXXXXXXX-NNNNNNNN: value NNNNNNNN of the variable-size multi-valued property
+// XXXXXXXX.
+bool MultiValueElementName(std::u16string_view name, uint32_t& tag, uint32_t& index) {
+  if (name.size() < 17 || name[name.size() - 9] != u'-')
+    return false;
+  uint32_t t = 0;
+  uint32_t i = 0;
+  if (!TagFromElementName(name.substr(name.size() - 17, 8), t) ||
+      !TagFromElementName(name.substr(name.size() - 8), i) ||
+      !IsVariableMultiValueType(PropType(t)))
+    return false;
+  tag = t;
+  index = i;
+  return true;
+}
+
+} // namespace
+
 void TQvMSGFile::ReadStorageAt(const cfb::Storage& storage,
                                const std::vector<cfb::EntryStat>& elements,
                                TMSGProperties& collection, int storageDepth, int embeddedDepth) {
+  // The element streams of multi-valued properties join the record of their property once the
+  // whole storage has been seen, whatever the order of its elements.
+  struct ElementStream {
+    uint32_t tag;
+    uint32_t index;
+    const cfb::EntryStat* element;
+  };
+  std::vector<ElementStream> valueStreams;
   for (const cfb::EntryStat& element : elements) {
     if (element.kind == cfb::EntryKind::Storage) {
       ReadSubStorage(storage, element, collection, storageDepth, embeddedDepth);
@@ -337,7 +365,10 @@ void TQvMSGFile::ReadStorageAt(const cfb::Storage& storage,
     if (element.kind != cfb::EntryKind::Stream)
       continue;
     uint32_t tag = 0;
-    if (TagFromElementName(element.name, tag)) {
+    uint32_t index = 0;
+    if (MultiValueElementName(element.name, tag, index)) {
+      valueStreams.push_back({tag, index, &element});
+    } else if (TagFromElementName(element.name, tag)) {
       ReadTaggedStream(storage, element, tag, collection);
     } else if (element.name == kPropertiesStream) {
       ReadPropertyStream(storage, element, collection);
@@ -348,6 +379,37 @@ void TQvMSGFile::ReadStorageAt(const cfb::Storage& storage,
       ReadDocumentStream(storage, element, collection);
     }
     // Any other stream (\1CompObj and the like) carries nothing for the tree.
+  }
+  if (valueStreams.empty())
+    return;
+  std::vector<std::pair<uint32_t, TMSGProperty*>> owners;
+  for (int i = 0; i < collection.Count(); ++i) {
+    TMSGProperty* record = collection.Items(i);
+    if (record->SubProperties().Count() == 0 && IsVariableMultiValueType(PropType(record->TagID)))
+      owners.emplace_back(record->TagID, record);
+  }
+  std::sort(owners.begin(), owners.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const ElementStream& value : valueStreams) {
+    // An index beyond the number of the storage's elements cannot be real: it must not size the
+    // list of values.
+    if (value.index >= elements.size())
+      continue;
+    auto owner = std::lower_bound(owners.begin(), owners.end(), value.tag,
+                                  [](const auto& a, uint32_t tag) { return a.first < tag; });
+    TMSGProperty* record;
+    if (owner != owners.end() && owner->first == value.tag) {
+      record = owner->second;
+    } else {
+      // Values without their length stream still belong to one record.
+      record = collection.Add();
+      record->TagID = value.tag;
+      owners.insert(owner, {value.tag, record});
+    }
+    ReadStreamInto(storage, *value.element, [&](cfb::Stream& stream) {
+      AddMultiValueItem(*record, value.index,
+                        value.element->size > 0 ? stream.ReadAll() : std::string());
+    });
   }
 }
 
@@ -420,6 +482,9 @@ void TQvMSGFile::ReadTaggedStream(const cfb::Storage& parent, const cfb::EntrySt
     adapter.SetPosition(0);
     record->ReadValue(adapter, RecordSize(element.size));
   });
+  // An empty stream of a multi-valued property holds no values, and is written back empty.
+  if (record->Value.IsEmpty() && IsMultiValueType(PropType(tag)))
+    record->Value = TVariant::FromMulti(TMultiValue{{}, std::string()});
 }
 
 void TQvMSGFile::ReadPropertyStream(const cfb::Storage& parent, const cfb::EntryStat& element,

@@ -97,8 +97,9 @@ TEST(MsgFileStructure, StoragesBecomeNodesTaggedByTheirNames) {
   Put(inner, u"__substg1.0_0037001F", "S\0"s);
   cfb::Storage other = root.CreateStorage(u"Other storage");
   Put(other, u"__substg1.0_1000001E", "body");
-  // Element streams of a multi-valued property carry their index as the tag.
-  Put(root, u"__substg1.0_0037101F-00000003", LE(42, 4));
+  // A value of a multi-valued property whose length stream is missing still joins the record of
+  // its property, never one of its own.
+  Put(root, u"__substg1.0_0037101F-00000003", "X\0"s);
   // Streams that carry nothing for the tree.
   Put(root, u"Olk10SideProps_0001", "side");
   Put(root,
@@ -137,10 +138,12 @@ TEST(MsgFileStructure, StoragesBecomeNodesTaggedByTheirNames) {
   EXPECT_EQ(o->TagID, 0u);
   EXPECT_EQ(Tagged(o->SubProperties(), 0x1000001E)->Value.Bytes(), "body");
 
-  const TMSGProperty* element = Tagged(p, 0x00000003);
-  ASSERT_NE(element, nullptr);
-  EXPECT_EQ(element->Value.AsInteger(), 42);
-  EXPECT_EQ(element->DataSize, 4);
+  const TMSGProperty* multi = Tagged(p, 0x0037101F);
+  ASSERT_NE(multi, nullptr);
+  ASSERT_TRUE(multi->Value.IsMulti());
+  ASSERT_EQ(multi->Value.Multi().Items.size(), 4u);
+  EXPECT_EQ(multi->Value.Multi().Items[3].Wide(), u"X");
+  EXPECT_EQ(Tagged(p, 0x00000003), nullptr);
 }
 
 TEST(MsgFileStructure, OleObjectIsKeptAsOneCompoundFileImage) {

@@ -167,7 +167,7 @@ TEST(PropertiesPage, SelectingARecordShowsItsDetailsAndItsStoredBytes) {
        }},
       {"msg/poi_attachment_msg_pdf.msg", 0x0102, 17, [](auto& r) { return r.Value.Bytes(); }},
       {"msg/mprs_test_email.msg", 0x001F, 14, [](auto& r) { return Utf16Le(r.Value.Wide()); }},
-      {"msg/mprs_test_email.msg", 0x101F, -1, [](auto& r) { return Utf16Le(r.Value.Wide()); }},
+      {"msg/mprs_test_email.msg", 0x101F, -1, [](auto& r) { return *r.Value.Multi().Stored; }},
   };
   TPropertiesPage page;
   page.resize(900, 600);
