@@ -147,6 +147,7 @@ THtmlView::THtmlView(QWidget* parent) : QWidget(parent) {
   barLayout->setContentsMargins(6, 3, 6, 3);
   barText_ =
       new QLabel(tr("Remote content of this message was blocked to protect your privacy."), bar_);
+  barText_->setObjectName("lblRemoteContent");
   barButton_ = new QPushButton(tr("Load remote content"), bar_);
   barButton_->setObjectName("btnLoadRemoteContent");
   barLayout->addWidget(barText_, 1);

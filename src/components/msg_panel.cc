@@ -20,14 +20,15 @@
 
 #include "components/file_dialogs.h"
 #include "components/html_view.h"
+#include "export/html_body.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
 #include "shell/attachment_files.h"
+#include "shell/message_strings.h"
 #include "shell/settings.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
-#include "text/rtf_html.h"
 #include "text/rtf_render.h"
 
 static void InitPreviewResources() {
@@ -238,6 +239,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   tsRTFBody->layout()->addWidget(reRTFBody);
 
   pmBody = new QMenu(this);
+  pmBody->setObjectName("pmBody");
   btnSelectAll = pmBody->addAction(tr("Select All"), this, [this] { btnSelectAllClick(); });
   btnCopy = pmBody->addAction(tr("&Copy"), this, [this] { btnCopyClick(); });
   btnCopy->setShortcut(QKeySequence::Copy);
@@ -246,6 +248,10 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   pmBody->addSeparator();
   btnWordWrap = pmBody->addAction(tr("Word-wrap lines"), this, [this] { btnWordWrapClick(); });
   btnWordWrap->setCheckable(true);
+  btnSelectAll->setObjectName("btnSelectAll");
+  btnCopy->setObjectName("btnCopy");
+  btnFindText->setObjectName("btnFindText");
+  btnWordWrap->setObjectName("btnWordWrap");
   for (QWidget* view : std::initializer_list<QWidget*>{reBody, reRTFBody}) {
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this,
@@ -264,12 +270,14 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   lvAttachments->setMovement(QListView::Static);
   lvAttachments->setResizeMode(QListView::Adjust);
   lvAttachments->setWordWrap(true);
-  lvAttachments->setGridSize(QSize(110, 58));
+  // Room for a name on two lines under the icon.
+  lvAttachments->setGridSize(QSize(110, 74));
   lvAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
   lvAttachments->hide();
   connect(lvAttachments, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem*) { lvAttachmentsDblClick(); });
   pmAttachment = new QMenu(this);
+  pmAttachment->setObjectName("pmAttachment");
   miEncoding = pmAttachment->addAction(tr("Encoding: "));
   miEncoding->setEnabled(false);
   pmAttachment->addSeparator();
@@ -277,6 +285,9 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
                                          [this] { miAttachSaveClick(1); });
   miAttachSave =
       pmAttachment->addAction(tr("Save attachment..."), this, [this] { miAttachSaveClick(2); });
+  miEncoding->setObjectName("miEncoding");
+  miAttachOpen->setObjectName("miAttachOpen");
+  miAttachSave->setObjectName("miAttachSave");
   connect(lvAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     if (lvAttachments->currentItem() == nullptr || lvAttachments->itemAt(at) == nullptr)
       return;
@@ -393,9 +404,13 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
 
   const std::string charset =
       m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
-  ShowHtmlBody(charset, m.GetBodyHTML(), false);
-  if (!pcBody->isTabVisible(kHtmlTab) && hasRtf)
-    ShowHtmlBody(charset, SystemToWide(ExtractHtmlFromRtf(rtf)), true);
+  // The HTML made from the RTF is the one that the EML writer puts out, read in the RTF's own
+  // code page.
+  const std::u16string ownHtml = m.GetBodyHTML();
+  if (!ownHtml.empty() || !hasRtf)
+    ShowHtmlBody(charset, ownHtml, false);
+  else
+    ShowHtmlBody(charset, GetHtmlBodyOrFromRtf(m), true);
 
   const int format = settings_ != nullptr ? settings_->DefaultFormat : 3;
   if (pcBody->isTabVisible(kHtmlTab) && (format == 0 || format == 3))
@@ -419,17 +434,17 @@ void TfrmMessage::ShowImportance(int priority) {
     QColor colour;
   };
   static const Level kLevels[] = {
-      {0, "   || ", "This message was sent with Lowest importance.", kYellow},
-      {1, "   | ", "This message was sent with Low importance.", kYellow},
-      {3, "   ! ", "This message was sent with High importance.", kHeaderColour},
-      {4, "   !! ", "This message was sent with Highest importance.", kHeaderColour},
+      {0, "   || ", "strLowestPriority", kYellow},
+      {1, "   | ", "strLowPriority", kYellow},
+      {3, "   ! ", "strHighPriority", kHeaderColour},
+      {4, "   !! ", "strHighestPriority", kHeaderColour},
   };
   lblImportance->setVisible(priority != 2);
   QPalette palette = lblImportance->palette();
   palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
   for (const Level& level : kLevels) {
     if (level.priority == priority) {
-      lblImportance->setText(level.prefix + tr(level.text));
+      lblImportance->setText(level.prefix + QString::fromStdString(MessageString(level.text)));
       palette.setColor(QPalette::WindowText, level.colour);
     }
   }
@@ -453,17 +468,18 @@ void TfrmMessage::FillAttachments() {
       const int method = node->GetAttachMethod();
       item->setData(kImageRole, method == 2 ? 1 : method == 3 ? 2 : 0);
     }
-    static const char* const kIcons[] = {":/preview/file.svg", ":/preview/message.svg",
-                                         ":/preview/ole.svg"};
-    item->setIcon(QIcon(kIcons[item->data(kImageRole).toInt()]));
+    // Made once: each new icon would parse its SVG again.
+    static const QIcon kIcons[] = {QIcon(":/preview/file.svg"), QIcon(":/preview/message.svg"),
+                                   QIcon(":/preview/ole.svg")};
+    item->setIcon(kIcons[item->data(kImageRole).toInt()]);
     item->setToolTip(item->text());
     lvAttachments->addItem(item);
   }
   const bool any = lvAttachments->count() > 0;
   lvAttachments->setVisible(any);
-  if (any && splAttachment->sizes().value(1) < 60) {
+  if (any && splAttachment->sizes().value(1) < 76) {
     const int total = splAttachment->height();
-    splAttachment->setSizes({std::max(total - 70, 10), 70});
+    splAttachment->setSizes({std::max(total - 86, 10), 86});
   }
 }
 
@@ -651,7 +667,8 @@ bool TfrmMessage::FindDialogFind(const QString& text) {
   QTextDocument* document = plain != nullptr ? plain->document() : reRTFBody->document();
   const qsizetype at = document->toRawText().indexOf(text, 0, Qt::CaseSensitive);
   if (at < 0 || text.isEmpty()) {
-    FileDialogs().Error(this, tr("Could not find \"%1\" in body.").arg(text));
+    FileDialogs().Error(this, QString::fromStdString(MessageString("strENotFindInBody"))
+                                  .replace(QLatin1String("%s"), text));
     return false;
   }
   QTextCursor cursor(document);

@@ -4,24 +4,22 @@
 
 namespace orlendo {
 
-void TMimeLines::Assign(std::string text) {
-  lines_.clear();
-  text_ = std::move(text);
-  const char* const begin = text_.data();
-  const char* const end = begin + text_.size();
+namespace {
+
+// Calls found(start) for the start of every line of [begin, end).
+template <class Found> void ForEachLineStart(const char* begin, const char* end, Found found) {
   // Lines end mostly in LF; memchr finds both kinds of line end at memory speed, and the
   // position of the next CR is remembered so that no byte is scanned twice for it.
-  lines_.reserve(text_.size() / 64 + 1);
   const char* p = begin;
   const char* nextCr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
   while (p < end) {
+    found(static_cast<size_t>(p - begin));
     const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     if (nextCr && nextCr < p)
       nextCr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
     const char* stop = lf ? lf : end;
     if (nextCr && nextCr < stop)
       stop = nextCr;
-    lines_.emplace_back(p, static_cast<size_t>(stop - p));
     if (stop == end)
       break;
     if (*stop == '\r' && stop + 1 < end && stop[1] == '\n')
@@ -31,11 +29,45 @@ void TMimeLines::Assign(std::string text) {
   }
 }
 
+} // namespace
+
+void TMimeLines::Assign(std::string text) {
+  Clear();
+  text_ = std::move(text);
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
+  // Counted first, so that the offsets take exactly the room they need.
+  ForEachLineStart(begin, end, [&](size_t) { ++count_; });
+  wide_ = text_.size() > UINT32_MAX;
+  if (wide_) {
+    starts64_.reserve(count_);
+    ForEachLineStart(begin, end, [&](size_t at) { starts64_.push_back(at); });
+  } else {
+    starts32_.reserve(count_);
+    ForEachLineStart(begin, end,
+                     [&](size_t at) { starts32_.push_back(static_cast<uint32_t>(at)); });
+  }
+}
+
+std::string_view TMimeLines::operator[](size_t index) const {
+  const size_t begin = Start(index);
+  size_t stop = index + 1 < count_ ? Start(index + 1) : text_.size();
+  if (index + 1 < count_ || EndsWithLineEnd()) {
+    // CR LF is one line end; a CR before an LF always belongs to it.
+    stop -= text_[stop - 1] == '\n' && stop - begin >= 2 && text_[stop - 2] == '\r' ? 2 : 1;
+  }
+  return std::string_view(text_).substr(begin, stop - begin);
+}
+
 void TMimeLines::Clear() {
-  lines_.clear();
   text_.clear();
   text_.shrink_to_fit();
-  lines_.shrink_to_fit();
+  starts32_.clear();
+  starts32_.shrink_to_fit();
+  starts64_.clear();
+  starts64_.shrink_to_fit();
+  count_ = 0;
+  wide_ = false;
 }
 
 std::string_view TrimBlanks(std::string_view text) {

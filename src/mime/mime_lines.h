@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,13 +23,24 @@ public:
   void Assign(std::string text);
   void Clear();
 
-  size_t Count() const { return lines_.size(); }
-  std::string_view operator[](size_t index) const { return lines_[index]; }
-  const std::vector<std::string_view>& Items() const { return lines_; }
+  size_t Count() const { return count_; }
+  std::string_view operator[](size_t index) const;
+  // Whether the input ended in a line end, so that its last line has one of its own.
+  bool EndsWithLineEnd() const {
+    return !text_.empty() && (text_.back() == '\n' || text_.back() == '\r');
+  }
 
 private:
+  size_t Start(size_t index) const { return wide_ ? starts64_[index] : starts32_[index]; }
+
   std::string text_;
-  std::vector<std::string_view> lines_;
+  // Where each line begins; a line runs to the next one's start less the line end between them.
+  // Offsets take 4 bytes a line (8 only for inputs beyond 4 GB), so that an input of nothing but
+  // line ends costs at most four times its size.
+  std::vector<uint32_t> starts32_;
+  std::vector<uint64_t> starts64_;
+  size_t count_ = 0;
+  bool wide_ = false;
 };
 
 // Reads one header line at cursor and advances it: the line itself and, while the cursor is

@@ -431,6 +431,11 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   if (first == end)
     return;
 
+  // The line end before a delimiter belongs to the delimiter (RFC 2046, 5.1.1): a part's content
+  // ends with its last line's text. At the end of the input the last line keeps the line end it
+  // has there, if any.
+  const bool lastHasLineEnd = end < count ? false : lines_.EndsWithLineEnd();
+  const auto lineEndAfter = [&](size_t i) { return i + 1 < end || lastHasLineEnd; };
   std::string text;
   size_t total = 0;
   for (size_t i = first; i < end; ++i)
@@ -442,18 +447,27 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
     for (size_t i = first; i < end; ++i)
       decoder.Filter(lines_[i], text);
     decoder.Complete({}, text);
-  } else {
+  } else if (TransferEncoding == "QUOTED-PRINTABLE") {
+    // Decoded straight from the lines as well, so that the encoded text is never copied whole.
+    QuotedPrintableDecoder decoder;
+    text.reserve(total);
+    for (size_t i = first; i < end; ++i) {
+      decoder.Filter(lines_[i], text);
+      if (lineEndAfter(i))
+        decoder.Filter("\r\n", text);
+    }
+    decoder.Complete({}, text);
+    text.shrink_to_fit();
+  } else if (TransferEncoding.empty() || TransferEncoding == "7BIT" || TransferEncoding == "8BIT" ||
+             TransferEncoding == "BINARY") {
     text.reserve(total);
     for (size_t i = first; i < end; ++i) {
       text += lines_[i];
-      text += "\r\n";
+      if (lineEndAfter(i))
+        text += "\r\n";
     }
-    if (TransferEncoding == "QUOTED-PRINTABLE")
-      text = DecodeQuotedPrintable(text);
-    else if (!TransferEncoding.empty() && TransferEncoding != "7BIT" &&
-             TransferEncoding != "8BIT" && TransferEncoding != "BINARY")
-      text.clear(); // an encoding we cannot undo: better no content than garbage
   }
+  // Any other encoding is one we cannot undo: better no content than garbage.
 
   TMSGProperty* const parentNode = level.ParentProperty;
   // A level that is a file rather than a message: a single-part message that carries a file name

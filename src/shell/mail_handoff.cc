@@ -20,8 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kSupportAddress = "support@norvane.com";
-
 // A stored attachment name is the sender's data: only its last component, without control
 // characters, may become a file name in our folder.
 std::string SafeFileName(const std::string& stored, int index) {
@@ -172,7 +170,7 @@ std::string SupportMailUrl() {
     else
       query += c;
   }
-  return std::string("mailto:") + kSupportAddress + "?subject=" + query;
+  return std::string("mailto:") + kSupportMailAddress + "?subject=" + query;
 }
 
 } // namespace orlendo

@@ -9,6 +9,7 @@
 #include "mime/qvemlfile.h"
 #include "mime_test_util.h"
 #include "testutil/run_process.h"
+#include "testutil/sha256.h"
 
 namespace orlendo {
 namespace {
@@ -55,7 +56,7 @@ std::string FromHex(const std::string& hex) {
 // its decoded bytes written to a file. Leaves are those of the multipart tree; an attached
 // message (message/*) is one leaf, as the reader keeps it whole.
 constexpr char kPythonScript[] = R"PY(
-import email, email.errors, email.policy, re, sys, os
+import email, email.errors, email.policy, hashlib, quopri, re, sys, os
 out_dir = sys.argv[1]
 def leaves(part):
     if part.is_multipart() and part.get_content_maintype() != 'message':
@@ -97,6 +98,27 @@ for k, path in enumerate(sys.argv[2:]):
         target = os.path.join(out_dir, '%d_%d' % (k, j))
         open(target, 'wb').write(data)
         print('A\t%s\t%s' % (name.encode('utf-8', 'surrogateescape').hex(), target))
+    # Every part's decoded content, from the file with its line ends made CR LF (the reader's
+    # canonical form), in file order. Not compared ('-'): attached messages, which the reader
+    # keeps whole, and parts in a transfer encoding that it does not undo. Quoted-printable
+    # lines lose their trailing blanks first (RFC 2045, 6.7), which Python keeps.
+    if msg.get_content_maintype() == 'multipart':
+        canonical = email.message_from_bytes(re.sub(rb'\r\n|\r|\n', b'\r\n', raw),
+                                             policy=email.policy.default)
+        for part in list(leaves(canonical))[:200]:
+            if part.get_content_maintype() == 'multipart':
+                continue # declared without a boundary: a container to the reader as well
+            cte = part.get('content-transfer-encoding', '7bit').strip().lower()
+            if part.get_content_maintype() == 'message' or \
+                    cte not in ('7bit', '8bit', 'binary', 'base64', 'quoted-printable'):
+                print('P\t-')
+                continue
+            if cte == 'quoted-printable':
+                text = re.sub(r'[ \t]+(?=\r\n|$)', '', part.get_payload())
+                data = quopri.decodestring(text.encode('ascii', 'surrogateescape'))
+            else:
+                data = part.get_payload(decode=True)
+            print('P\t%s' % hashlib.sha256(data).hexdigest())
 )PY";
 
 struct PythonView {
@@ -106,7 +128,29 @@ struct PythonView {
   std::vector<std::pair<std::string, std::string>> files; // name, path of the decoded bytes
   std::vector<std::string> recipients;                    // "type|name|address"
   bool headersCut = false;                                // Python ended the header block early
+  std::vector<std::string> parts; // SHA-256 of each leaf part's content, "-" when not compared
 };
+
+// The SHA-256 of the content of each leaf part of a multipart message, in file order: the bytes
+// a part's node holds as attachment data or body.
+std::vector<std::string> PartDigests(const TMSGProperties& root) {
+  std::vector<std::string> out;
+  for (const TMSGProperty* node : All(root, TAG_ATTACHMENT_NODE)) {
+    const TMSGProperties& part = node->SubProperties();
+    const std::string type = Text(part, 0x370E001E);
+    if (type.rfind("multipart/", 0) == 0)
+      continue;
+    std::string data;
+    for (uint32_t tag : {TAG_ATTACH_DATA_BIN, kBody, kBodyHtml, TAG_RTF_COMPRESSED})
+      if (const TMSGProperty* record = Find(part, tag);
+          record != nullptr && record->Value.IsBytes())
+        data = record->Value.Bytes();
+    out.push_back(testutil::Sha256Hex(data));
+    if (out.size() == 200)
+      break;
+  }
+  return out;
+}
 
 // Our recipient table as "type|name|address"; a name that only repeats the address is no name.
 std::vector<std::string> Recipients(const TMSGProperties& root) {
@@ -172,6 +216,8 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
       ASSERT_EQ(fields.size(), 4u);
       views[current].recipients.push_back(fields[1] + "|" + FromHex(fields[2]) + "|" +
                                           FromHex(fields[3]));
+    } else if (fields[0] == "P") {
+      views[current].parts.push_back(fields[1]);
     } else if (fields[0] == "A") {
       ASSERT_EQ(fields.size(), 3u);
       views[current].files.emplace_back(FromHex(fields[1]), fields[2]);
@@ -179,7 +225,7 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
   }
   ASSERT_EQ(views.size(), files.size());
 
-  size_t attachmentsChecked = 0, recipientsChecked = 0;
+  size_t attachmentsChecked = 0, recipientsChecked = 0, partsChecked = 0;
   for (size_t k = 0; k < files.size(); ++k) {
     SCOPED_TRACE(files[k]);
     const PythonView& view = views[k];
@@ -192,6 +238,18 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
     if (!view.headersCut) {
       EXPECT_EQ(Recipients(root), view.recipients);
       recipientsChecked += view.recipients.size();
+    }
+
+    // Every part's content, byte for byte: a part ends before the line end of the delimiter.
+    if (!view.parts.empty()) {
+      const std::vector<std::string> ours = PartDigests(root);
+      ASSERT_EQ(ours.size(), view.parts.size());
+      for (size_t i = 0; i < ours.size(); ++i) {
+        if (view.parts[i] != "-") {
+          EXPECT_EQ(ours[i], view.parts[i]) << "part " << i;
+          ++partsChecked;
+        }
+      }
     }
 
     // Our attachments: name (ATTACH_FILENAME of the node) and the bytes SaveAttachment writes.
@@ -216,6 +274,7 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
   // The corpus holds a dozen named attachments; make sure they were all seen.
   EXPECT_GE(attachmentsChecked, 12u);
   EXPECT_GE(recipientsChecked, 40u);
+  EXPECT_GE(partsChecked, 100u);
 }
 
 } // namespace

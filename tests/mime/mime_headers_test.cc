@@ -16,8 +16,8 @@ std::vector<std::string> Split(const std::string& text) {
   TMimeLines lines;
   lines.Assign(text);
   std::vector<std::string> out;
-  for (std::string_view line : lines.Items())
-    out.emplace_back(line);
+  for (size_t i = 0; i < lines.Count(); ++i)
+    out.emplace_back(lines[i]);
   return out;
 }
 

@@ -109,7 +109,7 @@ TEST(MimeLimits, ManyBodyParts) {
   const TMSGProperties& root = reader->Properties();
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), static_cast<size_t>(kParts));
   // Both parts start with the tag: the plain one is an HTML body as well.
-  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>0</html>\r\n");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>0</html>");
   EXPECT_EQ(All(root, kBodyHtml).size(), 1u);
   EXPECT_EQ(Find(root, kBody), nullptr);
 }

@@ -294,11 +294,52 @@ TEST(MimeReader, MultipartPreamblePartsAndEpilogue) {
   const auto nodes = All(root, TAG_ATTACHMENT_NODE);
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(root.AttachmentCount(), 2);
-  EXPECT_EQ(AttachmentData(root, 0), "first\r\n");
-  EXPECT_EQ(AttachmentData(root, 1), "second\r\n");
+  EXPECT_EQ(AttachmentData(root, 0), "first");
+  EXPECT_EQ(AttachmentData(root, 1), "second");
   const std::string outline = Outline(root);
   EXPECT_EQ(outline.find("preamble"), std::string::npos);
   EXPECT_EQ(outline.find("epilogue"), std::string::npos);
+}
+
+// The line end before a delimiter belongs to the delimiter: a part keeps exactly its bytes, in
+// files with either kind of line end, up to the last part; at the end of the input the last
+// line keeps the line end that it has there.
+TEST(MimeReader, PartContentEndsBeforeTheDelimiterLineEnd) {
+  for (const std::string eol : {"\r\n", "\n"}) {
+    SCOPED_TRACE(eol == "\n" ? "LF" : "CR LF");
+    auto reader = Load(Join({"Content-Type: multipart/mixed; boundary=B",
+                             "",
+                             "--B",
+                             "Content-Type: text/plain",
+                             "",
+                             "body text",
+                             "",
+                             "--B",
+                             "Content-Type: text/plain; name=a.txt",
+                             "",
+                             "two",
+                             "lines",
+                             "--B",
+                             "Content-Type: text/plain; name=b.txt",
+                             "Content-Transfer-Encoding: quoted-printable",
+                             "",
+                             "soft=",
+                             "--B",
+                             "Content-Type: application/octet-stream; name=c.bin",
+                             "",
+                             "last",
+                             "--B--",
+                             "epilogue"},
+                            eol));
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_EQ(U8(root.GetBody()), "body text\r\n");
+    ASSERT_EQ(root.AttachmentCount(), 3);
+    EXPECT_EQ(AttachmentData(root, 0), "two\r\nlines");
+    EXPECT_EQ(AttachmentData(root, 1), "soft");
+    EXPECT_EQ(AttachmentData(root, 2), "last");
+    EXPECT_EQ(Text(Load("Subject: s" + eol + eol + "end" + eol)->Properties(), kBody), "end\r\n");
+    EXPECT_EQ(Text(Load("Subject: s" + eol + eol + "end")->Properties(), kBody), "end");
+  }
 }
 
 TEST(MimeReader, AlternativeBodiesArePromoted) {
@@ -310,8 +351,8 @@ TEST(MimeReader, AlternativeBodiesArePromoted) {
             "", "<html>caf=C3=A9</html>", "--ALT--"}));
   const TMSGProperties& root = reader->Properties();
   // The first body of each kind wins; the body parts are not attachments.
-  EXPECT_EQ(U8(root.GetBody()), "plain one\r\n");
-  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>café</html>\r\n");
+  EXPECT_EQ(U8(root.GetBody()), "plain one");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>café</html>");
   EXPECT_EQ(root.BodyFormat, 3);
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 3u);
   EXPECT_EQ(root.AttachmentCount(), 0);
@@ -325,12 +366,12 @@ TEST(MimeReader, NamedTextPartIsAnAttachment) {
                  "", "the body", "--M", "Content-Type: text/plain; name=\"notes.txt\"", "",
                  "the notes", "--M--"}));
   const TMSGProperties& root = reader->Properties();
-  EXPECT_EQ(U8(root.GetBody()), "the body\r\n");
+  EXPECT_EQ(U8(root.GetBody()), "the body");
   ASSERT_EQ(root.AttachmentCount(), 1);
   const TMSGProperty* node = root.GetAttachment(0);
   EXPECT_FALSE(node->IsEmbeddedMessage());
   EXPECT_EQ(Text(node->SubProperties(), kAttachFileName), "notes.txt");
-  EXPECT_EQ(Find(node->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "the notes\r\n");
+  EXPECT_EQ(Find(node->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "the notes");
 }
 
 TEST(MimeReader, NestedMultipartsAreFlattened) {
@@ -368,8 +409,8 @@ TEST(MimeReader, NestedMultipartsAreFlattened) {
                            "JVBERi0x",
                            "--OUT--"}));
   const TMSGProperties& root = reader->Properties();
-  EXPECT_EQ(U8(root.GetBody()), "plain\r\n");
-  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>html</html>\r\n");
+  EXPECT_EQ(U8(root.GetBody()), "plain");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>html</html>");
   // related container, alternative container, plain, html, png, pdf
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 6u);
   std::vector<std::string> names;
@@ -377,7 +418,7 @@ TEST(MimeReader, NestedMultipartsAreFlattened) {
     names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
   // The related container keeps its preamble as content.
   EXPECT_EQ(names, (std::vector<std::string>{"Attachment 1", "a.png", "b.pdf"}));
-  EXPECT_EQ(AttachmentData(root, 0), "related preamble\r\n");
+  EXPECT_EQ(AttachmentData(root, 0), "related preamble");
   EXPECT_EQ(AttachmentData(root, 1), std::string("\x89PNG\r\n", 6));
   EXPECT_EQ(AttachmentData(root, 2), "%PDF-1");
   EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
@@ -392,7 +433,7 @@ TEST(MimeReader, PartHeaderRightBeforeADelimiterDoesNotSwallowTheNextPart) {
   const auto nodes = All(root, TAG_ATTACHMENT_NODE);
   ASSERT_EQ(nodes.size(), 2u);
   EXPECT_EQ(Text(nodes[1]->SubProperties(), kAttachFileName), "full.bin");
-  EXPECT_EQ(Find(nodes[1]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "data\r\n");
+  EXPECT_EQ(Find(nodes[1]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "data");
 }
 
 TEST(MimeReader, BoundaryParameterFollowedByOthers) {
@@ -439,7 +480,7 @@ TEST(MimeReader, DispositionFileNames) {
   auto text =
       Load(Join({"Content-Type: multipart/mixed; boundary=D", "", "--D", "Content-Type: text/plain",
                  "Content-Disposition: inline; filename=a.txt", "", "inline text", "--D--"}));
-  EXPECT_EQ(U8(text->Properties().GetBody()), "inline text\r\n");
+  EXPECT_EQ(U8(text->Properties().GetBody()), "inline text");
 }
 
 TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
@@ -479,7 +520,7 @@ TEST(MimeReader, ContentLocationNamesWebResources) {
             "Content-Location: http://example.com/img/dot.gif", "", "R0lGODlh", "--R",
             "Content-Type: text/css", "Content-Location: cid:css-1@mhtml", "", "body{}", "--R--"}));
   const TMSGProperties& root = reader->Properties();
-  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>page</html>\r\n");
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>page</html>");
   ASSERT_EQ(root.AttachmentCount(), 2);
   const TMSGProperties& gif = root.GetAttachment(0)->SubProperties();
   EXPECT_EQ(Text(gif, kAttachLongFileName), "http://example.com/img/dot.gif");
@@ -557,7 +598,7 @@ TEST(MimeReader, DashBoundaryIsReadBelowItsPart) {
   const auto inner = All(nodes[0]->SubProperties(), TAG_ATTACHMENT_NODE);
   ASSERT_EQ(inner.size(), 1u);
   EXPECT_EQ(Text(inner[0]->SubProperties(), kAttachFileName), "inner.bin");
-  EXPECT_EQ(Find(inner[0]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "inner\r\n");
+  EXPECT_EQ(Find(inner[0]->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "inner");
   EXPECT_EQ(Text(nodes[1]->SubProperties(), kAttachFileName), "outer.bin");
   EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
 }

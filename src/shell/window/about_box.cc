@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -35,10 +36,16 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   title->move(1, 1);
   titleBox->setMinimumSize(title->width() + 2, title->height() + 2);
 
-  auto* lblVersion = new QLabel(QString::fromLatin1(ProgramVersionText) + QLatin1Char('\n') +
-                                    tr("Copyright (c) Norvane Software. All rights reserved."),
-                                this);
+  // The version and the rights notice in two labels, one above the other, so that a language
+  // file translates the notice without freezing the version number.
+  auto* lblVersion = new QLabel(QString::fromLatin1(ProgramVersionText), this);
   lblVersion->setObjectName(QStringLiteral("lblVersion"));
+  auto* lblCopyright = new QLabel(tr("Copyright (c) Norvane Software. All rights reserved."), this);
+  lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
+  auto* versionBox = new QVBoxLayout;
+  versionBox->setSpacing(0);
+  versionBox->addWidget(lblVersion);
+  versionBox->addWidget(lblCopyright);
 
   auto makeLink = [this](const QString& caption, const char* name) {
     auto* label =
@@ -55,12 +62,13 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
   lblMail->setProperty("tag", 1);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOK"));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(logo, 0, 0, 4, 1, Qt::AlignTop);
   grid->addWidget(titleBox, 0, 1);
-  grid->addWidget(lblVersion, 1, 1);
+  grid->addLayout(versionBox, 1, 1);
   grid->addWidget(lblHomePage, 2, 1);
   grid->addWidget(lblMail, 3, 1);
   grid->addWidget(buttons, 4, 0, 1, 2);

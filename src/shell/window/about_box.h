@@ -4,12 +4,14 @@
 
 #include <QDialog>
 
+#include "shell/program_version.h"
+
 class QLabel;
 
 namespace orlendo {
 
-inline constexpr char ProgramVersionText[] = "v2.6 (build 471)";
-inline constexpr char SupportMailAddress[] = "support@orlendo.example.org";
+inline constexpr const char* ProgramVersionText = kProgramVersion;
+inline constexpr const char* SupportMailAddress = kSupportMailAddress;
 
 class TfrmAbout : public QDialog {
   Q_OBJECT

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "components/file_dialogs.h"
+#include "components/form_preparation.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "shell/attachment_files.h"
@@ -34,18 +35,25 @@ TfrmAttachments::TfrmAttachments(QWidget* parent, const QString& nameCaption) : 
   lvAttachments->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   lvAttachments->setContextMenuPolicy(Qt::CustomContextMenu);
   pmAttachments = new QMenu(this);
-  pmAttachments->addAction(tr("Select All"), this, [this] { miSelectAllClick(0); });
-  pmAttachments->addAction(tr("Unselect All"), this, [this] { miSelectAllClick(1); });
-  pmAttachments->addAction(tr("Invert Selection"), this, [this] { miSelectAllClick(2); });
+  pmAttachments->setObjectName("pmAttachments");
+  pmAttachments->addAction(tr("Select All"), this, [this] { miSelectAllClick(0); })
+      ->setObjectName("miSelectAll");
+  pmAttachments->addAction(tr("Unselect All"), this, [this] { miSelectAllClick(1); })
+      ->setObjectName("miUnselectAll");
+  pmAttachments->addAction(tr("Invert Selection"), this, [this] { miSelectAllClick(2); })
+      ->setObjectName("miInvertSelection");
   connect(lvAttachments, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     pmAttachments->popup(lvAttachments->viewport()->mapToGlobal(at));
   });
 
   pnlButtons = new QWidget(this);
   pnlButtons->setFixedHeight(41);
+  pnlButtons->setObjectName("pnlButtons");
   btnSave = new QPushButton(tr("&Save"), pnlButtons);
+  btnSave->setObjectName("btnSave");
   btnSave->setDefault(true);
   btnCancel = new QPushButton(tr("&Cancel"), pnlButtons);
+  btnCancel->setObjectName("btnCancel");
   connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -123,6 +131,7 @@ void SaveAttachmentsCommand(QWidget* parent, const TfrmMessage& panel, const TSe
     return;
   TfrmAttachments dialog(parent);
   dialog.CopyItems(*panel.lvAttachments);
+  PrepareForm(&dialog);
   if (dialog.exec() != QDialog::Accepted)
     return;
   try {

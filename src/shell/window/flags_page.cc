@@ -46,7 +46,6 @@ TFlagsPage::TFlagsPage(QWidget* parent) : QWidget(parent) {
   lvMessageFlags->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvMessageFlags->setSelectionMode(QAbstractItemView::SingleSelection);
   lvMessageFlags->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvMessageFlags->setColumnWidth(0, 150);
   lvMessageFlags->setColumnWidth(1, 320);
   lvMessageFlags->horizontalHeader()->setStretchLastSection(true);
   for (int row = 0; row < 13; ++row) {
@@ -61,6 +60,8 @@ TFlagsPage::TFlagsPage(QWidget* parent) : QWidget(parent) {
     description->setToolTip(description->text());
     lvMessageFlags->setItem(row, 1, description);
   }
+  // The flag names are whole in their column, whatever the font.
+  lvMessageFlags->resizeColumnToContents(0);
   layout->addWidget(lvMessageFlags);
 }
 

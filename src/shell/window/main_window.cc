@@ -15,24 +15,35 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 
+#include "components/form_preparation.h"
+#include "components/msg_panel.h"
+#include "components/update_check.h"
 #include "export/generator_text.h"
 #include "model/qvmsg.h"
+#include "shell/file_association.h"
+#include "shell/mail_handoff.h"
+#include "shell/message_strings.h"
 #include "shell/window/about_box.h"
+#include "shell/window/att_select.h"
 #include "shell/window/desktop.h"
 #include "shell/window/dialogs.h"
 #include "shell/window/flags_page.h"
 #include "shell/window/header_page.h"
 #include "shell/window/images.h"
+#include "shell/window/language_menu.h"
+#include "shell/window/options_dialog.h"
 #include "shell/window/properties_page.h"
+#include "shell/window/qv_language.h"
+#include "shell/window/save_as.h"
 #include "shell/window/structure_page.h"
 
 namespace orlendo {
@@ -116,6 +127,8 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
     RebuildReopenMenu();
     if (!args[0].empty() && !IsKnownSwitch(args[0])) {
       cbFileName->setEditText(QFileInfo(FromUtf8(args[0])).absoluteFilePath());
+      // The HTML view exists before the first message is shown in it.
+      frmMessage->FormShow();
       LoadMessage();
     }
   }
@@ -126,6 +139,14 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
   }
 
   ApplyAppMode();
+  QvLanguage = new TQvLanguage(this);
+  QvLanguage->SetStringsSeparator(QStringLiteral("|")); // list items: one|two|three
+  BuildLanguageMenu(miViewLanguage, miViewLanguageLine, GetLanguagesFolder(),
+                    style()->pixelMetric(QStyle::PM_SmallIconSize),
+                    [this](QAction* item) { TranslateForm(item); });
+  // Every dialog applies the current language just before it is shown.
+  FormPreparation() = [this](QWidget* form) { TranslateForm(form); };
+  TranslateForm(nullptr);
   SetImages();
   LoadSettings(settings_, true);
   ApplyGeometry();
@@ -144,6 +165,7 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
 
 TfrmMain::~TfrmMain() {
   destroying_ = true;
+  FormPreparation() = nullptr;
   ClearViews();
   if (settings_.UseIniFile) {
     StoreGeometry();
@@ -220,6 +242,8 @@ void TfrmMain::CreateMenus() {
   miViewLanguage->setObjectName(QStringLiteral("miViewLanguage"));
   // Shown once language files are listed in it.
   miViewLanguage->menuAction()->setVisible(false);
+  miViewLanguageLine = miView->addSeparator();
+  miViewLanguageLine->setVisible(false);
   miView->addAction(miViewRegister);
   miView->addAction(miViewUnregister);
   miView->addSeparator();
@@ -272,6 +296,7 @@ void TfrmMain::CreateToolBars() {
   auto* bandLayout = new QHBoxLayout(band);
   bandLayout->setContentsMargins(4, 2, 4, 2);
   auto* caption = new QLabel(tr("File name:"), band);
+  caption->setObjectName(QStringLiteral("lblFileName"));
   cbFileName = new QComboBox(band);
   cbFileName->setObjectName(QStringLiteral("cbFileName"));
   cbFileName->setEditable(true);
@@ -311,8 +336,7 @@ void TfrmMain::CreatePages() {
   PageControl->addTab(tsHeader, tr("Transport Header"));
   PageControl->addTab(tsFlags, tr("Flags"));
 
-  // The preview panel is an empty panel until the message view is docked here.
-  frmMessage = new QWidget(tsPreview);
+  frmMessage = new TfrmMessage(tsPreview, &settings_);
   frmMessage->setObjectName(QStringLiteral("frmMessage"));
   tsPreview->layout()->addWidget(frmMessage);
   pnlProperties = new TPropertiesPage(tsProperties);
@@ -535,11 +559,13 @@ void TfrmMain::FillViews() {
   } else {
     SetPageVisible(tsStructure, false);
   }
+  frmMessage->SetFileName(loadedFileName_);
+  frmMessage->DisplayMessage(root);
   pnlHeader->Fill(root);
   pnlFlags->Fill(root);
   for (QAction* a : {miFileSaveAs, miFileReply, miFileForward})
     a->setEnabled(true);
-  miFileSaveAttachments->setEnabled(root && root->AttachmentCount() > 0);
+  miFileSaveAttachments->setEnabled(frmMessage->AttachmentCount() > 0);
 }
 
 void TfrmMain::ClearViews() {
@@ -547,6 +573,10 @@ void TfrmMain::ClearViews() {
   pnlProperties->Clear();
   pnlHeader->Clear();
   pnlFlags->Clear();
+  // The panel points into the message: it lets go before the message is destroyed. A window
+  // being destroyed takes the panel with it and shows nothing more.
+  if (!destroying_)
+    frmMessage->Clear();
   message_.reset();
 }
 
@@ -559,10 +589,10 @@ void TfrmMain::ApplicationIdle() {
 }
 
 QString TfrmMain::OpenDialogFilter() {
-  return QStringList{tr("MS Outlook messages (*.msg)|*.msg"),
-                     tr("Email files (*.eml)|*.eml|Apple mail files (*.emlx)|*.emlx"),
-                     tr("MHTML Documents (*.mht)|*.mht"), tr("All files (*.*)|*.*")}
-      .join(QLatin1Char('|'));
+  QStringList filters;
+  for (const char* key : {"MsgFileExt", "EMLFileExt", "MHTFileExt", "AllFileExt"})
+    filters << FromUtf8(MessageString(key)); // a language file may translate them
+  return filters.join(QLatin1Char('|'));
 }
 
 QString TfrmMain::HelpFileName() {
@@ -613,17 +643,55 @@ void TfrmMain::btnCloseClick() {
   close();
 }
 
-// The commands below are in the menus with their enabling rules; the save dialogs, the mail
-// hand-off, the options dialog, the file association, the file tree and the update check they
-// open are not part of the window yet, so for now they do nothing.
-void TfrmMain::miFileSaveAsClick() {}
-void TfrmMain::miFileSaveAttachmentsClick() {}
-void TfrmMain::miFileReplyClick(int) {}
-void TfrmMain::miViewRegisterClick() {}
-void TfrmMain::miViewUnregisterClick() {}
+void TfrmMain::miFileSaveAsClick() {
+  SaveMessageAs(this, message_.get(), settings_, cbFileName->currentText().toStdString());
+}
+
+void TfrmMain::miFileSaveAttachmentsClick() {
+  SaveAttachmentsCommand(this, *frmMessage, settings_, cbFileName->currentText().toStdString());
+}
+
+void TfrmMain::miFileReplyClick(int tag) {
+  if (!message_)
+    return;
+  try {
+    ReplyOrForward(message_->Properties(), tag == 1);
+  } catch (const std::exception& e) {
+    ShowMessage(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TfrmMain::miViewRegisterClick() {
+  try {
+    RegisterAsDefaultViewer(ProgramPath());
+    ShowMessage(this, FromUtf8(RegisteredMessage()));
+  } catch (const std::exception& e) {
+    ShowMessage(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TfrmMain::miViewUnregisterClick() {
+  try {
+    UnregisterAsDefaultViewer();
+    ShowMessage(this, FromUtf8(UnregisteredMessage()));
+  } catch (const std::exception& e) {
+    ShowMessage(this, QString::fromUtf8(e.what()));
+  }
+}
+
+// The file tree and the options dialog come with their own parts of the window.
 void TfrmMain::miViewFileTreeClick() {}
-void TfrmMain::miViewOptionsClick() {}
-void TfrmMain::miHelpCheckUpdatesClick() {}
+void TfrmMain::miHelpCheckUpdatesClick() {
+  // The check has time limits of its own and keeps the window painted while it waits.
+  TUpdateOutcome outcome;
+  {
+    TWaitCursor cursor;
+    outcome =
+        CheckForUpdates(FromUtf8(settings_.UpdateUrl), QString::fromLatin1(ProgramVersionText));
+  }
+  if (outcome.kind != TUpdateOutcome::None)
+    ShowMessage(this, outcome.Text);
+}
 
 void TfrmMain::miHelpContentsClick() {
   OpenUrl(QUrl::fromLocalFile(HelpFileName()));
@@ -638,16 +706,22 @@ void TfrmMain::lblNorvaneClick() {
 }
 
 void TfrmMain::tbbSendMailClick() {
-  QUrl url(QStringLiteral("mailto:") + QString::fromLatin1(SupportMailAddress));
-  QUrlQuery query;
-  query.addQueryItem(QStringLiteral("subject"),
-                     QStringLiteral("Orlendo %1").arg(QString::fromLatin1(ProgramVersionText)));
-  url.setQuery(query);
-  OpenUrl(url);
+  OpenUrl(QUrl(FromUtf8(SupportMailUrl())));
+}
+
+void TfrmMain::TranslateForm(QObject* sender) {
+  orlendo::TranslateForm(*QvLanguage, settings_, sender, this,
+                         [this](const QString& text) { ShowMessage(this, text); });
+}
+
+void TfrmMain::miViewOptionsClick() {
+  if (ShowOptionsDialog(this, settings_))
+    ApplyAppMode();
 }
 
 void TfrmMain::miHelpAboutClick() {
   TfrmAbout about(this);
+  PrepareForm(&about);
   about.exec();
 }
 

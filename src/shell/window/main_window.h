@@ -25,6 +25,8 @@ class TPropertiesPage;
 class TStructurePage;
 class THeaderPage;
 class TFlagsPage;
+class TfrmMessage;
+class TQvLanguage;
 
 inline constexpr char ProductTitle[] = "Orlendo";
 inline constexpr char MainCaption[] = "Orlendo (*.msg)";
@@ -50,6 +52,9 @@ public:
   // Shows the pages of AppMode and the logo unless HideLogo.
   void ApplyAppMode();
   void RebuildReopenMenu();
+  // Applies the language of the settings (sender null), of a language menu item, or again to a
+  // dialog about to be shown.
+  void TranslateForm(QObject* sender);
 
   const TQvMessage* Message() const { return message_.get(); }
   TSettings& Settings() { return settings_; }
@@ -64,7 +69,7 @@ public:
   QWidget* tsStructure = nullptr;
   QWidget* tsHeader = nullptr;
   QWidget* tsFlags = nullptr;
-  QWidget* frmMessage = nullptr; // the preview panel, docked into tsPreview
+  TfrmMessage* frmMessage = nullptr; // the preview panel, docked into tsPreview
   TPropertiesPage* pnlProperties = nullptr;
   TStructurePage* pnlStructure = nullptr;
   THeaderPage* pnlHeader = nullptr;
@@ -84,6 +89,8 @@ public:
   QMenu* miFileReopen = nullptr;
   QMenu* miView = nullptr;
   QMenu* miViewLanguage = nullptr;
+  QAction* miViewLanguageLine = nullptr; // the separator below the language submenu
+  TQvLanguage* QvLanguage = nullptr;
   QMenu* miHelp = nullptr;
   QAction* miFileOpen = nullptr;
   QAction* miFileSaveAs = nullptr;

@@ -85,14 +85,20 @@ TPropertiesPage::TPropertiesPage(QWidget* parent)
   for (const TPropertyTypeName& type : PropertyTypeNames())
     cbPropType->addItem(QString::fromLatin1(type.Text));
   cbPropType->setEnabled(false);
+  // Named labels, so that a language file can reach them.
+  auto label = [this](const char* name, const char* caption) {
+    auto* l = new QLabel(QLatin1String(caption), gbPropInfo);
+    l->setObjectName(QLatin1String(name));
+    return l;
+  };
   auto* idRow = new QHBoxLayout;
   idRow->addWidget(edPropID);
-  idRow->addWidget(new QLabel(QStringLiteral("Size:"), gbPropInfo));
+  idRow->addWidget(label("lblPropSize", "Size:"));
   idRow->addWidget(edPropSize);
-  form->addRow(QStringLiteral("Category:"), cbPropCategory);
-  form->addRow(QStringLiteral("ID:"), idRow);
-  form->addRow(QStringLiteral("Name:"), edPropName);
-  form->addRow(QStringLiteral("Type:"), cbPropType);
+  form->addRow(label("lblPropCategory", "Category:"), cbPropCategory);
+  form->addRow(label("lblPropID", "ID:"), idRow);
+  form->addRow(label("lblPropName", "Name:"), edPropName);
+  form->addRow(label("lblPropType", "Type:"), cbPropType);
   info->addLayout(form);
 
   pcPropValue = new QTabWidget(gbPropInfo);

@@ -265,9 +265,16 @@ void TQvLanguage::Translate(const QString& fileName) {
     if (elements.isEmpty() || value.isEmpty())
       continue;
     QList<QObject*> targets;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName().compare(elements.front().trimmed(), Qt::CaseInsensitive) == 0)
+    const QString first = elements.front().trimmed();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows)
+      if (w->objectName().compare(first, Qt::CaseInsensitive) == 0)
         targets.push_back(w);
+    // A form docked into another window (the preview panel in its page, or in the window of an
+    // embedded message) is no window of its own; its lines still name it first.
+    for (QWidget* w : windows)
+      if (QObject* docked = FindDescendant(w, first); docked && !targets.contains(docked))
+        targets.push_back(docked);
     for (QObject* target : targets) {
       for (int i = 1; target && i < elements.size(); ++i)
         target = FindDescendant(target, elements[i].trimmed());
@@ -353,6 +360,8 @@ void TranslateForm(TQvLanguage& language, TSettings& settings, QObject* sender, 
     const QString current = QString::fromStdString(MessageString(s.Key));
     SetMessageString(s.Key, language.ReadCustomString(s.Key, current).toStdString());
   }
+  if (auto* band = mainWindow ? mainWindow->findChild<QLabel*>("lblFileName") : nullptr)
+    band->setText(language.ReadCustomString("strFileName", band->text()));
 }
 
 } // namespace orlendo

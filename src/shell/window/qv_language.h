@@ -36,8 +36,9 @@ public:
 
   // Applies the "Translations" section of fileName (of ResourceFile when empty). A line names
   // a path of object names, matched without regard to letter case: the first among the
-  // application's top-level windows (every window of that name), the rest among the
-  // descendants of the one before; the last element is the property. "~" in a value stands
+  // application's top-level windows (every window of that name) and, for a form docked into a
+  // window, the first descendant of that name in each window; the rest among the descendants
+  // of the one before; the last element is the property. "~" in a value stands
   // for a tab. A line with a missing object or property, or an empty value, is ignored; of two
   // lines with one name, both apply the first one's value. An integer property given a value
   // that is no decimal number raises EMSGError and ends the translation there. A missing file

@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -15,12 +17,20 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sys/stat.h>
 
+#include "components/file_dialogs.h"
+#include "components/msg_panel.h"
 #include "model/qvmsg.h"
+#include "model/stream.h"
+#include "shell/command_line.h"
+#include "shell/file_association.h"
+#include "shell/program_version.h"
 #include "shell/settings.h"
 #include "shell/window/desktop.h"
 #include "shell/window/flags_page.h"
@@ -28,6 +38,7 @@
 #include "shell/window/properties_page.h"
 #include "shell/window/property_tree_model.h"
 #include "shell/window/structure_page.h"
+#include "testutil/run_process.h"
 
 namespace orlendo {
 namespace {
@@ -260,6 +271,139 @@ TEST_F(WindowTest, SettingsSurviveARestart) {
   std::filesystem::remove(GetIniFileName(true));
   Start({kPlain, "/NOINI"}).reset();
   EXPECT_FALSE(std::filesystem::exists(GetIniFileName(true)));
+}
+
+TEST_F(WindowTest, PreviewShowsEachLoadAndLetsGoOfIt) {
+  struct Case {
+    std::string file;
+    bool plain, rtf, html;
+  } cases[] = {
+      {kCorpus + "/msg/jotl_generated_base-message.msg", true, false, false},
+      // RTF only: the HTML tab holds the HTML made from the RTF.
+      {kCorpus + "/msg/mrdr_RtfWithShortRussianString.msg", true, true, true},
+      {kCorpus + "/msg/kmr_newOutlook_Microsoft_Outlook_test.msg", false, false, true},
+      // A failed load leaves an empty panel, not the previous message.
+      {"/nonexistent/x.msg", true, false, false},
+  };
+  auto w = Start({"/NOINI"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    w->cbFileName->setEditText(QString::fromStdString(c.file));
+    w->LoadMessage();
+    TfrmMessage* p = w->frmMessage;
+    ASSERT_EQ(p->parentWidget(), w->tsPreview);
+    EXPECT_EQ(p->MessageProperties(), &w->Message()->Properties());
+    EXPECT_EQ(p->edSubject->text().toStdU16String(), w->Message()->Properties().GetSubject());
+    EXPECT_EQ(p->pcBody->isTabVisible(TfrmMessage::kPlainTab), c.plain);
+    EXPECT_EQ(p->pcBody->isTabVisible(TfrmMessage::kRtfTab), c.rtf);
+    EXPECT_EQ(p->pcBody->isTabVisible(TfrmMessage::kHtmlTab), c.html);
+  }
+  EXPECT_TRUE(w->frmMessage->edSubject->text().isEmpty());
+  w->ClearViews();
+  EXPECT_EQ(w->frmMessage->MessageProperties(), nullptr);
+}
+
+// Answers the save questions without dialogs; a modal dialog that opens is confirmed.
+struct SaveAnswers {
+  QString file, folder;
+  QStringList info;
+  SaveAnswers() {
+    FileDialogs().SaveFileName = [this](QWidget*, const QString&, const QString&, const QString&,
+                                        QString*, const auto&) { return file; };
+    FileDialogs().SelectFolder = [this](QWidget*, const QString&, const QString&) {
+      return folder;
+    };
+    FileDialogs().Information = [this](QWidget*, const QString& t) { info << t; };
+    FileDialogs().Error = [](QWidget*, const QString& t) { ADD_FAILURE() << t.toStdString(); };
+  }
+  ~SaveAnswers() { FileDialogs() = StandardFileDialogs(); }
+  static void AcceptNextDialog() {
+    QTimer::singleShot(0, [] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+        dialog->accept();
+    });
+  }
+};
+
+TEST_F(WindowTest, SaveCommandsWriteWhatReadsBack) {
+  testutil::TempDir tmp;
+  auto w = Start({kCorpus + "/msg/mrdr_EmailWithInnerMailAndAttachments.msg", "/NOINI"});
+  const TMSGProperties& root = w->Message()->Properties();
+  SaveAnswers answers;
+  for (const char* name : {"saved.msg", "saved.eml"}) {
+    SCOPED_TRACE(name);
+    answers.file = QString::fromStdString(tmp.File(name));
+    w->miFileSaveAs->trigger();
+    ASSERT_EQ(answers.info.size(), 1);
+    answers.info.clear();
+    auto back = CreateMessageForFile(tmp.File(name));
+    back->LoadFromFile(tmp.File(name));
+    EXPECT_EQ(back->Properties().GetSubject(), root.GetSubject());
+    EXPECT_EQ(back->Properties().AttachmentCount(), root.AttachmentCount());
+  }
+
+  answers.folder = QString::fromStdString(tmp.File("attachments"));
+  std::filesystem::create_directory(answers.folder.toStdString());
+  ASSERT_TRUE(w->miFileSaveAttachments->isEnabled());
+  SaveAnswers::AcceptNextDialog();
+  w->miFileSaveAttachments->trigger();
+  int files = 0;
+  for (int i = 0; i < w->frmMessage->AttachmentCount(); ++i) {
+    const QListWidgetItem* item = w->frmMessage->lvAttachments->item(i);
+    if (item->data(TfrmMessage::kImageRole).toInt() != 0)
+      continue;
+    TMemoryStream stored;
+    root.SaveAttachmentToStream(i, stored);
+    std::ifstream in(answers.folder.toStdString() + "/" +
+                         item->data(TfrmMessage::kFileNameRole).toString().toStdString(),
+                     std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), stored.Data()) << i;
+    ++files;
+  }
+  EXPECT_GT(files, 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(answers.folder.toStdString()),
+                          std::filesystem::directory_iterator()),
+            files);
+}
+
+TEST_F(WindowTest, MailRegisterAndUpdateCommandsReportTheirOutcome) {
+  testutil::TempDir tmp;
+  // A stand-in mail client records the subject it is given.
+  const std::string mailer = tmp.File("xdg-email");
+  std::ofstream(mailer) << "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = --subject ] && "
+                           "printf '%s' \"$2\" > '"
+                        << tmp.File("subject") << "'; shift; done\n";
+  chmod(mailer.c_str(), 0755);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (tmp.Path() + ":" + path).c_str(), 1);
+  auto w = Start({kPlain, "/NOINI"});
+  const std::string subject =
+      QString::fromStdU16String(w->Message()->Properties().GetSubject()).toStdString();
+  for (auto [action, prefix] : {std::pair{w->miFileReply, "RE: "}, {w->miFileForward, "FW: "}}) {
+    action->trigger();
+    std::ifstream in(tmp.File("subject"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), prefix + subject);
+  }
+  setenv("PATH", path.c_str(), 1);
+
+  w->miHelpSendMail->trigger();
+  ASSERT_EQ(urls_.size(), 1);
+  EXPECT_EQ(urls_[0].scheme(), "mailto");
+  EXPECT_TRUE(urls_[0].toString().contains(kSupportMailAddress));
+
+  w->miViewRegister->trigger();
+  EXPECT_TRUE(std::filesystem::exists(DesktopEntryPath()));
+  w->miViewUnregister->trigger();
+  EXPECT_FALSE(std::filesystem::exists(DesktopEntryPath()));
+  EXPECT_EQ(messages_, QStringList({QString::fromStdString(RegisteredMessage()),
+                                    QString::fromStdString(UnregisteredMessage())}));
+
+  // Nothing listens there: the check says so instead of waiting.
+  messages_.clear();
+  w->Settings().UpdateUrl = "http://127.0.0.1:9/msg/quillet.xml";
+  w->miHelpCheckUpdates->trigger();
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains("127.0.0.1")) << messages_[0].toStdString();
 }
 
 } // namespace

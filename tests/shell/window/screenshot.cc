@@ -1,23 +1,51 @@
 // `test_window --screenshot FILE OUTDIR`: a PNG of the main window on each of its pages with
-// FILE open, for looking at the window without a display (tools/screenshot runs it).
+// FILE open, of the Preview page on each of its body tabs, of the menus and of the Options
+// dialog's pages, for looking at the window without a display (tools/screenshot runs it).
+// `--screenshot FILE OUTDIR LANG` translates the window with a language file first.
 #include "shell/window/screenshot.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTreeView>
 #include <cstdio>
 
-#include "shell/window/desktop.h"
+#include "components/html_view.h"
+#include "components/msg_panel.h"
 #include "model/qvmsg.h"
+#include "shell/window/desktop.h"
 #include "shell/window/main_window.h"
+#include "shell/window/options_dialog.h"
 #include "shell/window/properties_page.h"
 #include "shell/window/property_tree_model.h"
 
 namespace orlendo {
+namespace {
 
-int WriteScreenshots(const QString& file, const QString& outDir) {
+void Pump(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool Save(QWidget& window, const QString& name) {
+  if (!window.grab().save(name)) {
+    std::fprintf(stderr, "cannot write %s\n", name.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", name.toUtf8().constData());
+  return true;
+}
+
+} // namespace
+
+int WriteScreenshots(const QString& file, const QString& outDir, const QString& language) {
   DesktopHooks().ShowMessage = [](QWidget*, const QString& text) {
     std::fprintf(stderr, "message box: %s\n", text.toUtf8().constData());
   };
@@ -26,9 +54,21 @@ int WriteScreenshots(const QString& file, const QString& outDir) {
     std::fprintf(stderr, "cannot create %s\n", outDir.toUtf8().constData());
     return 1;
   }
-  TfrmMain window({file.toStdString(), "/NOINI", "/WIDTH=1000", "/HEIGHT=700"});
+  std::vector<std::string> args = {"/NOINI", "/WIDTH=1000", "/HEIGHT=700"};
+  if (!language.isEmpty())
+    args.push_back("/LANG=" + language.toStdString());
+  TfrmMain window(args);
   window.show();
-  QApplication::processEvents();
+  window.frmMessage->FormShow();
+  QSignalSpy loaded(window.frmMessage->wbHTMLBody, &THtmlView::LoadFinished);
+  window.cbFileName->setEditText(QFileInfo(file).absoluteFilePath());
+  window.LoadMessage();
+  QElapsedTimer limit;
+  limit.start();
+  const QTabWidget* body = window.frmMessage->pcBody;
+  while (body->isTabVisible(TfrmMessage::kHtmlTab) && loaded.isEmpty() && limit.elapsed() < 20000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  Pump(1000); // inline images and layout after the document
   // The Properties page shows the details of the subject, so that its script can be seen.
   TPropertyTreeModel* model = window.pnlProperties->PropertyModel();
   for (int row = 0; row < model->rowCount(); ++row) {
@@ -46,15 +86,50 @@ int WriteScreenshots(const QString& file, const QString& outDir) {
     window.PageControl->setCurrentIndex(i);
     for (int n = 0; n < 5; ++n)
       QApplication::processEvents();
-    const QString name = QStringLiteral("%1/%2-%3-%4.png")
+    const QString name = QStringLiteral("%1/%2-%3-%4")
                              .arg(outDir, base)
                              .arg(i)
                              .arg(window.PageControl->widget(i)->objectName());
-    if (!window.grab().save(name)) {
-      std::fprintf(stderr, "cannot write %s\n", name.toUtf8().constData());
-      return 1;
+    if (window.PageControl->widget(i) != window.tsPreview) {
+      if (!Save(window, name + ".png"))
+        return 1;
+      continue;
     }
-    std::printf("%s\n", name.toUtf8().constData());
+    static const char* const kBodyTabs[] = {"plain", "rtf", "html"};
+    QTabWidget* tabs = window.frmMessage->pcBody;
+    const int chosen = tabs->currentIndex();
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+      if (!tabs->isTabVisible(tab))
+        continue;
+      tabs->setCurrentIndex(tab);
+      Pump(tab == TfrmMessage::kHtmlTab ? 500 : 100);
+      if (!Save(window, name + "-" + kBodyTabs[tab] + ".png"))
+        return 1;
+    }
+    tabs->setCurrentIndex(chosen);
+  }
+  // The menus, opened one at a time.
+  for (QMenu* menu : {window.miFile, window.miView, window.miHelp}) {
+    menu->popup(window.mapToGlobal(QPoint(0, 0)));
+    Pump(100);
+    const bool saved =
+        Save(*menu, QStringLiteral("%1/menu-%2.png").arg(outDir, menu->objectName()));
+    menu->hide();
+    if (!saved)
+      return 1;
+  }
+  TfrmOptions options(window.Settings(), &window);
+  options.Prepare();
+  options.show();
+  for (int i = 0; i < options.pcOptions->count(); ++i) {
+    options.pcOptions->setCurrentIndex(i);
+    Pump(100);
+    const QString name = QStringLiteral("%1/options-%2-%3.png")
+                             .arg(outDir)
+                             .arg(i)
+                             .arg(options.pcOptions->widget(i)->objectName());
+    if (!Save(options, name))
+      return 1;
   }
   return 0;
 }
