@@ -19,6 +19,7 @@
 #include <fstream>
 
 #include "components/file_dialogs.h"
+#include "components/form_preparation.h"
 #include "components/html_view.h"
 #include "export/html_body.h"
 #include "model/qvmsg.h"
@@ -692,6 +693,7 @@ void ShowMessageModal(QWidget* parent, const QString& caption, const TMSGPropert
   auto* layout = new QVBoxLayout(&dialog);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(panel);
+  PrepareForm(&dialog);
   panel->DisplayMessage(&level);
   dialog.exec();
 }

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -41,6 +42,8 @@ namespace {
 const QString kGerman = GetLanguagesFolder() + "german.lng";
 const std::string kWithAttachments =
     std::string(ORLENDO_CORPUS_DIR) + "/msg/mrdr_EmailWithAttachments.msg";
+const std::string kWithInnerMail =
+    std::string(ORLENDO_CORPUS_DIR) + "/msg/mrdr_EmailWithInnerMailAndAttachments.msg";
 
 struct Caption {
   QString where;
@@ -228,7 +231,7 @@ TEST_F(Translation, EveryDialogIsTranslatedBeforeItShows) {
       QWidget* dialog = QApplication::activeModalWidget();
       ASSERT_NE(dialog, nullptr);
       title = dialog->windowTitle();
-      for (const char* name : {"btnCancel", "lblCopyright"})
+      for (const char* name : {"btnCancel", "lblCopyright", "lblFrom"})
         if (auto* w = dialog->findChild<QWidget*>(name))
           button = w->property("text").toString();
       qobject_cast<QDialog*>(dialog)->reject();
@@ -236,7 +239,7 @@ TEST_F(Translation, EveryDialogIsTranslatedBeforeItShows) {
   };
   struct Seen {
     QString title, text;
-  } about, options, attachments, logon;
+  } about, options, attachments, logon, embedded;
   capture(about.title, about.text);
   window.miHelpAboutClick();
   capture(options.title, options.text);
@@ -249,6 +252,17 @@ TEST_F(Translation, EveryDialogIsTranslatedBeforeItShows) {
   capture(attachments.title, attachments.text);
   SaveAttachmentsCommand(nullptr, panel, window.Settings(), kWithAttachments);
 
+  // The window of an embedded message, opened from the docked preview.
+  window.cbFileName->setEditText(QString::fromStdString(kWithInnerMail));
+  window.LoadMessage();
+  QListWidget* list = window.frmMessage->lvAttachments;
+  for (int i = 0; i < list->count(); ++i)
+    if (list->item(i)->data(TfrmMessage::kImageRole).toInt() == 1)
+      list->setCurrentRow(i);
+  ASSERT_GE(list->currentRow(), 0);
+  capture(embedded.title, embedded.text);
+  window.frmMessage->lvAttachmentsDblClick();
+
   capture(logon.title, logon.text);
   QString user, password;
   ShowLogonDialog("", user, password);
@@ -259,6 +273,7 @@ TEST_F(Translation, EveryDialogIsTranslatedBeforeItShows) {
   EXPECT_EQ(options.text, "&Abbrechen");
   EXPECT_EQ(attachments.title, "Zu speichernde Anlagen auswählen");
   EXPECT_EQ(attachments.text, "&Abbrechen");
+  EXPECT_EQ(embedded.text, "Von:");
   EXPECT_EQ(logon.title, "Kennwort eingeben");
   EXPECT_EQ(logon.text, "&Abbrechen");
 }
