@@ -17,6 +17,8 @@ struct TDesktopHooks {
   // The shell's "open" verb: a file, a web address or a "mailto:" address.
   std::function<void(const QUrl& url)> OpenUrl;
   std::function<void()> Beep;
+  // A confirmation box with text and the buttons Yes and No; true for Yes.
+  std::function<bool(QWidget* parent, const QString& text)> Confirm;
 };
 
 // The hooks in use; they start as the real message box, QDesktopServices and the system beep.
@@ -27,6 +29,9 @@ inline void ShowMessage(QWidget* parent, const QString& text) {
 }
 inline void OpenUrl(const QUrl& url) {
   DesktopHooks().OpenUrl(url);
+}
+inline bool Confirm(QWidget* parent, const QString& text) {
+  return DesktopHooks().Confirm(parent, text);
 }
 
 } // namespace orlendo

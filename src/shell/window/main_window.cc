@@ -36,6 +36,7 @@
 #include "shell/window/att_select.h"
 #include "shell/window/desktop.h"
 #include "shell/window/dialogs.h"
+#include "shell/window/file_explorer.h"
 #include "shell/window/flags_page.h"
 #include "shell/window/header_page.h"
 #include "shell/window/images.h"
@@ -150,6 +151,12 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
   SetImages();
   LoadSettings(settings_, true);
   ApplyGeometry();
+  if (settings_.FileExplorer) {
+    // Restoring the pane is no change of the settings.
+    const bool changed = settings_.SettingsChanged;
+    miViewFileTreeClick();
+    settings_.SettingsChanged = changed;
+  }
 
   if (settings_.LastOpened && settings_.RecentFiles.Count() > 0 && args.empty()) {
     cbFileName->setEditText(FromUtf8(settings_.RecentFiles.Items()[0]));
@@ -203,8 +210,12 @@ void TfrmMain::CreateActions() {
                         &TfrmMain::miViewRegisterClick);
   miViewUnregister = make(tr("Unregister as default viewer in MS Windows"), "miViewUnregister",
                           &TfrmMain::miViewUnregisterClick);
-  miViewFileTree =
-      make(tr("Display file/folder tree"), "miViewFileTree", &TfrmMain::miViewFileTreeClick);
+  // The command flips the check mark, and the explorer pane follows the mark.
+  miViewFileTree = new QAction(tr("Display file/folder tree"), this);
+  miViewFileTree->setObjectName(QStringLiteral("miViewFileTree"));
+  miViewFileTree->setCheckable(true);
+  connect(miViewFileTree, &QAction::toggled, this, [this](bool on) { pnlFolders->SetShown(on); });
+  addAction(miViewFileTree);
   miViewOptions = make(tr("&Options..."), "miViewOptions", &TfrmMain::miViewOptionsClick);
   miHelpContents = make(tr("&Contents"), "miHelpContents", &TfrmMain::miHelpContentsClick);
   miHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
@@ -371,8 +382,11 @@ void TfrmMain::CreateLeftPane() {
   lblNorvane->setObjectName(QStringLiteral("lblNorvane"));
   lblNorvane->setAlignment(Qt::AlignCenter);
   connect(lblNorvane, &QLabel::linkActivated, this, [this] { lblNorvaneClick(); });
-  leftLayout->addWidget(imgLogo, 0, Qt::AlignHCenter);
-  leftLayout->addStretch(1);
+  pnlFolders = new TFileExplorer(*this, pnlLeft);
+  pnlFolders->hide();
+  // The explorer, when shown, takes the logo's place down to the home-page label.
+  leftLayout->addWidget(imgLogo, 1, Qt::AlignHCenter | Qt::AlignTop);
+  leftLayout->addWidget(pnlFolders, 1);
   leftLayout->addWidget(lblNorvane, 0, Qt::AlignHCenter);
 
   auto* pages = new QWidget;
@@ -435,7 +449,7 @@ void TfrmMain::ApplyAppMode() {
   SetPageVisible(tsHeader, settings_.AppMode != 2);
   SetPageVisible(tsPreview, true);
   SetPageVisible(tsFlags, true);
-  imgLogo->setVisible(!settings_.HideLogo);
+  imgLogo->setVisible(!settings_.HideLogo && !settings_.FileExplorer);
   lblNorvane->setVisible(!settings_.HideLogo);
   pnlLeft->setVisible(!settings_.HideLogo || settings_.FileExplorer);
 }
@@ -507,6 +521,8 @@ void TfrmMain::RebuildReopenMenu() {
   for (const auto& name : items)
     cbFileName->addItem(FromUtf8(name));
   cbFileName->setEditText(text);
+  if (pnlFolders)
+    pnlFolders->ListsChanged();
 }
 
 void TfrmMain::miFileReopenItemClick(QAction* item) {
@@ -543,6 +559,8 @@ void TfrmMain::LoadMessage() {
   }
   BeepPending = true;
   FillViews();
+  // The workspace lists the open file apart from the recent ones only once the load is done.
+  pnlFolders->ListsChanged();
   // The beep waits for the next idle moment, after the pages have been painted.
   QTimer::singleShot(0, this, &TfrmMain::ApplicationIdle);
 }
@@ -679,8 +697,6 @@ void TfrmMain::miViewUnregisterClick() {
   }
 }
 
-// The file tree and the options dialog come with their own parts of the window.
-void TfrmMain::miViewFileTreeClick() {}
 void TfrmMain::miHelpCheckUpdatesClick() {
   // The check has time limits of its own and keeps the window painted while it waits.
   TUpdateOutcome outcome;
@@ -691,6 +707,10 @@ void TfrmMain::miHelpCheckUpdatesClick() {
   }
   if (outcome.kind != TUpdateOutcome::None)
     ShowMessage(this, outcome.Text);
+}
+
+void TfrmMain::miViewFileTreeClick() {
+  miViewFileTree->toggle();
 }
 
 void TfrmMain::miHelpContentsClick() {

@@ -27,6 +27,7 @@ class THeaderPage;
 class TFlagsPage;
 class TfrmMessage;
 class TQvLanguage;
+class TFileExplorer;
 
 inline constexpr char ProductTitle[] = "Orlendo";
 inline constexpr char MainCaption[] = "Orlendo (*.msg)";
@@ -84,6 +85,7 @@ public:
   QWidget* pnlLeft = nullptr;
   QWidget* imgLogo = nullptr;
   QLabel* lblNorvane = nullptr;
+  TFileExplorer* pnlFolders = nullptr; // the file explorer, over the logo when shown
 
   QMenu* miFile = nullptr;
   QMenu* miFileReopen = nullptr;
