@@ -287,6 +287,8 @@ TFileExplorer::TFileExplorer(TfrmMain& owner, QWidget* parent) : QWidget(parent)
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree->setIconSize(QSize(16, 16));
     tree->setUniformRowHeights(true);
+    // The pane is narrow: a deep folder must still leave room for the names.
+    tree->setIndentation(10);
     // Long paths scroll instead of being cut.
     tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tree->header()->setStretchLastSection(false);

@@ -10,15 +10,19 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <cstdio>
+#include <filesystem>
 
 #include "components/html_view.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "shell/window/desktop.h"
+#include "shell/window/file_explorer.h"
 #include "shell/window/main_window.h"
 #include "shell/window/options_dialog.h"
 #include "shell/window/properties_page.h"
@@ -108,6 +112,37 @@ int WriteScreenshots(const QString& file, const QString& outDir, const QString& 
     }
     tabs->setCurrentIndex(chosen);
   }
+  // The file explorer, its file tree opened down to the message's folder.
+  window.PageControl->setCurrentWidget(window.tsPreview);
+  window.miViewFileTreeClick();
+  TFileExplorer& pane = *window.pnlFolders;
+  QTreeWidgetItem* node = pane.tvFiles->topLevelItem(0);
+  std::string prefix;
+  for (const auto& part :
+       std::filesystem::path(QFileInfo(file).absoluteFilePath().toStdString()).relative_path()) {
+    prefix += "/" + part.string();
+    node->setExpanded(true);
+    QTreeWidgetItem* next = nullptr;
+    for (int i = 0; i < node->childCount() && !next; ++i)
+      if (TFileExplorer::NodeFileName(node->child(i)) == prefix)
+        next = node->child(i);
+    if (!next)
+      break;
+    node = next;
+  }
+  pane.tvFiles->setCurrentItem(node);
+  pane.tvFiles->scrollToItem(node);
+  Pump(200);
+  pane.tvFiles->horizontalScrollBar()->setValue(0); // the names, not the deepest indent
+  Pump(100);
+  if (!Save(window, QStringLiteral("%1/%2-explorer-files.png").arg(outDir, base)))
+    return 1;
+  pane.pcExplorer->setCurrentWidget(pane.tsWorkspace);
+  Pump(100);
+  if (!Save(window, QStringLiteral("%1/%2-explorer-workspace.png").arg(outDir, base)))
+    return 1;
+  window.miViewFileTreeClick();
+
   // The menus, opened one at a time.
   for (QMenu* menu : {window.miFile, window.miView, window.miHelp}) {
     menu->popup(window.mapToGlobal(QPoint(0, 0)));
