@@ -185,6 +185,10 @@ namespace {
 std::atomic<uint64_t> g_treeGeneration{1};
 } // namespace
 
+uint64_t TreeGeneration() {
+  return g_treeGeneration.load(std::memory_order_relaxed);
+}
+
 TMSGProperty::TMSGProperty(TMSGProperties* collection)
     : collection_(collection),
       subProperties_(std::make_unique<TMSGProperties>(

@@ -67,6 +67,10 @@ enum TMSGPropertyCategory : uint8_t {
   mpcStatus
 };
 
+// A number that changes whenever a record is made or destroyed anywhere, for the memories of
+// lookups that must be recomputed when the shape of a tree changes.
+uint64_t TreeGeneration();
+
 // The category of a property id (ranges of ids; 0x0000 and 0xFFFF are general).
 TMSGPropertyCategory CategoryOfPropId(uint16_t propId);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mime/qvemlfile.h"
+#include "model/named_properties.h"
 #include "msg/qvmsgfile.h"
 #include "text/qvmsgcp.h"
 
@@ -91,7 +92,7 @@ void WriteLine(std::FILE* out, int depth, TMSGProperty& record) {
   char tag[16];
   std::snprintf(tag, sizeof tag, "0x%08X\t", record.TagID);
   line += tag;
-  line += record.GetName(false, false);
+  line += PropertyDisplayName(record, false);
   line += '\t';
   line += std::to_string(record.DataSize);
   line += '\t';

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "model/named_properties.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
@@ -110,7 +111,7 @@ TEST(MsgFileDump, OneLinePerRecordInTreeOrder) {
       char tag[16];
       std::snprintf(tag, sizeof tag, "0x%08X", rec.TagID);
       EXPECT_EQ(d.tag, tag);
-      EXPECT_EQ(d.name, rec.GetName(false, false));
+      EXPECT_EQ(d.name, PropertyDisplayName(rec, false));
       EXPECT_EQ(d.size, std::to_string(rec.DataSize));
     }
   }

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "components/hex_dump.h"
+#include "model/named_properties.h"
 #include "model/qvmsgtags.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -157,7 +158,7 @@ void TPropertiesPage::ShowRecord(const TMSGProperty* record) {
   char id[16];
   std::snprintf(id, sizeof id, "0x%08X", record->TagID);
   edPropID->setText(QString::fromLatin1(id));
-  edPropName->setText(QString::fromStdString(record->GetName(true, false)));
+  edPropName->setText(QString::fromStdString(PropertyDisplayName(*record, true)));
   edPropSize->setText(QString::number(record->DataSize));
   cbPropType->setCurrentIndex(PropertyTypeIndex(PropType(record->TagID)));
   const std::u16string text = record->GetValueText();

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "components/hex_dump.h"
+#include "model/named_properties.h"
 #include "msg/qvmsgfile.h"
 #include "shell/window/flags_page.h"
 #include "shell/window/header_page.h"
@@ -190,7 +191,7 @@ TEST(PropertiesPage, SelectingARecordShowsItsDetailsAndItsStoredBytes) {
     EXPECT_EQ(page.findChild<QLineEdit*>("edPropID")->text().toStdString(), id);
     EXPECT_EQ(page.findChild<QLineEdit*>("edPropSize")->text().toInt(), record.DataSize);
     EXPECT_EQ(page.findChild<QLineEdit*>("edPropName")->text().toStdString(),
-              record.GetName(true, false));
+              PropertyDisplayName(record, true));
     EXPECT_EQ(page.findChild<QComboBox*>("cbPropCategory")->currentIndex(),
               static_cast<int>(record.Category()));
     EXPECT_EQ(page.findChild<QComboBox*>("cbPropType")->currentIndex(), c.typeItem);
