@@ -165,7 +165,7 @@ std::u16string DecodePhrase(std::string_view raw) {
   return TrimName(DecodeEncodedWords(text, nullptr, nullptr));
 }
 
-// The text without white space outside quoted strings (an addr-spec as written with folding).
+// The text without white space outside quoted strings: an address that a folded line split.
 std::string WithoutBlanks(std::string_view raw) {
   std::string out;
   bool quoted = false;

@@ -16,7 +16,7 @@
 
 namespace orlendo {
 
-// One person: a display name and an Internet address (an addr-spec such as "ann@example.org").
+// One person: a display name and an Internet address (such as "ann@example.org").
 // Either may be empty; Address is never an X.500 name or other non-Internet address.
 struct TMailAddress {
   std::u16string Name;
