@@ -465,15 +465,7 @@ uint16_t Le16(const std::string& bytes, size_t at) {
 }
 
 std::string GuidTextAt(const std::string& bytes, size_t at) {
-  char text[40];
-  std::snprintf(
-      text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Le32(bytes, at),
-      Le16(bytes, at + 4), Le16(bytes, at + 6), static_cast<unsigned char>(bytes[at + 8]),
-      static_cast<unsigned char>(bytes[at + 9]), static_cast<unsigned char>(bytes[at + 10]),
-      static_cast<unsigned char>(bytes[at + 11]), static_cast<unsigned char>(bytes[at + 12]),
-      static_cast<unsigned char>(bytes[at + 13]), static_cast<unsigned char>(bytes[at + 14]),
-      static_cast<unsigned char>(bytes[at + 15]));
-  return text;
+  return GuidText(reinterpret_cast<const unsigned char*>(bytes.data() + at));
 }
 
 const std::string& StreamBytes(const TMSGProperties& map, uint32_t tag) {

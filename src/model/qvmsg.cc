@@ -16,6 +16,7 @@
 #include "text/qvmsgcp.h"
 
 namespace orlendo {
+
 namespace {
 
 constexpr uint32_t TAG_MESSAGE_CODEPAGE = 0x3FFD0003;
@@ -84,15 +85,6 @@ TDateTime FileTimeToLocalNow(uint64_t fileTime) {
   return JoinDateTime(parts);
 }
 
-std::string GuidText(const unsigned char* g) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                LoadLittleEndian<uint32_t>(g), LoadLittleEndian<uint16_t>(g + 4),
-                LoadLittleEndian<uint16_t>(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
-  return buf;
-}
-
 // A code-page property's number; 0 when the value is not a number.
 int CodePageValue(const TMSGProperty* record) {
   if (record == nullptr)
@@ -133,6 +125,15 @@ bool IsStringType(uint16_t type) {
 void DestroyRecords(std::vector<std::unique_ptr<TMSGProperty>>& items);
 
 } // namespace
+
+std::string GuidText(const unsigned char* g) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                LoadLittleEndian<uint32_t>(g), LoadLittleEndian<uint16_t>(g + 4),
+                LoadLittleEndian<uint16_t>(g + 6), g[8], g[9], g[10], g[11], g[12], g[13], g[14],
+                g[15]);
+  return buf;
+}
 
 TMSGPropertyCategory CategoryOfPropId(uint16_t id) {
   if (id >= 0x0001 && id <= 0x0BFF)

@@ -370,4 +370,8 @@ private:
   std::unique_ptr<cfb::Stream> stream_;
 };
 
+// The 16 bytes of a GUID as text in braces, 8-4-4-4-12 upper-case hex digits (the first three
+// groups little-endian, as the platform stores them).
+std::string GuidText(const unsigned char* bytes);
+
 } // namespace orlendo

@@ -79,13 +79,6 @@ void ReadStreamInto(const cfb::Storage& parent, const cfb::EntryStat& element, F
 
 } // namespace
 
-std::string GuidText(const unsigned char* b) {
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", LE32(b),
-                LE16(b + 4), LE16(b + 6), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-  return text;
-}
-
 bool TagFromElementName(std::u16string_view name, uint32_t& tag) {
   if (name.empty())
     return false;

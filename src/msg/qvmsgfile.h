@@ -78,8 +78,4 @@ void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection);
 // that date. The zero date-time when it cannot be converted or the local year is above 9999.
 TDateTime FileTimeToLocalDateTime(uint64_t fileTime);
 
-// The 16 bytes of a GUID as text in braces, 8-4-4-4-12 upper-case hex digits (the first three
-// groups little-endian, as the platform stores them).
-std::string GuidText(const unsigned char* bytes);
-
 } // namespace orlendo
