@@ -1,6 +1,7 @@
 // Peak memory of the Internet reader on hostile messages, read from a file as the program reads
-// them: huge folded headers, a body on one line, a body of nothing but line ends, and the 20 MB
-// message of base64 attachments. Goal: the peak stays within 4 times the file size plus 64 MB.
+// them: huge folded headers, address lists of every length, a body on one line, a body of nothing
+// but line ends, and the 20 MB message of base64 attachments. Goal: the peak stays within 4 times
+// the file size plus 64 MB.
 //
 // The peak is the process's resident high-water mark during the load, over what was resident
 // before it (Linux resets the mark through /proc/self/clear_refs; freed heap is trimmed first).
@@ -132,6 +133,26 @@ void BM_ReaderPeakFoldedTo(benchmark::State& state) {
              [] { return FoldedHeader("To", 3400000, "Some One <some.one@example.com>,"); });
 }
 BENCHMARK(BM_ReaderPeakFoldedTo)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The shortest addresses on one line, in numbers far past the recipient entries the reader makes,
+// and as many as it still makes entries for.
+std::string ShortAddresses(size_t count) {
+  std::string text = "Subject: short addresses\r\nTo: a@b";
+  for (size_t i = 1; i < count; ++i)
+    text += ",a@b";
+  return text + "\r\n\r\nbody\r\n";
+}
+
+void BM_ReaderPeakShortAddresses(benchmark::State& state) {
+  PeakOfLoad(state, "short_addresses.eml", [] { return ShortAddresses(850000); });
+}
+BENCHMARK(BM_ReaderPeakShortAddresses)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ReaderPeakAddressesAtTheLimit(benchmark::State& state) {
+  PeakOfLoad(state, "limit_addresses.eml",
+             [] { return ShortAddresses(TQvEMLFile::kMaxRecipientEntries); });
+}
+BENCHMARK(BM_ReaderPeakAddressesAtTheLimit)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ReaderPeakFoldedShortLines(benchmark::State& state) {
   PeakOfLoad(state, "folded_short.eml", [] { return FoldedHeader("X-Folded", 3400000, "w"); });

@@ -297,15 +297,15 @@ TAddressItem ParseMailbox(std::string_view item) {
 
 } // namespace
 
-std::vector<TAddressItem> ParseHeaderAddressList(std::string_view value) {
-  std::vector<TAddressItem> items;
+void ForEachHeaderAddress(std::string_view value,
+                          const std::function<void(TAddressItem& item)>& visit) {
   size_t itemStart = 0;
   bool inGroup = false;
   bool angle = false;
   const auto finish = [&](size_t end) {
     TAddressItem item = ParseMailbox(value.substr(itemStart, end - itemStart));
     if (!item.Name.empty() || !item.Address.empty())
-      items.push_back(std::move(item));
+      visit(item);
     itemStart = end + 1;
   };
   for (size_t i = 0; i < value.size();) {
@@ -339,7 +339,6 @@ std::vector<TAddressItem> ParseHeaderAddressList(std::string_view value) {
   }
   if (itemStart < value.size())
     finish(value.size());
-  return items;
 }
 
 bool ContentLocationFileName(std::string_view value, std::string& fileName) {

@@ -2,6 +2,7 @@
 // parameters, address lists, priorities and the file name of a Content-Disposition.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,8 +51,10 @@ struct TAddressItem {
 // and whose names are dropped. A comma inside a quoted string, a comment or an address in angle
 // brackets separates nothing. A semicolon outside a group separates like a comma, as some mail
 // programs write lists. A mailbox without angle brackets whose text has blanks outside quotes and
-// no "@" is a display name alone (its address is empty). Empty items are skipped.
-std::vector<TAddressItem> ParseHeaderAddressList(std::string_view value);
+// no "@" is a display name alone (its address is empty). Empty items are skipped. Each mailbox is
+// handed to visit as it is parsed, so that a list of any length is never held whole.
+void ForEachHeaderAddress(std::string_view value,
+                          const std::function<void(TAddressItem& item)>& visit);
 
 // The last path segment of a Content-Location that names an http, https or file URL; false for
 // any other location.

@@ -213,6 +213,7 @@ TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
 
 void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   CurrentLevel = &level;
+  recipientEntries_ = 0;
   TransferEncoding.clear();
   Charset.clear();
   partType_.clear();
@@ -344,10 +345,10 @@ void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
 
 void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
   const int32_t recipientType = RecipientTypeOf(tag);
-  std::string names, addresses;
+  std::string addresses;
   std::u16string decodedNames;
   bool first = true;
-  for (const TAddressItem& item : ParseHeaderAddressList(value)) {
+  ForEachHeaderAddress(value, [&](TAddressItem& item) {
     std::u16string name = DecodeWords(item.Name);
     if (!first && !decodedNames.empty())
       decodedNames += u';';
@@ -356,22 +357,9 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
       addresses += ';';
     addresses += item.Address;
     first = false;
-    if (recipientType == 0)
-      continue; // the sender is no recipient
-    // Every recipient of To, Cc and Bcc, also a single one, is an entry of the recipient table
-    // with its type, so that a writer can list each one with its address.
-    TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
-    TMSGProperties& entry = recipient->SubProperties();
-    // As in a recipient table, the display name is never empty: without a name it is the address.
-    entry.AddProperty(TAG_DISPLAY_NAME,
-                      TVariant::FromWide(name.empty() ? SystemToWide(item.Address) : name));
-    entry.AddProperty(TAG_EMAIL_ADDRESS, TVariant::FromBytes(item.Address));
-    if (!item.Address.empty()) {
-      entry.AddProperty(TAG_ADDRTYPE, TVariant::FromBytes("SMTP"));
-      entry.AddProperty(TAG_SMTP_ADDRESS, TVariant::FromBytes(item.Address));
-    }
-    entry.AddProperty(TAG_RECIPIENT_TYPE, TVariant::FromInteger(recipientType));
-  }
+    if (recipientType != 0) // the sender is no recipient
+      AddRecipientEntry(item, std::move(name), recipientType);
+  });
   if (!decodedNames.empty()) {
     const int32_t size = SizeOf(decodedNames.size());
     Store(tag, TVariant::FromWide(std::move(decodedNames)), size);
@@ -381,6 +369,32 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
     const int32_t size = SizeOf(text.size());
     Store(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
   }
+}
+
+void TQvEMLFile::AddRecipientEntry(const TAddressItem& item, std::u16string name,
+                                   int32_t recipientType) {
+  if (recipientEntries_ < 0)
+    return;
+  if (++recipientEntries_ > kMaxRecipientEntries) {
+    // Past the limit the header text is the only list: the entries made so far go too, so that
+    // every reader of the recipients takes all of them from one place, the headers.
+    CurrentLevel->RemoveAll(TAG_RECIPIENT_NODE);
+    recipientEntries_ = -1;
+    return;
+  }
+  // Every recipient of To, Cc and Bcc, also a single one, is an entry of the recipient table
+  // with its type, so that a writer can list each one with its address.
+  TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
+  TMSGProperties& entry = recipient->SubProperties();
+  // As in a recipient table, the display name is never empty: without a name it is the address.
+  entry.AddProperty(TAG_DISPLAY_NAME, TVariant::FromWide(name.empty() ? SystemToWide(item.Address)
+                                                                      : std::move(name)));
+  entry.AddProperty(TAG_EMAIL_ADDRESS, TVariant::FromBytes(item.Address));
+  if (!item.Address.empty()) {
+    entry.AddProperty(TAG_ADDRTYPE, TVariant::FromBytes("SMTP"));
+    entry.AddProperty(TAG_SMTP_ADDRESS, TVariant::FromBytes(item.Address));
+  }
+  entry.AddProperty(TAG_RECIPIENT_TYPE, TVariant::FromInteger(recipientType));
 }
 
 void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {

@@ -18,6 +18,8 @@
 
 namespace orlendo {
 
+struct TAddressItem;
+
 class TQvEMLFile : public TQvMessage {
 public:
   // Limits against hostile input. A part that would push a boundary beyond kMaxBoundaryDepth
@@ -25,6 +27,11 @@ public:
   // open a nested walk beyond kMaxNesting levels.
   static constexpr size_t kMaxBoundaryDepth = 32;
   static constexpr int kMaxNesting = 8;
+  // A header block whose To, Cc and Bcc list more addresses than this makes no recipient entries:
+  // the addresses stay in its header text, the display lists and the address lists, which is
+  // where the accessors and writers then take them from. Real messages stay far below it; a list
+  // of short addresses beyond it would cost the model many times the size of the file.
+  static constexpr int kMaxRecipientEntries = 10000;
 
   TQvEMLFile();
   ~TQvEMLFile() override;
@@ -60,6 +67,9 @@ private:
   void ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
                        std::u16string& dispositionFileName);
   void HandleAddressList(std::string_view value, uint32_t tag);
+  // Appends a recipient entry for one mailbox of To, Cc or Bcc, unless the header block has
+  // passed kMaxRecipientEntries.
+  void AddRecipientEntry(const TAddressItem& item, std::u16string name, int32_t recipientType);
   void HandleContentType(std::string_view value, bool& gaveFileName);
   void HandleDate(std::string_view value, uint32_t tag);
   void ReadLeafBody(TMSGProperties& level, size_t& cursor);
@@ -75,6 +85,8 @@ private:
   // The content type (type/subtype, lower case), Content-ID (without angle brackets) and
   // Content-Location of the part whose header block was read last.
   std::string partType_, partContentId_, partLocation_;
+  // The recipient entries made from the header block being read; -1 once it passed the limit.
+  int recipientEntries_ = 0;
   // The body kinds (1 plain, 2 HTML, 4 RTF) already promoted into each collection.
   std::unordered_map<const TMSGProperties*, uint8_t> promoted_;
 };

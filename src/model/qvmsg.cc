@@ -593,6 +593,26 @@ std::unique_ptr<TMSGProperty> TMSGProperties::Release(int index) {
   return record;
 }
 
+int TMSGProperties::RemoveAll(uint32_t tag) {
+  std::vector<std::unique_ptr<TMSGProperty>> removed;
+  auto kept = items_.begin();
+  for (auto& record : items_) {
+    if (record->TagID == tag) {
+      removed.push_back(std::move(record));
+      continue;
+    }
+    if (&*kept != &record)
+      *kept = std::move(record);
+    ++kept;
+  }
+  items_.erase(kept, items_.end());
+  if (!removed.empty())
+    g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+  const int count = static_cast<int>(removed.size());
+  DestroyRecords(removed);
+  return count;
+}
+
 TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag) const {
   const uint64_t now = g_treeGeneration.load(std::memory_order_relaxed);
   CachedLookup* slot = nullptr;

@@ -230,6 +230,9 @@ public:
   // Takes the record at index out of the collection and hands it to the caller; the records
   // after it move up by one.
   std::unique_ptr<TMSGProperty> Release(int index);
+  // Destroys every record of this collection whose tag is tag, with its subtree; the others keep
+  // their order. Returns how many went.
+  int RemoveAll(uint32_t tag);
 
   // Level-first within a collection, depth-first across children.
   TMSGProperty* FindProperty(uint32_t tag, bool byId, bool recursive) const;

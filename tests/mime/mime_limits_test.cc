@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "export/message_addresses.h"
 #include "mime/qvemlfile.h"
 #include "mime_test_util.h"
 #include "testutil/run_process.h"
@@ -32,6 +33,31 @@ TEST(MimeLimits, ToHeaderFoldedOverThousandsOfLines) {
   const std::string addresses = Text(root, kRcvdRepresentingEmail);
   EXPECT_NE(addresses.find("user2999@example.com"), std::string::npos);
   EXPECT_EQ(Text(root, kBody), "body\r\n");
+}
+
+// Up to the limit every recipient is an entry; past it there are none, and the recipients come
+// whole from the headers, names and addresses of every kind.
+TEST(MimeLimits, RecipientEntriesStopAtTheLimitWithoutLosingAnyone) {
+  constexpr int kLimit = TQvEMLFile::kMaxRecipientEntries;
+  for (const int toCount : {kLimit - 1, kLimit}) {
+    std::string message = "Subject: many\r\nTo: ";
+    for (int i = 0; i < toCount; ++i)
+      message += (i > 0 ? ",\r\n u" : "u") + std::to_string(i) + "@example.com";
+    message += "\r\nCc: =?utf-8?B?w5xzZXI=?= <last@example.com>\r\n\r\nbody\r\n";
+    auto reader = Load(message);
+    const TMSGProperties& root = reader->Properties();
+    SCOPED_TRACE(toCount);
+    EXPECT_EQ(All(root, TAG_RECIPIENT_NODE).size(),
+              toCount < kLimit ? static_cast<size_t>(toCount + 1) : 0u);
+    const TMailAddressList to = GetRecipientAddresses(root, TRecipientKind::To);
+    ASSERT_EQ(to.size(), static_cast<size_t>(toCount));
+    EXPECT_EQ(U8(to.back().Address), "u" + std::to_string(toCount - 1) + "@example.com");
+    const TMailAddressList cc = GetRecipientAddresses(root, TRecipientKind::Cc);
+    ASSERT_EQ(cc.size(), 1u);
+    EXPECT_EQ(U8(cc[0].Name), "Üser");
+    EXPECT_EQ(U8(cc[0].Address), "last@example.com");
+    EXPECT_TRUE(GetRecipientAddresses(root, TRecipientKind::Bcc).empty());
+  }
 }
 
 TEST(MimeLimits, SubjectWithManyEncodedWords) {
