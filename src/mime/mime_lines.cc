@@ -39,24 +39,66 @@ void TMimeLines::Assign(std::string text) {
   // Counted first, so that the offsets take exactly the room they need.
   ForEachLineStart(begin, end, [&](size_t) { ++count_; });
   wide_ = text_.size() > UINT32_MAX;
+  stride_ = count_ > text_.size() / 4 ? kStride : 1;
+  const size_t blocks = (count_ + stride_ - 1) / stride_;
+  size_t line = 0;
   if (wide_) {
-    starts64_.reserve(count_);
-    ForEachLineStart(begin, end, [&](size_t at) { starts64_.push_back(at); });
+    starts64_.reserve(blocks);
+    ForEachLineStart(begin, end, [&](size_t at) {
+      if (line++ % stride_ == 0)
+        starts64_.push_back(at);
+    });
   } else {
-    starts32_.reserve(count_);
-    ForEachLineStart(begin, end,
-                     [&](size_t at) { starts32_.push_back(static_cast<uint32_t>(at)); });
+    starts32_.reserve(blocks);
+    ForEachLineStart(begin, end, [&](size_t at) {
+      if (line++ % stride_ == 0)
+        starts32_.push_back(static_cast<uint32_t>(at));
+    });
   }
 }
 
+size_t TMimeLines::LineEnd(size_t start) const {
+  const char* const p = text_.data() + start;
+  const size_t rest = text_.size() - start;
+  const void* lf = std::memchr(p, '\n', rest);
+  const size_t upTo = lf ? static_cast<size_t>(static_cast<const char*>(lf) - p) : rest;
+  const void* cr = std::memchr(p, '\r', upTo);
+  return start + (cr ? static_cast<size_t>(static_cast<const char*>(cr) - p) : upTo);
+}
+
+size_t TMimeLines::NextStart(size_t end) const {
+  if (end >= text_.size())
+    return text_.size();
+  // CR LF is one line end; LF CR and CR CR are two.
+  return end + (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n' ? 2 : 1);
+}
+
 std::string_view TMimeLines::operator[](size_t index) const {
-  const size_t begin = Start(index);
-  size_t stop = index + 1 < count_ ? Start(index + 1) : text_.size();
-  if (index + 1 < count_ || EndsWithLineEnd()) {
-    // CR LF is one line end; a CR before an LF always belongs to it.
-    stop -= text_[stop - 1] == '\n' && stop - begin >= 2 && text_[stop - 2] == '\r' ? 2 : 1;
+  if (stride_ == 1) {
+    const size_t begin = Checkpoint(index);
+    size_t stop = index + 1 < count_ ? Checkpoint(index + 1) : text_.size();
+    if (index + 1 < count_ || EndsWithLineEnd()) {
+      // CR LF is one line end; a CR before an LF always belongs to it.
+      stop -= text_[stop - 1] == '\n' && stop - begin >= 2 && text_[stop - 2] == '\r' ? 2 : 1;
+    }
+    return std::string_view(text_).substr(begin, stop - begin);
   }
-  return std::string_view(text_).substr(begin, stop - begin);
+  if (index != lastIndex_) {
+    // From the line asked for last when it is on the way, else from the checkpoint before.
+    size_t at = index - index % kStride;
+    size_t start = Checkpoint(index / kStride);
+    if (lastIndex_ != SIZE_MAX && lastIndex_ < index && lastIndex_ >= at) {
+      at = lastIndex_ + 1;
+      start = lastNext_;
+    }
+    for (; at < index; ++at)
+      start = NextStart(LineEnd(start));
+    lastIndex_ = index;
+    lastStart_ = start;
+    lastEnd_ = LineEnd(start);
+    lastNext_ = NextStart(lastEnd_);
+  }
+  return std::string_view(text_).substr(lastStart_, lastEnd_ - lastStart_);
 }
 
 void TMimeLines::Clear() {
@@ -66,8 +108,10 @@ void TMimeLines::Clear() {
   starts32_.shrink_to_fit();
   starts64_.clear();
   starts64_.shrink_to_fit();
+  stride_ = 1;
   count_ = 0;
   wide_ = false;
+  lastIndex_ = SIZE_MAX;
 }
 
 std::string_view TrimBlanks(std::string_view text) {

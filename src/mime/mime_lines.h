@@ -24,6 +24,9 @@ public:
   void Clear();
 
   size_t Count() const { return count_; }
+  // Line index: in constant time where every line's start is kept; else in constant time for the
+  // line after the one asked for last and for that one again, and in at most kStride - 1 steps
+  // over the lines before it otherwise.
   std::string_view operator[](size_t index) const;
   // Whether the input ended in a line end, so that its last line has one of its own.
   bool EndsWithLineEnd() const {
@@ -31,16 +34,27 @@ public:
   }
 
 private:
-  size_t Start(size_t index) const { return wide_ ? starts64_[index] : starts32_[index]; }
+  // Where lines average four bytes or more, every line's start is kept, at most the size of the
+  // input again; in shorter ones only every kStride-th, so that an input of nothing but line ends
+  // costs half a byte a line for them, not four.
+  static constexpr size_t kStride = 8;
+
+  // Where the line that begins at start ends (its first CR or LF, or the end of the text), and
+  // where the next one begins.
+  size_t LineEnd(size_t start) const;
+  size_t NextStart(size_t end) const;
+  size_t Checkpoint(size_t block) const { return wide_ ? starts64_[block] : starts32_[block]; }
 
   std::string text_;
-  // Where each line begins; a line runs to the next one's start less the line end between them.
-  // Offsets take 4 bytes a line (8 only for inputs beyond 4 GB), so that an input of nothing but
-  // line ends costs at most four times its size.
+  // The start of lines 0, stride_, 2 stride_, ... in 4-byte offsets (8 only beyond 4 GB).
   std::vector<uint32_t> starts32_;
   std::vector<uint64_t> starts64_;
+  size_t stride_ = 1;
   size_t count_ = 0;
   bool wide_ = false;
+  // The line asked for last: its index, start, end and the start of the line after it.
+  mutable size_t lastIndex_ = SIZE_MAX;
+  mutable size_t lastStart_ = 0, lastEnd_ = 0, lastNext_ = 0;
 };
 
 // Reads one header line at cursor and advances it: the line itself and, while the cursor is

@@ -34,6 +34,29 @@ TEST(MimeLines, LineEnds) {
   EXPECT_EQ(Split(std::string("a\0b\nc", 5)), (V{std::string("a\0b", 3), "c"}));
 }
 
+// Lines asked for in any order are the lines of a walk from the first, in inputs of short lines
+// (where only some line starts are kept) and of longer ones.
+TEST(MimeLines, AnyOrderGivesTheSameLines) {
+  for (const size_t width : {3u, 12u}) {
+    std::string text;
+    const char* ends[] = {"\r\n", "\n", "\r", "\n\r", "\r\r\n"};
+    for (size_t i = 0; i < 40; ++i)
+      text += std::string(i % width, static_cast<char>('a' + i % 26)) + ends[i % 5];
+    text += "tail";
+    const std::vector<std::string> walked = Split(text);
+    TMimeLines lines;
+    lines.Assign(text);
+    ASSERT_EQ(lines.Count(), walked.size());
+    std::vector<size_t> order;
+    for (size_t i = walked.size(); i-- > 0;)
+      order.push_back(i);
+    for (size_t i = 0; i < walked.size(); i += 3)
+      order.insert(order.end(), {i, i, walked.size() - 1 - i});
+    for (size_t i : order)
+      EXPECT_EQ(lines[i], walked[i]) << "width " << width << ", line " << i;
+  }
+}
+
 TEST(MimeLines, HeaderLinesUnfold) {
   TMimeLines lines;
   lines.Assign("A: 1\r\n 2\r\n\t\t3 \t4\t\r\nB: x\r\n\r\nC: last\r\n folded");
