@@ -24,6 +24,8 @@ public:
   void Clear();
 
   size_t Count() const { return count_; }
+  // The whole input, line ends included.
+  std::string_view Text() const { return text_; }
   // Line index: in constant time where every line's start is kept; else in constant time for the
   // line after the one asked for last and for that one again, and in at most kStride - 1 steps
   // over the lines before it otherwise.

@@ -146,6 +146,11 @@ void TQvEMLFile::Clear() {
   CurrentLevel = &Properties();
   lines_.Clear();
   promoted_.clear();
+  blockTags_.clear();
+  repeatedHeaders_ = 0;
+  recipients_ = 0;
+  levelRecipients_ = 0;
+  parts_ = 0;
 }
 
 void TQvEMLFile::LoadFromStream(TStream& stream) {
@@ -185,6 +190,19 @@ TMSGProperty* TQvEMLFile::Store(uint32_t tag, TVariant value, int32_t size) {
   return record;
 }
 
+void TQvEMLFile::StoreHeader(uint32_t tag, TVariant value, int32_t size) {
+  if (std::find(blockTags_.begin(), blockTags_.end(), tag) == blockTags_.end()) {
+    blockTags_.push_back(tag);
+  } else {
+    // Lookups take the first record of a tag. Past the limit a repeated header is kept in the
+    // block's transport headers only, which hold it whole.
+    if (repeatedHeaders_ >= kMaxRepeatedHeaders)
+      return;
+    ++repeatedHeaders_;
+  }
+  Store(tag, std::move(value), size);
+}
+
 std::u16string TQvEMLFile::DecodeWords(std::string_view value) {
   return DecodeEncodedWords(value, OnConvertCodepage, this);
 }
@@ -213,7 +231,8 @@ TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
 
 void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   CurrentLevel = &level;
-  recipientEntries_ = 0;
+  blockTags_.clear();
+  levelRecipients_ = 0;
   TransferEncoding.clear();
   Charset.clear();
   partType_.clear();
@@ -282,11 +301,11 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
     case Handler::DecodedText: {
       std::u16string text = DecodeWords(Unquote(value));
       const int32_t textSize = SizeOf(text.size());
-      Store(row.Tag, TVariant::FromWide(std::move(text)), textSize);
+      StoreHeader(row.Tag, TVariant::FromWide(std::move(text)), textSize);
       break;
     }
     case Handler::Priority:
-      Store(row.Tag, TVariant::FromInteger(PriorityFromHeader(value)), 4);
+      StoreHeader(row.Tag, TVariant::FromInteger(PriorityFromHeader(value)), 4);
       break;
     case Handler::ContentType:
       HandleContentType(value, typeGaveFileName);
@@ -295,15 +314,15 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
       partLocation_ = std::string(TrimBlanks(value));
       std::string fileName;
       if (ContentLocationFileName(value, fileName)) {
-        Store(TAG_ATTACH_LONG_FILENAME, TVariant::FromBytes(std::string(value)),
-              SizeOf(value.size()));
+        StoreHeader(TAG_ATTACH_LONG_FILENAME, TVariant::FromBytes(std::string(value)),
+                    SizeOf(value.size()));
         const int32_t nameSize = SizeOf(fileName.size());
-        Store(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(fileName)), nameSize);
+        StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(fileName)), nameSize);
       }
       break;
     }
     case Handler::ContentId: {
-      Store(row.Tag, TVariant::FromBytes(std::string(value)), size);
+      StoreHeader(row.Tag, TVariant::FromBytes(std::string(value)), size);
       std::string_view id = TrimBlanks(value);
       if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
         id = id.substr(1, id.size() - 2);
@@ -317,7 +336,7 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
       if (PropType(row.Tag) == 0x0040)
         HandleDate(value, row.Tag);
       else
-        Store(row.Tag, TVariant::FromBytes(std::string(value)), size);
+        StoreHeader(row.Tag, TVariant::FromBytes(std::string(value)), size);
       break;
     }
     return;
@@ -334,10 +353,10 @@ void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
   const std::string text(value);
   TDateTime date = 0;
   if (TryParseRfc822Date(text, date)) {
-    Store(tag, TVariant::FromDateTime(date), SizeOf(text.size()));
+    StoreHeader(tag, TVariant::FromDateTime(date), SizeOf(text.size()));
   } else if (text.find(", ") == std::string::npos) {
     // Not a date of the known form at all: it reads as date-time 0, like any such text.
-    Store(tag, TVariant::FromDateTime(0), SizeOf(text.size()));
+    StoreHeader(tag, TVariant::FromDateTime(0), SizeOf(text.size()));
   }
   // A date whose fields cannot form a date is left out: one bad header must not make the rest
   // of a received message unreadable.
@@ -362,26 +381,29 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
   });
   if (!decodedNames.empty()) {
     const int32_t size = SizeOf(decodedNames.size());
-    Store(tag, TVariant::FromWide(std::move(decodedNames)), size);
+    StoreHeader(tag, TVariant::FromWide(std::move(decodedNames)), size);
   }
   if (!addresses.empty()) {
     std::u16string text = DecodeWords(addresses);
     const int32_t size = SizeOf(text.size());
-    Store(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
+    StoreHeader(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
   }
 }
 
 void TQvEMLFile::AddRecipientEntry(const TAddressItem& item, std::u16string name,
                                    int32_t recipientType) {
-  if (recipientEntries_ < 0)
+  if (levelRecipients_ < 0)
     return;
-  if (++recipientEntries_ > kMaxRecipientEntries) {
-    // Past the limit the header text is the only list: the entries made so far go too, so that
-    // every reader of the recipients takes all of them from one place, the headers.
+  if (recipients_ >= kMaxRecipientEntries) {
+    // Past the limit the header text is the only list of this level: the entries made so far go
+    // too, so that every reader of its recipients takes all of them from one place, the headers.
     CurrentLevel->RemoveAll(TAG_RECIPIENT_NODE);
-    recipientEntries_ = -1;
+    recipients_ -= levelRecipients_;
+    levelRecipients_ = -1;
     return;
   }
+  ++recipients_;
+  ++levelRecipients_;
   // Every recipient of To, Cc and Bcc, also a single one, is an entry of the recipient table
   // with its type, so that a writer can list each one with its address.
   TMSGProperty* recipient = Store(TAG_RECIPIENT_NODE, TVariant::FromWide(u"recip_version"), 13);
@@ -404,21 +426,21 @@ void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {
                         lower.find("text/rtf") != std::string::npos ||
                         lower.find("application/smil") != std::string::npos;
   if (textType && lower.find("name=") == std::string::npos)
-    Store(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
-  Store(TAG_X400_CONTENT_TYPE, TVariant::FromBytes(std::string(value)), SizeOf(value.size()));
+    StoreHeader(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
+  StoreHeader(TAG_X400_CONTENT_TYPE, TVariant::FromBytes(std::string(value)), SizeOf(value.size()));
   const std::string_view type = TrimBlanks(std::string_view(lower).substr(0, lower.find(';')));
   if (type.find('/') != std::string_view::npos)
     partType_ = std::string(type);
   std::string param;
   if (FindParameter(value, lower, "charset=", param)) {
     Charset = param;
-    Store(TAG_MESSAGE_CODEPAGE, TVariant::FromInteger(CharsetToCodePage(Charset)),
-          SizeOf(Charset.size()));
+    StoreHeader(TAG_MESSAGE_CODEPAGE, TVariant::FromInteger(CharsetToCodePage(Charset)),
+                SizeOf(Charset.size()));
   }
   if (FindParameter(value, lower, "name=", param)) {
     std::u16string fileName = DecodeWords(param);
     const int32_t size = SizeOf(fileName.size());
-    Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(fileName)), size);
+    StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(fileName)), size);
     gaveFileName = true;
   }
   if (FindParameter(value, lower, "boundary=", param) && !param.empty() &&
@@ -570,6 +592,10 @@ void TQvEMLFile::MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t ba
       --cursor;
       return;
     }
+    if (kind == DelimiterKind::Opening && parts_ >= kMaxParts) {
+      ReadRestAsPart(parent, cursor);
+      return;
+    }
     if (kind == DelimiterKind::Opening) {
       // Nested multiparts are flattened: a delimiter of an outer boundary closes the inner ones.
       BoundaryStack.resize(index + 1);
@@ -591,7 +617,20 @@ void TQvEMLFile::MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t ba
   }
 }
 
+void TQvEMLFile::ReadRestAsPart(TMSGProperties& parent, size_t& cursor) {
+  const std::string_view text = lines_.Text();
+  const size_t from = static_cast<size_t>(lines_[cursor - 1].data() - text.data());
+  cursor = lines_.Count();
+  CurrentLevel = &parent;
+  TMSGProperty* node = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
+  CurrentLevel = &node->SubProperties();
+  const int32_t size = SizeOf(text.size() - from);
+  Store(TAG_ATTACH_DATA_BIN, TVariant::FromBytes(std::string(text.substr(from))), size);
+  CurrentLevel = &parent;
+}
+
 void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
+  ++parts_;
   CurrentLevel = &parent;
   TMSGProperty* node = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
   const std::string savedEncoding = TransferEncoding;

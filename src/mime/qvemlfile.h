@@ -27,11 +27,17 @@ public:
   // open a nested walk beyond kMaxNesting levels.
   static constexpr size_t kMaxBoundaryDepth = 32;
   static constexpr int kMaxNesting = 8;
-  // A header block whose To, Cc and Bcc list more addresses than this makes no recipient entries:
-  // the addresses stay in its header text, the display lists and the address lists, which is
-  // where the accessors and writers then take them from. Real messages stay far below it; a list
-  // of short addresses beyond it would cost the model many times the size of the file.
+  // A message level whose To, Cc and Bcc would take the recipient entries of one load beyond this
+  // number makes none: its addresses stay in its header text, the display lists and the address
+  // lists, which is where the accessors and writers then take them from. Real messages stay far
+  // below it; lists of short addresses beyond it would cost the model many times the file's size.
   static constexpr int kMaxRecipientEntries = 10000;
+  // A multipart delimiter past this many parts in one message opens no part: the input from it
+  // to its end becomes the content of one last part, kept as it stands.
+  static constexpr int kMaxParts = 10000;
+  // The properties that header lines store for a tag their block already stored (a second
+  // Subject), at most, in one load; past it such a line is kept in its block's header text only.
+  static constexpr int kMaxRepeatedHeaders = 50000;
 
   TQvEMLFile();
   ~TQvEMLFile() override;
@@ -67,8 +73,14 @@ private:
   void ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
                        std::u16string& dispositionFileName);
   void HandleAddressList(std::string_view value, uint32_t tag);
-  // Appends a recipient entry for one mailbox of To, Cc or Bcc, unless the header block has
-  // passed kMaxRecipientEntries.
+  // Stores a property of a header line: the first of its tag in the block always, another one
+  // while the load has stored fewer than kMaxRepeatedHeaders such repeats.
+  void StoreHeader(uint32_t tag, TVariant value, int32_t size);
+  // Appends a part holding the input from the line before cursor to its end, and moves the
+  // cursor to the end.
+  void ReadRestAsPart(TMSGProperties& parent, size_t& cursor);
+  // Appends a recipient entry for one mailbox of To, Cc or Bcc, unless the load has passed
+  // kMaxRecipientEntries.
   void AddRecipientEntry(const TAddressItem& item, std::u16string name, int32_t recipientType);
   void HandleContentType(std::string_view value, bool& gaveFileName);
   void HandleDate(std::string_view value, uint32_t tag);
@@ -85,8 +97,15 @@ private:
   // The content type (type/subtype, lower case), Content-ID (without angle brackets) and
   // Content-Location of the part whose header block was read last.
   std::string partType_, partContentId_, partLocation_;
-  // The recipient entries made from the header block being read; -1 once it passed the limit.
-  int recipientEntries_ = 0;
+  // The recipient entries of this load, and those of the header block being read (-1 once the
+  // block passed the limit and made none).
+  int recipients_ = 0;
+  int levelRecipients_ = 0;
+  // The parts read by this load.
+  int parts_ = 0;
+  // The tags that the header block being read has stored, and the repeats this load stored.
+  std::vector<uint32_t> blockTags_;
+  int repeatedHeaders_ = 0;
   // The body kinds (1 plain, 2 HTML, 4 RTF) already promoted into each collection.
   std::unordered_map<const TMSGProperties*, uint8_t> promoted_;
 };

@@ -190,11 +190,20 @@ uint64_t TreeGeneration() {
   return g_treeGeneration.load(std::memory_order_relaxed);
 }
 
-TMSGProperty::TMSGProperty(TMSGProperties* collection)
-    : collection_(collection),
-      subProperties_(std::make_unique<TMSGProperties>(
-          collection != nullptr ? collection->OwnerMessage : nullptr, this)) {
+TMSGProperty::TMSGProperty(TMSGProperties* collection) : collection_(collection) {
   g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
+TMSGProperties& TMSGProperty::SubProperties() {
+  if (subProperties_ == nullptr)
+    subProperties_ = std::make_unique<TMSGProperties>(
+        collection_ != nullptr ? collection_->OwnerMessage : nullptr, this);
+  return *subProperties_;
+}
+
+const TMSGProperties& TMSGProperty::SubProperties() const {
+  static const TMSGProperties kNone(nullptr, nullptr);
+  return subProperties_ != nullptr ? *subProperties_ : kNone;
 }
 
 TMSGProperty::~TMSGProperty() {
@@ -211,7 +220,10 @@ void TMSGProperty::Assign(const TMSGProperty& source) {
   TagID = source.TagID;
   Value = source.Value;
   DataSize = source.DataSize;
-  subProperties_->Assign(source.SubProperties());
+  if (source.SubProperties().Count() > 0)
+    SubProperties().Assign(source.SubProperties());
+  else if (subProperties_ != nullptr)
+    subProperties_->Clear();
 }
 
 namespace {
@@ -523,9 +535,12 @@ void DestroyRecords(std::vector<std::unique_ptr<TMSGProperty>>& items) {
   while (!pending.empty()) {
     std::unique_ptr<TMSGProperty> record = std::move(pending.back());
     pending.pop_back();
-    TMSGProperties& sub = record->SubProperties();
-    for (int i = sub.Count(); i-- > 0;)
-      pending.push_back(sub.Release(i));
+    // A record without children is not given an empty collection only to be destroyed.
+    if (std::as_const(*record).SubProperties().Count() > 0) {
+      TMSGProperties& sub = record->SubProperties();
+      for (int i = sub.Count(); i-- > 0;)
+        pending.push_back(sub.Release(i));
+    }
     // record goes here with an empty subtree
   }
 }
@@ -643,9 +658,10 @@ TMSGProperty* TMSGProperties::FindProperty(uint32_t tag, bool byId, bool recursi
   if (!recursive)
     return nullptr;
   for (const auto& record : items_) {
-    if (record->SubProperties().Count() == 0)
+    const TMSGProperties& sub = std::as_const(*record).SubProperties();
+    if (sub.Count() == 0)
       continue;
-    if (TMSGProperty* found = record->SubProperties().FindProperty(tag, byId, true))
+    if (TMSGProperty* found = sub.FindProperty(tag, byId, true))
       return found;
   }
   return nullptr;
@@ -733,7 +749,7 @@ TMSGProperty* TMSGProperties::GetAttachment(int index) const {
     if (record->Category() != mpcAttachment)
       continue;
     int here = PropId(record->TagID) == PROPID_ATTACH_DATA ? 1 : 0;
-    const TMSGProperties& sub = record->SubProperties();
+    const TMSGProperties& sub = std::as_const(*record).SubProperties();
     for (int i = 0; i < sub.Count(); ++i) {
       if (PropId(sub.Items(i)->TagID) == PROPID_ATTACH_DATA)
         ++here;
@@ -752,7 +768,7 @@ int TMSGProperties::AttachmentCount() const {
       continue;
     if (PropId(record->TagID) == PROPID_ATTACH_DATA)
       ++count;
-    const TMSGProperties& sub = record->SubProperties();
+    const TMSGProperties& sub = std::as_const(*record).SubProperties();
     for (int i = 0; i < sub.Count(); ++i) {
       if (PropId(sub.Items(i)->TagID) == PROPID_ATTACH_DATA)
         ++count;

@@ -117,8 +117,11 @@ public:
   int32_t DataSize = 0;
   int32_t Reserved1 = 0;
 
-  TMSGProperties& SubProperties() { return *subProperties_; }
-  const TMSGProperties& SubProperties() const { return *subProperties_; }
+  // The records below this one. Most records have none, so their collection is made on first
+  // use of the non-const accessor; the const one gives an empty collection for them, one that
+  // belongs to no tree.
+  TMSGProperties& SubProperties();
+  const TMSGProperties& SubProperties() const;
   TMSGProperties* Collection() const { return collection_; }
   // The index of this record in its collection.
   int Index() const;
@@ -158,7 +161,7 @@ public:
 private:
   friend class TMSGProperties;
   TMSGProperties* collection_;
-  std::unique_ptr<TMSGProperties> subProperties_;
+  std::unique_ptr<TMSGProperties> subProperties_; // null until first needed
 };
 
 // The stream of tag 0x10090102: the value is the decompressed RTF (a byte string).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <new>
 
 #include "model/utf8.h"
 
@@ -182,21 +183,116 @@ int64_t TVariant::ToInt64() const {
   }
 }
 
+void TVariant::Reset() noexcept {
+  switch (kind_) {
+  case VarKind::Bytes:
+    bytes_.~basic_string();
+    break;
+  case VarKind::Wide:
+    wide_.~basic_string();
+    break;
+  case VarKind::Multi:
+    multi_.~shared_ptr();
+    break;
+  default:
+    break;
+  }
+  kind_ = VarKind::Empty;
+  c_ = 0;
+}
+
+void TVariant::MoveFrom(TVariant&& other) noexcept {
+  switch (other.kind_) {
+  case VarKind::Bytes:
+    new (&bytes_) std::string(std::move(other.bytes_));
+    break;
+  case VarKind::Wide:
+    new (&wide_) std::u16string(std::move(other.wide_));
+    break;
+  case VarKind::Multi:
+    new (&multi_) std::shared_ptr<TMultiValue>(std::move(other.multi_));
+    break;
+  default:
+    CopyScalar(other);
+    break;
+  }
+  kind_ = other.kind_;
+  other.Reset();
+}
+
+void TVariant::CopyFrom(const TVariant& other) {
+  switch (other.kind_) {
+  case VarKind::Bytes:
+    new (&bytes_) std::string(other.bytes_);
+    break;
+  case VarKind::Wide:
+    new (&wide_) std::u16string(other.wide_);
+    break;
+  case VarKind::Multi:
+    new (&multi_) std::shared_ptr<TMultiValue>(other.multi_);
+    break;
+  default:
+    CopyScalar(other);
+    break;
+  }
+  kind_ = other.kind_;
+}
+
+void TVariant::CopyScalar(const TVariant& other) noexcept {
+  switch (other.kind_) {
+  case VarKind::Integer:
+  case VarKind::Boolean:
+    i_ = other.i_;
+    break;
+  case VarKind::Floating:
+  case VarKind::DateTime:
+    d_ = other.d_;
+    break;
+  case VarKind::Currency:
+    c_ = other.c_;
+    break;
+  default:
+    break;
+  }
+}
+
+const std::string& TVariant::Bytes() const {
+  static const std::string kNone;
+  return kind_ == VarKind::Bytes ? bytes_ : kNone;
+}
+
+const std::u16string& TVariant::Wide() const {
+  static const std::u16string kNone;
+  return kind_ == VarKind::Wide ? wide_ : kNone;
+}
+
+std::string& TVariant::MutableBytes() {
+  if (kind_ != VarKind::Bytes)
+    *this = FromBytes({});
+  return bytes_;
+}
+
+std::u16string& TVariant::MutableWide() {
+  if (kind_ != VarKind::Wide)
+    *this = FromWide({});
+  return wide_;
+}
+
 TVariant TVariant::FromMulti(TMultiValue values) {
   TVariant v;
+  new (&v.multi_) std::shared_ptr<TMultiValue>(std::make_shared<TMultiValue>(std::move(values)));
   v.kind_ = VarKind::Multi;
-  v.multi_ = std::make_shared<TMultiValue>(std::move(values));
   return v;
 }
 
 const TMultiValue& TVariant::Multi() const {
   static const TMultiValue kNone;
-  return multi_ != nullptr ? *multi_ : kNone;
+  return kind_ == VarKind::Multi && multi_ != nullptr ? *multi_ : kNone;
 }
 
 TMultiValue& TVariant::MutableMulti() {
-  if (multi_ == nullptr)
-    multi_ = std::make_shared<TMultiValue>();
+  if (kind_ != VarKind::Multi)
+    *this = FromMulti(TMultiValue{});
   else if (multi_.use_count() > 1)
     multi_ = std::make_shared<TMultiValue>(*multi_);
   return *multi_;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,7 +46,26 @@ struct TMultiValue;
 
 class TVariant {
 public:
-  TVariant() = default;
+  TVariant() : c_(0) {}
+  TVariant(const TVariant& other) : kind_(VarKind::Empty), c_(0) { CopyFrom(other); }
+  TVariant(TVariant&& other) noexcept : kind_(VarKind::Empty), c_(0) { MoveFrom(std::move(other)); }
+  TVariant& operator=(const TVariant& other) {
+    if (this != &other) {
+      TVariant copy(other);
+      Reset();
+      MoveFrom(std::move(copy));
+    }
+    return *this;
+  }
+  TVariant& operator=(TVariant&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      MoveFrom(std::move(other));
+    }
+    return *this;
+  }
+  ~TVariant() { Reset(); }
+
   static TVariant Null() {
     TVariant v;
     v.kind_ = VarKind::Null;
@@ -83,14 +103,14 @@ public:
   }
   static TVariant FromBytes(std::string s) {
     TVariant v;
+    new (&v.bytes_) std::string(std::move(s));
     v.kind_ = VarKind::Bytes;
-    v.bytes_ = std::move(s);
     return v;
   }
   static TVariant FromWide(std::u16string s) {
     TVariant v;
+    new (&v.wide_) std::u16string(std::move(s));
     v.kind_ = VarKind::Wide;
-    v.wide_ = std::move(s);
     return v;
   }
   static TVariant FromMulti(TMultiValue values);
@@ -112,12 +132,15 @@ public:
   }
   int64_t AsCurrency() const { return kind_ == VarKind::Currency ? c_ : 0; }
   TDateTime AsDateTime() const { return kind_ == VarKind::DateTime ? d_ : 0.0; }
-  const std::string& Bytes() const { return bytes_; }
-  const std::u16string& Wide() const { return wide_; }
-  std::string& MutableBytes() { return bytes_; }
-  std::u16string& MutableWide() { return wide_; }
+  const std::string& Bytes() const;
+  const std::u16string& Wide() const;
+  // The string of a byte-string or wide-string value, to change in place; a value of another
+  // kind becomes an empty one of that kind first.
+  std::string& MutableBytes();
+  std::u16string& MutableWide();
   // The values of a multi-valued kind; an empty set for the other kinds. Copies of a variant share
-  // their values until one of them is changed through MutableMulti.
+  // their values until one of them is changed through MutableMulti (which makes a value of
+  // another kind an empty multi-valued one first).
   const TMultiValue& Multi() const;
   TMultiValue& MutableMulti();
 
@@ -141,16 +164,24 @@ public:
   bool operator==(const TVariant& other) const;
 
 private:
+  // Ends the life of the member in use and leaves the value empty.
+  void Reset() noexcept;
+  // Takes the kind and member of other (this one empty); other is left empty.
+  void MoveFrom(TVariant&& other) noexcept;
+  void CopyFrom(const TVariant& other);
+  void CopyScalar(const TVariant& other) noexcept;
+
+  // The kind says which member lives: every property record holds one value, so the members
+  // share their room.
   VarKind kind_ = VarKind::Empty;
-  int32_t i_ = 0;
-  // Never both in use: a currency or a floating kind.
   union {
-    int64_t c_ = 0;
+    int32_t i_;
+    int64_t c_;
     double d_;
+    std::string bytes_;
+    std::u16string wide_;
+    std::shared_ptr<TMultiValue> multi_;
   };
-  std::string bytes_;
-  std::u16string wide_;
-  std::shared_ptr<TMultiValue> multi_;
 };
 
 // The values of a multi-valued property, each of the kind its single-valued type is read as

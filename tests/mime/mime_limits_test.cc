@@ -60,6 +60,24 @@ TEST(MimeLimits, RecipientEntriesStopAtTheLimitWithoutLosingAnyone) {
   }
 }
 
+// A header repeated past the limit is kept in the header text only; the first header of each kind
+// is stored however late it comes.
+TEST(MimeLimits, RepeatedHeadersStopAtTheLimit) {
+  constexpr int kRepeats = TQvEMLFile::kMaxRepeatedHeaders + 100;
+  std::string message;
+  for (int i = 0; i <= kRepeats; ++i)
+    message += "Subject: s" + std::to_string(i) + "\r\n";
+  message += "Content-Type: text/plain; charset=utf-8\r\n\r\nbody\r\n";
+  auto reader = Load(message);
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(All(root, kSubject).size(), static_cast<size_t>(TQvEMLFile::kMaxRepeatedHeaders + 1));
+  EXPECT_EQ(Text(root, kSubject), "s0");
+  EXPECT_NE(Text(root, kTransportHeaders).find("Subject: s" + std::to_string(kRepeats) + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Find(root, kMessageCodePage)->Value.ToInt64(), 65001);
+  EXPECT_EQ(Text(root, kBody), "body\r\n");
+}
+
 TEST(MimeLimits, SubjectWithManyEncodedWords) {
   std::string subject;
   for (int i = 0; i < 20000; ++i)
@@ -119,7 +137,15 @@ TEST(MimeLimits, ManyPartsWithoutBlankLines) {
         "--P\r\nContent-Type: multipart/alternative; boundary=Q" + std::to_string(i) + "\r\n";
   message += "--P--\r\n";
   auto reader = Load(message);
-  EXPECT_EQ(All(reader->Properties(), TAG_ATTACHMENT_NODE).size(), static_cast<size_t>(kParts));
+  // Past the limit of parts the rest of the input is one last part's content, byte for byte.
+  const auto nodes = All(reader->Properties(), TAG_ATTACHMENT_NODE);
+  ASSERT_EQ(nodes.size(), static_cast<size_t>(TQvEMLFile::kMaxParts + 1));
+  const TMSGProperty* rest = Find(nodes.back()->SubProperties(), TAG_ATTACH_DATA_BIN);
+  ASSERT_NE(rest, nullptr);
+  const std::string restText = rest->Value.Bytes();
+  EXPECT_TRUE(restText.starts_with("--P\r\nContent-Type: multipart/alternative; boundary=Q" +
+                                   std::to_string(TQvEMLFile::kMaxParts) + "\r\n"));
+  EXPECT_EQ(message.substr(message.size() - restText.size()), restText);
   EXPECT_LE(reader->BoundaryStack.size(), 2u);
 }
 
@@ -133,7 +159,8 @@ TEST(MimeLimits, ManyBodyParts) {
   message += "--T--\r\n";
   auto reader = Load(message);
   const TMSGProperties& root = reader->Properties();
-  EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), static_cast<size_t>(kParts));
+  EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(),
+            static_cast<size_t>(std::min(kParts, TQvEMLFile::kMaxParts + 1)));
   // Both parts start with the tag: the plain one is an HTML body as well.
   EXPECT_EQ(U8(root.GetBodyHTML()), "<html>0</html>");
   EXPECT_EQ(All(root, kBodyHtml).size(), 1u);
