@@ -1,6 +1,7 @@
 // Peak memory of the Internet reader on hostile messages, read from a file as the program reads
-// them: huge folded headers, address lists of every length, a body on one line, a body of nothing
-// but line ends, and the 20 MB message of base64 attachments. Goal: the peak stays within 4 times
+// them: huge folded headers, address lists of every length, repeated headers, thousands of tiny
+// parts, a body on one line, a body of nothing but line ends, and the 20 MB message of base64
+// attachments. Goal: the peak stays within 4 times
 // the file size plus 64 MB.
 //
 // The peak is the process's resident high-water mark during the load, over what was resident
@@ -153,6 +154,52 @@ void BM_ReaderPeakAddressesAtTheLimit(benchmark::State& state) {
              [] { return ShortAddresses(TQvEMLFile::kMaxRecipientEntries); });
 }
 BENCHMARK(BM_ReaderPeakAddressesAtTheLimit)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Parts of ten bytes, and parts that each carry every header the reader stores, to the size of
+// the folded headers.
+std::string ManyParts(size_t size, const std::string& headers) {
+  std::string text = "Content-Type: multipart/mixed; boundary=b\r\n\r\n";
+  while (text.size() < size)
+    text += "--b\r\n" + headers + "\r\nx\r\n";
+  return text + "--b--\r\n";
+}
+
+void BM_ReaderPeakEmptyParts(benchmark::State& state) {
+  PeakOfLoad(state, "empty_parts.eml", [] { return ManyParts(3400000, ""); });
+}
+BENCHMARK(BM_ReaderPeakEmptyParts)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ReaderPeakPartsWithEveryHeader(benchmark::State& state) {
+  PeakOfLoad(state, "header_parts.eml", [] {
+    return ManyParts(3400000,
+                     "Subject: s\r\nOrganization: o\r\nFrom: a@b\r\nTo: a@b\r\nCc: a@b\r\n"
+                     "Bcc: a@b\r\nDate: Mon, 1 Jan 2024 00:00:00 +0000\r\nX-Priority: 1\r\n"
+                     "Content-Type: text/x; name=a; charset=utf-8\r\n"
+                     "Content-Location: http://a/b\r\nContent-Description: d\r\n"
+                     "Content-ID: <c>\r\nMessage-ID: <m>\r\nThread-Topic: t\r\n"
+                     "Thread-Index: i\r\nContent-Disposition: attachment; filename=x\r\n");
+  });
+}
+BENCHMARK(BM_ReaderPeakPartsWithEveryHeader)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One short header, and one address header, repeated to the size of the folded headers.
+std::string RepeatedHeader(size_t size, const std::string& line) {
+  std::string text;
+  while (text.size() < size)
+    text += line;
+  return text + "\r\nbody\r\n";
+}
+
+void BM_ReaderPeakRepeatedSubject(benchmark::State& state) {
+  PeakOfLoad(state, "repeated_subject.eml",
+             [] { return RepeatedHeader(3400000, "Subject: a\r\n"); });
+}
+BENCHMARK(BM_ReaderPeakRepeatedSubject)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ReaderPeakRepeatedTo(benchmark::State& state) {
+  PeakOfLoad(state, "repeated_to.eml", [] { return RepeatedHeader(3400000, "To: a@b\r\n"); });
+}
+BENCHMARK(BM_ReaderPeakRepeatedTo)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ReaderPeakFoldedShortLines(benchmark::State& state) {
   PeakOfLoad(state, "folded_short.eml", [] { return FoldedHeader("X-Folded", 3400000, "w"); });
