@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <type_traits>
 #include <utility>
 
@@ -609,18 +610,11 @@ std::unique_ptr<TMSGProperty> TMSGProperties::Release(int index) {
 }
 
 int TMSGProperties::RemoveAll(uint32_t tag) {
-  std::vector<std::unique_ptr<TMSGProperty>> removed;
-  auto kept = items_.begin();
-  for (auto& record : items_) {
-    if (record->TagID == tag) {
-      removed.push_back(std::move(record));
-      continue;
-    }
-    if (&*kept != &record)
-      *kept = std::move(record);
-    ++kept;
-  }
-  items_.erase(kept, items_.end());
+  const auto gone = std::stable_partition(items_.begin(), items_.end(),
+                                          [&](const auto& record) { return record->TagID != tag; });
+  std::vector<std::unique_ptr<TMSGProperty>> removed(std::make_move_iterator(gone),
+                                                     std::make_move_iterator(items_.end()));
+  items_.erase(gone, items_.end());
   if (!removed.empty())
     g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
   const int count = static_cast<int>(removed.size());

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "model/utf8.h"
 
@@ -201,45 +202,18 @@ void TVariant::Reset() noexcept {
   c_ = 0;
 }
 
-void TVariant::MoveFrom(TVariant&& other) noexcept {
+template <class Source> void TVariant::ConstructFrom(Source&& other) {
+  // Copied from an lvalue, moved from an rvalue.
   switch (other.kind_) {
   case VarKind::Bytes:
-    new (&bytes_) std::string(std::move(other.bytes_));
+    new (&bytes_) std::string(std::forward<Source>(other).bytes_);
     break;
   case VarKind::Wide:
-    new (&wide_) std::u16string(std::move(other.wide_));
+    new (&wide_) std::u16string(std::forward<Source>(other).wide_);
     break;
   case VarKind::Multi:
-    new (&multi_) std::shared_ptr<TMultiValue>(std::move(other.multi_));
+    new (&multi_) std::shared_ptr<TMultiValue>(std::forward<Source>(other).multi_);
     break;
-  default:
-    CopyScalar(other);
-    break;
-  }
-  kind_ = other.kind_;
-  other.Reset();
-}
-
-void TVariant::CopyFrom(const TVariant& other) {
-  switch (other.kind_) {
-  case VarKind::Bytes:
-    new (&bytes_) std::string(other.bytes_);
-    break;
-  case VarKind::Wide:
-    new (&wide_) std::u16string(other.wide_);
-    break;
-  case VarKind::Multi:
-    new (&multi_) std::shared_ptr<TMultiValue>(other.multi_);
-    break;
-  default:
-    CopyScalar(other);
-    break;
-  }
-  kind_ = other.kind_;
-}
-
-void TVariant::CopyScalar(const TVariant& other) noexcept {
-  switch (other.kind_) {
   case VarKind::Integer:
   case VarKind::Boolean:
     i_ = other.i_;
@@ -254,6 +228,16 @@ void TVariant::CopyScalar(const TVariant& other) noexcept {
   default:
     break;
   }
+  kind_ = other.kind_;
+}
+
+void TVariant::MoveFrom(TVariant&& other) noexcept {
+  ConstructFrom(std::move(other));
+  other.Reset();
+}
+
+void TVariant::CopyFrom(const TVariant& other) {
+  ConstructFrom(other);
 }
 
 const std::string& TVariant::Bytes() const {

@@ -169,7 +169,7 @@ private:
   // Takes the kind and member of other (this one empty); other is left empty.
   void MoveFrom(TVariant&& other) noexcept;
   void CopyFrom(const TVariant& other);
-  void CopyScalar(const TVariant& other) noexcept;
+  template <class Source> void ConstructFrom(Source&& other);
 
   // The kind says which member lives: every property record holds one value, so the members
   // share their room.
