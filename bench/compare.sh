@@ -1,6 +1,6 @@
 #!/bin/sh
 # Whole-process comparison with the tools people use today, on this machine in one run:
-#   1. every valid .msg of the shared corpus converted to EML: quillet FILE /E eml vs msgconvert
+#   1. every valid .msg of the test corpus converted to EML: quillet FILE /E eml vs msgconvert
 #   2. the 100 MB message converted to EML by both
 #   3. reading every stream: quillet --dump vs python3 with olefile
 # Each is run REPS times (default 3); the table shows the median wall time, the peak resident
@@ -12,7 +12,7 @@ cd "$ROOT"
 REPS=${REPS:-3}
 BUILD=${BUILD_DIR:-$ROOT/build}
 DATA=${ORLENDO_BENCH_DATA:-/tmp/orlendo-bench}
-CORPUS="$ROOT/../shared/corpus/msg"
+CORPUS="$ROOT/tests/data/corpus/msg"
 
 if ! command -v msgconvert >/dev/null || ! /usr/bin/python3 -c 'import olefile' 2>/dev/null || [ ! -x /usr/bin/time ]; then
   echo "Installing the peers (msgconvert, python3-olefile) and GNU time"

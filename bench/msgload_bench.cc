@@ -84,7 +84,7 @@ private:
 };
 
 std::string CorpusFile(const std::string& name) {
-  return std::string(ORLENDO_SOURCE_DIR) + "/../shared/corpus/msg/" + name;
+  return std::string(ORLENDO_SOURCE_DIR) + "/tests/data/corpus/msg/" + name;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -64,7 +64,7 @@ const TMSGProperties* Corpus(const char* name) {
   static std::map<std::string, std::unique_ptr<TQvMSGFile>> loaded;
   auto& slot = loaded[name];
   if (!slot) {
-    std::string path = std::string(ORLENDO_SOURCE_DIR) + "/../shared/corpus/msg/" + name;
+    std::string path = std::string(ORLENDO_SOURCE_DIR) + "/tests/data/corpus/msg/" + name;
     if (!std::filesystem::exists(path))
       return nullptr;
     slot = std::make_unique<TQvMSGFile>();

@@ -216,8 +216,12 @@ TEST(HtmlLinks, AClickedLinkGoesToTheSystemBrowserAndTheViewStays) {
   // A real mouse click on the link, which fills the page's top left corner.
   QWidget* surface = view->focusProxy() != nullptr ? view->focusProxy() : view;
 
-  QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(60, 40));
-  EXPECT_TRUE(WaitFor([&] { return !catcher.Urls.isEmpty(); }, 5000));
+  // On a loaded machine the first click can reach the page before its compositor has the
+  // link on screen; a user would click again, and so does the test.
+  for (int attempt = 0; attempt < 5 && catcher.Urls.isEmpty(); ++attempt) {
+    QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(60, 40));
+    WaitFor([&] { return !catcher.Urls.isEmpty(); }, 2000);
+  }
   ASSERT_FALSE(catcher.Urls.isEmpty());
   EXPECT_EQ(catcher.Urls[0], QUrl("https://example.com/page"));
   WaitFor([] { return false; }, 300);
