@@ -77,6 +77,23 @@ void PrintUsage(std::FILE* out) {
 
 } // namespace
 
+std::string LanguageFileFromSwitch(const std::string& value) {
+  namespace fs = std::filesystem;
+  if (value.empty() || value[0] == '/')
+    return value;
+  std::error_code ec;
+  const std::string inLanguages = DataFolder() + "languages/" + value;
+  const std::string inData = DataFolder() + value;
+  if (fs::is_regular_file(inLanguages, ec))
+    return inLanguages;
+  if (fs::is_regular_file(inData, ec))
+    return inData;
+  if (fs::is_regular_file(value, ec))
+    return fs::absolute(value, ec).lexically_normal().string();
+  // A file that is not there reads as empty: the name says where it was looked for.
+  return inLanguages;
+}
+
 bool IsKnownSwitch(const std::string& rawArg) {
   std::string arg = Upper(NormaliseSpelling(rawArg));
   for (const char* s : kWholeSwitches)
@@ -114,7 +131,7 @@ void ProcessSwitch(const std::string& rawArg, TSettings& settings, TRunState& st
     else if (value == "TEXT")
       settings.DefaultFormat = 1;
   } else if (StartsWith(upper, "/LANG=")) {
-    settings.LangFile = DataFolder() + arg.substr(6);
+    settings.LangFile = LanguageFileFromSwitch(arg.substr(6));
   } else {
     struct Coordinate {
       const char* prefix;

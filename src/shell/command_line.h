@@ -18,6 +18,12 @@ struct TRunState {
   bool NoMenu = false; // "/NOMENU": the window shows no menu and no tool bar
 };
 
+// The language file that "/LANG=value" names: an absolute path as it stands; otherwise the
+// value as a file name or path inside the languages folder of the data folder, else inside the
+// data folder itself, else relative to the current folder, wherever such a file exists (the
+// languages folder when none does).
+std::string LanguageFileFromSwitch(const std::string& value);
+
 // True when arg is a switch the program knows ("/ALL", "/E", "/DEFFORMAT=...", ...; the GNU
 // spellings "--all", "--noini", ... too). Anything else is a file name or a value.
 bool IsKnownSwitch(const std::string& arg);

@@ -253,6 +253,7 @@ void TQvLanguage::Translate(const QString& fileName) {
   const QString file = fileName.isEmpty() ? resourceFile_ : fileName;
   const TIniFile ini(file.toStdString());
   const std::string section = "Translations";
+  std::string badValue;
   for (const std::string& key : ini.KeyNames(section)) {
     const QString path = Trimmed(key);
     if (path.isEmpty())
@@ -293,8 +294,14 @@ void TQvLanguage::Translate(const QString& fileName) {
       case Kind::Integer: {
         bool ok = false;
         const int n = v.trimmed().toInt(&ok, 10);
-        if (!ok)
-          throw EMSGError("'" + v.toStdString() + "' is not a valid integer value");
+        if (!ok) {
+          // The line is left out and the rest of the file still applies; the first such
+          // value is reported when the file is done.
+          if (badValue.empty())
+            badValue = "'" + v.toStdString() + "' is not a valid integer value (" +
+                       path.toStdString() + ")";
+          break;
+        }
         b->setInteger(n);
         break;
       }
@@ -314,6 +321,8 @@ void TQvLanguage::Translate(const QString& fileName) {
   }
   if (OnAfterTranslation)
     OnAfterTranslation(this);
+  if (!badValue.empty())
+    throw EMSGError(badValue);
 }
 
 QString TQvLanguage::ReadCustomString(const QString& key, const QString& def) const {

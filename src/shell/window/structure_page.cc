@@ -137,7 +137,7 @@ bool TStructurePage::Build(const std::string& fileName) {
     std::vector<cfb::EntryStat> children;
     try {
       children = level.storage.Children();
-    } catch (const cfb::EOleError&) {
+    } catch (const std::exception&) {
       continue; // the node stays without children
     }
     for (cfb::EntryStat& element : children) {
@@ -155,7 +155,7 @@ bool TStructurePage::Build(const std::string& fileName) {
       if (element.kind == cfb::EntryKind::Storage) {
         try {
           pending.push_back({level.storage.OpenStorage(element.name), item});
-        } catch (const cfb::EOleError&) {
+        } catch (const std::exception&) {
         }
       }
       stats_.push_back(std::move(element));

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -94,7 +95,10 @@ TEST_F(WindowTest, StartUpOpensOnlyWhatTheCommandLineNames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
     auto w = Start(c.args);
-    EXPECT_EQ(w->windowTitle(), "Orlendo (*.msg)");
+    // The title names the open file.
+    EXPECT_EQ(w->windowTitle(),
+              c.opened ? QFileInfo(c.boxText).fileName() + QString::fromUtf8(" — Orlendo")
+                       : QString("Orlendo (*.msg)"));
     EXPECT_EQ(w->Message() != nullptr, c.opened);
     EXPECT_EQ(w->PageControl->isVisibleTo(w.get()), c.opened);
     EXPECT_EQ(w->lblNoFile->isVisibleTo(w.get()), !c.opened);
