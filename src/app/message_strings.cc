@@ -52,6 +52,15 @@ const std::vector<TMessageString>& MessageStringTable() {
       // The recent-list prompt has no key of its own elsewhere; this one follows the favourites'.
       {"strDeleteFileFromRecent",
        "Are you sure that you want to delete the selected file (%s) from Recent?"},
+      // Saving attachments into a folder that already holds a file of the name.
+      {"strFileExists", "A file named \"%s\" already exists in this folder."},
+      {"strReplaceFile", "&Replace"},
+      {"strKeepBothFiles", "&Keep both"},
+      {"strSkipFile", "&Skip"},
+      {"strForAllFiles", "Do this for &all files"},
+      // Opening an attachment that runs as a program; %s is its name.
+      {"strOpenRunnable", "\"%s\" is a program or script: opening it runs it, with your rights. "
+                          "Open it only when you trust its sender.\n\nOpen it?"},
   };
   return table;
 }

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -223,7 +224,7 @@ void TfrmMain::CreateActions() {
   miViewOptions = make(tr("&Options..."), "miViewOptions", &TfrmMain::miViewOptionsClick);
   miHelpContents = make(tr("&Contents"), "miHelpContents", &TfrmMain::miHelpContentsClick);
   miHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
-  miHelpFile = make(tr("Help file (.CH&M)"), "miHelpFile", &TfrmMain::miHelpFileClick);
+  miHelpFile = make(tr("Help file (HT&ML)"), "miHelpFile", &TfrmMain::miHelpFileClick);
   miHelpHomepage = make(tr("Product &Homepage"), "miHelpHomepage", &TfrmMain::lblNorvaneClick);
   miHelpSendMail =
       make(tr("Send &E-mail to support"), "miHelpSendMail", &TfrmMain::tbbSendMailClick);
@@ -343,6 +344,11 @@ void TfrmMain::CreateToolBars() {
 void TfrmMain::CreatePages() {
   PageControl = new QTabWidget;
   PageControl->setObjectName(QStringLiteral("PageControl"));
+  // Every page's tab stays in sight: in a narrow window the tabs share the width (their texts
+  // shortened if need be) instead of hiding behind scroll arrows.
+  PageControl->setUsesScrollButtons(false);
+  PageControl->setElideMode(Qt::ElideRight);
+  PageControl->tabBar()->setExpanding(false);
   tsPreview = NewPage("tsPreview");
   tsProperties = NewPage("tsProperties");
   tsStructure = NewPage("tsStructure");

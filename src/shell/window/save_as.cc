@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "app/message_strings.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "model/qvmsg.h"
@@ -73,7 +74,8 @@ bool SaveMessageAs(QWidget* parent, const TQvMessage* message, const TSettings& 
     return false;
   }
   if (!settings.DisableDialogAfterSave)
-    FileDialogs().Information(parent, QObject::tr("%1 file created succesfully.").arg(path));
+    FileDialogs().Information(parent, QString::fromStdString(MessageString("strSavedSuccesfully"))
+                                          .replace(QLatin1String("%s"), path));
   return true;
 }
 

@@ -40,7 +40,13 @@ struct Answers {
   QString filterChangeName, filterChangeResult, selectedFilter;
   QStringList info, errors;
   int folderQuestions = 0;
+  TReplaceAnswer replace;
+  QStringList replaceQuestions;
   Answers() {
+    FileDialogs().AskReplace = [this](QWidget*, const QString& path) {
+      replaceQuestions << path;
+      return replace;
+    };
     FileDialogs().SaveFileName = [this](QWidget*, const QString&, const QString&, const QString&,
                                         QString* selected,
                                         const std::function<QString(int, const QString&)>& change) {
@@ -156,6 +162,62 @@ TEST(SaveAttachments, TicksFilesOnlyAndWritesTheStoredBytes) {
     const std::string name = dialog.lvAttachments->topLevelItem(i)->text(1).toStdString();
     EXPECT_EQ(ReadFile(folder + "/" + name), stored.Data()) << name;
   }
+}
+
+TEST(SaveAttachments, NamesStayDistinctAndExistingFilesAreAskedFor) {
+  TQvMessage message;
+  auto addFile = [&](const std::u16string& name, const std::string& data) {
+    TMSGProperty* node = message.Properties().Add();
+    node->TagID = TAG_ATTACHMENT_NODE;
+    node->Value = TVariant::FromBytes("__attach_version1.0_#0000000" +
+                                      std::to_string(message.Properties().Count() - 1));
+    node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(name));
+    node->SubProperties().AddProperty(0x37010102, TVariant::FromBytes(data))->DataSize =
+        static_cast<int32_t>(data.size());
+  };
+  addFile(u"a.txt", "first");
+  addFile(u"a.txt", "second");
+  addFile(u"b.txt", "third");
+  addFile(u"c.txt", "fourth");
+  TfrmMessage panel;
+  panel.DisplayMessage(&message.Properties());
+  TfrmAttachments dialog;
+  dialog.CopyItems(*panel.lvAttachments);
+  const std::string folder = testing::TempDir() + "distinct_names";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/b.txt") << "old b";
+  std::ofstream(folder + "/c.txt") << "old c";
+
+  Answers skip;
+  skip.folder = QString::fromStdString(folder);
+  skip.replace = {TReplaceAnswer::Skip, false};
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 2);
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+  EXPECT_EQ(ReadFile(folder + "/a (2).txt"), "second"); // the second of one name
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "old b");      // skipped: the old file stays
+  EXPECT_EQ(ReadFile(folder + "/c.txt"), "old c");
+  EXPECT_EQ(skip.replaceQuestions.size(), 2); // b.txt and c.txt, each asked
+
+  Answers keep;
+  keep.folder = QString::fromStdString(folder);
+  keep.replace = {TReplaceAnswer::KeepBoth, true};
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 4);
+  EXPECT_EQ(keep.replaceQuestions.size(), 1); // "for all": asked once
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "old b");
+  EXPECT_EQ(ReadFile(folder + "/b (2).txt"), "third");
+  EXPECT_EQ(ReadFile(folder + "/c (2).txt"), "fourth");
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+
+  Answers replace;
+  replace.folder = QString::fromStdString(folder);
+  replace.replace = {TReplaceAnswer::Replace, true};
+  std::ofstream(folder + "/a.txt") << "old a";
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 4);
+  EXPECT_EQ(replace.replaceQuestions.size(), 1);
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "third");
+  EXPECT_EQ(ReadFile(folder + "/c.txt"), "fourth");
 }
 
 TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside) {
