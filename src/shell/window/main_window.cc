@@ -232,6 +232,9 @@ void TfrmMain::CreateActions() {
                             &TfrmMain::miHelpCheckUpdatesClick);
   miHelpAbout = make(tr("&About product..."), "miHelpAbout", &TfrmMain::miHelpAboutClick);
 
+  // Without the manual in the data folder there is no help file to open.
+  miHelpFile->setVisible(QFileInfo::exists(HelpFileName()));
+
   // Nothing to save or answer before the first load.
   for (QAction* a : {miFileSaveAs, miFileSaveAttachments, miFileReply, miFileForward})
     a->setEnabled(false);
