@@ -339,8 +339,9 @@ TEST(PreviewAttachments, OpeningWhatRunsAsAProgramAsksFirst) {
       shown.panel.miAttachSaveClick(1);
       FileDialogs() = StandardFileDialogs();
       EXPECT_EQ(questions.size(), c.asks ? 1 : 0);
-      if (c.asks)
+      if (c.asks) {
         EXPECT_TRUE(questions[0].contains(QString::fromStdU16String(c.name)));
+      }
       ASSERT_EQ(catcher.Urls.size(), !c.asks || yes ? 1 : 0);
       if (!catcher.Urls.isEmpty()) {
         const auto perms =

@@ -27,6 +27,7 @@
 
 #include "app/message_strings.h"
 #include "components/form_preparation.h"
+#include "components/interface_locale.h"
 #include "components/msg_panel.h"
 #include "components/update_check.h"
 #include "export/generator_text.h"
@@ -126,6 +127,10 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
   } else {
     for (const std::string& a : args)
       ProcessSwitch(a, settings_, runState_);
+    // The file named here is shown before the window is translated: its date already follows
+    // the chosen language.
+    if (!settings_.LangFile.empty())
+      SetInterfaceLanguage(FromUtf8(settings_.LangFile));
     RebuildReopenMenu();
     if (!args[0].empty() && !IsKnownSwitch(args[0])) {
       cbFileName->setEditText(QFileInfo(FromUtf8(args[0])).absoluteFilePath());

@@ -127,9 +127,11 @@ TEST_F(WindowTest, EveryTabShowsAtTheDesignSize) {
     QApplication::processEvents();
     EXPECT_EQ(w->width(), 687) << "a part of the window asks for more than the design width";
     const QTabBar* bar = w->PageControl->tabBar();
-    for (int i = 0; i < w->PageControl->count(); ++i)
-      if (w->PageControl->isTabVisible(i))
+    for (int i = 0; i < w->PageControl->count(); ++i) {
+      if (w->PageControl->isTabVisible(i)) {
         EXPECT_TRUE(bar->rect().contains(bar->tabRect(i))) << i;
+      }
+    }
   }
 }
 
