@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
@@ -18,11 +19,14 @@
 #include <memory>
 
 #include "app/settings.h"
+#include "components/display_limits.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "shell/window/desktop.h"
+#include "shell/window/header_page.h"
 #include "shell/window/main_window.h"
 #include "shell/window/options_dialog.h"
+#include "shell/window/properties_page.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {
@@ -162,6 +166,37 @@ TEST_F(HostileInputTest, DamagedFilesKeepTheWindowUp) {
     EXPECT_TRUE(w->PageControl->isVisible());
     ExpectAnswers(*w);
   }
+}
+
+TEST_F(HostileInputTest, AHugeOneLineMessageGivesNoWidgetMoreThanItCanShow) {
+  // 4 MB without a line end: one Subject header, which is also the whole transport header.
+  const std::string path = tmp_.File("one_line.eml");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "Subject: ";
+    for (int i = 0; i < 100000; ++i)
+      out << "one line of four megabytes without end ";
+  }
+  auto w = std::make_unique<TfrmMain>(std::vector<std::string>{path, "/NOINI"});
+  w->resize(687, 450);
+  w->show();
+  QApplication::processEvents();
+  EXPECT_LE(w->frmMessage->edSubject->text().size(), kOneLineChars + 1);
+  EXPECT_LE(w->pnlHeader->findChild<QPlainTextEdit*>("reTransport")->toPlainText().size(),
+            kViewChars + 100);
+  // Selecting each property, the subject included, shows a bounded value that says so.
+  w->PageControl->setCurrentWidget(w->tsProperties);
+  QTreeView* tree = w->pnlProperties->PropertyTree();
+  bool sawCut = false;
+  for (int row = 0; row < tree->model()->rowCount(); ++row) {
+    tree->setCurrentIndex(tree->model()->index(row, 0));
+    QApplication::processEvents();
+    const QString value = w->tsProperties->findChild<QPlainTextEdit*>("rePropValue")->toPlainText();
+    EXPECT_LE(value.size(), kValueChars + 100);
+    sawCut = sawCut || value.contains("more characters");
+  }
+  EXPECT_TRUE(sawCut);
+  EXPECT_EQ(w->width(), 687) << "a long value widened the window";
 }
 
 TEST_F(HostileInputTest, EnterOnTheErrorBoxDoesNotOpenTheFileAgain) {
