@@ -15,7 +15,9 @@ namespace orlendo::tools {
 
 // The 16 bytes of a GUID given as text in braces (the first three groups little-endian).
 inline std::string GuidBytes(const std::string& text) {
-  auto hex = [&](size_t at) { return static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16)); };
+  auto hex = [&](size_t at) {
+    return static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
+  };
   std::string b;
   for (size_t at : {7u, 5u, 3u, 1u, 12u, 10u, 17u, 15u, 20u, 22u, 25u, 27u, 29u, 31u, 33u, 35u})
     b += hex(at);
@@ -109,7 +111,8 @@ inline std::string TimeZoneDefinition(const std::u16string& name, int bias, int 
 
 // Minutes from 1601-01-01 to a date at midnight, as recurrence patterns count.
 inline uint32_t MinutesSince1601(int year, int month, int day) {
-  return static_cast<uint32_t>((DaysFromCivil(year, month, day) - DaysFromCivil(1601, 1, 1)) * 1440);
+  return static_cast<uint32_t>((DaysFromCivil(year, month, day) - DaysFromCivil(1601, 1, 1)) *
+                               1440);
 }
 
 } // namespace orlendo::tools

@@ -96,8 +96,9 @@ QString Mail(const std::u16string& name, const std::u16string& address) {
   if (address.empty())
     return Esc(name);
   const QString a = QString::fromStdU16String(address);
-  const QString link = "<a href=\"mailto:" + Esc(QString::fromUtf8(QUrl::toPercentEncoding(a, "@"))) +
-                       "\">" + Esc(a) + "</a>";
+  const QString link =
+      "<a href=\"mailto:" + Esc(QString::fromUtf8(QUrl::toPercentEncoding(a, "@"))) + "\">" +
+      Esc(a) + "</a>";
   return name.empty() || name == address ? link : Esc(name) + " &lt;" + link + "&gt;";
 }
 
@@ -118,12 +119,13 @@ QString AppointmentHtml(const TMSGProperties& level) {
     html += Banner(Fill("strMeetingCanceled", {subject}), "#B03030");
     break;
   case TItemKind::MeetingResponse:
-    html += Banner(a.Response == TMeetingResponse::Accepted    ? Fill("strMeetingAccepted", {subject})
-                   : a.Response == TMeetingResponse::Tentative ? Fill("strMeetingTentative", {subject})
-                                                               : Fill("strMeetingDeclined", {subject}),
-                   a.Response == TMeetingResponse::Accepted    ? "#2E7D32"
-                   : a.Response == TMeetingResponse::Tentative ? "#8A6D00"
-                                                               : "#B03030");
+    html +=
+        Banner(a.Response == TMeetingResponse::Accepted    ? Fill("strMeetingAccepted", {subject})
+               : a.Response == TMeetingResponse::Tentative ? Fill("strMeetingTentative", {subject})
+                                                           : Fill("strMeetingDeclined", {subject}),
+               a.Response == TMeetingResponse::Accepted    ? "#2E7D32"
+               : a.Response == TMeetingResponse::Tentative ? "#8A6D00"
+                                                           : "#B03030");
     break;
   default:
     html += "<p style=\"font-size:large\"><b>" + Esc(subject) + "</b></p>";
@@ -145,9 +147,9 @@ QString AppointmentHtml(const TMSGProperties& level) {
     for (TDateTime day : CancelledDates(a.Recurrence))
       changes << Esc(Fill("strRecurCancelled", {ShortDate(day + start)}));
     for (const TRecurException& e : a.Recurrence.Exceptions)
-      changes << Esc(Fill("strRecurMoved",
-                          {ShortDate(e.OriginalStart) + " " + Time(e.OriginalStart),
-                           ShortDate(e.Start) + " " + Time(e.Start)}));
+      changes << Esc(
+          Fill("strRecurMoved", {ShortDate(e.OriginalStart) + " " + Time(e.OriginalStart),
+                                 ShortDate(e.Start) + " " + Time(e.Start)}));
     if (!changes.isEmpty())
       words += "<br>" + changes.join("<br>");
     html += Row(S("strItemRecurrence"), words);
@@ -159,12 +161,15 @@ QString AppointmentHtml(const TMSGProperties& level) {
       for (const TAttendee& at : a.Attendees)
         if (at.Type == type)
           people << Mail(at.Name, at.Address);
-      html += Row(S(type == 1 ? "strItemRequired" : type == 2 ? "strItemOptional" : "strItemResources"),
+      html += Row(S(type == 1   ? "strItemRequired"
+                    : type == 2 ? "strItemOptional"
+                                : "strItemResources"),
                   people.join("; "));
     }
   }
   if (a.ReminderSet && a.Kind != TItemKind::MeetingResponse)
-    html += Row(S("strItemReminder"), Esc(Fill("strItemMinutesBefore", {QString::number(a.ReminderMinutes)})));
+    html += Row(S("strItemReminder"),
+                Esc(Fill("strItemMinutesBefore", {QString::number(a.ReminderMinutes)})));
   return html + "</table>";
 }
 
@@ -187,8 +192,8 @@ QString AddressHtml(const TContactAddress& a) {
 QString ContactHtml(const TMSGProperties& level) {
   const TContact c = ReadContact(level);
   QString card = "<table cellspacing=\"2\">";
-  card += "<tr><td colspan=\"2\" style=\"font-size:large\"><b>" + Esc(c.DisplayName) +
-          "</b></td></tr>";
+  card +=
+      "<tr><td colspan=\"2\" style=\"font-size:large\"><b>" + Esc(c.DisplayName) + "</b></td></tr>";
   card += Row(S("strContactCompany"), Esc(c.Company));
   card += Row(S("strContactDepartment"), Esc(c.Department));
   card += Row(S("strContactJobTitle"), Esc(c.JobTitle));
@@ -196,8 +201,9 @@ QString ContactHtml(const TMSGProperties& level) {
   for (const TContactEmail& e : c.Emails)
     mails << Mail(std::u16string(), e.Address);
   card += Row(S("strContactEmail"), mails.join("<br>"));
-  static const char* const kPhoneKinds[] = {"work", "home", "cell", "main", "car", "pager", "assistant",
-                                            "callback", "isdn", "radio", "telex", "textphone", "other"};
+  static const char* const kPhoneKinds[] = {"work",  "home",      "cell",     "main", "car",
+                                            "pager", "assistant", "callback", "isdn", "radio",
+                                            "telex", "textphone", "other"};
   QStringList phones;
   for (const TContactPhone& p : c.Phones) {
     int index = 12;
@@ -206,12 +212,16 @@ QString ContactHtml(const TMSGProperties& level) {
         index = i;
     if (p.Fax)
       index = std::string(p.Kind) == "work" ? 13 : std::string(p.Kind) == "home" ? 14 : 15;
-    phones << Esc(QString::fromStdU16String(p.Number)) + " <i>(" + Esc(Piece("strContactPhones", index)) + ")</i>";
+    phones << Esc(QString::fromStdU16String(p.Number)) + " <i>(" +
+                  Esc(Piece("strContactPhones", index)) + ")</i>";
   }
   card += Row(S("strContactPhone"), phones.join("<br>"));
   for (const TContactAddress& a : c.Addresses) {
     const std::string kind = a.Kind;
-    card += Row(Piece("strContactAddresses", kind == "work" ? 0 : kind == "home" ? 1 : 2), AddressHtml(a));
+    card += Row(Piece("strContactAddresses", kind == "work"   ? 0
+                                             : kind == "home" ? 1
+                                                              : 2),
+                AddressHtml(a));
   }
   QStringList pages;
   for (const std::u16string& url : c.WebPages) {
@@ -254,10 +264,13 @@ QString TaskHtml(const TMSGProperties& level) {
     }
   }
   const TTask t = ReadTask(*task);
-  QString html = "<p style=\"font-size:large\"><b>" + Esc(t.Subject) + "</b></p><table cellspacing=\"2\">";
-  html += Row(S("strTaskStatus"), Esc(Piece("strTaskStatuses", t.Status) + ", " +
-                                      Fill("strTaskComplete", {QString::number(std::lround(
-                                                                  t.Status == 2 ? 100 : t.PercentComplete * 100))})));
+  QString html =
+      "<p style=\"font-size:large\"><b>" + Esc(t.Subject) + "</b></p><table cellspacing=\"2\">";
+  html +=
+      Row(S("strTaskStatus"),
+          Esc(Piece("strTaskStatuses", t.Status) + ", " +
+              Fill("strTaskComplete",
+                   {QString::number(std::lround(t.Status == 2 ? 100 : t.PercentComplete * 100))})));
   if (t.StartDate != 0)
     html += Row(S("strTaskStart"), Esc(LongDate(t.StartDate)));
   if (t.DueDate != 0)
@@ -274,10 +287,13 @@ QString TaskHtml(const TMSGProperties& level) {
 QString NoteHtml(const TMSGProperties& level) {
   const TNote note = ReadNote(level);
   static const char* const kColours[] = {"#C9E1F8", "#CDEBC4", "#F5CCE0", "#FFF7AF", "#F4F4F4"};
-  return QString("<table width=\"100%\" cellpadding=\"6\"><tr><td bgcolor=\"") + kColours[note.Colour] +
-         "\">" + Esc(QString::fromStdU16String(note.Text).trimmed()).replace("\r\n", "<br>").replace("\n", "<br>") +
-         "</td></tr></table><table>" + Row(S("strNoteColour"), Esc(Piece("strNoteColours", note.Colour))) +
-         "</table>";
+  return QString("<table width=\"100%\" cellpadding=\"6\"><tr><td bgcolor=\"") +
+         kColours[note.Colour] + "\">" +
+         Esc(QString::fromStdU16String(note.Text).trimmed())
+             .replace("\r\n", "<br>")
+             .replace("\n", "<br>") +
+         "</td></tr></table><table>" +
+         Row(S("strNoteColour"), Esc(Piece("strNoteColours", note.Colour))) + "</table>";
 }
 
 } // namespace
@@ -288,8 +304,8 @@ QString FormatWhen(TDateTime startUtc, TDateTime endUtc, const TTimeZone& zone, 
   const bool zoned = zone.IsKnown();
   const TDateTime start = zoned ? zone.ToLocal(startUtc) : UtcToLocalDateTime(startUtc);
   const TDateTime end = zoned ? zone.ToLocal(endUtc) : UtcToLocalDateTime(endUtc);
-  const QString zoneName = zoned && !zone.Name.empty() ? QString::fromStdU16String(zone.Name)
-                                                        : S("strItemLocalTime");
+  const QString zoneName =
+      zoned && !zone.Name.empty() ? QString::fromStdU16String(zone.Name) : S("strItemLocalTime");
   if (allDay) {
     // An all-day item ends at the midnight after its last day.
     const TDateTime lastDay = std::max(start, end - 1.0 / kMinutesPerDay);
@@ -402,7 +418,8 @@ bool TItemHeader::ShowItem(const TMSGProperties* level) {
 
 void TItemHeader::FitHeight(int maxHeight) {
   document()->setTextWidth(viewport()->width() > 50 ? viewport()->width() : 500);
-  const int wanted = static_cast<int>(std::ceil(document()->size().height())) + 2 * frameWidth() + 4;
+  const int wanted =
+      static_cast<int>(std::ceil(document()->size().height())) + 2 * frameWidth() + 4;
   setFixedHeight(std::max(20, std::min(wanted, maxHeight)));
 }
 

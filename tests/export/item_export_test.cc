@@ -14,9 +14,9 @@
 #include <fstream>
 #include <memory>
 
+#include "../tools/item_builder.h"
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
-#include "../tools/item_builder.h"
 #include "export/vcard_writer.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
@@ -355,15 +355,17 @@ TEST(ItemExport, PythonReadsEveryItemAsMsgReaderDoes) {
   int n = 0;
   for (const CorpusItem& item : items) {
     SCOPED_TRACE(item.path);
-    const bool calendar = item.kind != TItemKind::Contact && item.kind != TItemKind::DistributionList;
+    const bool calendar =
+        item.kind != TItemKind::Contact && item.kind != TItemKind::DistributionList;
     const std::string target = work.File(std::to_string(n++) + (calendar ? ".ics" : ".vcf"));
-    const auto run = RunProcess(QUILLET_EXE, {item.path, "/E", calendar ? "ics" : "vcf", target,
-                                              "/NOINI"});
+    const auto run =
+        RunProcess(QUILLET_EXE, {item.path, "/E", calendar ? "ics" : "vcf", target, "/NOINI"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::string facts = "-";
     if (!msgreader.empty()) {
       facts = target + ".json";
-      const auto peer = RunProcess("/usr/bin/node", {"-e", kMsgReaderFacts, msgreader, item.path, facts});
+      const auto peer =
+          RunProcess("/usr/bin/node", {"-e", kMsgReaderFacts, msgreader, item.path, facts});
       ASSERT_EQ(peer.exitCode, 0) << peer.err;
     }
     const auto check = testutil::RunPython(
@@ -401,11 +403,42 @@ TEST(ItemExport, AnItemOfAnotherKindWritesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.format);
     const std::string target = work.File(std::string("out.") + c.format);
-    const auto run = RunProcess(QUILLET_EXE, {CorpusPath(c.file), "/E", c.format, target, "/NOINI"});
+    const auto run =
+        RunProcess(QUILLET_EXE, {CorpusPath(c.file), "/E", c.format, target, "/NOINI"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("message class"), std::string::npos) << run.err;
     EXPECT_TRUE(std::filesystem::is_empty(work.Path()));
   }
+}
+
+} // namespace
+} // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// The EML of a meeting request offers the calendar object as an alternative of its body, with
+// method=REQUEST in the part's type and METHOD:REQUEST inside.
+TEST(ItemExport, MeetingRequestMailCarriesItsCalendar) {
+  if (!testutil::PythonHasModule("icalendar"))
+    GTEST_SKIP() << "python3-icalendar is missing";
+  TempDir work;
+  TQvMessage meeting;
+  tools::BuildMeetingRequest(meeting.Properties());
+  meeting.SaveToEMLFile(work.File("meeting.eml"));
+  const auto check = testutil::RunPython(R"PY(
+import sys, email, email.policy
+from icalendar import Calendar
+m = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=email.policy.default)
+for part in m.walk():
+    if part.get_content_type() == 'text/calendar':
+        print(m.get_content_type(), part.get_param('method'),
+              Calendar.from_ical(part.get_content())['METHOD'],
+              [p.get_content_type() for p in m.iter_parts()])
+)PY",
+                                         {work.File("meeting.eml")});
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_EQ(check.out, "multipart/alternative REQUEST REQUEST ['text/plain', 'text/calendar']\n");
 }
 
 } // namespace
