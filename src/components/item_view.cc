@@ -9,7 +9,7 @@
 #include "components/html_view.h"
 #include "export/item_accessors.h"
 #include "model/qvmsg.h"
-#include "shell/message_strings.h"
+#include "app/message_strings.h"
 #include "text/datetime.h"
 
 namespace orlendo {
