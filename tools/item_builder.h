@@ -217,3 +217,54 @@ inline void BuildTask(TMSGProperties& root) {
 }
 
 } // namespace orlendo::tools
+
+namespace orlendo::tools {
+
+inline constexpr char kAddressSet[] = "{00062004-0000-0000-C000-000000000046}";
+
+// A contact with two mail addresses, phones, a birthday and a picture (a 1 x 1 PNG attachment
+// marked as the contact photo).
+inline void BuildContact(TMSGProperties& root) {
+  NameMap names(root);
+  LevelBuilder m = BeginMessage<TMSGPropertyTopLevel>(root, 0, 1);
+  m.Text(0x001A, "IPM.Contact");
+  m.Text(0x0037, "Zo\xC3\xAB Dupont");
+  m.Text(0x3001, "Zo\xC3\xAB Dupont");
+  m.Text(0x3A06, "Zo\xC3\xAB");
+  m.Text(0x3A11, "Dupont");
+  m.Text(0x3A16, "Atelier Dupont; Fils");
+  m.Text(0x3A17, "Designer");
+  m.Text(0x3A08, "+33 1 23 45 67 89");
+  m.Text(0x3A1C, "+33 6 12 34 56 78");
+  m.Text(0x3A5D, "3 rue des Lilas");
+  m.Text(0x3A59, "Lyon");
+  m.Text(0x3A5B, "69001");
+  m.Text(0x3A5A, "France");
+  m.Text(0x1000, "Met at the fair, 2023.\r\n");
+  m.Long(0x3FFD, 65001);
+  m.Time(0x3A42, 646876800); // 1990-07-02 00:00 UTC
+  m.Text(names.Id(kAddressSet, 0x8080), "Zo\xC3\xAB Dupont (zoe@example.fr)");
+  m.Text(names.Id(kAddressSet, 0x8082), "SMTP");
+  m.Text(names.Id(kAddressSet, 0x8083), "zoe@example.fr");
+  m.Text(names.Id(kAddressSet, 0x8090), "Zo\xC3\xAB (home)");
+  m.Text(names.Id(kAddressSet, 0x8092), "SMTP");
+  m.Text(names.Id(kAddressSet, 0x8093), "zoe.dupont@example.org");
+  m.Boolean(names.Id(kAddressSet, 0x8015), true);
+  LevelBuilder a = AddChildNode<TMSGPropertyAttachment>(root, TAG_ATTACHMENT_NODE,
+                                                        "__attach_version1.0_#00000000");
+  static const unsigned char kPng[] = {
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+      0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+      0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54, 0x08,
+      0xD7, 0x63, 0xF8, 0xCF, 0xC0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0x18, 0xDD, 0x8D,
+      0xB0, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  a.Text(0x3704, "ContactPicture.png");
+  a.Text(0x3707, "ContactPicture.png");
+  a.Text(0x3703, ".png");
+  a.Binary(0x3701, std::string(reinterpret_cast<const char*>(kPng), sizeof kPng));
+  a.Long(0x3705, 1);
+  a.Long(0x0E21, 0);
+  a.Boolean(0x7FFF, true); // the contact photo
+}
+
+} // namespace orlendo::tools
