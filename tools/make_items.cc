@@ -1,4 +1,4 @@
-// Writes a meeting request and a task as .msg files into a folder, for looking at the preview
+// Writes a meeting request, a task and a contact with a picture as .msg files into a folder, for looking at the preview
 // of kinds that the corpus does not hold:  make_items FOLDER
 #include <cstdio>
 #include <exception>
@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
     TQvMessage task;
     tools::BuildTask(task.Properties());
     SaveToMSG(task.Properties(), folder + "/task.msg", true);
+    TQvMessage contact;
+    tools::BuildContact(contact.Properties());
+    SaveToMSG(contact.Properties(), folder + "/contact.msg", true);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -317,6 +317,31 @@ TEST(ItemRecurrence, WeeklyPatternWithACancelledAndAChangedOccurrence) {
   EXPECT_NE(e.Subject.value_or(u"").find(u"[rescheduled!]"), std::u16string::npos);
 }
 
+// Every cut of a stored pattern and of a zone definition reads without going past its end: the
+// pattern is whole or not valid at all, a cut zone has only its whole rules.
+TEST(ItemRecurrence, CutBlobsReadNoFurtherThanTheirEnd) {
+  const auto message = Load(CorpusPath("msg/kmr_Lanch_time_every_friday_in_2023_chgs2.msg"));
+  const TMSGProperty* recur =
+      FindNamedProperty(message->Properties(), PSETID_Appointment, 0x8216, 0x0102);
+  const TMSGProperty* zone =
+      FindNamedProperty(message->Properties(), PSETID_Appointment, 0x825E, 0x0102);
+  ASSERT_NE(recur, nullptr);
+  ASSERT_NE(zone, nullptr);
+  const std::string& pattern = recur->Value.Bytes();
+  const std::string& definition = zone->Value.Bytes();
+  for (size_t n = 0; n < pattern.size(); ++n) {
+    // The copy is exactly n bytes, so that a read past it is a read outside the blob.
+    const std::string cut = pattern.substr(0, n);
+    const TRecurrence r = ParseRecurrence(cut, true);
+    if (n < 50)
+      EXPECT_FALSE(r.IsValid()) << n;
+  }
+  EXPECT_TRUE(ParseRecurrence(pattern, true).IsValid());
+  for (size_t n = 0; n < definition.size(); ++n)
+    EXPECT_FALSE(ParseTimeZoneDefinition(definition.substr(0, n)).IsKnown()) << n;
+  EXPECT_TRUE(ParseTimeZoneDefinition(definition).IsKnown());
+}
+
 // Eastern time changes twice a year, and the rules changed in 2007: the definition of the
 // item's end holds both rule sets.
 TEST(ItemTimeZone, DaylightSavingTimeByTheRulesOfTheYear) {
