@@ -111,6 +111,12 @@ const std::vector<TMessageString>& MessageStringTable() {
       {"strTaskPriorities", "Low|Normal|High"},
       {"strNoteColour", "Colour:"},
       {"strNoteColours", "Blue|Green|Pink|Yellow|White"},
+      {"strDayNames", "Sunday|Monday|Tuesday|Wednesday|Thursday|Friday|Saturday"},
+      {"strMonthNames", "January|February|March|April|May|June|July|August|September|October|"
+                        "November|December"},
+      // Day name, day, month name, year; and day, month name, year.
+      {"strLongDate", "%s, %s %s %s"},
+      {"strShortDate", "%s %s %s"},
   };
   return table;
 }

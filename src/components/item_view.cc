@@ -1,15 +1,14 @@
 #include "components/item_view.h"
 
 #include <QImage>
-#include <QLocale>
 #include <QStringList>
 #include <QUrl>
 #include <cmath>
 
+#include "app/message_strings.h"
 #include "components/html_view.h"
 #include "export/item_accessors.h"
 #include "model/qvmsg.h"
-#include "app/message_strings.h"
 #include "text/datetime.h"
 
 namespace orlendo {
@@ -59,19 +58,27 @@ QDateTime ToQt(TDateTime value) {
   return QDateTime(QDate(p.Year, p.Month, p.Day), QTime(p.Hour, p.Minute, p.Second));
 }
 
+// Names and date forms come from the message strings, so that the language file that translates
+// the window translates them too.
+QString DayName(int day) {
+  return Piece("strDayNames", day); // 0 = Sunday
+}
+QString MonthName(int month) {
+  return Piece("strMonthNames", month - 1);
+}
+
 QString LongDate(TDateTime value) {
-  return QLocale().toString(ToQt(value).date(), "dddd, d MMMM yyyy");
+  const QDate d = ToQt(value).date();
+  return Fill("strLongDate", {DayName(d.dayOfWeek() % 7), QString::number(d.day()),
+                              MonthName(d.month()), QString::number(d.year())});
 }
 QString ShortDate(TDateTime value) {
-  return QLocale().toString(ToQt(value).date(), "d MMMM yyyy");
+  const QDate d = ToQt(value).date();
+  return Fill("strShortDate",
+              {QString::number(d.day()), MonthName(d.month()), QString::number(d.year())});
 }
 QString Time(TDateTime value) {
   return ToQt(value).time().toString("HH:mm");
-}
-
-QString DayName(int day) {
-  // 0 = Sunday; Qt counts from Monday = 1.
-  return QLocale().dayName(day == 0 ? 7 : day, QLocale::LongFormat);
 }
 
 QString DayList(int mask) {
@@ -323,7 +330,7 @@ QString FormatWhen(TDateTime startUtc, TDateTime endUtc, const TTimeZone& zone, 
 QString RecurrenceInWords(const TRecurrence& r) {
   const QString n = QString::number(r.Interval);
   const QString nth = Piece("strRecurOrdinals", r.Nth >= 5 ? 4 : std::max(0, r.Nth - 1));
-  const QString month = QLocale().monthName(std::clamp(r.MonthOfYear, 1, 12), QLocale::LongFormat);
+  const QString month = MonthName(std::clamp(r.MonthOfYear, 1, 12));
   QString text;
   switch (r.Frequency) {
   case TRecurFrequency::Daily:
