@@ -539,6 +539,19 @@ TDateTime TTimeZone::ToUtc(TDateTime local) const {
   return local - OffsetAtLocal(local) / kMinutesPerDay;
 }
 
+namespace {
+
+// No zone is a day away from UTC; anything beyond is damage (and would overflow the sums).
+bool SaneBiases(const TZoneRule& rule) {
+  constexpr int kDay = 24 * 60;
+  for (int bias : {rule.Bias, rule.StandardBias, rule.DaylightBias})
+    if (bias < -kDay || bias > kDay)
+      return false;
+  return true;
+}
+
+} // namespace
+
 TTimeZone ParseTimeZoneDefinition(const std::string& bytes) {
   TTimeZone zone;
   Reader r(bytes);
@@ -567,8 +580,7 @@ TTimeZone ParseTimeZoneDefinition(const std::string& bytes) {
     rule.DaylightBias = rules.I32();
     rule.StandardDate = ReadSystemTime(rules);
     rule.DaylightDate = ReadSystemTime(rules);
-    if (std::abs(rule.Bias) > 24 * 60 || std::abs(rule.StandardBias) > 24 * 60 ||
-        std::abs(rule.DaylightBias) > 24 * 60)
+    if (!SaneBiases(rule))
       continue;
     zone.Rules.push_back(rule);
   }
@@ -592,7 +604,7 @@ TTimeZone ParseTimeZoneStruct(const std::string& bytes, const std::u16string& na
   rule.StandardDate = ReadSystemTime(r);
   r.U16();
   rule.DaylightDate = ReadSystemTime(r);
-  if (!r.Ok() || std::abs(rule.Bias) > 24 * 60)
+  if (!r.Ok() || !SaneBiases(rule))
     return zone;
   zone.Rules.push_back(rule);
   zone.Name = name;
