@@ -127,10 +127,12 @@ inline constexpr char kTaskSet[] = "{00062003-0000-0000-C000-000000000046}";
 // A meeting request in Central European time: every other week on Tuesday and Thursday, 10:00
 // to 11:00, six times from Tuesday 5 March 2024 (summer time begins on 31 March between the
 // third and the fourth meeting); organizer, two attendees and a room.
-inline void BuildMeetingRequest(TMSGProperties& root) {
+// With another message class, the same meeting as a response or a cancellation.
+inline void BuildMeetingRequest(TMSGProperties& root,
+                                const std::string& messageClass = "IPM.Schedule.Meeting.Request") {
   NameMap names(root);
   LevelBuilder m = BeginMessage<TMSGPropertyTopLevel>(root, 3, 0);
-  m.Text(0x001A, "IPM.Schedule.Meeting.Request");
+  m.Text(0x001A, messageClass);
   m.Text(0x0037, "Release planning");
   m.Text(0x0070, "Release planning");
   m.Text(0x0042, "Maria Lindqvist");
@@ -265,6 +267,42 @@ inline void BuildContact(TMSGProperties& root) {
   a.Long(0x3705, 1);
   a.Long(0x0E21, 0);
   a.Boolean(0x7FFF, true); // the contact photo
+}
+
+} // namespace orlendo::tools
+
+namespace orlendo::tools {
+
+// A one-off entry id of an SMTP address, with UTF-16 strings.
+inline std::string OneOffEntryId(const std::u16string& name, const std::u16string& address) {
+  std::string id(4, '\0');
+  id += std::string("\x81\x2B\x1F\xA4\xBE\xA3\x10\x19\x9D\x6E\x00\xDD\x01\x0F\x54\x02", 16);
+  PutLe(id, 0, 2);
+  PutLe(id, 0x8000 | 0x0100, 2); // Unicode, no rich text
+  for (const std::u16string* s : {&name, static_cast<const std::u16string*>(nullptr), &address}) {
+    const std::u16string text = s != nullptr ? *s : u"SMTP";
+    for (char16_t c : text)
+      PutLe(id, c, 2);
+    PutLe(id, 0, 2);
+  }
+  return id;
+}
+
+// A distribution list of two members (kept in memory: its members are a multi-valued binary).
+inline void BuildDistList(TMSGProperties& root) {
+  NameMap names(root);
+  LevelBuilder m = BeginMessage<TMSGPropertyTopLevel>(root, 0, 0);
+  m.Text(0x001A, "IPM.DistList");
+  m.Text(0x0037, "Release team");
+  m.Text(names.Id(kAddressSet, 0x8053), "Release team");
+  TMultiValue members;
+  members.Items.push_back(
+      TVariant::FromBytes(OneOffEntryId(u"Jonas Weber", u"jonas.weber@example.org")));
+  members.Items.push_back(
+      TVariant::FromBytes(OneOffEntryId(u"Aiko Tanaka", u"aiko.tanaka@example.org")));
+  TMSGProperty* r = root.Add();
+  r->TagID = (static_cast<uint32_t>(names.Id(kAddressSet, 0x8054)) << 16) | 0x1102;
+  r->Value = TVariant::FromMulti(std::move(members));
 }
 
 } // namespace orlendo::tools

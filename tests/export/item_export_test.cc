@@ -486,3 +486,58 @@ for part in m.walk():
 
 } // namespace
 } // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// The kinds that travel as answers and lists: a response is a REPLY with the answer as the
+// sender's PARTSTAT, a cancellation a CANCEL of a cancelled event, a distribution list a group
+// card with its members.
+TEST(ItemExport, ResponsesCancellationsAndListsAsTheirReadersExpect) {
+  if (!testutil::PythonHasModule("icalendar") || !testutil::PythonHasModule("vobject"))
+    GTEST_SKIP() << "python3-icalendar or python3-vobject is missing";
+  TempDir work;
+  const struct {
+    const char* messageClass;
+    const char* expected;
+  } cases[] = {
+      {"IPM.Schedule.Meeting.Resp.Pos", "REPLY ACCEPTED mailto:maria.lindqvist@example.org -"},
+      {"IPM.Schedule.Meeting.Resp.Tent", "REPLY TENTATIVE mailto:maria.lindqvist@example.org -"},
+      {"IPM.Schedule.Meeting.Resp.Neg", "REPLY DECLINED mailto:maria.lindqvist@example.org -"},
+      {"IPM.Schedule.Meeting.Canceled",
+       "CANCEL NEEDS-ACTION mailto:jonas.weber@example.org CANCELLED"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.messageClass);
+    TQvMessage meeting;
+    tools::BuildMeetingRequest(meeting.Properties(), c.messageClass);
+    std::ofstream(work.File("m.ics"), std::ios::binary) << MakeICalendar(meeting.Properties());
+    const auto check = testutil::RunPython(R"PY(
+import sys
+from icalendar import Calendar
+cal = Calendar.from_ical(open(sys.argv[1], encoding='utf-8').read())
+e = cal.walk('VEVENT')[0]
+a = e['ATTENDEE']
+a = a[0] if isinstance(a, list) else a
+print(cal['METHOD'], a.params['PARTSTAT'], str(a), e.get('STATUS', '-'))
+)PY",
+                                           {work.File("m.ics")});
+    ASSERT_EQ(check.exitCode, 0) << check.err;
+    EXPECT_EQ(check.out, std::string(c.expected) + "\n");
+  }
+  TQvMessage list;
+  tools::BuildDistList(list.Properties());
+  std::ofstream(work.File("l.vcf"), std::ios::binary) << MakeVCard(list.Properties());
+  const auto check = testutil::RunPython(R"PY(
+import sys, vobject
+card = vobject.readOne(open(sys.argv[1], encoding='utf-8').read())
+print(card.kind.value, card.fn.value, [m.value for m in card.contents['member']])
+)PY",
+                                         {work.File("l.vcf")});
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_EQ(check.out, "group Release team ['mailto:jonas.weber@example.org', "
+                       "'mailto:aiko.tanaka@example.org']\n");
+}
+
+} // namespace
+} // namespace orlendo
