@@ -63,6 +63,8 @@ const std::vector<TMessageString>& MessageStringTable() {
       {"strItemRecurrence", "Recurrence:"},
       {"strItemReminder", "Reminder:"},
       {"strItemMinutesBefore", "%s minutes before"},
+      {"strItemShowAs", "Show as:"},
+      {"strItemBusyStatuses", "Free|Tentative|Busy|Out of office|Working elsewhere"},
       {"strItemAllDay", "all day"},
       {"strItemLocalTime", "local time"},
       {"strMeetingRequest", "Meeting request: %s"},

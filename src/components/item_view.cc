@@ -174,6 +174,9 @@ QString AppointmentHtml(const TMSGProperties& level) {
                   people.join("; "));
     }
   }
+  if (a.Kind != TItemKind::MeetingResponse && a.Kind != TItemKind::MeetingCancellation)
+    html +=
+        Row(S("strItemShowAs"), Esc(Piece("strItemBusyStatuses", std::clamp(a.BusyStatus, 0, 4))));
   if (a.ReminderSet && a.Kind != TItemKind::MeetingResponse)
     html += Row(S("strItemReminder"),
                 Esc(Fill("strItemMinutesBefore", {QString::number(a.ReminderMinutes)})));
