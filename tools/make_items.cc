@@ -1,5 +1,5 @@
-// Writes a meeting request, a task and a contact with a picture as .msg files into a folder, for looking at the preview
-// of kinds that the corpus does not hold:  make_items FOLDER
+// Writes a meeting request, a task and a contact with a picture as .msg files into a folder, for
+// looking at the preview of kinds that the corpus does not hold:  make_items FOLDER
 #include <cstdio>
 #include <exception>
 #include <string>

@@ -344,7 +344,8 @@ TEST(PreviewItems, AppointmentsAndContactsShowAsSuch) {
   const Case cases[] = {
       {"msg/kmr_Appointment_sample_EST.msg",
        true,
-       {"When:", "Sunday, 4 December 2022 08:00\xE2\x80\x93" "08:30 (Eastern Standard Time)"}},
+       {"When:", "Sunday, 4 December 2022 08:00\xE2\x80\x93"
+                 "08:30 (Eastern Standard Time)"}},
       {"msg/kmr_Lanch_time_every_friday_in_2023_chgs2.msg",
        true,
        {"Every Friday from 6 January 2023 until 31 December 2023", "Cancelled: 6 January 2023",

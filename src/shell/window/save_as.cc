@@ -13,11 +13,11 @@ namespace orlendo {
 namespace {
 
 QStringList FilterEntries() {
-  return {QObject::tr("Text files (*.txt)"),          QObject::tr("HTML files (*.htm *.html)"),
-          QObject::tr("XML files (*.xml)"),           QObject::tr("Mails (*.eml)"),
+  return {QObject::tr("Text files (*.txt)"), QObject::tr("HTML files (*.htm *.html)"),
+          QObject::tr("XML files (*.xml)"), QObject::tr("Mails (*.eml)"),
           QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)"),
           // Calendar items, tasks and contacts; after "All files", whose place the others keep.
-          QObject::tr("iCalendar (*.ics)"),           QObject::tr("vCard (*.vcf)")};
+          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)")};
 }
 
 // The entry the user chose last, kept for the run like the window's one save dialog.

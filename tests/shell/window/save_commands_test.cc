@@ -137,10 +137,10 @@ TEST(SaveAs, CalendarAndCardFormatsTakeOnlyTheirKinds) {
 }
 
 TEST(SaveAs, FilterChangeReplacesTheExtension) {
-  const std::pair<int, const char*> cases[] = {{0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"},
-                                               {2, "/home/u/letter.xml"}, {3, "/home/u/letter.eml"},
-                                               {4, "/home/u/letter.msg"}, {5, ""},
-                                               {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}};
+  const std::pair<int, const char*> cases[] = {
+      {0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"}, {2, "/home/u/letter.xml"},
+      {3, "/home/u/letter.eml"}, {4, "/home/u/letter.msg"}, {5, ""},
+      {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}};
   auto message = Load(Corpus("msg/jotl_generated_base-message.msg"));
   for (auto [index, expected] : cases) {
     Answers answers; // cancelled: only the type change is looked at
