@@ -128,8 +128,10 @@ inline constexpr char kTaskSet[] = "{00062003-0000-0000-C000-000000000046}";
 // to 11:00, six times from Tuesday 5 March 2024 (summer time begins on 31 March between the
 // third and the fourth meeting); organizer, two attendees and a room.
 // With another message class, the same meeting as a response or a cancellation.
+// allDay makes it an all-day meeting on the same days (from local midnight to midnight).
 inline void BuildMeetingRequest(TMSGProperties& root,
-                                const std::string& messageClass = "IPM.Schedule.Meeting.Request") {
+                                const std::string& messageClass = "IPM.Schedule.Meeting.Request",
+                                bool allDay = false) {
   NameMap names(root);
   LevelBuilder m = BeginMessage<TMSGPropertyTopLevel>(root, 3, 0);
   m.Text(0x001A, messageClass);
@@ -147,8 +149,10 @@ inline void BuildMeetingRequest(TMSGProperties& root,
   m.Time(0x0039, 1709280000); // 2024-03-01 08:00 UTC
   const std::string zone =
       TimeZoneDefinition(u"W. Europe Standard Time", -60, -60, 10, 5, 3, 3, 5, 2);
-  m.Time(names.Id(kAppointmentSet, 0x820D), 1709629200); // 2024-03-05 09:00 UTC
-  m.Time(names.Id(kAppointmentSet, 0x820E), 1709632800);
+  // 2024-03-05 09:00 UTC, or all of 5 March in Central European time.
+  m.Time(names.Id(kAppointmentSet, 0x820D), allDay ? 1709593200 : 1709629200);
+  m.Time(names.Id(kAppointmentSet, 0x820E), allDay ? 1709679600 : 1709632800);
+  m.Boolean(names.Id(kAppointmentSet, 0x8215), allDay);
   m.Text(names.Id(kAppointmentSet, 0x8208), "Room 4.12, Main building");
   m.Long(names.Id(kAppointmentSet, 0x8205), 2);
   m.Long(names.Id(kAppointmentSet, 0x8217), 3); // a meeting, received
@@ -176,8 +180,8 @@ inline void BuildMeetingRequest(TMSGProperties& root,
   PutLe(recur, MinutesSince1601(2024, 4, 4), 4);
   PutLe(recur, 0x3006, 4);
   PutLe(recur, 0x3009, 4);
-  PutLe(recur, 600, 4);
-  PutLe(recur, 660, 4);
+  PutLe(recur, allDay ? 0 : 600, 4);
+  PutLe(recur, allDay ? 1440 : 660, 4);
   PutLe(recur, 0, 2);
   PutLe(recur, 0, 4);
   PutLe(recur, 0, 4);

@@ -525,6 +525,25 @@ print(cal['METHOD'], a.params['PARTSTAT'], str(a), e.get('STATUS', '-'))
     ASSERT_EQ(check.exitCode, 0) << check.err;
     EXPECT_EQ(check.out, std::string(c.expected) + "\n");
   }
+  // All day: dates, not times, and the same six days.
+  TQvMessage allDay;
+  tools::BuildMeetingRequest(allDay.Properties(), "IPM.Schedule.Meeting.Request", true);
+  std::ofstream(work.File("d.ics"), std::ios::binary) << MakeICalendar(allDay.Properties());
+  const auto days = testutil::RunPython(R"PY(
+import sys
+from icalendar import Calendar
+from dateutil import rrule
+e = Calendar.from_ical(open(sys.argv[1], encoding='utf-8').read()).walk('VEVENT')[0]
+start = e['DTSTART'].dt
+print(start, e['DTEND'].dt,
+      [str(d) for d in rrule.rrulestr(e['RRULE'].to_ical().decode(), dtstart=start)])
+)PY",
+                                        {work.File("d.ics")});
+  ASSERT_EQ(days.exitCode, 0) << days.err;
+  EXPECT_EQ(days.out, "2024-03-05 2024-03-06 ['2024-03-05 00:00:00', '2024-03-07 00:00:00', "
+                      "'2024-03-19 00:00:00', '2024-03-21 00:00:00', '2024-04-02 00:00:00', "
+                      "'2024-04-04 00:00:00']\n");
+
   TQvMessage list;
   tools::BuildDistList(list.Properties());
   std::ofstream(work.File("l.vcf"), std::ios::binary) << MakeVCard(list.Properties());
