@@ -73,8 +73,8 @@ const TMSGProperty* FindAtLevel(const TMSGProperties& level, uint16_t propId, ui
   };
   for (int i = 0; i < level.Count(); ++i) {
     const TMSGProperty& r = *level.Items(i);
-    if (r.TagID != 0 && matches(r) && r.SubProperties().Count() == 0 &&
-        (IsFixedSize(PropType(r.TagID)) || PropType(r.TagID) != 0))
+    // A record of type 0 is a declaration, never a value.
+    if (r.TagID != 0 && PropType(r.TagID) != 0 && matches(r) && r.SubProperties().Count() == 0)
       return &r;
   }
   for (int i = 0; i < level.Count(); ++i) {
