@@ -26,7 +26,9 @@
 #include "components/form_preparation.h"
 #include "components/html_view.h"
 #include "components/interface_locale.h"
+#include "components/item_view.h"
 #include "export/html_body.h"
+#include "export/item_accessors.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -327,6 +329,8 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->setSpacing(0);
   layout->addWidget(lblImportance);
   layout->addWidget(pnlHeader);
+  pnlItem = new TItemHeader(this);
+  layout->addWidget(pnlItem);
   layout->addWidget(splAttachment, 1);
 
   for (int tab : {kRtfTab, kHtmlTab})
@@ -344,6 +348,8 @@ void TfrmMessage::showEvent(QShowEvent* event) {
 void TfrmMessage::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   pnlHeaderResize();
+  if (!pnlItem->isHidden())
+    pnlItem->FitHeight(std::max(60, height() / 2));
 }
 
 void TfrmMessage::FormShow() {
@@ -370,6 +376,8 @@ void TfrmMessage::Clear() {
     wbHTMLBody->Clear();
   lvAttachments->clear();
   lvAttachments->hide();
+  pnlItem->ShowItem(nullptr);
+  pnlHeader->show();
   pcBody->setTabVisible(kPlainTab, true);
   pcBody->setTabVisible(kRtfTab, false);
   pcBody->setTabVisible(kHtmlTab, false);
@@ -409,6 +417,14 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  // An item that is not mail shows as a calendar or an address book shows it; only the items
+  // that travel as mail (meeting messages, task requests) keep their sender and recipients.
+  const TItemKind kind = GetItemKind(m);
+  if (pnlItem->ShowItem(&m))
+    pnlItem->FitHeight(std::max(60, height() / 2));
+  pnlHeader->setVisible(kind == TItemKind::Mail || kind == TItemKind::MeetingRequest ||
+                        kind == TItemKind::MeetingResponse ||
+                        kind == TItemKind::MeetingCancellation || kind == TItemKind::TaskRequest);
 
   LoadRichEditText(reBody, m.GetBody());
   const std::string rtf = m.GetBodyRTFBytes();

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "export/ics_writer.h"
+#include "export/item_accessors.h"
+#include "export/vcard_writer.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
@@ -66,7 +69,8 @@ std::string ReplaceExtension(const std::string& fileName, const std::string& ext
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "Usage: quillet FILE /E FORMAT [TARGET]   convert FILE to FORMAT (txt, htm, html, xml,\n"
-      "                                         eml, msg) into TARGET, or beside FILE\n"
+      "                                         eml, msg; ics for calendar items and tasks,\n"
+      "                                         vcf for contacts) into TARGET, or beside FILE\n"
       "       quillet --dump FILE               print FILE's property tree\n"
       "       quillet --help | --version\n"
       "Switches: /ALL (all properties, the default), /NOINI (do not write the settings),\n"
@@ -175,6 +179,11 @@ std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName) {
 void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full) {
   const std::string ext = Upper(extension);
+  // An item of another kind than the format asks for is refused before anything is written.
+  if (ext == ".ICS" && !HasICalendar(message.Properties()))
+    throw EWrongItemKind(NotACalendarItemMessage(message.Properties()));
+  if (ext == ".VCF" && !HasVCard(message.Properties()))
+    throw EWrongItemKind(NotAContactMessage(message.Properties()));
   std::filesystem::path targetPath(target);
   std::string folder = targetPath.has_parent_path() ? targetPath.parent_path().string() : ".";
   // The temporary keeps the target's extension so that nothing downstream sees another kind.
@@ -192,6 +201,10 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
       message.SaveToEMLFile(tmpl);
     else if (ext == ".MSG")
       message.SaveToMSG(tmpl, full);
+    else if (ext == ".ICS")
+      SaveToICSFile(message.Properties(), tmpl);
+    else if (ext == ".VCF")
+      SaveToVCFFile(message.Properties(), tmpl);
     else
       message.SaveToTXTFile(tmpl, full);
     // mkstemp made the file private; an export gets the ordinary mode a new file would.
@@ -286,6 +299,9 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
       try {
         ExportMessage(*message, target, extension, settings.SaveMode == 0);
         std::fprintf(out, "%s\n", target.c_str());
+      } catch (const EWrongItemKind& e) {
+        std::fprintf(err, "%s\n", e.what());
+        status = 3;
       } catch (const std::exception& e) {
         std::fprintf(err, "%s\n", e.what());
         status = 1;

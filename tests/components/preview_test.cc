@@ -16,6 +16,7 @@
 #include "components/display_limits.h"
 #include "components/file_dialogs.h"
 #include "components/interface_locale.h"
+#include "components/item_view.h"
 #include "model/stream.h"
 #include "preview_util.h"
 #include "text/datetime.h"
@@ -414,6 +415,49 @@ TEST(PreviewBody, WordWrapFollowsAndUpdatesTheSetting) {
   EXPECT_TRUE(shown.settings.SettingsChanged);
   EXPECT_FALSE(shown.panel.btnWordWrap->isChecked());
   EXPECT_EQ(shown.panel.reRTFBody->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+} // namespace
+} // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// Items that are not mail get their own block instead of the sender and recipient rows: an
+// appointment its time in its zone and the reader's, a recurring one its pattern in words and
+// its changes, a contact its card; mail keeps the rows and no block.
+TEST(PreviewItems, AppointmentsAndContactsShowAsSuch) {
+  struct Case {
+    const char* file;
+    bool block;
+    std::vector<const char*> texts;
+  };
+  const Case cases[] = {
+      {"msg/kmr_Appointment_sample_EST.msg",
+       true,
+       {"When:", "Sunday, 4 December 2022 08:00\xE2\x80\x93"
+                 "08:30 (Eastern Standard Time)"}},
+      {"msg/kmr_Lanch_time_every_friday_in_2023_chgs2.msg",
+       true,
+       {"Every Friday from 6 January 2023 until 31 December 2023", "Cancelled: 6 January 2023",
+        "Moved: 13 January 2023 12:00 to 12 January 2023 12:00"}},
+      {"msg/poi_msgClassContact.msg",
+       true,
+       {"Dr Quick Brown Fox Jr", "Fence Co", "quickbrown@gmail.com", "(456) 789-0123",
+        "12 Lazy Dog Lane"}},
+      {"msg/jotl_generated_base-message.msg", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto message = Load(Corpus(c.file));
+    ShownPanel shown;
+    ASSERT_TRUE(shown.Display(message->Properties()));
+    EXPECT_EQ(!shown.panel.pnlItem->isHidden(), c.block);
+    EXPECT_EQ(shown.panel.pnlHeader->isHidden(), c.block);
+    const QString text = shown.panel.pnlItem->toPlainText();
+    for (const char* t : c.texts)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << t << "\n" << text.toStdString();
+  }
 }
 
 } // namespace

@@ -108,10 +108,45 @@ TEST(SaveAs, TheTypedExtensionChoosesTheWriter) {
   EXPECT_FALSE(SaveMessageAs(nullptr, nullptr, settings, "m.msg"));
 }
 
+// A calendar item saved as iCalendar is written; a mail asked for as iCalendar or vCard gets the
+// error and leaves no file.
+TEST(SaveAs, CalendarAndCardFormatsTakeOnlyTheirKinds) {
+  const std::string dir = testing::TempDir() + "save_as_items/";
+  std::filesystem::create_directories(dir);
+  const struct {
+    const char* message;
+    const char* name;
+    const char* filter;
+    bool written;
+  } cases[] = {
+      {"msg/kmr_Appointment_sample_EST.msg", "event", "iCalendar (*.ics)", true},
+      {"msg/poi_msgClassContact.msg", "card", "vCard (*.vcf)", true},
+      {"msg/mrdr_EmailWithAttachments.msg", "mail", "iCalendar (*.ics)", false},
+      {"msg/mrdr_EmailWithAttachments.msg", "mail", "vCard (*.vcf)", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.message) + " " + c.filter);
+    auto message = Load(Corpus(c.message));
+    Answers answers;
+    answers.file = QString::fromStdString(dir + c.name);
+    answers.selectedFilter = c.filter;
+    TSettings settings;
+    EXPECT_EQ(SaveMessageAs(nullptr, message.get(), settings, "/x/message.msg"), c.written);
+    const std::string path =
+        dir + c.name + (std::string(c.filter).find("ics") != std::string::npos ? ".ics" : ".vcf");
+    EXPECT_EQ(std::filesystem::exists(path), c.written);
+    if (c.written)
+      EXPECT_EQ(ReadFile(path).rfind("BEGIN:V", 0), 0u);
+    else
+      EXPECT_EQ(answers.errors.size(), 1);
+  }
+}
+
 TEST(SaveAs, FilterChangeReplacesTheExtension) {
-  const std::pair<int, const char*> cases[] = {{0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"},
-                                               {2, "/home/u/letter.xml"}, {3, "/home/u/letter.eml"},
-                                               {4, "/home/u/letter.msg"}, {5, ""}};
+  const std::pair<int, const char*> cases[] = {
+      {0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"}, {2, "/home/u/letter.xml"},
+      {3, "/home/u/letter.eml"}, {4, "/home/u/letter.msg"}, {5, ""},
+      {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}};
   auto message = Load(Corpus("msg/jotl_generated_base-message.msg"));
   for (auto [index, expected] : cases) {
     Answers answers; // cancelled: only the type change is looked at
