@@ -314,7 +314,8 @@ void TQvEMLFile::ClassifyPart(TMSGProperties& level) {
   const bool signature = parentType_ == "multipart/signed" && childIndex_ == 1;
   partIsBody_ = IsShownTextType(partType_) && !named && !resource && !signature;
   partIsUnshownText_ = IsUnshownTextType(partType_) && !named && !resource && !signature;
-  if (partIsBody_)
+  // The message itself is marked only when its header said what it is.
+  if (partIsBody_ && (level.ParentProperty != nullptr || hadContentType_))
     StoreHeader(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
   if (!fileName.empty()) {
     const int32_t size = SizeOf(fileName.size());

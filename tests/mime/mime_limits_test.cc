@@ -161,10 +161,11 @@ TEST(MimeLimits, ManyBodyParts) {
   const TMSGProperties& root = reader->Properties();
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(),
             static_cast<size_t>(std::min(kParts, TQvEMLFile::kMaxParts + 1)));
-  // Both parts start with the tag: the plain one is an HTML body as well.
-  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>0</html>");
+  // The subtype decides: the first plain and the first HTML alternative are the bodies.
+  EXPECT_EQ(U8(root.GetBodyHTML()), "<html>1</html>");
+  EXPECT_EQ(U8(root.GetBody()), "<html>0</html>");
   EXPECT_EQ(All(root, kBodyHtml).size(), 1u);
-  EXPECT_EQ(Find(root, kBody), nullptr);
+  EXPECT_EQ(All(root, kBody).size(), 1u);
 }
 
 TEST(MimeLimits, DamagedCopiesOfCorpusFilesLoad) {

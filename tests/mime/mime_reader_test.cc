@@ -222,26 +222,29 @@ TEST(MimeReader, DatesAndBadDates) {
 
 TEST(MimeReader, SinglePartBodies) {
   struct Case {
+    const char* type;
     std::string body;
     uint32_t tag;
   } cases[] = {
-      {"<html><body>hi</body></html>\r\n", kBodyHtml},
-      {"<!DOCTYPE html>\r\n<html></html>\r\n", kBodyHtml},
-      // One leading empty line before the tag is allowed, two are not.
-      {"\r\n<HTML>x</HTML>\r\n", kBodyHtml},
-      {"\r\n\r\n<html>x</html>\r\n", kBody},
-      {"Some text, then <html>\r\n", kBody},
-      {"{\\rtf1\\ansi hello}\r\n", TAG_RTF_COMPRESSED},
+      // The subtype decides, not the first characters.
+      {"text/html", "<html><body>hi</body></html>\r\n", kBodyHtml},
+      {"text/html", "<div dir=\"ltr\">Gmail</div>\r\n", kBodyHtml},
+      {"text/html", "\r\n\r\n<html>x</html>\r\n", kBodyHtml},
+      {"text/html; charset=utf-8", "Some text, then <html>\r\n", kBodyHtml},
+      {"text/plain", "<html>x</html>\r\n", kBody},
+      {"TEXT/RTF", "{\\rtf1\\ansi hello}\r\n", TAG_RTF_COMPRESSED},
   };
   for (const Case& c : cases) {
-    auto reader = Load("Content-Type: text/html\r\n\r\n" + c.body);
+    auto reader = Load(std::string("Content-Type: ") + c.type + "\r\n\r\n" + c.body);
     const TMSGProperty* record = Find(reader->Properties(), c.tag);
     ASSERT_NE(record, nullptr) << c.body;
     EXPECT_EQ(record->Value.Bytes(), c.body);
     EXPECT_EQ(record->DataSize, static_cast<int32_t>(c.body.size()));
   }
+  // Without a Content-Type it is plain text (RFC 2045, 5.2), whatever it looks like.
   auto rtf = Load("Subject: r\r\n\r\n{\\rtf1\\ansi hello}\r\n");
-  EXPECT_EQ(U8(rtf->Properties().GetBodyRTF()), "{\\rtf1\\ansi hello}\r\n");
+  EXPECT_EQ(U8(rtf->Properties().GetBodyRTF()), "");
+  EXPECT_EQ(U8(rtf->Properties().GetBody()), "{\\rtf1\\ansi hello}\r\n");
 }
 
 TEST(MimeReader, BlankBodyStoresNothing) {
@@ -263,8 +266,9 @@ TEST(MimeReader, TransferEncodings) {
   auto b64 = Load(Join({"Content-Transfer-Encoding:  Base64 ", "", "SGVsbG8s", "IHdvcmxk"}));
   EXPECT_EQ(b64->TransferEncoding, "BASE64");
   EXPECT_EQ(Text(b64->Properties(), kBody), "Hello, world");
-  auto unknown = Load(Join({"Content-Transfer-Encoding: x-uuencode", "", "begin 644 x"}));
-  EXPECT_EQ(Find(unknown->Properties(), kBody), nullptr);
+  // An encoding we do not know leaves the bytes as they stand ("8-bit" is 8bit).
+  auto unknown = Load(Join({"Content-Transfer-Encoding: 8-bit", "", "caf\xC3\xA9"}));
+  EXPECT_EQ(Text(unknown->Properties(), kBody), "caf\xC3\xA9\r\n");
 }
 
 TEST(MimeReader, ContentTypeParameters) {
@@ -416,11 +420,15 @@ TEST(MimeReader, NestedMultipartsAreFlattened) {
   std::vector<std::string> names;
   for (int i = 0; i < root.AttachmentCount(); ++i)
     names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
-  // The related container keeps its preamble as content.
-  EXPECT_EQ(names, (std::vector<std::string>{"Attachment 1", "a.png", "b.pdf"}));
-  EXPECT_EQ(AttachmentData(root, 0), "related preamble");
-  EXPECT_EQ(AttachmentData(root, 1), std::string("\x89PNG\r\n", 6));
-  EXPECT_EQ(AttachmentData(root, 2), "%PDF-1");
+  // A container's preamble is no content of it: no attachment.
+  EXPECT_EQ(names, (std::vector<std::string>{"a.png", "b.pdf"}));
+  EXPECT_EQ(AttachmentData(root, 0), std::string("\x89PNG\r\n", 6));
+  EXPECT_EQ(AttachmentData(root, 1), "%PDF-1");
+  // Each part knows how deep it sat: related 1, alternative 2, plain and html 3, png 2, pdf 1.
+  std::vector<int64_t> depths;
+  for (const TMSGProperty* node : All(root, TAG_ATTACHMENT_NODE))
+    depths.push_back(Find(node->SubProperties(), TQvEMLFile::TAG_MIME_PART_DEPTH)->Value.ToInt64());
+  EXPECT_EQ(depths, (std::vector<int64_t>{1, 2, 3, 3, 2, 1}));
   EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
 }
 
@@ -462,10 +470,14 @@ TEST(MimeReader, DispositionFileNames) {
       {"Content-Disposition: attachment; filename*0=\"long \"; filename*1=\"name.doc\"",
        "long name.doc"},
       {"Content-Disposition: inline; filename==?utf-8?B?w6kudHh0?=", "é.txt"},
-      // The Content-Type name comes first, whatever the order of the headers.
+      // The disposition's name wins (RFC 2183), whatever the order of the headers.
       {"Content-Disposition: attachment; filename=disp.bin\r\nContent-Type: "
        "application/octet-stream; name=type.bin",
-       "type.bin"},
+       "disp.bin"},
+      {"Content-Type: application/octet-stream; name=type.bin\r\nContent-Disposition: "
+       "attachment; filename=disp.bin",
+       "disp.bin"},
+      {"Content-Type: application/octet-stream; name=type.bin", "type.bin"},
   };
   for (const Case& c : cases) {
     auto reader = Load(std::string("Content-Type: multipart/mixed; boundary=D\r\n\r\n--D\r\n") +
@@ -476,11 +488,18 @@ TEST(MimeReader, DispositionFileNames) {
     EXPECT_EQ(All(part, kAttachFileName).size(), 1u) << c.headers;
     EXPECT_EQ(Text(part, kAttachFileName), c.name) << c.headers;
   }
-  // A text part named only by its disposition stays a body part.
-  auto text =
-      Load(Join({"Content-Type: multipart/mixed; boundary=D", "", "--D", "Content-Type: text/plain",
-                 "Content-Disposition: inline; filename=a.txt", "", "inline text", "--D--"}));
-  EXPECT_EQ(U8(text->Properties().GetBody()), "inline text");
+  // A text part named only by its disposition is an attachment, and so is an unnamed text part
+  // whose disposition says attachment (an attached page is not the message's HTML).
+  for (const char* headers :
+       {"Content-Type: text/plain\r\nContent-Disposition: inline; filename=a.txt",
+        "Content-Type: text/html\r\nContent-Disposition: attachment"}) {
+    auto text = Load(std::string("Content-Type: multipart/mixed; boundary=D\r\n\r\n--D\r\n") +
+                     headers + "\r\n\r\ninline text\r\n--D--\r\n");
+    EXPECT_EQ(U8(text->Properties().GetBody()), "") << headers;
+    EXPECT_EQ(U8(text->Properties().GetBodyHTML()), "") << headers;
+    ASSERT_EQ(text->Properties().AttachmentCount(), 1) << headers;
+    EXPECT_EQ(AttachmentData(text->Properties(), 0), "inline text");
+  }
 }
 
 TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
@@ -496,9 +515,10 @@ TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
               std::string(type).find("name") != std::string::npos ? "winmail.dat" : "Attachment 1");
     EXPECT_EQ(AttachmentData(root, 0), std::string("\x78\x9f\x3e\x22\x10\x00", 6));
   }
-  // Neither base64 nor binary: the text stays the body.
+  // Neither base64 nor binary: still no text to show, but the file it is.
   auto text = Load(Join({"Content-Type: application/ms-tnef", "", "plain"}));
-  EXPECT_EQ(Text(text->Properties(), kBody), "plain\r\n");
+  EXPECT_EQ(Find(text->Properties(), kBody), nullptr);
+  EXPECT_EQ(AttachmentData(text->Properties(), 0), "plain\r\n");
 }
 
 TEST(MimeReader, SinglePartFileIsAnAttachment) {
@@ -565,7 +585,7 @@ TEST(MimeReader, PartsKeepTheirTypeIdAndLocation) {
   } expected[] = {{"text/html", "", ""},
                   {"image/gif", "dot@x", "dot.gif"},
                   {"text/plain", "bare@x", ""},
-                  {"", "", ""}};
+                  {"text/plain", "", ""}}; // RFC 2045, 5.2
   const auto parts = All(root, TAG_ATTACHMENT_NODE);
   ASSERT_EQ(parts.size(), 4u);
   for (size_t i = 0; i < parts.size(); ++i) {

@@ -114,10 +114,11 @@ def view(path):
     return {"plain": text_of(plain), "html": html_text, "attachments": attachments}
 
 
-out = {}
-for path in sys.argv[1:]:
-    try:
-        out[path] = view(path)
-    except Exception as e:  # a file Python cannot read at all is reported, not skipped
-        out[path] = {"error": repr(e)}
-print(json.dumps(out, ensure_ascii=False))
+if __name__ == "__main__":
+    out = {}
+    for path in sys.argv[1:]:
+        try:
+            out[path] = view(path)
+        except Exception as e:  # a file Python cannot read at all is reported, not skipped
+            out[path] = {"error": repr(e)}
+    print(json.dumps(out, ensure_ascii=False))
