@@ -1062,7 +1062,10 @@ private:
     // An attachment: its headers as they came, its bytes in base64; a message or a multipart
     // that had no boundary as it stands, where it can.
     const bool asItStands = type.rfind("message/", 0) == 0 || type.rfind("multipart/", 0) == 0;
-    const bool raw = asItStands && CanStandAsMessage(level, part.index);
+    TMemoryStream probe;
+    if (asItStands)
+      level.SaveAttachmentToStream(part.index, probe);
+    const bool raw = asItStands && (probe.Data().empty() || CanStandAsMessage(level, part.index));
     bool typed = false;
     for (const std::string& line : headers) {
       if (isType(line)) {

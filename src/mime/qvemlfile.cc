@@ -298,12 +298,11 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
 }
 
 void TQvEMLFile::ClassifyPart(TMSGProperties& level) {
-  // RFC 2045, 5.2: a part without a Content-Type is US-ASCII plain text (RFC 2046, 5.1.5: a
-  // message in a digest); a type that names no subtype is opaque data.
-  if (!hadContentType_)
-    partType_ = parentType_ == "multipart/digest" ? "message/rfc822" : "text/plain";
-  else if (partType_.empty())
-    partType_ = "application/octet-stream";
+  // RFC 2045, 5.2: a part without a Content-Type, or with one that is not a type/subtype, is
+  // US-ASCII plain text (RFC 2046, 5.1.5: in a digest, a message), as mail clients read it.
+  if (partType_.empty())
+    partType_ =
+        parentType_ == "multipart/digest" && !hadContentType_ ? "message/rfc822" : "text/plain";
   // RFC 2183: the disposition's file name wins over the type's name, as in every mail client.
   std::u16string fileName =
       !dispositionFileName_.empty() ? std::move(dispositionFileName_) : std::move(typeFileName_);
@@ -518,7 +517,9 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   }
   cursor = end;
   // The preamble of a multipart part is no content of it: no reader shows it (RFC 2046, 5.1.1).
-  if (first == end || (partOpensMultipart_ && level.ParentProperty != nullptr))
+  // An empty part of a multipart is still a part (a forwarded message that is empty is listed).
+  if ((first == end && level.ParentProperty == nullptr) ||
+      (partOpensMultipart_ && level.ParentProperty != nullptr))
     return;
 
   // The line end before a delimiter belongs to the delimiter (RFC 2046, 5.1.1): a part's content
@@ -614,12 +615,15 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   if (tag == TAG_ATTACH_DATA_BIN && partType_ == "message/rfc822" &&
       CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) == nullptr)
     NameEmbeddedMessage(text);
-  if (!text.empty() && text != "\r\n") {
+  // A part that is no body is a file the sender attached, also when it has no name or content:
+  // it stays listed, and its bytes stay as they are.
+  const bool partFile = tag == TAG_ATTACH_DATA_BIN && parentNode != nullptr;
+  if (!text.empty() && (text != "\r\n" || partFile)) {
     const int32_t size = SizeOf(text.size());
     Store(tag, TVariant::FromBytes(std::move(text)), size);
   } else if (tag == TAG_ATTACH_DATA_BIN &&
-             CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr) {
-    // A named file without content is still a file the sender attached: keep it listed.
+             (partFile ||
+              CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr)) {
     Store(tag, TVariant::FromBytes({}), 0);
   }
 }
@@ -717,6 +721,19 @@ void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
     PromoteBodyPart(parent, *node);
 }
 
+namespace {
+
+std::u16string AsciiLowerWide(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return out;
+}
+
+} // namespace
+
 void TQvEMLFile::AppendShownAfter(int kind, uint32_t tag, std::u16string text) {
   if (text.empty())
     return;
@@ -736,9 +753,30 @@ void TQvEMLFile::AppendShownAfter(int kind, uint32_t tag, std::u16string text) {
   if (body == nullptr || !body->Value.IsWide())
     return;
   std::u16string& shown = body->Value.MutableWide();
-  if (tag == TAG_BODY && !shown.empty() && shown.back() != u'\n')
-    shown += u"\r\n";
-  shown += text;
+  if (tag == TAG_BODY) {
+    if (!shown.empty() && shown.back() != u'\n')
+      shown += u"\r\n";
+    shown += text;
+  } else {
+    // One document: what the later part's body holds goes before the first one's </body>.
+    const std::u16string lower = AsciiLowerWide(text);
+    const size_t open = lower.find(u"<body");
+    const size_t from = open == std::u16string::npos ? 0 : lower.find(u'>', open);
+    const size_t to = lower.rfind(u"</body");
+    std::u16string_view inner(text);
+    if (from != std::u16string::npos && open != std::u16string::npos)
+      inner = inner.substr(from + 1);
+    if (to != std::u16string::npos && to >= text.size() - inner.size())
+      inner = inner.substr(0, to - (text.size() - inner.size()));
+    // The closing tags stay at the end: only its tail is searched, so that many parts cost no
+    // more than their size.
+    const size_t tail = shown.size() > 1024 ? shown.size() - 1024 : 0;
+    const size_t close = AsciiLowerWide(std::u16string_view(shown).substr(tail)).rfind(u"</body");
+    if (close == std::u16string::npos)
+      shown += inner;
+    else
+      shown.insert(tail + close, inner);
+  }
   body->DataSize = SizeOf(shown.size());
 }
 

@@ -74,7 +74,7 @@ void TfrmAttachments::CopyItems(const QListWidget& attachments) {
     item->setIcon(0, source->icon());
     item->setText(1, source->data(TfrmMessage::kFileNameRole).toString());
     const int image = source->data(TfrmMessage::kImageRole).toInt();
-    item->setData(0, kIndexRole, i);
+    item->setData(0, kIndexRole, source->data(TfrmMessage::kAttachmentIndexRole));
     item->setData(0, kImageRole, image);
     item->setCheckState(0, image == 0 ? Qt::Checked : Qt::Unchecked);
   }
@@ -108,7 +108,8 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
   int saved = 0;
   for (int i = 0; i < lvAttachments->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* item = lvAttachments->topLevelItem(i);
-    if (item->checkState(0) != Qt::Checked || item->data(0, kImageRole).toInt() != 0)
+    const int image = item->data(0, kImageRole).toInt();
+    if (item->checkState(0) != Qt::Checked || image == 2)
       continue;
     if (folder.empty()) {
       folder = FileDialogs()
@@ -118,8 +119,12 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
         return saved;
     }
     // The stored name is the sender's: it names a file in the chosen folder and nothing else.
-    root.SaveAttachmentToFile(item->data(0, kIndexRole).toInt(),
-                              PathInFolder(folder, item->text(1).toStdString()));
+    const int index = item->data(0, kIndexRole).toInt();
+    if (image == 1)
+      SaveEmbeddedMessage(
+          root, index, PathInFolder(folder, EmbeddedMessageFileName(item->text(0).toStdString())));
+    else
+      root.SaveAttachmentToFile(index, PathInFolder(folder, item->text(1).toStdString()));
     ++saved;
   }
   return saved;
