@@ -737,8 +737,8 @@ std::u16string AsciiLowerWide(std::u16string_view text) {
 void TQvEMLFile::AppendShownAfter(int kind, uint32_t tag, std::u16string text) {
   if (text.empty())
     return;
-  // The innermost container of both parts: alternatives of one another (or a related root and
-  // what it uses) are one body; parts side by side in a mixed multipart are shown one after the
+  // The innermost container of both parts: of alternatives the later wins; a related root and
+  // what it uses are one body; parts side by side in a mixed multipart are shown one after the
   // other, as mail clients show them.
   const std::vector<int>& first = bodyPaths_[kind];
   size_t common = 0;
@@ -747,11 +747,18 @@ void TQvEMLFile::AppendShownAfter(int kind, uint32_t tag, std::u16string text) {
   if (common == 0)
     return;
   const std::string& type = containerTypes_[static_cast<size_t>(first[common - 1])];
-  if (type == "multipart/alternative" || type == "multipart/related")
+  if (type == "multipart/related")
     return;
   TMSGProperty* body = Properties().FindProperty(tag, false, false);
   if (body == nullptr || !body->Value.IsWide())
     return;
+  if (type == "multipart/alternative") {
+    // RFC 2046, 5.1.4: the last alternative that can be shown is the one its sender preferred.
+    body->DataSize = SizeOf(text.size());
+    body->Value = TVariant::FromWide(std::move(text));
+    bodyPaths_[kind] = partPath_;
+    return;
+  }
   std::u16string& shown = body->Value.MutableWide();
   if (tag == TAG_BODY) {
     if (!shown.empty() && shown.back() != u'\n')

@@ -96,8 +96,8 @@ private:
   void MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t baseIndex, int depth);
   void ReadPart(TMSGProperties& parent, size_t& cursor, int depth);
   void PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node);
-  // Appends text of a body kind (0 plain, 1 HTML) that the message already has to the body of
-  // that kind when it is shown after it rather than instead of it.
+  // A later part of a body kind (0 plain, 1 HTML) that the message already has: appended to the
+  // body of that kind when it is shown after it, in its place when it is a later alternative.
   void AppendShownAfter(int kind, uint32_t tag, std::u16string text);
   // Stores the part's content type, Content-ID and Content-Location as attachment properties.
   void StorePartIdentity();

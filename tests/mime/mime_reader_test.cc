@@ -354,8 +354,8 @@ TEST(MimeReader, AlternativeBodiesArePromoted) {
             "Content-Type: text/html; charset=utf-8", "Content-Transfer-Encoding: quoted-printable",
             "", "<html>caf=C3=A9</html>", "--ALT--"}));
   const TMSGProperties& root = reader->Properties();
-  // The first body of each kind wins; the body parts are not attachments.
-  EXPECT_EQ(U8(root.GetBody()), "plain one");
+  // Of alternatives the last of each kind wins; the body parts are not attachments.
+  EXPECT_EQ(U8(root.GetBody()), "plain two");
   EXPECT_EQ(U8(root.GetBodyHTML()), "<html>café</html>");
   EXPECT_EQ(root.BodyFormat, 3);
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 3u);
@@ -376,6 +376,60 @@ TEST(MimeReader, NamedTextPartIsAnAttachment) {
   EXPECT_FALSE(node->IsEmbeddedMessage());
   EXPECT_EQ(Text(node->SubProperties(), kAttachFileName), "notes.txt");
   EXPECT_EQ(Find(node->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "the notes");
+}
+
+// Which parts are the bodies, as mail clients choose them, and what the other parts become.
+TEST(MimeReader, BodiesAreChosenAsMailClientsChooseThem) {
+  struct Case {
+    const char* what;
+    std::string message;
+    const char* plain;
+    const char* html;
+    std::vector<std::string> attachments; // file names
+  } cases[] = {
+      {"the last alternative that can be shown wins; one no view shows is kept, not listed",
+       "Content-Type: multipart/alternative; boundary=A\r\n\r\n--A\r\nContent-Type: text/plain"
+       "\r\n\r\nfirst\r\n--A\r\nContent-Type: text/plain\r\n\r\nsecond\r\n--A\r\nContent-Type: "
+       "text/html\r\n\r\n<div dir=\"ltr\">html</div>\r\n--A\r\nContent-Type: text/watch-html\r\n"
+       "\r\nwatch\r\n--A--\r\n",
+       "second",
+       "<div dir=\"ltr\">html</div>",
+       {}},
+      {"text parts side by side in a mixed multipart are shown one after the other",
+       "Content-Type: multipart/mixed; boundary=M\r\n\r\n--M\r\nContent-Type: text/html\r\n\r\n"
+       "<html><body>one</body></html>\r\n--M\r\nContent-Type: application/pdf; name=a.pdf\r\n\r\n"
+       "%PDF\r\n--M\r\nContent-Type: text/html\r\n\r\n<html><body>two</body></html>\r\n--M\r\n"
+       "\r\nuntyped text\r\n--M--\r\n",
+       "untyped text",
+       "<html><body>onetwo</body></html>",
+       {"a.pdf"}},
+      {"a related root uses the others; an HTML part after the root is a file",
+       "Content-Type: multipart/related; boundary=R\r\n\r\n--R\r\nContent-Type: text/html\r\n\r\n"
+       "<img src=\"cid:i@x\">\r\n--R\r\nContent-Type: image/png\r\nContent-ID: <i@x>\r\n\r\npng\r\n"
+       "--R\r\nContent-Type: text/html\r\nContent-Location: http://x/frame.html\r\n\r\n<p>frame"
+       "\r\n--R--\r\n",
+       "",
+       "<img src=\"cid:i@x\">",
+       {"Attachment 1", "http://x/frame.html"}},
+      {"a forwarded message is named after its subject, a signature is no body",
+       "Content-Type: multipart/signed; boundary=S\r\n\r\n--S\r\nContent-Type: multipart/mixed; "
+       "boundary=M\r\n\r\n--M\r\n\r\nsigned text\r\n--M\r\nContent-Type: message/rfc822\r\n\r\n"
+       "Subject: =?utf-8?q?caf=C3=A9/bar?=\r\n\r\ninner\r\n--M--\r\n--S\r\nContent-Type: "
+       "text/plain\r\n\r\nsignature\r\n--S--\r\n",
+       "signed text",
+       "",
+       {"café_bar.eml", "Attachment 2"}},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(c.message);
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_EQ(U8(root.GetBody()), c.plain) << c.what;
+    EXPECT_EQ(U8(root.GetBodyHTML()), c.html) << c.what;
+    std::vector<std::string> names;
+    for (int i = 0; i < root.AttachmentCount(); ++i)
+      names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
+    EXPECT_EQ(names, c.attachments) << c.what;
+  }
 }
 
 TEST(MimeReader, NestedMultipartsAreFlattened) {
