@@ -19,6 +19,8 @@
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
 #include "text/rfc822_date.h"
+#include "text/rtf_html.h"
+#include "text/rtf_render.h"
 
 namespace orlendo {
 
@@ -719,6 +721,20 @@ std::u16string PartText(const TMSGProperty& node, uint32_t propId) {
   return DecodeStoredText(record->Value.Bytes(), cp);
 }
 
+// The HTML that the renderer makes of a native RTF body; empty without one, and for RTF that
+// only encapsulates the plain text the message has anyway.
+std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
+  const TMSGProperty* record =
+      level.FindProperty(TAG_RTF_COMPRESSED & 0xFFFF0000, true, !level.IsRoot());
+  if (record == nullptr)
+    return {};
+  const std::string rtf =
+      record->Value.IsBytes() ? record->Value.Bytes() : WideToSystem(record->GetValueText());
+  if (rtf.empty() || (hasPlain && IsRtfEncapsulatedText(rtf)))
+    return {};
+  return SystemToWide(RtfToHtml(rtf));
+}
+
 // Writes one message level: its header block and its body, with the attachments that are
 // messages as message/rfc822 parts holding their own EML.
 class MessageWriter {
@@ -735,14 +751,14 @@ public:
     }
     const CharsetConverter convert(level);
     const std::u16string body = level.GetBody();
-    const std::u16string rtf = level.GetBodyRTF();
-    const std::u16string html = GetHtmlBodyOrFromRtf(level);
+    // The RTF goes out as HTML, never as a text/rtf alternative, which mail clients show as an
+    // unnamed attachment: the HTML it encapsulates, else the HTML the renderer makes of it.
+    std::u16string html = GetHtmlBodyOrFromRtf(level);
+    if (html.empty())
+      html = RenderedRtf(level, !body.empty());
     std::vector<TextPart> texts;
     if (!body.empty())
       texts.push_back({"text/plain", convert.Convert(body)});
-    // The RTF goes out as the HTML made of it (below): mail clients show a text/rtf alternative
-    // as an unnamed attachment.
-    (void)rtf;
     const TextPart* htmlPart = nullptr;
     if (!html.empty()) {
       texts.push_back({"text/html", convert.Convert(html)});
