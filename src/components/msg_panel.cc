@@ -29,6 +29,7 @@
 #include "components/item_view.h"
 #include "export/html_body.h"
 #include "export/item_accessors.h"
+#include "mime/qvemlfile.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -46,6 +47,10 @@ namespace {
 
 constexpr uint32_t PID_ATTACH_DATA = 0x37010000;
 constexpr uint32_t PID_ATTACH_MIME_TAG = 0x370E0000;
+constexpr uint32_t PID_ATTACH_CONTENT_ID = 0x37120000;
+constexpr uint32_t PID_ATTACH_CONTENT_LOCATION = 0x37130000;
+constexpr uint32_t PID_CONTENT_IDENTIFIER = 0x00080000;
+constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr int kMargin = 5;
 
 // Colours as the panel's design gives them (0xBBGGRR there).
@@ -65,6 +70,33 @@ QString Wide(const std::u16string& s) {
 const TMSGProperties& EmbeddedLevel(const TMSGProperty& node) {
   const TMSGProperty* object = node.SubProperties().FindProperty(PID_ATTACH_DATA, true, true);
   return object != nullptr ? object->SubProperties() : node.SubProperties();
+}
+
+QString Lowered(const std::u16string& text) {
+  return QString::fromStdU16String(text).toLower();
+}
+
+// An attachment that mail clients leave out of the list: a resource that the HTML body uses
+// (by cid: or Content-Location), and a part of an Internet message that its reader marked
+// hidden (a signature).
+bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
+  const TMSGProperties& sub = node.SubProperties();
+  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
+      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
+      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
+    return true;
+  if (lowerHtml.isEmpty())
+    return false;
+  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
+  if (id.isEmpty())
+    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
+  if (id.startsWith('<') && id.endsWith('>'))
+    id = id.mid(1, id.size() - 2).trimmed();
+  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
+    return true;
+  const QString location =
+      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
+  return !location.isEmpty() && lowerHtml.contains(location);
 }
 
 void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
@@ -488,9 +520,13 @@ void TfrmMessage::ShowImportance(int priority) {
 void TfrmMessage::FillAttachments() {
   lvAttachments->clear();
   const TMSGProperties& m = *messageProperties_;
+  const QString lowerHtml = Lowered(GetHtmlBodyOrFromRtf(m));
   for (int i = 0; i < m.AttachmentCount(); ++i) {
     const TMSGProperty* node = m.GetAttachment(i);
+    if (node != nullptr && ShownInsteadOfListed(*node, lowerHtml))
+      continue;
     auto* item = new QListWidgetItem;
+    item->setData(kAttachmentIndexRole, i);
     if (node == nullptr) {
       item->setText(QString("unknown%1").arg(i, 2, 16, QChar('0')));
       item->setData(kImageRole, 0);
@@ -590,7 +626,7 @@ void TfrmMessage::miAttachSaveClick(int tag) {
   QListWidgetItem* item = lvAttachments->currentItem();
   if (item == nullptr || messageProperties_ == nullptr)
     return;
-  const int index = lvAttachments->row(item);
+  const int index = item->data(kAttachmentIndexRole).toInt();
   try {
     if (tag == 1)
       OpenAttachment(index, item);
@@ -634,6 +670,16 @@ void TfrmMessage::OpenAttachment(int index, QListWidgetItem* item) {
     ShowObjectStructure(this, item->text(), bytes);
     return;
   }
+  if (item->data(kMimeTagRole).toString().compare("message/rfc822", Qt::CaseInsensitive) == 0) {
+    // A forwarded Internet message opens here, as an embedded .msg does.
+    TMemoryStream data;
+    m.SaveAttachmentToStream(index, data);
+    data.SetPosition(0);
+    TQvEMLFile reader;
+    reader.LoadFromStream(data);
+    ShowMessageModal(this, item->text(), reader.Properties(), settings_, fileName_);
+    return;
+  }
   const std::string path =
       TTempFiles::Instance().NewPath(item->data(kFileNameRole).toString().toStdString());
   m.SaveAttachmentToFile(index, path);
@@ -663,8 +709,12 @@ void TfrmMessage::SaveAttachment(int index, QListWidgetItem* item) {
     m.SaveAttachmentToFile(index, path.toStdString());
     return;
   }
-  if (const TMSGProperty* node = m.GetAttachment(index))
-    SaveToMSG(EmbeddedLevel(*node), path.toStdString(), true);
+  SaveEmbeddedMessage(m, index, path.toStdString());
+}
+
+void SaveEmbeddedMessage(const TMSGProperties& level, int index, const std::string& path) {
+  if (const TMSGProperty* node = level.GetAttachment(index))
+    SaveToMSG(EmbeddedLevel(*node), path, true);
 }
 
 void TfrmMessage::btnWordWrapClick() {

@@ -77,7 +77,7 @@ void TfrmAttachments::CopyItems(const QListWidget& attachments) {
     item->setIcon(0, source->icon());
     item->setText(1, source->data(TfrmMessage::kFileNameRole).toString());
     const int image = source->data(TfrmMessage::kImageRole).toInt();
-    item->setData(0, kIndexRole, i);
+    item->setData(0, kIndexRole, source->data(TfrmMessage::kAttachmentIndexRole));
     item->setData(0, kImageRole, image);
     item->setCheckState(0, image == 0 ? Qt::Checked : Qt::Unchecked);
   }
@@ -113,7 +113,8 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
   std::optional<TReplaceAnswer> forAll;
   for (int i = 0; i < lvAttachments->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* item = lvAttachments->topLevelItem(i);
-    if (item->checkState(0) != Qt::Checked || item->data(0, kImageRole).toInt() != 0)
+    const int image = item->data(0, kImageRole).toInt();
+    if (item->checkState(0) != Qt::Checked || image == 2)
       continue;
     if (folder.empty()) {
       folder = FileDialogs()
@@ -123,7 +124,10 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
         return saved;
     }
     // The stored name is the sender's: it names a file in the chosen folder and nothing else.
-    std::string name = SafeFileName(item->text(1).toStdString());
+    const int index = item->data(0, kIndexRole).toInt();
+    // An attached message is saved as a message file named after its subject.
+    std::string name = SafeFileName(image == 1 ? EmbeddedMessageFileName(item->text(0).toStdString())
+                                               : item->text(1).toStdString());
     if (std::find(written.begin(), written.end(), name) != written.end()) {
       name = DistinctFileName(folder, name, written);
     } else if (std::error_code ec; std::filesystem::exists(PathInFolder(folder, name), ec)) {
@@ -140,7 +144,10 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
         name = DistinctFileName(folder, name, written);
     }
     written.push_back(name);
-    root.SaveAttachmentToFile(item->data(0, kIndexRole).toInt(), PathInFolder(folder, name));
+    if (image == 1)
+      SaveEmbeddedMessage(root, index, PathInFolder(folder, name));
+    else
+      root.SaveAttachmentToFile(index, PathInFolder(folder, name));
     ++saved;
   }
   return saved;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/attachment_files.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/msg_panel.h"
@@ -186,12 +187,16 @@ TEST(SaveAttachments, TicksFilesOnlyAndWritesTheStoredBytes) {
   std::filesystem::create_directories(folder);
   Answers answers;
   answers.folder = QString::fromStdString(folder);
-  // Everything ticked: the embedded message is still skipped.
-  EXPECT_EQ(dialog.SaveChecked(message->Properties(), "/start/"), ticked);
+  // Everything ticked: the embedded message is written too, as a .msg named after it.
+  EXPECT_EQ(dialog.SaveChecked(message->Properties(), "/start/"), 3);
   EXPECT_EQ(answers.folderQuestions, 1);
   for (int i = 0; i < 3; ++i) {
-    if (panel.lvAttachments->item(i)->data(TfrmMessage::kImageRole).toInt() != 0)
+    if (panel.lvAttachments->item(i)->data(TfrmMessage::kImageRole).toInt() != 0) {
+      const std::string caption = panel.lvAttachments->item(i)->text().toStdString();
+      auto saved = Load(folder + "/" + EmbeddedMessageFileName(caption));
+      EXPECT_FALSE(saved->Properties().GetSubject().empty()) << caption;
       continue;
+    }
     TMemoryStream stored;
     message->Properties().SaveAttachmentToStream(i, stored);
     const std::string name = dialog.lvAttachments->topLevelItem(i)->text(1).toStdString();
@@ -286,7 +291,8 @@ TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside)
   EXPECT_FALSE(std::filesystem::exists(root + "/x"));
   EXPECT_FALSE(std::filesystem::exists(root + "/inside/x"));
 
-  // A message whose only attachment is an embedded message: nothing ticked, nothing asked.
+  // A message whose only attachment is an embedded message: nothing ticked at first; ticked, it
+  // is written.
   auto embedded = Load(Corpus("msg/poi_58214_with_attachment.msg"));
   TfrmMessage other;
   other.DisplayMessage(&embedded->Properties());
@@ -294,10 +300,14 @@ TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside)
   onlyMessage.CopyItems(*other.lvAttachments);
   ASSERT_EQ(onlyMessage.lvAttachments->topLevelItemCount(), 1);
   EXPECT_EQ(onlyMessage.lvAttachments->topLevelItem(0)->checkState(0), Qt::Unchecked);
-  onlyMessage.miSelectAllClick(0);
   Answers none;
   EXPECT_EQ(onlyMessage.SaveChecked(embedded->Properties(), "/"), 0);
   EXPECT_EQ(none.folderQuestions, 0);
+  onlyMessage.miSelectAllClick(0);
+  none.folder = QString::fromStdString(folder);
+  EXPECT_EQ(onlyMessage.SaveChecked(embedded->Properties(), "/"), 1);
+  const std::string caption = onlyMessage.lvAttachments->topLevelItem(0)->text(0).toStdString();
+  EXPECT_TRUE(std::filesystem::exists(folder + "/" + EmbeddedMessageFileName(caption)));
 }
 
 } // namespace
