@@ -266,12 +266,13 @@ TDateTime TMSGProperties::GetSentDate() const {
 }
 
 uint8_t TMSGProperties::GetPriority() const {
-  const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true);
-  if (record == nullptr)
-    record = FindProperty(PR_IMPORTANCE, false, true);
-  if (record == nullptr)
-    return 2;
-  return static_cast<uint8_t>(record->Value.ToInt64() + 2);
+  if (const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true))
+    return static_cast<uint8_t>(record->Value.ToInt64() + 2);
+  // IMPORTANCE counts from 0 (low) over 1 (normal, the value of almost every message) to 2
+  // (high), where PRIORITY counts from -1: the same three levels.
+  if (const TMSGProperty* record = FindProperty(PR_IMPORTANCE, false, true))
+    return static_cast<uint8_t>(record->Value.ToInt64() + 1);
+  return 2;
 }
 
 int TMSGProperties::GetCodePage() const {

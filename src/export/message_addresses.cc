@@ -272,6 +272,10 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
     if (NameKey(level.GetPropertyText(nameId, true, false)) == NameKey(name))
       address = InternetAddressOr(level.GetPropertyText(smtpId, true, false));
   }
+  // A From that holds no address at all ("<Saved by Mozilla 5.0 (Macintosh)>" in a web archive)
+  // still says who made the message: its text stands as the name.
+  if (address.empty() && name.empty())
+    name = own;
   if (address.empty() && name.empty())
     return {};
   return Person(name, address);

@@ -39,7 +39,9 @@ enum class Handler {
   ContentType,
   ContentLocation,
   ContentId,
-  TransferEncoding
+  TransferEncoding,
+  ReplyTo,
+  Importance
 };
 
 struct HeaderRow {
@@ -68,6 +70,10 @@ constexpr HeaderRow kHeaders[] = {
     {"THREAD-TOPIC:", 0x0070001E, Handler::None},
     {"THREAD-INDEX:", 0x00710102, Handler::None},
     {"CONTENT-TRANSFER-ENCODING:", 0, Handler::TransferEncoding},
+    {"REPLY-TO:", 0x0050001F, Handler::ReplyTo},             // REPLY_RECIPIENT_NAMES
+    {"IN-REPLY-TO:", 0x1042001E, Handler::None},             // IN_REPLY_TO_ID
+    {"REFERENCES:", 0x1039001E, Handler::None},              // INTERNET_REFERENCES
+    {"IMPORTANCE:", 0x00170003, Handler::Importance},        // IMPORTANCE
 };
 
 constexpr char kContentDisposition[] = "CONTENT-DISPOSITION:";
@@ -106,6 +112,17 @@ int32_t SizeOf(size_t length) {
 
 bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
   return MatchesHeaderName(text, upperPrefix);
+}
+
+// Calls visit with each line of header text whose lines all end in CR LF.
+template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string_view::npos)
+      end = text.size();
+    visit(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
 }
 
 // line == prefix + boundary + suffix, without building the string.
@@ -204,7 +221,7 @@ void TQvEMLFile::StoreHeader(uint32_t tag, TVariant value, int32_t size) {
 }
 
 std::u16string TQvEMLFile::DecodeWords(std::string_view value) {
-  return DecodeEncodedWords(value, OnConvertCodepage, this);
+  return DecodeEncodedWords(value, OnConvertCodepage, this, headerCharset_);
 }
 
 TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
@@ -264,8 +281,18 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
       break;
     text += line;
     text += "\r\n";
-    ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);
   }
+  // Raw 8-bit header text that is not UTF-8 is in the block's charset, which any line may give.
+  headerCharset_.clear();
+  ForEachLine(text, [&](std::string_view line) {
+    if (headerCharset_.empty() && MatchesHeaderName(line, "CONTENT-TYPE:")) {
+      const std::string_view value = HeaderValue(line, "CONTENT-TYPE:");
+      FindParameter(value, AsciiLower(value), "charset=", headerCharset_);
+    }
+  });
+  ForEachLine(text, [&](std::string_view line) {
+    ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);
+  });
   headers->DataSize = SizeOf(text.size());
   headers->Value = TVariant::FromBytes(std::move(text));
   // A file name that only the disposition gives still names the part.
@@ -286,14 +313,14 @@ void TQvEMLFile::StorePartIdentity() {
       Store(tag, TVariant::FromBytes(*text), SizeOf(text->size()));
 }
 
-void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
+void TQvEMLFile::ApplyHeaderLine(std::string_view line, bool& typeGaveFileName,
                                  std::u16string& dispositionFileName) {
   for (const HeaderRow& row : kHeaders) {
     if (!MatchesHeaderName(line, row.Name))
       continue;
     const std::string_view name = row.Name;
     const std::string_view value = HeaderValue(line, name);
-    const int32_t size = SizeOf(line.size() > name.size() ? line.size() - name.size() - 1 : 0);
+    const int32_t size = SizeOf(value.size());
     switch (row.Kind) {
     case Handler::AddressList:
       HandleAddressList(value, row.Tag);
@@ -332,6 +359,21 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
     case Handler::TransferEncoding:
       TransferEncoding = AsciiUpper(TrimBlanks(value));
       break;
+    case Handler::ReplyTo: {
+      std::u16string list = ReplyToList(value);
+      if (!list.empty()) {
+        const int32_t listSize = SizeOf(list.size());
+        StoreHeader(row.Tag, TVariant::FromWide(std::move(list)), listSize);
+      }
+      break;
+    }
+    case Handler::Importance: {
+      // RFC 2156: "low", "normal" or "high", the values 0, 1 and 2 of IMPORTANCE.
+      const std::string lower = AsciiLower(TrimBlanks(value));
+      const int importance = lower.rfind("high", 0) == 0 ? 2 : lower.rfind("low", 0) == 0 ? 0 : 1;
+      StoreHeader(row.Tag, TVariant::FromInteger(importance), 4);
+      break;
+    }
     case Handler::None:
       if (PropType(row.Tag) == 0x0040)
         HandleDate(value, row.Tag);
@@ -352,14 +394,10 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
 void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
   const std::string text(value);
   TDateTime date = 0;
-  if (TryParseRfc822Date(text, date)) {
+  if (TryParseRfc822Date(text, date))
     StoreHeader(tag, TVariant::FromDateTime(date), SizeOf(text.size()));
-  } else if (text.find(", ") == std::string::npos) {
-    // Not a date of the known form at all: it reads as date-time 0, like any such text.
-    StoreHeader(tag, TVariant::FromDateTime(0), SizeOf(text.size()));
-  }
-  // A date whose fields cannot form a date is left out: one bad header must not make the rest
-  // of a received message unreadable.
+  // Text that is no date, or whose fields cannot form one, is left out: one bad header must not
+  // make the rest of a received message unreadable.
 }
 
 void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
@@ -388,6 +426,35 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
     const int32_t size = SizeOf(text.size());
     StoreHeader(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
   }
+}
+
+std::u16string TQvEMLFile::ReplyToList(std::string_view value) {
+  // The mailboxes written out again, decoded, as one list that an address parser reads back.
+  std::u16string list;
+  ForEachHeaderAddress(value, [&](TAddressItem& item) {
+    const std::u16string name = DecodeWords(item.Name);
+    const std::u16string address = SystemToWide(item.Address);
+    if (!list.empty())
+      list += u", ";
+    if (name.empty()) {
+      list += address;
+      return;
+    }
+    if (name.find_first_of(u"\"\\,;:<>()@[]") == std::u16string::npos) {
+      list += name;
+    } else {
+      list += u'"';
+      for (const char16_t c : name) {
+        if (c == u'"' || c == u'\\')
+          list += u'\\';
+        list += c;
+      }
+      list += u'"';
+    }
+    if (!address.empty())
+      list += u" <" + address + u">";
+  });
+  return list;
 }
 
 void TQvEMLFile::AddRecipientEntry(const TAddressItem& item, std::u16string name,
@@ -522,6 +589,13 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   if (Charset != "utf-8" && !text.empty() && OnConvertCodepage) {
     OnConvertCodepage(this, Charset, text);
     // The hook hands back system-code-page text: the part's code page must say so now.
+    if (TMSGProperty* cp = level.FindProperty(TAG_MESSAGE_CODEPAGE, false, false))
+      cp->Value = TVariant::FromInteger(65001);
+  } else if (!attachmentData && !text.empty() && !Charset.empty() &&
+             CharsetToCodePage(Charset) == 0 && IsKnownCharset(Charset)) {
+    // A charset that has no Windows code page ("big5-hkscs") cannot be named by the part's code
+    // page: its text is decoded now, by name, and kept as UTF-8.
+    text = WideToSystem(DecodeCharset(Charset, text));
     if (TMSGProperty* cp = level.FindProperty(TAG_MESSAGE_CODEPAGE, false, false))
       cp->Value = TVariant::FromInteger(65001);
   }

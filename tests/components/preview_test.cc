@@ -98,6 +98,21 @@ TEST(PreviewHeader, ImportanceBanner) {
       EXPECT_EQ(banner->palette().color(QPalette::Window), QColor(0x33, 0x66, 0xCC));
     }
   }
+  // IMPORTANCE normal, the value of almost every Outlook message, shows no banner; high and
+  // low show the High and Low ones.
+  const std::pair<int, const char*> importances[] = {
+      {1, ""},
+      {2, "   ! This message was sent with High importance."},
+      {0, "   | This message was sent with Low importance."}};
+  for (const auto& [value, text] : importances) {
+    TQvMessage message;
+    message.Properties().AddProperty(0x00170003, TVariant::FromInteger(value));
+    ShownPanel shown;
+    shown.Display(message.Properties());
+    EXPECT_EQ(shown.panel.lblImportance->isVisible(), *text != '\0') << value;
+    if (*text != '\0')
+      EXPECT_EQ(shown.panel.lblImportance->text(), text);
+  }
 }
 
 TEST(PreviewHeader, BccTakesTheCcRowWhenCcIsEmpty) {
