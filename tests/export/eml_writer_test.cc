@@ -17,6 +17,7 @@
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
+#include "text/datetime.h"
 #include "text/quoted_printable_encode.h"
 #include "text/rfc2047_encode.h"
 #include "text/rtf_html.h"
@@ -323,6 +324,85 @@ TEST(EmlWriterLayout, PriorityAndImportanceAsMailProgramsWriteThem) {
         << std::hex << c.tag << " " << c.value << "\n"
         << eml;
   }
+}
+
+// Headers that a reply needs, the importance and the sender's zone survive reading an Internet
+// message and writing it again; a From without an address keeps its text.
+TEST(EmlWriterLayout, ReadHeadersSurviveWriting) {
+  const std::string source =
+      "From: Ann <ann@example.org>\r\n"
+      "To: bob@example.org\r\n"
+      "Reply-To: \"Help, Desk\" <help@example.org>, =?utf-8?Q?Zo=C3=AB?= <zoe@example.org>\r\n"
+      "In-Reply-To: <parent@example.org>\r\n"
+      "References: <root@example.org> <parent@example.org>\r\n"
+      "Importance: High\r\n"
+      "Subject: Thread\r\n"
+      "Date: Mon, 7 Dec 2026 10:20:30 -0430\r\n"
+      "\r\n"
+      "body\r\n";
+  TQvEMLFile reader;
+  TMemoryStream in;
+  in.WriteBuffer(source.data(), source.size());
+  in.SetPosition(0);
+  reader.LoadFromStream(in);
+  const std::string eml = Eml(reader.Properties());
+  for (const char* line : {
+           "\r\nReply-To: \"Help, Desk\" <help@example.org>,\r\n =?utf-8?B?Wm/Dqw==?= "
+           "<zoe@example.org>\r\n",
+           "\r\nIn-Reply-To: <parent@example.org>\r\n",
+           "\r\nReferences: <root@example.org> <parent@example.org>\r\n",
+           "\r\nX-Priority: 1\r\nImportance: high\r\n",
+           "\r\nDate: Mon, 7 Dec 2026 10:20:30 -0430\r\n",
+       })
+    EXPECT_NE(eml.find(line), std::string::npos) << line << "\n" << eml;
+
+  // A .msg date has no zone: it is written in UTC.
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  m.level.AddProperty(0x00390040, TVariant::FromDateTime(UtcToLocalDateTime(46363.5)));
+  EXPECT_NE(Eml(m.level).find("\r\nDate: Mon, 7 Dec 2026 12:00:00 +0000\r\n"), std::string::npos);
+
+  // Web archives name their maker in a From without an address.
+  for (const auto& [from, shown] :
+       {std::pair{"<Saved by Mozilla 5.0 (Macintosh)>", u"Saved by Mozilla 5.0 (Macintosh)"},
+        std::pair{"\"Saved by Windows Internet Explorer 7\"",
+                  u"Saved by Windows Internet Explorer 7"}}) {
+    TQvEMLFile archive;
+    const std::string text = std::string("From: ") + from + "\r\nSubject: page\r\n\r\nx\r\n";
+    TMemoryStream page;
+    page.WriteBuffer(text.data(), text.size());
+    page.SetPosition(0);
+    archive.LoadFromStream(page);
+    EXPECT_EQ(archive.Properties().GetFrom(), shown) << from;
+  }
+}
+
+// No header line passes 998 octets, whatever the message holds: long lists fold between their
+// addresses, a word too long to fold travels as encoded-words.
+TEST(EmlWriterLayout, HeaderLinesStayWithin998Octets) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  m.level.FindProperty(0x0037001F, false, false)->Value = W(std::u16string(5000, u'a'));
+  for (int i = 0; i < 300; ++i) {
+    const std::u16string n = SystemToWide(std::to_string(i));
+    exporttest::AddRecipient(m.level, i, u"Person Number " + n, u"p" + n + u"@example.org")
+        ->SubProperties()
+        .AddProperty(0x0C150003, TVariant::FromInteger(1));
+  }
+  const std::string eml = Eml(m.level);
+  const std::vector<std::string> lines = Lines(eml);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_LE(lines[i].size(), 998u) << "line " << i;
+    // Address lists break between addresses, never inside a name.
+    if (lines[i].rfind(" \"Person", 0) == 0 || lines[i].rfind(" Person", 0) == 0)
+      EXPECT_EQ(lines[i - 1].back(), ',') << lines[i - 1];
+  }
+  TQvEMLFile back;
+  TMemoryStream in;
+  in.WriteBuffer(eml.data(), eml.size());
+  in.SetPosition(0);
+  back.LoadFromStream(in);
+  EXPECT_EQ(back.Properties().GetSubject(), std::u16string(5000, u'a'));
 }
 
 TEST(EmlWriterLayout, NoStreamIsAnError) {
