@@ -393,7 +393,8 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
 
-  LoadRichEditText(reBody, m.GetBody());
+  // A message without a plain body shows the text of its HTML or RTF body here.
+  LoadRichEditText(reBody, GetPlainTextBody(m));
   const std::string rtf = m.GetBodyRTFBytes();
   LoadRichEditText(reRTFBody, rtf);
   const bool hasRtf = !rtf.empty() && !reRTFBody->document()->isEmpty();

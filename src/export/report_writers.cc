@@ -1,5 +1,6 @@
 #include "export/report_writers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "export/generator_text.h"
+#include "export/html_body.h"
 #include "model/qvmsgtags.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
@@ -36,8 +38,47 @@ std::string Narrow(const std::u16string& text) {
   return WideToSystem(text);
 }
 
+// Values of the binary types are raw bytes: shown as hex, as --dump shows them, never decoded
+// as text. The RTF body keeps its text: the reader has already decompressed it.
+bool IsBinaryValue(const TMSGProperty& record) {
+  const uint16_t type = PropType(record.TagID);
+  if (!record.Value.IsBytes() || (type != 0x0102 && type != 0x000D))
+    return false;
+  return dynamic_cast<const TMSGPropertyCompressedRTF*>(&record) == nullptr;
+}
+
 std::string ValueText(const TMSGProperty& property) {
+  if (IsBinaryValue(property))
+    return BinaryValueText(property.Value.Bytes());
   return Narrow(property.GetValueText());
+}
+
+// Text for the plain-text report: control characters other than TAB, CR and LF (C0, DEL and the
+// C1 controls U+0080-U+009F) are written as "%XX" per byte, so that the report holds only
+// printable text that no terminal or editor acts on.
+std::string PrintableText(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    size_t width = 0;
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+      width = 1;
+    else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+             static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+      width = 2;
+    if (width == 0) {
+      out += utf8[i];
+      continue;
+    }
+    for (size_t k = 0; k < width; ++k) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(utf8[i + k]));
+      out += hex;
+    }
+    i += width - 1;
+  }
+  return out;
 }
 
 // Collects the output and hands it to the stream in large pieces: reports of big messages are
@@ -261,6 +302,24 @@ std::string FormatReportDate(TDateTime dateTime) {
   return LocaleName(L"%A", tm) + ", " + LocaleName(L"%B", tm) + numbers;
 }
 
+std::string BinaryValueText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr size_t kShown = 32;
+  std::string out;
+  const size_t shown = std::min(bytes.size(), kShown);
+  out.reserve(shown * 3 + 24);
+  for (size_t i = 0; i < shown; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+    out += ' ';
+  }
+  if (shown < bytes.size())
+    out += "... ";
+  out += "(" + std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte)" : " bytes)");
+  return out;
+}
+
 std::string XmlSafeText(const std::string& utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -309,16 +368,16 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
   LineWriter out(RequireStream(stream));
   out.Line(GeneratorText());
   out.Line("");
-  out.Line("From: " + Narrow(level.GetFrom()));
+  out.Line("From: " + PrintableText(Narrow(level.GetFrom())));
   TDateTime sent = level.GetSentDate();
   if (sent != 0) {
     std::string date = FormatReportDate(sent);
     if (!date.empty())
       out.Line("Sent: " + date);
   }
-  out.Line("To: " + Narrow(level.GetTo()));
-  out.Line("Subject: " + Narrow(level.GetSubject()));
-  out.Line("Body: " + Narrow(level.GetBody()));
+  out.Line("To: " + PrintableText(Narrow(level.GetTo())));
+  out.Line("Subject: " + PrintableText(Narrow(level.GetSubject())));
+  out.Line("Body: " + PrintableText(Narrow(GetPlainTextBody(level))));
   if (includeProperties) {
     out.Line("Properties:");
     out.Line("");
@@ -327,7 +386,7 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
         level, 1,
         [&](const TMSGProperty& p, int depth) {
           out.Line(Indent(depth - 1) + CategoryText(p.Category()) + "\t" + TagText(p.TagID) +
-                   "\t\"" + ValueText(p) + "\"");
+                   "\t\"" + PrintableText(ValueText(p)) + "\"");
         },
         [](const TMSGProperty&, int) {}, [](const TMSGProperty&, int) {});
   }
@@ -356,7 +415,7 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
   out.Line("");
   out.Line("<body>");
   out.Line("");
-  out.Line(HtmlSummary(level) + EscapeForHtml(level.GetBody()) + "</p>");
+  out.Line(HtmlSummary(level) + EscapeForHtml(GetPlainTextBody(level)) + "</p>");
   if (includeProperties) {
     out.Line("<p><b>Properties:</b></p>");
     out.Line("<table border=\"1\">");
@@ -404,7 +463,7 @@ void SaveToXML(const TMSGProperties& level, TStream* stream, bool includePropert
   out.Line("  <FROM>" + EscapeForXml(level.GetFrom()) + "</FROM>");
   out.Line("  <TO>" + EscapeForXml(level.GetTo()) + "</TO>");
   out.Line("  <SUBJECT>" + EscapeForXml(level.GetSubject()) + "</SUBJECT>");
-  out.Line("  <BODY>" + EscapeForXml(level.GetBody()) + "</BODY>");
+  out.Line("  <BODY>" + EscapeForXml(GetPlainTextBody(level)) + "</BODY>");
   out.Line("</GENERAL>");
   if (includeProperties) {
     out.Line("<PROPERTIES>");

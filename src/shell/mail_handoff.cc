@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 
+#include "export/html_body.h"
 #include "model/qvmsg.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
@@ -69,7 +70,7 @@ std::string ReplyBody(const TMSGProperties& message) {
          sent + "To: " + utf8::Encode(message.GetTo()) + crlf +
          "Cc: " + utf8::Encode(message.GetCc()) + crlf + "Bcc: " + utf8::Encode(message.GetBcc()) +
          crlf + "Subject: " + utf8::Encode(message.GetSubject()) + crlf + crlf +
-         utf8::Encode(message.GetBody());
+         utf8::Encode(GetPlainTextBody(message));
 }
 
 std::string ReplySubject(const TMSGProperties& message, bool forward) {

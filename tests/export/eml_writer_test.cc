@@ -394,8 +394,9 @@ TEST(EmlWriterLayout, HeaderLinesStayWithin998Octets) {
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_LE(lines[i].size(), 998u) << "line " << i;
     // Address lists break between addresses, never inside a name.
-    if (lines[i].rfind(" \"Person", 0) == 0 || lines[i].rfind(" Person", 0) == 0)
+    if (lines[i].rfind(" \"Person", 0) == 0 || lines[i].rfind(" Person", 0) == 0) {
       EXPECT_EQ(lines[i - 1].back(), ',') << lines[i - 1];
+    }
   }
   TQvEMLFile back;
   TMemoryStream in;
