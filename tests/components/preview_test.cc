@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "components/file_dialogs.h"
+#include "export/html_body.h"
 #include "model/stream.h"
 #include "preview_util.h"
 #include "shell/attachment_files.h"
@@ -41,8 +42,8 @@ TEST(PreviewTabs, VisibilityAndDefaultTabFollowTheBodies) {
       {"msg/mrdr_RtfSampleEmail.msg", true, true, false, TfrmMessage::kRtfTab},
       // RTF that encapsulates HTML and no HTML body: the HTML tab is made from the RTF.
       {"msg/mrdr_RtfWithShortRussianString.msg", true, true, true, TfrmMessage::kHtmlTab},
-      // HTML only, empty plain body: no Plain text tab.
-      {"msg/kmr_newOutlook_Microsoft_Outlook_test.msg", false, false, true, TfrmMessage::kHtmlTab},
+      // HTML only, empty plain body: the Plain text tab shows the text of the HTML.
+      {"msg/kmr_newOutlook_Microsoft_Outlook_test.msg", true, false, true, TfrmMessage::kHtmlTab},
   };
   for (const TabCase& c : cases) {
     SCOPED_TRACE(c.file);
@@ -54,6 +55,11 @@ TEST(PreviewTabs, VisibilityAndDefaultTabFollowTheBodies) {
     EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kRtfTab), c.rtf);
     EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kHtmlTab), c.html);
     EXPECT_EQ(tabs->currentIndex(), c.current);
+    if (message->Properties().GetBody().empty()) {
+      EXPECT_EQ(shown.panel.reBody->toPlainText().toStdU16String(),
+                GetPlainTextBody(message->Properties()));
+      EXPECT_FALSE(shown.panel.reBody->toPlainText().trimmed().isEmpty());
+    }
   }
 }
 

@@ -406,6 +406,31 @@ TEST(EmlWriterLayout, HeaderLinesStayWithin998Octets) {
   EXPECT_EQ(back.Properties().GetSubject(), std::u16string(5000, u'a'));
 }
 
+// Almost every Outlook message says IMPORTANCE normal (1): such a message is an ordinary one,
+// written with X-Priority 3 and no Importance header.
+TEST(EmlWriterLayout, OrdinaryCorpusMessagesHaveNormalPriority) {
+  int ordinary = 0;
+  for (const std::string& path : testutil::CorpusFiles("msg", ".msg")) {
+    TQvMSGFile msg;
+    try {
+      msg.LoadFromFile(path);
+    } catch (const std::exception&) {
+      continue; // damaged files are the reader's tests' business
+    }
+    const TMSGProperties& p = msg.Properties();
+    const TMSGProperty* importance = p.FindProperty(0x00170003, false, false);
+    if (p.FindProperty(0x00260003, false, true) != nullptr || importance == nullptr ||
+        importance->Value.ToInt64() != 1)
+      continue;
+    ++ordinary;
+    EXPECT_EQ(p.GetPriority(), 2) << path;
+    const std::string eml = Eml(p);
+    EXPECT_NE(eml.find("\r\nX-Priority: 3\r\n"), std::string::npos) << path;
+    EXPECT_EQ(eml.find("\r\nImportance:"), std::string::npos) << path;
+  }
+  EXPECT_GE(ordinary, 10);
+}
+
 TEST(EmlWriterLayout, NoStreamIsAnError) {
   Message m;
   try {
