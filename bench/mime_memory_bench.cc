@@ -18,8 +18,8 @@
 #include <string>
 
 #include "big_eml.h"
-#include "peak_memory.h"
 #include "mime/qvemlfile.h"
+#include "peak_memory.h"
 
 namespace orlendo {
 namespace {

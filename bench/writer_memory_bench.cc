@@ -100,10 +100,7 @@ void BM_WriterPeakLongSubject(benchmark::State& state) {
   state.SetLabel(name);
   PeakOfExport(state, LongSubject("subject_words.eml", 20u << 20, "word "), write);
 }
-BENCHMARK(BM_WriterPeakLongSubject)
-    ->DenseRange(0, 4)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
+BENCHMARK(BM_WriterPeakLongSubject)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_WriterPeakLongSubjectOneWord(benchmark::State& state) {
   const auto& [name, write] = kFormats[state.range(0)];

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -30,9 +30,9 @@ constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x37130000; // by property id
 constexpr uint32_t TAG_X400_CONTENT_TYPE = 0x003C0000;       // by property id
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr uint32_t TAG_CONTENT_IDENTIFIER = 0x0008001E;
-constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000; // by property id
-constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;        // by property id
-constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;   // by property id
+constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000;    // by property id
+constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;           // by property id
+constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;      // by property id
 constexpr uint32_t PR_TRANSPORT_MESSAGE_HEADERS = 0x007D0000; // by property id
 constexpr size_t kOutputBufferSize = 1 << 16;
 // Header lines are folded to this length where they have room to break, and never pass the
@@ -607,7 +607,6 @@ std::string Fold(const std::string& line, bool structured) {
   return out;
 }
 
-
 // The text of an address header: the addresses separated by commas, a person without an
 // Internet address as an empty group of that name (which every reader accepts).
 std::string AddressList(const CharsetConverter& convert, const TMailAddressList& list) {
@@ -848,9 +847,8 @@ private:
   void WriteThreadHeaders(const TMSGProperties& level, const CharsetConverter& convert) {
     const bool recursive = !level.IsRoot();
     TMailAddressList replyTo;
-    for (TMailAddress& a :
-         ParseAddressList(WideToSystem(level.GetPropertyText(TAG_REPLY_RECIPIENT_NAMES, true,
-                                                             recursive)))) {
+    for (TMailAddress& a : ParseAddressList(
+             WideToSystem(level.GetPropertyText(TAG_REPLY_RECIPIENT_NAMES, true, recursive)))) {
       if (!a.Address.empty())
         replyTo.push_back(std::move(a));
     }

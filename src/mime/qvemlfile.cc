@@ -70,10 +70,10 @@ constexpr HeaderRow kHeaders[] = {
     {"THREAD-TOPIC:", 0x0070001E, Handler::None},
     {"THREAD-INDEX:", 0x00710102, Handler::None},
     {"CONTENT-TRANSFER-ENCODING:", 0, Handler::TransferEncoding},
-    {"REPLY-TO:", 0x0050001F, Handler::ReplyTo},             // REPLY_RECIPIENT_NAMES
-    {"IN-REPLY-TO:", 0x1042001E, Handler::None},             // IN_REPLY_TO_ID
-    {"REFERENCES:", 0x1039001E, Handler::None},              // INTERNET_REFERENCES
-    {"IMPORTANCE:", 0x00170003, Handler::Importance},        // IMPORTANCE
+    {"REPLY-TO:", 0x0050001F, Handler::ReplyTo},      // REPLY_RECIPIENT_NAMES
+    {"IN-REPLY-TO:", 0x1042001E, Handler::None},      // IN_REPLY_TO_ID
+    {"REFERENCES:", 0x1039001E, Handler::None},       // INTERNET_REFERENCES
+    {"IMPORTANCE:", 0x00170003, Handler::Importance}, // IMPORTANCE
 };
 
 constexpr char kContentDisposition[] = "CONTENT-DISPOSITION:";

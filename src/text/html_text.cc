@@ -32,9 +32,10 @@ bool IsParagraph(const xmlNode* node) {
                        "ol", "dl", "hr", "figure", "fieldset", "address"});
 }
 bool IsLineBlock(const xmlNode* node) {
-  return NameIn(node, {"div", "li", "tr", "dt", "dd", "section", "article", "header", "footer",
-                       "nav", "aside", "main", "form", "center", "caption", "body", "html",
-                       "tbody", "thead", "tfoot", "legend", "details", "summary"});
+  return NameIn(node,
+                {"div",    "li",    "tr",    "dt",    "dd",     "section", "article", "header",
+                 "footer", "nav",   "aside", "main",  "form",   "center",  "caption", "body",
+                 "html",   "tbody", "thead", "tfoot", "legend", "details", "summary"});
 }
 
 std::string Attribute(const xmlNode* node, const char* name) {
@@ -61,7 +62,8 @@ public:
     for (size_t i = 0; i < text.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(text[i]);
       // U+00A0 (no-break space) reads as a blank.
-      const bool nbsp = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xA0;
+      const bool nbsp =
+          c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xA0;
       if (verbatim && (c == '\n' || c == '\r')) {
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
           ++i;
@@ -118,9 +120,7 @@ public:
   }
 
 private:
-  bool AtLineStart() const {
-    return out_.empty() || out_.back() == '\n' || pending_ > 0;
-  }
+  bool AtLineStart() const { return out_.empty() || out_.back() == '\n' || pending_ > 0; }
 
   void Put(std::string_view text) {
     FlushBreaks();
@@ -200,10 +200,9 @@ std::string HtmlToPlainText(std::string_view html) {
     return {};
   std::call_once(parserReady, [] { xmlInitParser(); });
   const int size = static_cast<int>(std::min<size_t>(html.size(), INT_MAX));
-  htmlDocPtr doc =
-      htmlReadMemory(html.data(), size, nullptr, "UTF-8",
-                     HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                         HTML_PARSE_NONET | HTML_PARSE_COMPACT | HTML_PARSE_NOBLANKS);
+  htmlDocPtr doc = htmlReadMemory(html.data(), size, nullptr, "UTF-8",
+                                  HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                      HTML_PARSE_NONET | HTML_PARSE_COMPACT | HTML_PARSE_NOBLANKS);
   if (doc == nullptr)
     return {};
   TextOut out;

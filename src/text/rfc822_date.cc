@@ -104,9 +104,9 @@ bool ZoneOffset(std::string zone, int& offset) {
     return true;
   }
   static const std::pair<const char*, int> kNames[] = {
-      {"UT", 0},         {"UTC", 0},        {"GMT", 0},        {"Z", 0},
-      {"EST", -5 * 60},  {"EDT", -4 * 60},  {"CST", -6 * 60},  {"CDT", -5 * 60},
-      {"MST", -7 * 60},  {"MDT", -6 * 60},  {"PST", -8 * 60},  {"PDT", -7 * 60},
+      {"UT", 0},        {"UTC", 0},       {"GMT", 0},       {"Z", 0},
+      {"EST", -5 * 60}, {"EDT", -4 * 60}, {"CST", -6 * 60}, {"CDT", -5 * 60},
+      {"MST", -7 * 60}, {"MDT", -6 * 60}, {"PST", -8 * 60}, {"PDT", -7 * 60},
   };
   std::string upper;
   for (const char c : zone)
@@ -148,10 +148,10 @@ ParseResult Parse(const std::string& text, TDateTime& result, int& zoneMinutes, 
     const size_t first = clock.find(':');
     const size_t secondColon = clock.find(':', first + 1);
     hour = IntOr(clock.substr(0, first), -1);
-    minute = IntOr(clock.substr(first + 1, secondColon == std::string::npos
-                                               ? std::string::npos
-                                               : secondColon - first - 1),
-                   -1);
+    minute =
+        IntOr(clock.substr(first + 1, secondColon == std::string::npos ? std::string::npos
+                                                                       : secondColon - first - 1),
+              -1);
     if (secondColon != std::string::npos)
       second = IntOr(clock.substr(secondColon + 1), -1);
   }

@@ -263,11 +263,9 @@ TEST(EmlWriterLayout, AddressHeadersAreValidAddressLists) {
       ->SubProperties()
       .AddProperty(0x0C150003, TVariant::FromInteger(3));
   const std::string eml = Eml(m.level);
-  EXPECT_NE(
-      eml.find(
-          "\r\nTo: \"Smith, John\" <john@example.org>,\r\n"
-          " =?utf-8?B?Wm/DqyAiWiIgRMO8cG9udA==?= <zoe@example.org>\r\n"),
-      std::string::npos)
+  EXPECT_NE(eml.find("\r\nTo: \"Smith, John\" <john@example.org>,\r\n"
+                     " =?utf-8?B?Wm/DqyAiWiIgRMO8cG9udA==?= <zoe@example.org>\r\n"),
+            std::string::npos)
       << eml;
   EXPECT_NE(eml.find("\r\nCc: \"Say \\\"hi\\\" \\\\o/\" <say@example.org>\r\n"), std::string::npos);
   // No SMTP address for the Exchange name: the name alone, the X.500 name nowhere.
@@ -503,8 +501,9 @@ TEST(EmlWriterEncoding, TheReadersHookConvertsTheText) {
 // Base64 of data in lines of 76 characters (RFC 2045, 6.8), the last one without a line break.
 std::string Base64Of76(const std::string& data) {
   std::string flat = EncodeBase64(data);
-  flat.erase(std::remove_if(flat.begin(), flat.end(), [](char c) { return c == '\r' || c == '\n'; }),
-             flat.end());
+  flat.erase(
+      std::remove_if(flat.begin(), flat.end(), [](char c) { return c == '\r' || c == '\n'; }),
+      flat.end());
   std::string out;
   for (size_t i = 0; i < flat.size(); i += 76)
     out += (i > 0 ? "\r\n" : "") + flat.substr(i, 76);

@@ -204,18 +204,20 @@ TEST(MimeReader, RawHeaderBytesAndThreadHeaders) {
   } cases[] = {
       {"Caf\xE9", "text/plain; charset=iso-8859-1", "Caf\u00E9"},
       {"Caf\xC3\xA9", "text/plain; charset=iso-8859-1", "Caf\u00E9"},
-      {"\xF0\xD2\xC9\xD7\xC5\xD4", "text/plain; charset=koi8-r", "\u041F\u0440\u0438\u0432\u0435\u0442"},
+      {"\xF0\xD2\xC9\xD7\xC5\xD4", "text/plain; charset=koi8-r",
+       "\u041F\u0440\u0438\u0432\u0435\u0442"},
       {"Caf\xE9", "multipart/mixed; boundary=x", "Caf\u00E9"}, // no charset: Windows-1252
   };
   for (const Case& c : cases) {
-    auto reader = Load(Join({std::string("Subject: ") + c.subject, std::string("Content-Type: ") + c.type, "", "x"}));
+    auto reader = Load(Join(
+        {std::string("Subject: ") + c.subject, std::string("Content-Type: ") + c.type, "", "x"}));
     EXPECT_EQ(Text(reader->Properties(), kSubject), c.expected) << c.type;
   }
 
-  auto reader = Load(Join({"Reply-To: \"Desk, Help\" <help@example.org>, =?utf-8?Q?Zo=C3=AB?= <z@x.org>",
-                           "In-Reply-To: <parent@example.org>",
-                           "References: <root@example.org> <parent@example.org>",
-                           "Importance: low", "", "x"}));
+  auto reader = Load(
+      Join({"Reply-To: \"Desk, Help\" <help@example.org>, =?utf-8?Q?Zo=C3=AB?= <z@x.org>",
+            "In-Reply-To: <parent@example.org>",
+            "References: <root@example.org> <parent@example.org>", "Importance: low", "", "x"}));
   const TMSGProperties& root = reader->Properties();
   EXPECT_EQ(Text(root, 0x0050001F), "\"Desk, Help\" <help@example.org>, Zo\u00EB <z@x.org>");
   EXPECT_EQ(Text(root, 0x1042001E), "<parent@example.org>");

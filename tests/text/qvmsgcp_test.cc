@@ -211,11 +211,11 @@ TEST(CharsetTable, NameLookupIgnoresCaseAndTakesTheFirstRow) {
 
 TEST(CharsetTable, EveryAliasThatIcuKnowsNamesItsCodePage) {
   const std::pair<const char*, int> names[] = {
-      {"latin1", 28591},      {"gbk", 936},           {"x-gbk", 936},       {"cp936", 936},
-      {"cp1251", 1251},       {"x-cp1251", 1251},     {"cp932", 932},       {"windows-31j", 932},
-      {"x-sjis", 932},        {"sjis", 932},          {"cp1252", 1252},     {"ascii", 20127},
-      {"utf8", 65001},        {"iso_8859-2", 28592},  {"ISO-8859-15", 28605}, {"cp850", 850},
-      {"x-koi8-r", 20866},    {"windows-949", 949},         {"euc-kr", 51949},    {"Big5", 950},
+      {"latin1", 28591},   {"gbk", 936},          {"x-gbk", 936},         {"cp936", 936},
+      {"cp1251", 1251},    {"x-cp1251", 1251},    {"cp932", 932},         {"windows-31j", 932},
+      {"x-sjis", 932},     {"sjis", 932},         {"cp1252", 1252},       {"ascii", 20127},
+      {"utf8", 65001},     {"iso_8859-2", 28592}, {"ISO-8859-15", 28605}, {"cp850", 850},
+      {"x-koi8-r", 20866}, {"windows-949", 949},  {"euc-kr", 51949},      {"Big5", 950},
   };
   for (const auto& [name, codePage] : names) {
     EXPECT_EQ(CharsetToCodePage(name), codePage) << name;
