@@ -114,17 +114,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
   return MatchesHeaderName(text, upperPrefix);
 }
 
-// Calls visit with each line of header text whose lines all end in CR LF.
-template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find("\r\n", pos);
-    if (end == std::string_view::npos)
-      end = text.size();
-    visit(text.substr(pos, end - pos));
-    pos = end + 2;
-  }
-}
-
 // line == prefix + boundary + suffix, without building the string.
 bool IsForm(std::string_view line, std::string_view prefix, std::string_view boundary,
             std::string_view suffix) {
@@ -266,6 +255,7 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   if (ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None)
     return;
 
+  headerCharset_ = BlockCharset(cursor);
   // The block as received (unfolded) comes first among the part's properties.
   TMSGProperty* headers = Store(TAG_TRANSPORT_MESSAGE_HEADERS, TVariant::FromBytes({}), 0);
   std::string text;
@@ -281,18 +271,8 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
       break;
     text += line;
     text += "\r\n";
-  }
-  // Raw 8-bit header text that is not UTF-8 is in the block's charset, which any line may give.
-  headerCharset_.clear();
-  ForEachLine(text, [&](std::string_view line) {
-    if (headerCharset_.empty() && MatchesHeaderName(line, "CONTENT-TYPE:")) {
-      const std::string_view value = HeaderValue(line, "CONTENT-TYPE:");
-      FindParameter(value, AsciiLower(value), "charset=", headerCharset_);
-    }
-  });
-  ForEachLine(text, [&](std::string_view line) {
     ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);
-  });
+  }
   headers->DataSize = SizeOf(text.size());
   headers->Value = TVariant::FromBytes(std::move(text));
   // A file name that only the disposition gives still names the part.
@@ -303,6 +283,32 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   // A part keeps how it was typed and referenced, so that it can be written out as it came.
   if (level.ParentProperty != nullptr)
     StorePartIdentity();
+}
+
+std::string TQvEMLFile::BlockCharset(size_t cursor) const {
+  // Raw 8-bit header text that is not UTF-8 is in the block's charset, which a Content-Type line
+  // after that text may give: the block is looked through once before it is read.
+  std::string type;
+  bool inType = false;
+  size_t index = 0;
+  for (; cursor < lines_.Count(); ++cursor) {
+    const std::string_view line = lines_[cursor];
+    if (line.empty() || ClassifyDelimiter(line, index) != DelimiterKind::None)
+      break;
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (inType && type.size() < 4096)
+        type.append(line);
+      continue;
+    }
+    if (!type.empty())
+      break;
+    inType = MatchesHeaderName(line, "CONTENT-TYPE:");
+    if (inType)
+      type = std::string(HeaderValue(line, "CONTENT-TYPE:"));
+  }
+  std::string charset;
+  FindParameter(type, AsciiLower(type), "charset=", charset);
+  return charset;
 }
 
 void TQvEMLFile::StorePartIdentity() {

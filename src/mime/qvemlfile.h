@@ -73,6 +73,8 @@ private:
   void ApplyHeaderLine(std::string_view line, bool& typeGaveFileName,
                        std::u16string& dispositionFileName);
   void HandleAddressList(std::string_view value, uint32_t tag);
+  // The charset parameter of the Content-Type of the header block at cursor, or "".
+  std::string BlockCharset(size_t cursor) const;
   // The Reply-To list as text: "name <address>" items, names decoded, separated by commas.
   std::u16string ReplyToList(std::string_view value);
   // Stores a property of a header line: the first of its tag in the block always, another one
