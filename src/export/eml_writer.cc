@@ -30,10 +30,9 @@ constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x37130000; // by property id
 constexpr uint32_t TAG_X400_CONTENT_TYPE = 0x003C0000;       // by property id
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr uint32_t TAG_CONTENT_IDENTIFIER = 0x0008001E;
-constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000;    // by property id
-constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;           // by property id
-constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;      // by property id
-constexpr uint32_t PR_TRANSPORT_MESSAGE_HEADERS = 0x007D0000; // by property id
+constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000; // by property id
+constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;        // by property id
+constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;   // by property id
 constexpr size_t kOutputBufferSize = 1 << 16;
 // Header lines are folded to this length where they have room to break, and never pass the
 // second (RFC 5322, 2.1.1).
@@ -293,7 +292,13 @@ public:
 
   // A header value: ASCII as it is, anything else as encoded-words.
   std::string Header(std::u16string_view original) const {
-    const std::u16string text = WithoutNul(original);
+    // Copied only when there is a U+0000 to drop: a header value can be as large as the file.
+    std::u16string cleaned;
+    std::u16string_view text = original;
+    if (original.find(u'\0') != std::u16string_view::npos) {
+      cleaned = WithoutNul(original);
+      text = cleaned;
+    }
     const bool longWord = HasLongWord(text, kMaxPlainWord);
     if (IsPlainHeaderText(text) && !longWord)
       return WideToSystem(text);
@@ -636,8 +641,7 @@ std::string AddressList(const CharsetConverter& convert, const TMailAddressList&
 // The zone in which the sender wrote the date: that of the "Date:" field of the transport
 // headers when it names one and gives the date of the message, else UTC (a .msg date has none).
 int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
-  const std::string headers =
-      WideToSystem(level.GetPropertyText(PR_TRANSPORT_MESSAGE_HEADERS, true, !level.IsRoot()));
+  const std::string headers = TransportHeaderText(level);
   for (size_t pos = 0; pos < headers.size();) {
     size_t end = headers.find_first_of("\r\n", pos);
     if (end == std::string::npos)
@@ -790,6 +794,25 @@ private:
     out_.Line(Fold(line, structured));
   }
 
+  // A field whose value may be huge: written without the copies that building the line would
+  // make, and without folding again what the encoder already folded within the line limit.
+  void HeaderField(const char* name, std::string value, bool structured) {
+    bool folded = value.find('\n') != std::string::npos;
+    for (size_t start = 0, end; folded && start < value.size(); start = end + 1) {
+      end = std::min(value.find('\n', start), value.size());
+      folded = end - start + (start == 0 ? std::strlen(name) : 0) <= kMaxLineLength;
+    }
+    if (folded) {
+      out_.Raw(name);
+      out_.Line(value);
+      return;
+    }
+    value.insert(0, name);
+    const std::string line = Fold(value, structured);
+    value = std::string();
+    out_.Line(line);
+  }
+
   void WriteHeaderBlock(const TMSGProperties& level, const CharsetConverter& convert,
                         const Entity& root) {
     const TMailAddress sender = GetSenderAddress(level);
@@ -802,8 +825,9 @@ private:
       if (!list.empty())
         Header(name + list);
     }
-    if (const std::u16string subject = level.GetSubject(); !subject.empty())
-      Header("Subject: " + convert.Header(subject), false);
+    std::string subject = convert.Header(level.GetSubject());
+    if (!subject.empty())
+      HeaderField("Subject: ", std::move(subject), false);
     if (const TDateTime date = level.GetSentDate(); date != 0)
       Header("Date: " + FormatRfc822DateInZone(date, SenderZoneMinutes(level, date)));
     // The ID in its angle brackets, also when the message stores it without them (or with one

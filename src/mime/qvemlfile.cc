@@ -269,6 +269,10 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
     std::string line = ReadHeaderLine(lines_, cursor);
     if (line.empty())
       break;
+    // Room for the line and its line end at once: appending them one after the other would
+    // double a huge line's buffer.
+    if (text.capacity() < text.size() + line.size() + 2)
+      text.reserve(std::max(text.size() + line.size() + 2, text.capacity() * 2));
     text += line;
     text += "\r\n";
     ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);

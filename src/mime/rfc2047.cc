@@ -38,6 +38,9 @@ std::u16string RawText(std::string_view bytes, const std::string& charset) {
 
 std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCodepage& hook,
                                   void* sender, const std::string& rawCharset) {
+  // Most values hold no encoded word: decoded in one piece, without a second copy.
+  if (value.find("=?") == std::string_view::npos)
+    return RawText(value, rawCharset);
   std::u16string out;
   out.reserve(value.size());
   size_t pos = 0;         // start of the text not yet copied to out
