@@ -21,10 +21,14 @@
 #include "app/attachment_files.h"
 #include "app/message_strings.h"
 #include "app/settings.h"
+#include "components/display_limits.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
 #include "components/html_view.h"
+#include "components/interface_locale.h"
+#include "components/item_view.h"
 #include "export/html_body.h"
+#include "export/item_accessors.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -101,7 +105,22 @@ void ShowObjectStructure(QWidget* parent, const QString& caption, const std::str
   dialog.exec();
 }
 
-void OpenWithSystem(const std::string& path) {
+// Opens a file written from the message with the desktop's handler. A file that opening would
+// run as a program is opened only when the user says so, naming what kind of program it is;
+// the copy is never executable (TTempFiles keeps it at mode 0600) either way.
+void OpenWithSystem(QWidget* parent, const std::string& path) {
+  std::string head(4, '\0');
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  }
+  const std::string kind = RunnableFileKind(path, head);
+  if (!kind.empty() &&
+      !FileDialogs().AskYesNo(parent,
+                              Utf8(MessageString("strOpenRunnable"))
+                                  .replace(QLatin1String("%s"), QFileInfo(Utf8(path)).fileName())))
+    return;
   QDesktopServices::openUrl(QUrl::fromLocalFile(Utf8(path)));
 }
 
@@ -146,7 +165,7 @@ int CodePageToFontCharset(int codePage) {
 }
 
 void LoadRichEditText(QPlainTextEdit* edit, const std::u16string& text) {
-  edit->setPlainText(Wide(text));
+  edit->setPlainText(BoundedText(text));
   edit->moveCursor(QTextCursor::Start);
 }
 
@@ -310,6 +329,8 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->setSpacing(0);
   layout->addWidget(lblImportance);
   layout->addWidget(pnlHeader);
+  pnlItem = new TItemHeader(this);
+  layout->addWidget(pnlItem);
   layout->addWidget(splAttachment, 1);
 
   for (int tab : {kRtfTab, kHtmlTab})
@@ -327,6 +348,8 @@ void TfrmMessage::showEvent(QShowEvent* event) {
 void TfrmMessage::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   pnlHeaderResize();
+  if (!pnlItem->isHidden())
+    pnlItem->FitHeight(std::max(60, height() / 2));
 }
 
 void TfrmMessage::FormShow() {
@@ -353,6 +376,8 @@ void TfrmMessage::Clear() {
     wbHTMLBody->Clear();
   lvAttachments->clear();
   lvAttachments->hide();
+  pnlItem->ShowItem(nullptr);
+  pnlHeader->show();
   pcBody->setTabVisible(kPlainTab, true);
   pcBody->setTabVisible(kRtfTab, false);
   pcBody->setTabVisible(kHtmlTab, false);
@@ -376,22 +401,30 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   const TMSGProperties& m = *root;
   SetWordWrap(settings_ != nullptr && settings_->WordWrap);
 
-  edFrom->setText(Wide(m.GetFrom()));
-  QString to = Wide(m.GetTo());
-  edTo->setText(to.isEmpty() ? Wide(m.GetRecipientEmail()) : to);
-  edCC->setText(Wide(m.GetCc()));
-  edBCC->setText(Wide(m.GetBcc()));
+  edFrom->setText(OneLineText(m.GetFrom()));
+  const std::u16string to = m.GetTo();
+  edTo->setText(OneLineText(to.empty() ? m.GetRecipientEmail() : to));
+  edCC->setText(OneLineText(m.GetCc()));
+  edBCC->setText(OneLineText(m.GetBcc()));
   for (auto [label, edit] : {std::pair{lblCC, edCC}, std::pair{lblBCC, edBCC}}) {
     label->setVisible(!edit->text().isEmpty());
     edit->setVisible(!edit->text().isEmpty());
   }
-  edSubject->setText(Wide(m.GetSubject()));
+  edSubject->setText(OneLineText(m.GetSubject()));
   for (QLineEdit* edit : {edFrom, edTo, edCC, edBCC, edSubject})
     edit->setCursorPosition(0);
   const TDateTime sent = m.GetSentDate();
-  edSent->setText(sent == 0 ? QString() : Utf8(DateTimeToText(sent)));
+  edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  // An item that is not mail shows as a calendar or an address book shows it; only the items
+  // that travel as mail (meeting messages, task requests) keep their sender and recipients.
+  const TItemKind kind = GetItemKind(m);
+  if (pnlItem->ShowItem(&m))
+    pnlItem->FitHeight(std::max(60, height() / 2));
+  pnlHeader->setVisible(kind == TItemKind::Mail || kind == TItemKind::MeetingRequest ||
+                        kind == TItemKind::MeetingResponse ||
+                        kind == TItemKind::MeetingCancellation || kind == TItemKind::TaskRequest);
 
   // A message without a plain body shows the text of its HTML or RTF body here.
   LoadRichEditText(reBody, GetPlainTextBody(m));
@@ -507,9 +540,15 @@ void TfrmMessage::pnlHeaderResize() {
   const int height = std::max(21, edFrom->sizeHint().height());
   const int pitch = std::max(27, height + 6);
   auto row = [&](int i) { return 3 + i * pitch; };
+  // The captions keep their designed 55 pixels, or grow to the longest translated one
+  // ("Blindkopie:"), and the fields start 6 pixels after them.
+  int labelWidth = 55;
+  for (const QLabel* label : {lblFrom, lblTo, lblSubject, lblCC, lblBCC})
+    labelWidth = std::max(labelWidth, label->sizeHint().width());
+  const int fieldLeft = 3 + labelWidth + 6;
   auto place = [&](QLabel* label, QLineEdit* edit, int i, int right) {
-    label->setGeometry(3, row(i), 55, height);
-    edit->setGeometry(64, row(i), std::max(right - 64, 10), height);
+    label->setGeometry(3, row(i), labelWidth, height);
+    edit->setGeometry(fieldLeft, row(i), std::max(right - fieldLeft, 10), height);
   };
   edSent->setGeometry(w - 130 - kMargin, row(0), 130, height);
   cbMessageFormat->setGeometry(w - 130 - kMargin, row(1), 130, height);
@@ -590,7 +629,7 @@ void TfrmMessage::OpenAttachment(int index, QListWidgetItem* item) {
       if (!out)
         throw EMSGError("Unable to write to " + path);
       TTempFiles::Instance().Add(path);
-      OpenWithSystem(path);
+      OpenWithSystem(this, path);
       return;
     }
     ShowObjectStructure(this, item->text(), bytes);
@@ -600,7 +639,7 @@ void TfrmMessage::OpenAttachment(int index, QListWidgetItem* item) {
       TTempFiles::Instance().NewPath(item->data(kFileNameRole).toString().toStdString());
   m.SaveAttachmentToFile(index, path);
   TTempFiles::Instance().Add(path);
-  OpenWithSystem(path);
+  OpenWithSystem(this, path);
 }
 
 void TfrmMessage::SaveAttachment(int index, QListWidgetItem* item) {

@@ -25,6 +25,7 @@ namespace orlendo {
 
 class TMSGProperties;
 class THtmlView;
+class TItemHeader;
 struct TSettings;
 
 // Rendered RTF: a read-only browser that shows only what the document itself holds (data: images)
@@ -98,6 +99,8 @@ public:
   QLineEdit *edFrom = nullptr, *edTo = nullptr, *edSubject = nullptr, *edCC = nullptr,
             *edBCC = nullptr, *edSent = nullptr;
   QComboBox* cbMessageFormat = nullptr;
+  // The block of an item that is not mail (appointment, contact, task, ...), below the header.
+  TItemHeader* pnlItem = nullptr;
   QSplitter* splAttachment = nullptr;
   QTabWidget* pcBody = nullptr;
   QWidget *tsPlainText = nullptr, *tsRTFBody = nullptr, *tsHTMLBody = nullptr;

@@ -13,6 +13,8 @@
 
 #include "export/generator_text.h"
 #include "export/html_body.h"
+#include "export/ics_writer.h"
+#include "export/item_accessors.h"
 #include "export/message_addresses.h"
 #include "msg/qvmsgfile.h"
 #include "text/quoted_printable_encode.h"
@@ -356,9 +358,22 @@ std::u16string WithoutControls(std::u16string text) {
 }
 
 struct TextPart {
-  const char* type; // "text/plain", "text/rtf", "text/html"
+  const char* type; // "text/plain", "text/rtf", "text/html", "text/calendar; method=..."
   ConvertedText text;
 };
+
+const char* MeetingMethod(const TMSGProperties& level) {
+  switch (GetItemKind(level)) {
+  case TItemKind::MeetingRequest:
+    return "text/calendar; method=REQUEST";
+  case TItemKind::MeetingResponse:
+    return "text/calendar; method=REPLY";
+  case TItemKind::MeetingCancellation:
+    return "text/calendar; method=CANCEL";
+  default:
+    return nullptr;
+  }
+}
 
 bool IsTokenChar(char c) {
   return c > 0x20 && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?=", c) == nullptr;
@@ -681,11 +696,16 @@ public:
       texts.push_back({"text/plain", convert.Convert(body)});
     if (!rtf.empty())
       texts.push_back({"text/rtf", convert.Convert(rtf)});
+    texts.reserve(4); // htmlPart points into it
     const TextPart* htmlPart = nullptr;
     if (!html.empty()) {
       texts.push_back({"text/html", convert.Convert(html)});
       htmlPart = &texts.back();
     }
+    // A meeting message carries its calendar object as the last alternative, as mail clients
+    // send it, so that the receiving calendar offers to accept it.
+    if (const char* method = MeetingMethod(level))
+      texts.push_back({method, {MakeICalendar(level), "utf-8"}});
     std::vector<Attachment> attachments = AttachmentsOf(level, html);
     if (depth_ >= kMaxEmbeddingDepth) {
       attachments.erase(std::remove_if(attachments.begin(), attachments.end(),
