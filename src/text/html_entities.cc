@@ -69,17 +69,18 @@ std::string EscapeHtml(std::string_view text, bool lineBreaks) {
       if (i + 1 < n) {
         const char* reference = nullptr;
         switch (static_cast<unsigned char>(text[i + 1])) {
+        // XML knows none of HTML's named references: there the signs are numbered.
         case 0xA9:
-          reference = "&copy;";
+          reference = lineBreaks ? "&copy;" : "&#169;";
           break;
         case 0xB0:
           reference = "&#176;";
           break;
         case 0xB1:
-          reference = "&plusmn;";
+          reference = lineBreaks ? "&plusmn;" : "&#177;";
           break;
         case 0xB6:
-          reference = "&para;";
+          reference = lineBreaks ? "&para;" : "&#182;";
           break;
         }
         if (reference) {

@@ -31,6 +31,9 @@ TEST(EscapeHtml, LineBreaksForHtmlApostrophesForXml) {
 TEST(EscapeHtml, LatinSignsAsReferencesWithoutBreakingOtherCharacters) {
   EXPECT_EQ(EscapeHtml("\xC2\xA9 \xC2\xB0 \xC2\xB1 \xC2\xB6", true),
             "&copy; &#176; &plusmn; &para;");
+  // An XML reader knows no named reference but the five of XML itself.
+  EXPECT_EQ(EscapeHtml("\xC2\xA9 \xC2\xB0 \xC2\xB1 \xC2\xB6", false),
+            "&#169; &#176; &#177; &#182;");
   // é, ñ, ö and İ end in the same bytes as the signs above; they stay as they are.
   EXPECT_EQ(EscapeHtml("\xC3\xA9\xC3\xB1\xC3\xB6\xC4\xB0", true),
             "\xC3\xA9\xC3\xB1\xC3\xB6\xC4\xB0");
