@@ -13,6 +13,7 @@
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "shell/dump.h"
+#include "shell/program_version.h"
 
 namespace orlendo {
 namespace {
@@ -215,7 +216,7 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {
-    std::fprintf(out, "quillet (Orlendo) %s\n", ORLENDO_VERSION);
+    std::fprintf(out, "quillet (Orlendo) %s\n", kProgramVersion);
     return 0;
   }
   if (!args.empty() && args[0] == "--dump") {
