@@ -173,7 +173,8 @@ TEST_F(XdgHome, InstalledProgramOnlyBecomesTheDefault) {
                 .find("application/vnd.ms-outlook=org.norvane.Orlendo.desktop;\n"),
             std::string::npos);
   UnregisterAsDefaultViewer();
-  EXPECT_EQ(FilesUnder(Config()), std::vector<std::string>());
+  EXPECT_EQ(FilesUnder(Config()), std::vector<std::string>())
+      << ReadText(Config() / "mimeapps.list");
 }
 
 TEST_F(XdgHome, ExecLineEscapesReservedCharacters) {
