@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/program_version.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "shell/dump.h"
-#include "shell/program_version.h"
 
 namespace orlendo {
 namespace {

@@ -1,7 +1,6 @@
 // The command line: switches in-process, and the windowless program as a whole process with its
 // output files and exit statuses.
 #include "shell/command_line.h"
-#include "shell/program_version.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +9,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "shell/ini_file.h"
+#include "app/ini_file.h"
+#include "app/program_version.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

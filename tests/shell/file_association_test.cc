@@ -10,7 +10,7 @@
 #include <iterator>
 #include <vector>
 
-#include "shell/message_strings.h"
+#include "app/message_strings.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {
