@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/program_version.h"
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
 #include "export/vcard_writer.h"
@@ -245,7 +246,7 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {
-    std::fprintf(out, "quillet (Orlendo) %s\n", ORLENDO_VERSION);
+    std::fprintf(out, "quillet (Orlendo) %s\n", kProgramVersion);
     return 0;
   }
   if (!args.empty() && args[0] == "--dump") {

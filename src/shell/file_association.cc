@@ -1,11 +1,17 @@
 #include "shell/file_association.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "app/ini_file.h"
@@ -13,8 +19,12 @@
 #include "app/settings.h"
 #include "model/stream.h"
 
+extern char** environ;
+
 namespace orlendo {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kDefaultsSection = "Default Applications";
 constexpr const char* kAddedSection = "Added Associations";
@@ -43,12 +53,12 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// The desktop files of a list value ("a.desktop;b.desktop;").
-std::vector<std::string> ListItems(const std::string& value) {
+// The desktop files of a list value ("a.desktop;b.desktop;"), or the folders of a search path.
+std::vector<std::string> ListItems(const std::string& value, char separator = ';') {
   std::vector<std::string> out;
   size_t pos = 0;
   while (pos <= value.size()) {
-    size_t semi = value.find(';', pos);
+    size_t semi = value.find(separator, pos);
     if (semi == std::string::npos)
       semi = value.size();
     std::string item = Trim(value.substr(pos, semi - pos));
@@ -59,10 +69,12 @@ std::vector<std::string> ListItems(const std::string& value) {
   return out;
 }
 
+bool IsOurs(const std::string& item);
+
 std::vector<std::string> OthersOf(const std::string& value) {
   std::vector<std::string> out;
   for (auto& item : ListItems(value))
-    if (item != kDesktopFileName)
+    if (!IsOurs(item))
       out.push_back(item);
   return out;
 }
@@ -97,6 +109,11 @@ std::string ExecArgument(const std::string& arg) {
   return quote ? "\"" + out + "\"" : out;
 }
 
+// Our entry under its name and under the name older versions used.
+bool IsOurs(const std::string& item) {
+  return item == kDesktopFileName || item == kOldDesktopFileName;
+}
+
 bool ListsOurs(const std::string& value) {
   return OthersOf(value).size() != ListItems(value).size();
 }
@@ -127,9 +144,123 @@ void WriteTextFile(const std::string& path, const std::string& text) {
   }
 }
 
+std::string ReadTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw EMSGError("Unable to read " + path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad())
+    throw EMSGError("Unable to read " + path);
+  return text;
+}
+
 void EnsureFolder(const std::string& folder, const std::string& file) {
   if (!ForceFolders(folder))
     throw EMSGError("Unable to write to " + file);
+}
+
+void InstallCopy(const std::string& source, const std::string& target) {
+  const std::string text = ReadTextFile(source);
+  EnsureFolder(fs::path(target).parent_path().string(), target);
+  WriteTextFile(target, text);
+}
+
+// Removes path; a file that is not there is no error.
+void RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw EMSGError("Unable to delete " + path);
+}
+
+// Removes the folders of path from its own up to (not including) top, as long as they are
+// empty, so that Unregister leaves no trace of the folders Register made.
+void RemoveEmptyFolders(fs::path folder, const fs::path& top) {
+  const std::string below = top.string() + "/";
+  while (folder.string().rfind(below, 0) == 0) {
+    if (::rmdir(folder.c_str()) != 0)
+      return;
+    folder = folder.parent_path();
+  }
+}
+
+// The user's MIME database is the cache that file managers and xdg-mime type files by; it is
+// rebuilt from mime/packages. Without update-mime-database there is no database to rebuild.
+void UpdateMimeDatabase() {
+  const std::string folder = DataHome() + "/mime";
+  const char* argv[] = {"update-mime-database", folder.c_str(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned == ENOENT)
+    return;
+  int status = 0;
+  bool ok = spawned == 0;
+  while (ok && ::waitpid(pid, &status, 0) < 0)
+    ok = errno == EINTR;
+  if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw EMSGError("Unable to update the MIME database in " + folder);
+}
+
+// A user's MIME database built from no package at all is derived data of nothing: with our package
+// gone and no other in mime/packages, its files and folders go too.
+void RemoveEmptyMimeDatabase() {
+  const fs::path mime = DataHome() + "/mime";
+  std::error_code ec;
+  if (!fs::is_empty(mime / "packages", ec) || ec)
+    return;
+  for (const char* name :
+       {"aliases", "generic-icons", "globs", "globs2", "icons", "magic", "mime.cache", "subclasses",
+        "treemagic", "types", "version", "XMLnamespaces"})
+    ::unlink((mime / name).c_str());
+  std::vector<fs::path> folders;
+  for (const auto& item : fs::directory_iterator(mime, ec))
+    if (item.is_directory(ec))
+      folders.push_back(item.path());
+  for (const fs::path& folder : folders)
+    ::rmdir(folder.c_str()); // media-type folders that update-mime-database left empty
+  ::rmdir(mime.c_str());
+}
+
+// <prefix>/share of an installed program (its data folder <prefix>/share/quillet exists), else
+// empty.
+fs::path InstalledShare(const std::string& programPath) {
+  std::error_code ec;
+  const fs::path share = fs::path(programPath).parent_path().parent_path() / "share";
+  if (fs::is_directory(share / "quillet", ec))
+    return share;
+  return {};
+}
+
+std::vector<fs::path> DataDirs() {
+  const char* v = std::getenv("XDG_DATA_DIRS");
+  const std::string dirs = v && *v ? v : "/usr/local/share:/usr/share";
+  std::vector<fs::path> out;
+  for (const std::string& item : ListItems(dirs, ':'))
+    if (!item.empty() && item[0] == '/')
+      out.emplace_back(item);
+  return out;
+}
+
+bool SameFolder(const fs::path& a, const fs::path& b) {
+  std::error_code ec1, ec2;
+  const fs::path ca = fs::weakly_canonical(a, ec1);
+  const fs::path cb = fs::weakly_canonical(b, ec2);
+  return !ec1 && !ec2 && ca == cb;
+}
+
+// An entry that older versions wrote under the old name, recognised by its Name line.
+void RemoveOldEntry() {
+  const std::string old = DataHome() + "/applications/" + kOldDesktopFileName;
+  std::ifstream in(old, std::ios::binary);
+  if (!in)
+    return;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (text.find("\nName=Orlendo\n") != std::string::npos)
+    RemoveFile(old);
 }
 
 } // namespace
@@ -138,8 +269,39 @@ std::string DesktopEntryPath() {
   return DataHome() + "/applications/" + kDesktopFileName;
 }
 
+std::string IconPath() {
+  return DataHome() + "/icons/hicolor/scalable/apps/" + kIconName + ".svg";
+}
+
+std::string MimePackagePath() {
+  return DataHome() + "/mime/packages/" + kMimePackageName;
+}
+
 std::string MimeAppsListPath() {
   return ConfigHome() + "/mimeapps.list";
+}
+
+TDesktopSources DesktopSources(const std::string& programPath) {
+  const fs::path share = InstalledShare(programPath);
+  if (!share.empty())
+    return {(share / "applications" / kDesktopFileName).string(),
+            (share / "icons/hicolor/scalable/apps" / (std::string(kIconName) + ".svg")).string(),
+            (share / "mime/packages" / kMimePackageName).string()};
+  const fs::path source(ORLENDO_SOURCE_DIR);
+  return {(source / "desktop" / kDesktopFileName).string(),
+          (source / "resources/icons/logo.svg").string(),
+          (source / "desktop" / kMimePackageName).string()};
+}
+
+bool InstalledForTheDesktop(const std::string& programPath) {
+  const fs::path share = InstalledShare(programPath);
+  std::error_code ec;
+  if (share.empty() || !fs::exists(share / "applications" / kDesktopFileName, ec))
+    return false;
+  for (const fs::path& dir : DataDirs())
+    if (SameFolder(dir, share))
+      return true;
+  return false;
 }
 
 std::string ProgramPath() {
@@ -159,25 +321,40 @@ std::string UnregisteredMessage() {
 }
 
 std::string DesktopEntryText(const std::string& programPath) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Name=Orlendo\n"
-         "GenericName=E-mail message viewer\n"
-         "Comment=View and convert stored e-mail messages (.msg, .eml, .mht)\n"
-         "Exec=" +
-         ExecArgument(programPath) +
-         " %f\n"
-         "Icon=quillet\n"
-         "Terminal=false\n"
-         "Categories=Office;Email;Viewer;\n"
-         "MimeType=" +
-         std::string(kMsgMimeType) + ";message/rfc822;multipart/related;\n";
+  const std::string entry = ReadTextFile(DesktopSources(programPath).DesktopEntry);
+  // TryExec is a plain string value: only its own escapes apply.
+  std::string tryExec;
+  for (char c : programPath)
+    tryExec += c == '\\' ? std::string("\\\\") : c == '\n' ? std::string("\\n") : std::string(1, c);
+  std::string out;
+  size_t pos = 0;
+  while (pos < entry.size()) {
+    size_t end = entry.find('\n', pos);
+    end = end == std::string::npos ? entry.size() : end + 1;
+    const std::string line = entry.substr(pos, end - pos);
+    if (line.rfind("Exec=", 0) == 0)
+      out += "Exec=" + ExecArgument(programPath) + " %f\n";
+    else if (line.rfind("TryExec=", 0) == 0)
+      out += "TryExec=" + tryExec + "\n";
+    else
+      out += line;
+    pos = end;
+  }
+  return out;
 }
 
 void RegisterAsDefaultViewer(const std::string& programPath) {
-  const std::string entry = DesktopEntryPath();
-  EnsureFolder(DataHome() + "/applications", entry);
-  WriteTextFile(entry, DesktopEntryText(programPath));
+  if (!InstalledForTheDesktop(programPath)) {
+    const TDesktopSources sources = DesktopSources(programPath);
+    const std::string entryText = DesktopEntryText(programPath);
+    const std::string entry = DesktopEntryPath();
+    EnsureFolder(DataHome() + "/applications", entry);
+    WriteTextFile(entry, entryText);
+    InstallCopy(sources.Icon, IconPath());
+    InstallCopy(sources.MimePackage, MimePackagePath());
+    UpdateMimeDatabase();
+  }
+  RemoveOldEntry();
 
   const std::string list = MimeAppsListPath();
   EnsureFolder(ConfigHome(), list);
@@ -191,9 +368,17 @@ void RegisterAsDefaultViewer(const std::string& programPath) {
 }
 
 void UnregisterAsDefaultViewer() {
-  const std::string entry = DesktopEntryPath();
-  if (::unlink(entry.c_str()) != 0 && errno != ENOENT)
-    throw EMSGError("Unable to delete " + entry);
+  const fs::path data = DataHome();
+  RemoveFile(DesktopEntryPath());
+  RemoveOldEntry();
+  RemoveFile(IconPath());
+  RemoveEmptyFolders(fs::path(IconPath()).parent_path(), data);
+  std::error_code ec;
+  if (fs::exists(MimePackagePath(), ec)) {
+    RemoveFile(MimePackagePath());
+    UpdateMimeDatabase();
+    RemoveEmptyMimeDatabase();
+  }
 
   const std::string list = MimeAppsListPath();
   TIniFile ini;
@@ -201,19 +386,29 @@ void UnregisterAsDefaultViewer() {
     return;
   bool changed = false;
   for (const std::string& section : ini.SectionNames()) {
+    bool emptied = false;
     for (const std::string& key : ini.KeyNames(section)) {
       const std::string value = ini.ReadString(section, key, "");
       if (!ListsOurs(value))
         continue;
       std::vector<std::string> others = OthersOf(value);
-      if (others.empty())
+      if (others.empty()) {
         ini.DeleteKey(section, key);
-      else
+        emptied = true;
+      } else {
         ini.WriteString(section, key, JoinList(others));
+      }
       changed = true;
     }
+    if (emptied && ini.KeyNames(section).empty())
+      ini.EraseSection(section);
   }
-  if (changed)
+  if (!changed)
+    return;
+  // A file that held nothing but our entries goes with them.
+  if (ini.Text().find_first_not_of(" \t\r\n") == std::string::npos)
+    RemoveFile(list);
+  else
     ini.UpdateFile();
 }
 
