@@ -236,7 +236,7 @@ void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection) {
     case 0x0014:
     case 0x0015:
       storedType = 0x0014;
-      value = TVariant::FromFloating(static_cast<double>(static_cast<int64_t>(LE64(v))));
+      value = TVariant::FromInt64(static_cast<int64_t>(LE64(v)));
       dataSize = 8;
       break;
     case 0x0019:
