@@ -263,3 +263,111 @@ TEST(OutlookFromInternetNames, ShortFileNames) {
 
 } // namespace
 } // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// Date, priority and code page are the message's own: an attached message of another date and
+// code page answers only where the message has none.
+TEST(OwnLevelAccessors, NestedMessagesDoNotAnswerForTheirCarrier) {
+  TQvMSGFile corpus;
+  corpus.LoadFromFile(testutil::CorpusPath("msg/mprs_test_email.msg"));
+  const TDateTimeParts sent = SplitDateTime(corpus.Properties().GetSentDate());
+  EXPECT_EQ(sent.Year * 10000 + sent.Month * 100 + sent.Day, 20210105);
+
+  TQvMessage m;
+  TMSGProperties& root = m.Properties();
+  TMSGProperty* subject = root.Add();
+  subject->TagID = 0x0037001E;
+  subject->Value = TVariant::FromBytes("\x93\xfa\x96\x7b"); // Japanese in Shift-JIS
+  subject->DataSize = 4;
+  TMSGProperty* object = root.Add(); // an attachment holding a Western message of 2020
+  object->TagID = TAG_ATTACHMENT_NODE;
+  TMSGProperty* data = object->SubProperties().Add();
+  data->TagID = TAG_ATTACH_DATA_OBJ;
+  data->SubProperties().AddProperty(0x3FFD0003, TVariant::FromInteger(1252));
+  data->SubProperties().AddProperty(0x00390040, TVariant::FromDateTime(44100));
+  data->SubProperties().AddProperty(0x00260003, TVariant::FromInteger(1));
+  auto* stream = root.AddRecord<TMSGPropertyTopLevel>();
+  stream->Value = TVariant::FromWide(u"__properties_version1.0");
+  stream->SubProperties().AddProperty(0x3FDE0003, TVariant::FromInteger(932));
+  stream->SubProperties().AddProperty(0x0E060040, TVariant::FromDateTime(44201));
+  stream->SubProperties().AddProperty(0x00170003, TVariant::FromInteger(1));
+  EXPECT_EQ(root.GetCodePage(), 932);
+  EXPECT_EQ(root.GetSubject(), u"\u65e5\u672c");
+  EXPECT_EQ(root.GetSentDate(), 44201);
+  TQvMessage plain; // the message's own IMPORTANCE alone
+  plain.Properties().AddProperty(0x00170003, TVariant::FromInteger(1));
+  EXPECT_EQ(root.GetPriority(), plain.Properties().GetPriority());
+}
+
+// A PT_I8 value beyond a double's 53 bits survives being read and saved.
+TEST(OwnLevelAccessors, SixtyFourBitIntegersSurviveASave) {
+  constexpr int64_t kBig = (int64_t{1} << 53) + 1;
+  TQvMessage m;
+  TMSGProperty* record = m.Properties().Add();
+  record->TagID = 0x66A00014;
+  record->Value = TVariant::FromInt64(kBig);
+  record->DataSize = 8;
+  auto* stream = m.Properties().AddRecord<TMSGPropertyTopLevel>();
+  stream->Value = TVariant::FromWide(u"__properties_version1.0");
+  stream->SubProperties().AddProperty(0x66A10014, TVariant::FromInt64(kBig));
+  TQvMSGFile back, again;
+  for (TQvMessage* from : {static_cast<TQvMessage*>(&m), static_cast<TQvMessage*>(&back)}) {
+    TQvMSGFile& to = from == &m ? back : again; // saved, then saved again as read
+    TMemoryStream image(SaveToMSGImage(from->Properties(), true));
+    to.LoadFromStream(image);
+    const TMSGProperty* inStream = to.Properties().FindProperty(0x66A00014, false, true);
+    const TMSGProperty* inEntry = to.Properties().FindProperty(0x66A10014, false, true);
+    ASSERT_NE(inStream, nullptr);
+    ASSERT_NE(inEntry, nullptr);
+    EXPECT_EQ(inStream->Value.AsInt64(), kBig);
+    EXPECT_EQ(inEntry->Value.AsInt64(), kBig);
+    EXPECT_EQ(inEntry->Value.ToUtf8(), "9007199254740993");
+  }
+}
+
+// An OLE package attachment is saved as the file it holds.
+TEST(OwnLevelAccessors, OlePackageAttachmentIsTheFileInside) {
+  const std::string file = "the packed file\r\n";
+  std::string native = std::string(4, '\0') + std::string("\x02\x00", 2) + "note.txt" + '\0' +
+                       "C:\\note.txt" + '\0' + std::string("\x00\x00\x03\x00", 4);
+  const std::string temp = std::string("C:\\tmp\\note.txt") + '\0';
+  native += std::string(1, static_cast<char>(temp.size())) + std::string(3, '\0') + temp;
+  native += std::string(1, static_cast<char>(file.size())) + std::string(3, '\0') + file;
+  cfb::Storage ole = cfb::CreateMemory();
+  {
+    cfb::Stream s = ole.CreateStream(u"\x01Ole10Native");
+    s.Write(native.data(), native.size());
+  }
+  const std::string image = cfb::MemoryImage(ole);
+  TQvMessage m;
+  TMSGProperty* node = m.Properties().Add();
+  node->TagID = TAG_ATTACHMENT_NODE;
+  TMSGProperty* data = node->SubProperties().Add();
+  data->TagID = TAG_ATTACH_DATA_OBJ;
+  data->Value = TVariant::FromBytes(image);
+  data->DataSize = static_cast<int32_t>(image.size());
+  ASSERT_EQ(m.Properties().AttachmentCount(), 1);
+  TMemoryStream out;
+  m.Properties().SaveAttachmentToStream(0, out);
+  EXPECT_EQ(out.Data(), file);
+}
+
+// /E with a format that has no writer: a clear error, exit code 2, nothing written.
+TEST(OwnLevelAccessors, ExportToAnUnknownFormatWritesNothing) {
+  TempDir dir;
+  for (const char* format : {"docx", "pdf"}) {
+    const std::string target = dir.File(std::string("out.") + format);
+    const ProcessResult r =
+        testutil::RunProcess(QUILLET_EXE, {testutil::CorpusPath("eml/mrdr_TestWithAttachments.eml"),
+                                           "/E", format, target, "/NOINI"});
+    EXPECT_EQ(r.exitCode, 2) << format;
+    EXPECT_NE(r.err.find(format), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(target)) << format;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+} // namespace
+} // namespace orlendo
