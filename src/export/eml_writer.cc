@@ -479,16 +479,11 @@ std::vector<Attachment> AttachmentsOf(const TMSGProperties& level, const std::u1
     const TMSGProperty* node = level.GetAttachment(index);
     if (node == nullptr)
       continue;
-    const TMSGProperties& sub = node->SubProperties();
-    // The preamble of a multipart that an Internet message held is MIME structure, not a file
-    // of the sender's.
-    if (Lower(WideToSystem(sub.GetPropertyText(TAG_ATTACH_MIME_TAG, true, false)))
-            .rfind("multipart/", 0) == 0)
-      continue;
     Attachment a;
     a.index = index;
     a.node = node;
     a.message = EmbeddedMessageOf(*node);
+    const TMSGProperties& sub = node->SubProperties();
     if (a.message == nullptr) {
       a.type = FileTypeOf(*node, node->GetAttachmentFileName(index));
       if (Lower(a.type).rfind("message/", 0) == 0) {

@@ -270,7 +270,7 @@ TEST(MsgFileStructure, PropertyStreamEntriesDecodeByTheEntryTypeTable) {
   EXPECT_EQ(e.Items(7)->DataSize, 4);
 
   EXPECT_EQ(e.Items(8)->TagID, 0x3FF20014u);
-  EXPECT_DOUBLE_EQ(e.Items(8)->Value.AsFloating(), -5.0);
+  EXPECT_EQ(e.Items(8)->Value.AsInt64(), -5);
 
   EXPECT_EQ(e.Items(9)->TagID, 0x3FF30002u);
   EXPECT_EQ(e.Items(9)->Value.AsInteger(), 200);
