@@ -172,6 +172,15 @@ public:
   void ReadValue(TStream& stream, int32_t size) override;
 };
 
+// A stream whose name carries no property tag (\x05SummaryInformation, the streams of an
+// MsoDataStore storage): nothing in the program reads it, but a message saved as .msg keeps it.
+// Tag 0; the value is the stream's bytes, DataSize their number; named by Name.
+class TMSGPropertyUntaggedStream : public TMSGProperty {
+public:
+  using TMSGProperty::TMSGProperty;
+  std::u16string Name;
+};
+
 // Property streams ("__properties_version1.0"): the header is kept opaque and written back
 // unchanged; the children are the 16-byte entries.
 class TMSGPropertyWithHeader : public TMSGProperty {

@@ -689,6 +689,17 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
       WriteStorageAt(*children.Items(i), sub, ordinals.Next(*children.Items(i)));
     return;
   }
+  if (const auto* untagged = dynamic_cast<const TMSGPropertyUntaggedStream*>(&record)) {
+    // Kept under the name it had; a name that a damaged file carried but the format forbids
+    // cannot be written again.
+    const std::u16string& name = untagged->Name;
+    if (!name.empty() && name.size() <= cfb::DIR_NAME_MAX_UNITS &&
+        name.find_first_of(u"/\\:!") == std::u16string::npos && !storage.Exists(name)) {
+      cfb::Stream stream = storage.CreateStream(name);
+      WriteBytes(stream, record.Value.Bytes());
+    }
+    return;
+  }
   if (record.TagID == 0)
     return;
   if (record.Value.IsMulti()) {
