@@ -623,6 +623,10 @@ def walk(src, dst, verbatim):
         elif VALUE.match(name) and int(VALUE.match(name).group(1), 16) & 0xFFFF in (0x101E, 0x101F, 0x1102):
             # A value of a multi-valued property keeps its name and its bytes.
             expected[tuple(dst + [name])] = k
+        elif not m and name not in ('Olk10SideProps_0001', '\x01Ole10Native', 'Workbook',
+                                    'WordDocument'):
+            # A stream without a tag in its name is kept as it was.
+            expected[tuple(dst + [name])] = k
         elif m:
             tag = int(m.group(1), 16)
             if tag == 0: continue
