@@ -273,6 +273,26 @@ for line in open(sys.argv[1]):
   EXPECT_EQ(r.out, "");
 }
 
+// A message in a code page other than UTF-8 keeps its text: strings go into the .msg as UTF-16,
+// whatever code page the message declares.
+TEST(OutlookFromInternetText, JapaneseMessageKeepsItsSubjectAndBody) {
+  TMemoryStream eml("From: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?= <a@example.jp>\r\n"
+                    "To: b@example.jp\r\n"
+                    "Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=\r\n"
+                    "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n"
+                    "\x1b$BF|K\\8l\x1b(B\r\n");
+  TQvEMLFile source;
+  source.LoadFromStream(eml);
+  ASSERT_EQ(source.Properties().GetSubject(), u"\u65e5\u672c\u8a9e");
+  TMemoryStream image(InternetMessageToMSGImage(source.Properties(), true));
+  TQvMSGFile back;
+  back.LoadFromStream(image);
+  EXPECT_EQ(back.Properties().GetSubject(), u"\u65e5\u672c\u8a9e");
+  EXPECT_EQ(back.Properties().GetFrom(), source.Properties().GetFrom());
+  EXPECT_EQ(back.Properties().GetBody(), source.Properties().GetBody());
+  EXPECT_NE(back.Properties().GetBody().find(u"\u65e5\u672c\u8a9e"), std::u16string::npos);
+}
+
 TEST(OutlookFromInternetNames, ShortFileNames) {
   EXPECT_EQ(ShortFileName(u"report.pdf"), u"REPORT.PDF");
   EXPECT_EQ(ShortFileName(u"Quarterly report 2024.docx"), u"QUARTE~1.DOC");
