@@ -221,7 +221,7 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
 
 bool IsExportFormat(const std::string& extension) {
   const std::string ext = Upper(extension);
-  for (const char* known : {".TXT", ".HTM", ".HTML", ".XML", ".EML", ".MSG"})
+  for (const char* known : {".TXT", ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS", ".VCF"})
     if (ext == known)
       return true;
   return false;
@@ -289,8 +289,8 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     // Written as text under a name that promises another format, the file would mislead whoever
     // opens it; nothing is read or written.
     std::fprintf(err,
-                 "quillet: cannot convert to \"%s\": the formats are txt, htm, html, xml, eml "
-                 "and msg\n",
+                 "quillet: cannot convert to \"%s\": the formats are txt, htm, html, xml, eml, "
+                 "msg, ics and vcf\n",
                  args[2].c_str());
     status = 2;
   } else {

@@ -50,7 +50,8 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full);
 
 // True for the upper-cased extensions that ExportMessage has a writer of its own for: ".TXT",
-// ".HTM", ".HTML", ".XML", ".EML" and ".MSG". The export switch takes no other format.
+// ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS" and ".VCF". The export switch takes no other
+// format.
 bool IsExportFormat(const std::string& extension);
 
 // The folder of the program's data files (languages, help, icons, the sample message): the
