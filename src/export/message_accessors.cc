@@ -13,6 +13,7 @@
 #include "export/message_addresses.h"
 #include "export/property_chains.h"
 #include "model/qvmsg.h"
+#include "msg/ole_package.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc822_date.h"
@@ -102,6 +103,23 @@ int NumberToInt(const TVariant& value) {
   if (d >= static_cast<double>(std::numeric_limits<int>::max()))
     return std::numeric_limits<int>::max();
   return static_cast<int>(d);
+}
+
+// The first record of the tags, in chain order, that the message of level holds itself; only
+// when it holds none of them, the first found below it (an Internet message keeps the charset of
+// its text in its parts). A property of an attached message never answers for the message that
+// carries it.
+const TMSGProperty* FindOwnFirst(const TMSGProperties& level,
+                                 std::initializer_list<uint32_t> tags) {
+  for (const uint32_t tag : tags) {
+    if (const TMSGProperty* record = level.FindOwnProperty(tag))
+      return record;
+  }
+  for (const uint32_t tag : tags) {
+    if (const TMSGProperty* record = level.FindProperty(tag, false, true))
+      return record;
+  }
+  return nullptr;
 }
 
 } // namespace
@@ -261,27 +279,31 @@ TDateTime TMSGProperties::GetSentDate() const {
         return parsed;
     }
   }
-  for (uint32_t tag : kSentDateTags) {
-    if (const TMSGProperty* record = FindProperty(tag, false, true))
-      return record->Value.ToDouble();
+  for (const bool ownLevel : {true, false}) {
+    for (uint32_t tag : kSentDateTags) {
+      if (const TMSGProperty* record =
+              ownLevel ? FindOwnProperty(tag) : FindProperty(tag, false, true))
+        return record->Value.ToDouble();
+    }
   }
   return 0;
 }
 
 uint8_t TMSGProperties::GetPriority() const {
-  if (const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true))
+  // The message's own PRIORITY or IMPORTANCE first; one of an attached message only when it
+  // has neither.
+  const TMSGProperty* record = FindOwnFirst(*this, {PR_PRIORITY, PR_IMPORTANCE});
+  if (record == nullptr)
+    return 2;
+  if (record->TagID == PR_PRIORITY)
     return static_cast<uint8_t>(record->Value.ToInt64() + 2);
   // IMPORTANCE counts from 0 (low) over 1 (normal, the value of almost every message) to 2
   // (high), where PRIORITY counts from -1: the same three levels.
-  if (const TMSGProperty* record = FindProperty(PR_IMPORTANCE, false, true))
-    return static_cast<uint8_t>(record->Value.ToInt64() + 1);
-  return 2;
+  return static_cast<uint8_t>(record->Value.ToInt64() + 1);
 }
 
 int TMSGProperties::GetCodePage() const {
-  const TMSGProperty* record = FindProperty(PR_MESSAGE_CODEPAGE, false, true);
-  if (record == nullptr)
-    record = FindProperty(PR_INTERNET_CPID, false, true);
+  const TMSGProperty* record = FindOwnFirst(*this, {PR_MESSAGE_CODEPAGE, PR_INTERNET_CPID});
   if (record != nullptr) {
     switch (record->Value.Kind()) {
     case VarKind::Integer:
@@ -320,6 +342,15 @@ void TMSGProperties::SaveAttachmentToStream(int index, TStream& stream) const {
   }
   // DataSize is the stored size; never write past the bytes that are really held.
   size_t size = std::min(static_cast<size_t>(data->DataSize), bytes->size());
+  // A file packed into an OLE object is, to whoever opens the attachment, that file: the
+  // compound file around it is of use to no program but the one that packed it.
+  if (PropType(data->TagID) == 0x000D) {
+    TOlePackage package;
+    if (ReadOlePackage(bytes->substr(0, size), package)) {
+      stream.WriteBuffer(package.Data.data(), package.Data.size());
+      return;
+    }
+  }
   stream.WriteBuffer(bytes->data(), size);
 }
 

@@ -55,6 +55,10 @@ public:
   // reading and loads it. The file is closed on every path.
   void LoadFromFile(const std::string& fileName) override;
 
+  // Saves the message as an Outlook message would hold it (export/outlook_message.h), not the
+  // MIME-shaped tree as it stands.
+  void SaveToMSG(const std::string& fileName, bool full) const override;
+
   // The whole input split into lines; filled by a load, emptied by Clear.
   const TMimeLines& Lines() const { return lines_; }
 

@@ -236,15 +236,20 @@ std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* 
   const TMSGProperties& level = collection->MessageLevel();
   const TMSGProperties& root = collection->Root();
   for (const TMSGProperties* where : {&level, &root}) {
-    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_MESSAGE_CODEPAGE)); cp > 0) {
-      // A message code page is taken as it is, even when it is not a Windows one.
-      const int family = WindowsFamilyCodePage(cp);
-      if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
-        return CodePageToWide(bytes, static_cast<unsigned>(cp));
-      return DecodeStoredText(bytes, cp);
-    }
-    if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID)); cp > 0) {
-      return DecodeStoredText(bytes, WindowsFamilyCodePage(cp));
+    // The level's own code pages first: one found deeper may be an attached message's.
+    for (const bool ownLevel : {true, false}) {
+      if (const int cp = CodePageValue(where->FindPropertyCached(TAG_MESSAGE_CODEPAGE, ownLevel));
+          cp > 0) {
+        // A message code page is taken as it is, even when it is not a Windows one.
+        const int family = WindowsFamilyCodePage(cp);
+        if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
+          return CodePageToWide(bytes, static_cast<unsigned>(cp));
+        return DecodeStoredText(bytes, cp);
+      }
+      if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID, ownLevel));
+          cp > 0) {
+        return DecodeStoredText(bytes, WindowsFamilyCodePage(cp));
+      }
     }
     if (where == &root)
       break;
@@ -331,7 +336,7 @@ std::vector<TVariant> DecodeFixedMultiValues(uint16_t type, std::string_view sto
       items.push_back(TVariant::FromDateTime(LoadLittleEndian<double>(v)));
       break;
     case 0x1014:
-      items.push_back(TVariant::FromFloating(static_cast<double>(LoadLittleEndian<int64_t>(v))));
+      items.push_back(TVariant::FromInt64(LoadLittleEndian<int64_t>(v)));
       break;
     case 0x1040:
       items.push_back(TVariant::FromDateTime(FileTimeToLocalNow(LoadLittleEndian<uint64_t>(v))));
@@ -427,7 +432,7 @@ void TMSGProperty::ReadValue(TStream& stream, int32_t size) {
     break;
   case 0x0014:
     readFixed(8);
-    Value = TVariant::FromFloating(static_cast<double>(LoadLittleEndian<int64_t>(buf)));
+    Value = TVariant::FromInt64(LoadLittleEndian<int64_t>(buf));
     break;
   case 0x0040:
     readFixed(8);
@@ -622,11 +627,11 @@ int TMSGProperties::RemoveAll(uint32_t tag) {
   return count;
 }
 
-TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag) const {
+TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag, bool ownLevel) const {
   const uint64_t now = g_treeGeneration.load(std::memory_order_relaxed);
   CachedLookup* slot = nullptr;
   for (CachedLookup& c : cache_) {
-    if (c.tag == tag) {
+    if (c.tag == tag && c.ownLevel == ownLevel) {
       slot = &c;
       break;
     }
@@ -634,11 +639,34 @@ TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag) const {
   if (slot != nullptr && slot->generation == now &&
       (slot->record == nullptr || slot->record->TagID == tag))
     return slot->record;
-  TMSGProperty* found = FindProperty(tag, false, true);
-  if (slot == nullptr)
-    slot = cache_[0].tag == 0 ? &cache_[0] : &cache_[1];
-  *slot = CachedLookup{tag, now, found};
+  TMSGProperty* found = ownLevel ? FindOwnProperty(tag) : FindProperty(tag, false, true);
+  if (slot == nullptr) {
+    slot = &cache_[std::size(cache_) - 1];
+    for (CachedLookup& c : cache_) {
+      if (c.tag == 0) {
+        slot = &c;
+        break;
+      }
+    }
+  }
+  *slot = CachedLookup{tag, ownLevel, now, found};
   return found;
+}
+
+TMSGProperty* TMSGProperties::FindOwnProperty(uint32_t tag) const {
+  if (TMSGProperty* record = FindProperty(tag, false, false))
+    return record;
+  for (const auto& record : items_) {
+    const bool propertyStream =
+        dynamic_cast<const TMSGPropertyWithHeader*>(record.get()) != nullptr ||
+        (record->TagID == 0 && record->Value.IsWide() &&
+         record->Value.Wide() == u"__properties_version1.0");
+    if (propertyStream && record->subProperties_ != nullptr) {
+      if (TMSGProperty* entry = record->subProperties_->FindProperty(tag, false, false))
+        return entry;
+    }
+  }
+  return nullptr;
 }
 
 TMSGProperty* TMSGProperties::FindProperty(uint32_t tag, bool byId, bool recursive) const {

@@ -172,6 +172,15 @@ public:
   void ReadValue(TStream& stream, int32_t size) override;
 };
 
+// A stream whose name carries no property tag (\x05SummaryInformation, the streams of an
+// MsoDataStore storage): nothing in the program reads it, but a message saved as .msg keeps it.
+// Tag 0; the value is the stream's bytes, DataSize their number; named by Name.
+class TMSGPropertyUntaggedStream : public TMSGProperty {
+public:
+  using TMSGProperty::TMSGProperty;
+  std::u16string Name;
+};
+
 // Property streams ("__properties_version1.0"): the header is kept opaque and written back
 // unchanged; the children are the 16-byte entries.
 class TMSGPropertyWithHeader : public TMSGProperty {
@@ -282,20 +291,28 @@ public:
   // Creates the file anew and writes the attachment's data into it.
   void SaveAttachmentToFile(int index, const std::string& fileName) const;
 
-  // The record of tag found by FindProperty(tag, false, true), remembered until the shape of any
-  // tree changes (records added, removed or copied). Used for the code-page properties that
-  // every 8-bit value's text needs, so that reporting a message stays linear in its size.
-  // Changing the TagID of a record already in a tree is not seen by this memory.
-  TMSGProperty* FindPropertyCached(uint32_t tag) const;
+  // The record of exact tag that belongs to the message of this level itself: among its records
+  // and the entries of its property stream, not inside its recipients, attachments or embedded
+  // messages. A date or code page found there is the message's own; one found deeper belongs to
+  // another message.
+  TMSGProperty* FindOwnProperty(uint32_t tag) const;
+
+  // The record of tag found by FindProperty(tag, false, true) (or by FindOwnProperty when
+  // ownLevel), remembered until the shape of any tree changes (records added, removed or
+  // copied). Used for the code-page properties that every 8-bit value's text needs, so that
+  // reporting a message stays linear in its size. Changing the TagID of a record already in a
+  // tree is not seen by this memory.
+  TMSGProperty* FindPropertyCached(uint32_t tag, bool ownLevel = false) const;
 
 private:
   std::vector<std::unique_ptr<TMSGProperty>> items_;
   struct CachedLookup {
     uint32_t tag = 0;
+    bool ownLevel = false;
     uint64_t generation = 0;
     TMSGProperty* record = nullptr;
   };
-  mutable CachedLookup cache_[2];
+  mutable CachedLookup cache_[4];
 };
 
 std::u16string QuoteDisplayName(const std::u16string& name);
@@ -348,7 +365,8 @@ public:
   std::u16string Cc() const { return properties_->GetCc(); }
   std::u16string Bcc() const { return properties_->GetBcc(); }
   std::string Charset() const { return properties_->GetCharset(); }
-  void SaveToMSG(const std::string& fileName, bool full) const;
+  // The .msg writer; an Internet message first takes the shape of an Outlook one.
+  virtual void SaveToMSG(const std::string& fileName, bool full) const;
   void SaveToEMLFile(const std::string& fileName) const;
   void SaveToTXTFile(const std::string& fileName, bool withProperties) const;
   void SaveToHTMLFile(const std::string& fileName, bool withProperties) const;

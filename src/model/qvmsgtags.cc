@@ -649,6 +649,8 @@ std::string TMSGProperty::GetName(bool withDescription, bool byTag) const {
       return utf8::Encode(GetValueText());
     return TagID == 0 ? "Properties" : "";
   }
+  if (const auto* untagged = dynamic_cast<const TMSGPropertyUntaggedStream*>(this))
+    return utf8::Encode(untagged->Name);
   const int index = FindTagIndex(TagID);
   if (index < 0)
     return "";

@@ -150,6 +150,8 @@ double TVariant::ToDouble() const {
     return d_;
   case VarKind::Currency:
     return static_cast<double>(c_) / 10000.0;
+  case VarKind::Int64:
+    return static_cast<double>(c_);
   default:
     return 0.0;
   }
@@ -160,6 +162,8 @@ int64_t TVariant::ToInt64() const {
   case VarKind::Integer:
   case VarKind::Boolean:
     return i_;
+  case VarKind::Int64:
+    return c_;
   case VarKind::Floating:
   case VarKind::DateTime:
   case VarKind::Currency:
@@ -223,6 +227,7 @@ template <class Source> void TVariant::ConstructFrom(Source&& other) {
     d_ = other.d_;
     break;
   case VarKind::Currency:
+  case VarKind::Int64:
     c_ = other.c_;
     break;
   default:
@@ -315,6 +320,8 @@ std::string TVariant::ToUtf8() const {
     return FloatText(d_);
   case VarKind::Currency:
     return CurrencyText(c_);
+  case VarKind::Int64:
+    return std::to_string(c_);
   case VarKind::DateTime:
     return DateTimeText(d_);
   case VarKind::Bytes:
@@ -342,6 +349,7 @@ bool TVariant::operator==(const TVariant& other) const {
   case VarKind::DateTime:
     return d_ == other.d_;
   case VarKind::Currency:
+  case VarKind::Int64:
     return c_ == other.c_;
   case VarKind::Bytes:
     return bytes_ == other.bytes_;

@@ -39,7 +39,8 @@ enum class VarKind : uint8_t {
   DateTime, // TDateTime
   Bytes,    // byte string: 8-bit text as stored, or binary data; may hold zero bytes
   Wide,     // UTF-16 text
-  Multi     // the values of a multi-valued property (TMultiValue)
+  Multi,    // the values of a multi-valued property (TMultiValue)
+  Int64     // 64-bit signed (PT_I8): a double would lose the low bits of large ones
 };
 
 struct TMultiValue;
@@ -95,6 +96,12 @@ public:
     v.c_ = c;
     return v;
   }
+  static TVariant FromInt64(int64_t n) {
+    TVariant v;
+    v.kind_ = VarKind::Int64;
+    v.c_ = n;
+    return v;
+  }
   static TVariant FromDateTime(TDateTime t) {
     TVariant v;
     v.kind_ = VarKind::DateTime;
@@ -131,6 +138,7 @@ public:
     return (kind_ == VarKind::Floating || kind_ == VarKind::DateTime) ? d_ : 0.0;
   }
   int64_t AsCurrency() const { return kind_ == VarKind::Currency ? c_ : 0; }
+  int64_t AsInt64() const { return kind_ == VarKind::Int64 ? c_ : 0; }
   TDateTime AsDateTime() const { return kind_ == VarKind::DateTime ? d_ : 0.0; }
   const std::string& Bytes() const;
   const std::u16string& Wide() const;
@@ -147,8 +155,8 @@ public:
   // Numeric view of any numeric kind (integer, boolean, floating, currency as ten-thousandths
   // divided out, date-time); 0 for the others.
   double ToDouble() const;
-  // Integer view: integers and booleans as they are, floating kinds truncated toward zero
-  // (clamped to the 32-bit range), numeric strings parsed; 0 otherwise.
+  // Integer view: integers, 64-bit integers and booleans as they are, floating kinds truncated
+  // toward zero (clamped to the 32-bit range), numeric strings parsed; 0 otherwise.
   int64_t ToInt64() const;
 
   // The text of the value: decimal integers, floating and date-time values in the user's

@@ -217,7 +217,9 @@ int64_t EncodeRTFForSave(const std::string& value, uint8_t compressionKind, TStr
   AppendLE32(header, static_cast<uint32_t>(n + 12));
   AppendLE32(header, static_cast<uint32_t>(n));
   AppendLE32(header, RTF_COMPTYPE_UNCOMPRESSED);
-  AppendLE32(header, RtfCrc32(value));
+  // The CRC of an uncompressed stream is 0: readers that check it take any other value for a
+  // damaged stream.
+  AppendLE32(header, 0);
   target->WriteBuffer(header.data(), header.size());
   target->WriteBuffer(value.data(), value.size());
   return static_cast<int64_t>(n + RTF_HEADER_SIZE);

@@ -86,9 +86,9 @@ RtfStreamContent DecodeRtfStream(std::string_view stream, uint8_t previousKind =
 // Decompresses LZFu data (the bytes after the header) with an output limit.
 std::string DecompressLzfu(std::string_view data, uint64_t outputLimit);
 
-// Writes value for a .msg being saved: with a "MELA" header (COMPSIZE n + 12, RAWSIZE n, CRC
-// RtfCrc32 of the text) when compressionKind is not raw, else the text alone. Returns the number
-// of bytes written; with no target writes nothing and returns 0.
+// Writes value for a .msg being saved: with a "MELA" header (COMPSIZE n + 12, RAWSIZE n, CRC 0,
+// as the format requires of uncompressed data) when compressionKind is not raw, else the text
+// alone. Returns the number of bytes written; with no target writes nothing and returns 0.
 int64_t EncodeRTFForSave(const std::string& value, uint8_t compressionKind, TStream* target);
 // The same for a record: its value as a byte string and its CompressionKind.
 int64_t EncodeRTFForSave(const TMSGPropertyCompressedRTF& record, TStream* target);

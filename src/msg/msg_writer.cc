@@ -93,6 +93,8 @@ int64_t IntegerOf(const TVariant& value) {
   switch (value.Kind()) {
   case VarKind::Integer:
     return value.AsInteger();
+  case VarKind::Int64:
+    return value.AsInt64();
   case VarKind::Boolean:
     return value.AsBoolean() ? 1 : 0;
   case VarKind::Currency:
@@ -100,6 +102,11 @@ int64_t IntegerOf(const TVariant& value) {
   default:
     return value.IsString() ? value.ToInt64() : RoundToInt64(value.ToDouble());
   }
+}
+
+// PT_I8: held as an integer; other kinds (a number set by hand) rounded.
+int64_t Int64Of(const TVariant& value) {
+  return value.Kind() == VarKind::Int64 ? value.AsInt64() : RoundToInt64(value.ToDouble());
 }
 
 bool BooleanOf(const TVariant& value) {
@@ -349,7 +356,7 @@ std::string FixedMultiValueBytes(uint16_t type, const TMultiValue& values) {
       out += LittleEndianBytes(CurrencyCountOf(v));
       break;
     case 0x1014:
-      out += LittleEndianBytes(RoundToInt64(v.ToDouble()));
+      out += LittleEndianBytes(Int64Of(v));
       break;
     case 0x1040:
       out += LittleEndianBytes(LocalDateTimeToFileTimeNow(v.ToDouble()));
@@ -477,7 +484,7 @@ std::array<uint8_t, 16> PropertyStreamEntry(const TMSGProperty& entry,
     break;
   case 0x0014:
     code = 0x0014;
-    valueBytes = LittleEndianBytes(RoundToInt64(v.ToDouble()));
+    valueBytes = LittleEndianBytes(Int64Of(v));
     break;
   case 0x001E:
     code = 0x001E;
@@ -586,7 +593,7 @@ void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
     WriteBytes(stream, LittleEndianBytes(static_cast<uint16_t>(BooleanOf(v) ? 1 : 0)));
     break;
   case 0x0014:
-    WriteBytes(stream, LittleEndianBytes(RoundToInt64(v.ToDouble())));
+    WriteBytes(stream, LittleEndianBytes(Int64Of(v)));
     break;
   case 0x000D:
   case 0x0102:
@@ -680,6 +687,17 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
     SiblingOrdinals ordinals;
     for (int i = 0; i < children.Count(); ++i)
       WriteStorageAt(*children.Items(i), sub, ordinals.Next(*children.Items(i)));
+    return;
+  }
+  if (const auto* untagged = dynamic_cast<const TMSGPropertyUntaggedStream*>(&record)) {
+    // Kept under the name it had; a name that a damaged file carried but the format forbids
+    // cannot be written again.
+    const std::u16string& name = untagged->Name;
+    if (!name.empty() && name.size() <= cfb::DIR_NAME_MAX_UNITS &&
+        name.find_first_of(u"/\\:!") == std::u16string::npos && !storage.Exists(name)) {
+      cfb::Stream stream = storage.CreateStream(name);
+      WriteBytes(stream, record.Value.Bytes());
+    }
     return;
   }
   if (record.TagID == 0)

@@ -236,7 +236,7 @@ void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection) {
     case 0x0014:
     case 0x0015:
       storedType = 0x0014;
-      value = TVariant::FromFloating(static_cast<double>(static_cast<int64_t>(LE64(v))));
+      value = TVariant::FromInt64(static_cast<int64_t>(LE64(v)));
       dataSize = 8;
       break;
     case 0x0019:
@@ -370,8 +370,10 @@ void TQvMSGFile::ReadStorageAt(const cfb::Storage& storage,
     } else if (element.name == kOle10NativeStream || element.name == kWorkbookStream ||
                element.name == kWordDocumentStream) {
       ReadDocumentStream(storage, element, collection);
+    } else {
+      // Any other stream carries nothing for the tree's readers, but is part of the message.
+      ReadUntaggedStream(storage, element, collection);
     }
-    // Any other stream (\1CompObj and the like) carries nothing for the tree.
   }
   if (valueStreams.empty())
     return;
@@ -533,6 +535,18 @@ void TQvMSGFile::ReadDocumentStream(const cfb::Storage& parent, const cfb::Entry
     TOleStream adapter(std::move(stream));
     adapter.SetPosition(0);
     record->ReadValue(adapter, RecordSize(element.size));
+  });
+}
+
+void TQvMSGFile::ReadUntaggedStream(const cfb::Storage& parent, const cfb::EntryStat& element,
+                                    TMSGProperties& collection) {
+  auto* record = collection.AddRecord<TMSGPropertyUntaggedStream>();
+  record->Name = element.name;
+  record->Value = TVariant::FromBytes({});
+  ReadStreamInto(parent, element, [&](cfb::Stream& stream) {
+    std::string bytes = stream.ReadAll();
+    record->DataSize = RecordSize(bytes.size());
+    record->Value = TVariant::FromBytes(std::move(bytes));
   });
 }
 

@@ -54,6 +54,8 @@ private:
                           TMSGProperties& collection);
   void ReadDocumentStream(const cfb::Storage& parent, const cfb::EntryStat& element,
                           TMSGProperties& collection);
+  void ReadUntaggedStream(const cfb::Storage& parent, const cfb::EntryStat& element,
+                          TMSGProperties& collection);
 };
 
 // The tag that ends an element name: its last eight characters (all of them when the name is

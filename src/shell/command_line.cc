@@ -220,6 +220,14 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
   }
 }
 
+bool IsExportFormat(const std::string& extension) {
+  const std::string ext = Upper(extension);
+  for (const char* known : {".TXT", ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS", ".VCF"})
+    if (ext == known)
+      return true;
+  return false;
+}
+
 std::string DataFolder() {
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -277,6 +285,14 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fputs("quillet: no display to open the viewer window on; convert with: quillet FILE /E "
                "FORMAT [TARGET]\n",
                err);
+    status = 2;
+  } else if (!IsExportFormat("." + args[2])) {
+    // Written as text under a name that promises another format, the file would mislead whoever
+    // opens it; nothing is read or written.
+    std::fprintf(err,
+                 "quillet: cannot convert to \"%s\": the formats are txt, htm, html, xml, eml, "
+                 "msg, ics and vcf\n",
+                 args[2].c_str());
     status = 2;
   } else {
     std::string fileName = std::filesystem::absolute(args[0]).lexically_normal().string();

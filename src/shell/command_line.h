@@ -49,6 +49,11 @@ std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName);
 void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full);
 
+// True for the upper-cased extensions that ExportMessage has a writer of its own for: ".TXT",
+// ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS" and ".VCF". The export switch takes no other
+// format.
+bool IsExportFormat(const std::string& extension);
+
 // The folder of the program's data files (languages, help, icons, the sample message): the
 // installed <prefix>/share/quillet when it exists, else the source tree's resources folder.
 std::string DataFolder();

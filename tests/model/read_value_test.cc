@@ -47,8 +47,7 @@ TEST(ReadValue, EveryFixedTypeDecodesLittleEndianAndDefaultsItsSize) {
       {0x0007, DoubleBytes(37121.75), TVariant::FromDateTime(37121.75), 8},
       {0x000B, Bytes({0x00, 0x01}), TVariant::FromBoolean(true), 2},
       {0x000B, Bytes({0x00, 0x00}), TVariant::FromBoolean(false), 2},
-      {0x0014, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
-       TVariant::FromFloating(-1.0), 8},
+      {0x0014, Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), TVariant::FromInt64(-1), 8},
       // The stored number counts ten-thousandths: 12345 is 1.2345.
       {0x0006, Bytes({0x39, 0x30, 0, 0, 0, 0, 0, 0}), TVariant::FromCurrency(12345), 8},
       {0x0048,

@@ -100,7 +100,7 @@ TEST(MsgFileStructure, StoragesBecomeNodesTaggedByTheirNames) {
   // A value of a multi-valued property whose length stream is missing still joins the record of
   // its property, never one of its own.
   Put(root, u"__substg1.0_0037101F-00000003", "X\0"s);
-  // Streams that carry nothing for the tree.
+  // A stream that carries nothing for the tree, and one without a tag that is kept as it is.
   Put(root, u"Olk10SideProps_0001", "side");
   Put(root,
       u"\x01"
@@ -109,7 +109,14 @@ TEST(MsgFileStructure, StoragesBecomeNodesTaggedByTheirNames) {
 
   const auto message = Load(root);
   const TMSGProperties& p = message->Properties();
-  EXPECT_EQ(p.Count(), 5);
+  EXPECT_EQ(p.Count(), 6);
+  const TMSGProperty* kept = nullptr;
+  for (int i = 0; i < p.Count(); ++i)
+    if (const auto* u = dynamic_cast<const TMSGPropertyUntaggedStream*>(p.Items(i));
+        u != nullptr && u->Name == u"\x01" u"CompObj")
+      kept = u;
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->Value.Bytes(), "compobj");
 
   const TMSGProperty* n = Named(p, u"__nameid_version1.0");
   ASSERT_NE(n, nullptr);
@@ -270,7 +277,7 @@ TEST(MsgFileStructure, PropertyStreamEntriesDecodeByTheEntryTypeTable) {
   EXPECT_EQ(e.Items(7)->DataSize, 4);
 
   EXPECT_EQ(e.Items(8)->TagID, 0x3FF20014u);
-  EXPECT_DOUBLE_EQ(e.Items(8)->Value.AsFloating(), -5.0);
+  EXPECT_EQ(e.Items(8)->Value.AsInt64(), -5);
 
   EXPECT_EQ(e.Items(9)->TagID, 0x3FF30002u);
   EXPECT_EQ(e.Items(9)->Value.AsInteger(), 200);
