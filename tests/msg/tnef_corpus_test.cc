@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -52,10 +54,9 @@ std::string BaseName(const std::string& path) {
   return file.substr(0, file.find_last_of('.'));
 }
 
-// The files of expected/NAME/, by name.
-std::map<std::string, std::string> ExpectedFiles(const std::string& name) {
+// The files of a folder, by name.
+std::map<std::string, std::string> ListFiles(const std::string& dir) {
   std::map<std::string, std::string> files;
-  const std::string dir = CorpusPath("tnef/expected/" + name);
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       const std::string file = e->d_name;
@@ -67,9 +68,16 @@ std::map<std::string, std::string> ExpectedFiles(const std::string& name) {
   return files;
 }
 
+// The files of expected/NAME/, by name.
+std::map<std::string, std::string> ExpectedFiles(const std::string& name) {
+  return ListFiles(CorpusPath("tnef/expected/" + name));
+}
+
 // The attachments as files: name and bytes. Names that occur more than once are numbered
-// NAME.1, NAME.2, as the extracting decoder saved them.
-std::map<std::string, std::string> AttachmentFiles(const TMSGProperties& message) {
+// NAME.1, NAME.2, as the extracting decoder saved them; with backups, NAME, NAME.1, as the tnef
+// program does.
+std::map<std::string, std::string> AttachmentFiles(const TMSGProperties& message,
+                                                   bool backups = false) {
   std::vector<std::pair<std::string, std::string>> list;
   std::map<std::string, int> seen;
   for (int i = 0; i < message.AttachmentCount(); ++i) {
@@ -82,8 +90,8 @@ std::map<std::string, std::string> AttachmentFiles(const TMSGProperties& message
   std::map<std::string, int> numbered;
   std::map<std::string, std::string> files;
   for (auto& [name, bytes] : list) {
-    const std::string file =
-        seen[name] > 1 ? name + "." + std::to_string(++numbered[name]) : name;
+    const int n = ++numbered[name] - (backups ? 1 : 0);
+    const std::string file = seen[name] > 1 && n > 0 ? name + "." + std::to_string(n) : name;
     files[file] = bytes;
   }
   return files;
@@ -164,6 +172,42 @@ TEST(TnefCorpus, GarbageAtTheEndIsNamedAndRaisesInTheStrictMode) {
   } catch (const ETnefError& e) {
     EXPECT_EQ(e.Code(), TNEF_TRAILING_DATA);
     EXPECT_EQ(e.Offset(), ReadFile(path).size() - 1);
+  }
+}
+
+// The files that Debian's tnef program unpacks from each stream: the same names and bytes. Its
+// --number-backups names the second of two equal names NAME.1.
+TEST(TnefInterop, TheTnefProgramUnpacksTheSameFiles) {
+  if (access("/usr/bin/tnef", X_OK) != 0)
+    GTEST_SKIP() << "tnef is not installed";
+  for (const std::string& path : CorpusFiles("tnef", ".tnef")) {
+    const std::string name = BaseName(path);
+    SCOPED_TRACE(name);
+    testutil::TempDir dir;
+    const testutil::ProcessResult run =
+        testutil::RunProcess("/usr/bin/tnef", {"--number-backups", "-C", dir.Path(), path});
+    TQvTNEFFile message;
+    try {
+      message.LoadFromFile(path);
+    } catch (const EMSGError&) {
+    }
+    // Both find the same streams damaged (tnef says so, but exits with 0).
+    const bool theyComplain = run.exitCode != 0 || run.err.find("ERROR") != std::string::npos;
+    EXPECT_EQ(theyComplain, message.Damage() != 0) << run.err;
+    if (theyComplain)
+      continue;
+    std::map<std::string, std::string> theirs;
+    for (const auto& [file, bytes] : ListFiles(dir.Path()))
+      theirs[file] = WithoutStorageId(bytes);
+    const std::map<std::string, std::string> ours = AttachmentFiles(message.Properties(), true);
+    EXPECT_EQ(ours.size(), theirs.size());
+    for (const auto& [file, bytes] : theirs) {
+      const auto found = ours.find(file);
+      if (found == ours.end())
+        ADD_FAILURE() << "tnef unpacked " << file << ", we have no such attachment";
+      else
+        EXPECT_TRUE(found->second == bytes) << file;
+    }
   }
 }
 
