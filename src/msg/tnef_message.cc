@@ -366,6 +366,9 @@ private:
       TTnefBuilder inner(node->SubProperties(), node->SubProperties(), names_, depth_ + 1);
       inner.log_mode_ = log_mode_;
       inner.Read(nested);
+      // What makes the node an embedded message for everything downstream.
+      if (DirectProperty(node->SubProperties(), PropId(TAG_MESSAGE_CLASS_W)) == nullptr)
+        PutText(node->SubProperties(), TAG_MESSAGE_CLASS_W, u"IPM.Note", false);
       for (const TTnefProblem& problem : nested.Log().Problems())
         log_->Report(problem.Flag, streamOffset + 16 + problem.Offset,
                      "In an embedded message: " + problem.Text);
