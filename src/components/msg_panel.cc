@@ -18,6 +18,9 @@
 #include <QVBoxLayout>
 #include <fstream>
 
+#include "app/attachment_files.h"
+#include "app/message_strings.h"
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
 #include "components/html_view.h"
@@ -25,9 +28,6 @@
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
-#include "shell/attachment_files.h"
-#include "shell/message_strings.h"
-#include "shell/settings.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 #include "text/rtf_render.h"

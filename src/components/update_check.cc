@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/message_strings.h"
+#include "app/update_version.h"
 #include "components/qv_ilogon.h"
-#include "shell/message_strings.h"
-#include "shell/update_version.h"
 
 namespace orlendo {
 namespace {

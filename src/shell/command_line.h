@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/settings.h"
+#include "app/settings.h"
 
 namespace orlendo {
 

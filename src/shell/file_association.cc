@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/ini_file.h"
+#include "app/message_strings.h"
+#include "app/settings.h"
 #include "model/stream.h"
-#include "shell/ini_file.h"
-#include "shell/message_strings.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 namespace {

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <set>
 
+#include "app/program_version.h"
 #include "model/qvmsg.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
-#include "shell/program_version.h"
 #include "text/datetime.h"
 
 namespace orlendo {

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/attachment_files.h"
 #include "components/file_dialogs.h"
 #include "model/stream.h"
 #include "preview_util.h"
-#include "shell/attachment_files.h"
 #include "text/qvmsgcp.h"
 #include "url_catcher.h"
 

@@ -14,11 +14,11 @@
 #include <memory>
 #include <string>
 
+#include "app/settings.h"
 #include "components/html_view.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "shell/command_line.h"
-#include "shell/settings.h"
 
 namespace orlendo::previewtest {
 

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/program_version.h"
 #include "components/qv_ilogon.h"
-#include "shell/program_version.h"
 
 namespace orlendo {
 namespace {

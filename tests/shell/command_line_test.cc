@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "shell/ini_file.h"
+#include "app/ini_file.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

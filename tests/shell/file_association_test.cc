@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "shell/message_strings.h"
+#include "app/message_strings.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

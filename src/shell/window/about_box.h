@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "shell/program_version.h"
+#include "app/program_version.h"
 
 class QLabel;
 

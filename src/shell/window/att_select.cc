@@ -8,12 +8,12 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/attachment_files.h"
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
-#include "shell/attachment_files.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 

@@ -20,10 +20,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/message_strings.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
 #include "shell/file_mask.h"
-#include "shell/message_strings.h"
 #include "shell/window/desktop.h"
 #include "shell/window/main_window.h"
 

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/message_strings.h"
 #include "components/form_preparation.h"
 #include "components/msg_panel.h"
 #include "components/update_check.h"
@@ -31,7 +32,6 @@
 #include "model/qvmsg.h"
 #include "shell/file_association.h"
 #include "shell/mail_handoff.h"
-#include "shell/message_strings.h"
 #include "shell/window/about_box.h"
 #include "shell/window/att_select.h"
 #include "shell/window/desktop.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "shell/command_line.h"
-#include "shell/settings.h"
 
 class QAction;
 class QComboBox;

@@ -2,9 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,9 +14,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 namespace {

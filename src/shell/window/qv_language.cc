@@ -20,11 +20,11 @@
 #include <QTextEdit>
 #include <optional>
 
+#include "app/ini_file.h"
+#include "app/message_strings.h"
+#include "app/settings.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
-#include "shell/ini_file.h"
-#include "shell/message_strings.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 namespace {

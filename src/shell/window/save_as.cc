@@ -3,10 +3,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "model/qvmsg.h"
 #include "shell/command_line.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 

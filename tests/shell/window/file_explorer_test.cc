@@ -14,8 +14,8 @@
 #include <map>
 #include <memory>
 
+#include "app/settings.h"
 #include "model/qvmsg.h"
-#include "shell/settings.h"
 #include "shell/window/desktop.h"
 #include "shell/window/main_window.h"
 

@@ -24,14 +24,14 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "app/program_version.h"
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
 #include "shell/file_association.h"
-#include "shell/program_version.h"
-#include "shell/settings.h"
 #include "shell/window/desktop.h"
 #include "shell/window/flags_page.h"
 #include "shell/window/header_page.h"

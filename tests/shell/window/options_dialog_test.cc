@@ -11,8 +11,8 @@
 #include <QTabWidget>
 #include <tuple>
 
+#include "app/settings.h"
 #include "components/file_dialogs.h"
-#include "shell/settings.h"
 
 namespace orlendo {
 namespace {

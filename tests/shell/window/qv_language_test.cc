@@ -18,11 +18,11 @@
 #include <QTimer>
 #include <fstream>
 
+#include "app/message_strings.h"
+#include "app/settings.h"
 #include "components/form_preparation.h"
 #include "components/qv_ilogon.h"
 #include "model/stream.h"
-#include "shell/message_strings.h"
-#include "shell/settings.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

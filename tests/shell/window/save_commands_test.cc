@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
-#include "shell/settings.h"
 #include "shell/window/att_select.h"
 #include "shell/window/save_as.h"
 

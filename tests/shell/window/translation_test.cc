@@ -20,13 +20,13 @@
 #include <fstream>
 #include <memory>
 
+#include "app/ini_file.h"
+#include "app/message_strings.h"
+#include "app/settings.h"
 #include "components/form_preparation.h"
 #include "components/msg_panel.h"
 #include "components/qv_ilogon.h"
 #include "model/qvmsg.h"
-#include "shell/ini_file.h"
-#include "shell/message_strings.h"
-#include "shell/settings.h"
 #include "shell/window/about_box.h"
 #include "shell/window/att_select.h"
 #include "shell/window/desktop.h"

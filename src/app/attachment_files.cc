@@ -1,4 +1,4 @@
-#include "shell/attachment_files.h"
+#include "app/attachment_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "shell/update_version.h"
+#include "app/update_version.h"
 
 #include <vector>
 
-#include "shell/message_strings.h"
+#include "app/message_strings.h"
 
 namespace orlendo {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "shell/attachment_files.h"
+#include "app/attachment_files.h"
 
 namespace orlendo {
 namespace {

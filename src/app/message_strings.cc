@@ -1,4 +1,4 @@
-#include "shell/message_strings.h"
+#include "app/message_strings.h"
 
 #include <map>
 

@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "app/settings.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "app/ini_file.h"
 #include "model/stream.h"
-#include "shell/ini_file.h"
 
 namespace orlendo {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/ini_file.h"
+#include "app/ini_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "shell/update_version.h"
+#include "app/update_version.h"
 
 #include <gtest/gtest.h>
 
-#include "shell/program_version.h"
+#include "app/program_version.h"
 
 namespace orlendo {
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/settings.h"
+#include "app/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/ini_file.h"
 #include "model/stream.h"
-#include "shell/ini_file.h"
 
 namespace orlendo {
 namespace {
