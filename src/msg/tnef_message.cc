@@ -4,6 +4,8 @@
 #include <climits>
 #include <map>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "model/qvmsgcnst.h"
@@ -141,9 +143,9 @@ public:
     TMSGProperty* node = level.Add();
     node->TagID = TAG_NAMEID_NODE;
     node->Value = TVariant::FromWide(u"__nameid_version1.0");
-    for (const auto& [tag, bytes] : {std::pair{TAG_NAMEID_GUIDS, &guids},
-                                     std::pair{TAG_NAMEID_ENTRIES, &entries},
-                                     std::pair{TAG_NAMEID_STRINGS, &strings}}) {
+    for (const auto& [tag, bytes] :
+         {std::pair{TAG_NAMEID_GUIDS, &guids}, std::pair{TAG_NAMEID_ENTRIES, &entries},
+          std::pair{TAG_NAMEID_STRINGS, &strings}}) {
       TMSGProperty* stream = node->SubProperties().Add();
       stream->TagID = tag;
       stream->Value = TVariant::FromBytes(*bytes);
@@ -175,15 +177,6 @@ TMSGProperty* DirectProperty(const TMSGProperties& level, uint16_t propId) {
   return nullptr;
 }
 
-// Destroys the records of level with the property id (nodes aside).
-void RemoveProperty(TMSGProperties& level, uint16_t propId) {
-  for (int i = level.Count() - 1; i >= 0; --i) {
-    const TMSGProperty* r = level.Items(i);
-    if (PropId(r->TagID) == propId && PropType(r->TagID) != 0)
-      level.Release(i);
-  }
-}
-
 // The date of an attDate attribute (year, month, day, hour, minute, second, day of week) as a
 // local date-time; false when the fields are not a date.
 bool TnefDate(std::string_view v, TDateTime& out) {
@@ -200,6 +193,10 @@ bool TnefDate(std::string_view v, TDateTime& out) {
   out = FileTimeToLocalDateTime(seconds * 10000000ULL);
   return true;
 }
+
+// Limits against hostile streams; real ones stay far below them.
+constexpr size_t kMaxProperties = 20000;
+constexpr int kMaxNodes = 10000;
 
 class TTnefBuilder {
 public:
@@ -218,6 +215,50 @@ public:
   }
 
 private:
+  // --- records ---
+
+  // Records of this builder's levels by property id: property lists are read in linear time.
+  TMSGProperty* Find(const TMSGProperties& level, uint16_t propId) {
+    const auto l = index_.find(&level);
+    if (l == index_.end())
+      return nullptr;
+    const auto r = l->second.find(propId);
+    return r == l->second.end() ? nullptr : r->second;
+  }
+  void Remove(TMSGProperties& level, uint16_t propId) {
+    TMSGProperty* r = Find(level, propId);
+    if (r == nullptr)
+      return;
+    index_[&level].erase(propId);
+    level.Release(r->Index());
+  }
+  // A new record of class T, or null once the level holds kMaxProperties.
+  template <class T> T* NewRecord(TMSGProperties& level, uint32_t tag) {
+    auto& ids = index_[&level];
+    if (ids.size() >= kMaxProperties) {
+      if (!toldTooMany_)
+        log_->Report(TNEF_TOO_MANY, 0,
+                     "A level holds more than " + std::to_string(kMaxProperties) +
+                         " properties; the rest are left out");
+      toldTooMany_ = true;
+      return nullptr;
+    }
+    T* r = level.AddRecord<T>();
+    r->TagID = tag;
+    ids[PropId(tag)] = r;
+    return r;
+  }
+  // False, with the damage recorded, once the stream has made kMaxNodes nodes.
+  bool RoomForNode(const char* what) {
+    if (++nodes_ <= kMaxNodes)
+      return true;
+    if (nodes_ == kMaxNodes + 1)
+      log_->Report(TNEF_TOO_MANY, 0,
+                   std::string("The stream holds more than ") + std::to_string(kMaxNodes) +
+                       " recipients and attachments; further " + what + " are left out");
+    return false;
+  }
+
   // --- values ---
 
   std::u16string Text8(std::string_view bytes) {
@@ -228,13 +269,14 @@ private:
 
   TMSGProperty* Put(TMSGProperties& level, uint32_t tag, TVariant value, int32_t size,
                     bool replace) {
-    if (DirectProperty(level, PropId(tag)) != nullptr) {
+    if (Find(level, PropId(tag)) != nullptr) {
       if (!replace)
         return nullptr;
-      RemoveProperty(level, PropId(tag));
+      Remove(level, PropId(tag));
     }
-    TMSGProperty* r = level.Add();
-    r->TagID = tag;
+    TMSGProperty* r = NewRecord<TMSGProperty>(level, tag);
+    if (r == nullptr)
+      return nullptr;
     r->Value = std::move(value);
     r->DataSize = size;
     return r;
@@ -282,9 +324,10 @@ private:
       return;
     case 0x0102:
       if (tag == TAG_RTF_COMPRESSED) {
-        RemoveProperty(level, PID_RTF_COMPRESSED);
-        auto* rtf = level.AddRecord<TMSGPropertyCompressedRTF>();
-        rtf->TagID = tag;
+        Remove(level, PID_RTF_COMPRESSED);
+        auto* rtf = NewRecord<TMSGPropertyCompressedRTF>(level, tag);
+        if (rtf == nullptr)
+          return;
         TMemoryStream bytes{std::string(v)};
         rtf->ReadValue(bytes, SizeOf(v.size()));
         return;
@@ -293,9 +336,10 @@ private:
       return;
     default: {
       // The fixed-size types are read as a stream of the .msg file would be.
-      RemoveProperty(level, PropId(tag));
-      TMSGProperty* r = level.Add();
-      r->TagID = tag;
+      Remove(level, PropId(tag));
+      TMSGProperty* r = NewRecord<TMSGProperty>(level, tag);
+      if (r == nullptr)
+        return;
       TMemoryStream bytes{std::string(v)};
       r->ReadValue(bytes, 0);
       return;
@@ -309,9 +353,10 @@ private:
       tag = (tag & 0xFFFF0000) | 0x101F;
     else if (single == 0x000D)
       tag = (tag & 0xFFFF0000) | 0x1102;
-    RemoveProperty(level, PropId(tag));
-    TMSGProperty* r = level.Add();
-    r->TagID = tag;
+    Remove(level, PropId(tag));
+    TMSGProperty* r = NewRecord<TMSGProperty>(level, tag);
+    if (r == nullptr)
+      return;
     if (!IsVariableMultiValueType(PropType(tag))) {
       std::string stored;
       for (const std::string_view v : p.Values)
@@ -326,7 +371,8 @@ private:
     r->Value = TVariant::FromMulti(TMultiValue{});
     size_t total = 0;
     for (size_t i = 0; i < p.Values.size(); ++i) {
-      std::string bytes = single == 0x001E ? Utf16Bytes(Text8(p.Values[i])) : std::string(p.Values[i]);
+      std::string bytes =
+          single == 0x001E ? Utf16Bytes(Text8(p.Values[i])) : std::string(p.Values[i]);
       total += bytes.size();
       AddMultiValueItem(*r, i, std::move(bytes));
     }
@@ -342,15 +388,13 @@ private:
     }
     const std::string_view iid = v.substr(0, 16);
     const std::string_view object = v.substr(16);
-    const bool isMessage =
-        iid == std::string_view(reinterpret_cast<const char*>(IID_IMessage), 16);
-    const bool isStorage =
-        iid == std::string_view(reinterpret_cast<const char*>(IID_IStorage), 16);
+    const bool isMessage = iid == std::string_view(reinterpret_cast<const char*>(IID_IMessage), 16);
+    const bool isStorage = iid == std::string_view(reinterpret_cast<const char*>(IID_IStorage), 16);
     if (PropId(tag) != PID_ATTACH_DATA) {
       PutBytes(level, tag, object, true);
       return;
     }
-    RemoveProperty(level, PID_ATTACH_DATA);
+    Remove(level, PID_ATTACH_DATA);
     if (isMessage && HasTnefSignature(object)) {
       if (depth_ + 1 >= MAX_TNEF_DEPTH) {
         log_->Report(TNEF_TOO_DEEP, streamOffset,
@@ -359,8 +403,9 @@ private:
         PutBytes(level, TAG_ATTACH_DATA_BIN, object, true);
         return;
       }
-      TMSGProperty* node = level.Add();
-      node->TagID = TAG_ATTACH_DATA_OBJ;
+      TMSGProperty* node = NewRecord<TMSGProperty>(level, TAG_ATTACH_DATA_OBJ);
+      if (node == nullptr)
+        return;
       node->Value = TVariant::FromWide(u"3701000D");
       TTnefReader nested(object, log_mode_);
       TTnefBuilder inner(node->SubProperties(), node->SubProperties(), names_, depth_ + 1);
@@ -396,6 +441,8 @@ private:
     for (uint32_t row = 0; row < rows; ++row) {
       uint32_t count = 0;
       if (!props.ReadCount(count))
+        return;
+      if (!RoomForNode("recipients"))
         return;
       TMSGProperty* node = message_.Add();
       node->TagID = TAG_RECIPIENT_NODE;
@@ -489,6 +536,8 @@ private:
 
   TMSGProperties& CurrentAttachment() {
     if (attachment_ == nullptr) {
+      if (!RoomForNode("attachments"))
+        return overflow_.SubProperties();
       attachment_ = attachments_.Add();
       attachment_->TagID = TAG_ATTACHMENT_NODE;
     }
@@ -559,6 +608,12 @@ private:
   TTnefDamageLog* log_ = nullptr;
   int codePage_ = 0;
   TMSGProperty* attachment_ = nullptr;
+  std::unordered_map<const TMSGProperties*, std::unordered_map<uint16_t, TMSGProperty*>> index_;
+  bool toldTooMany_ = false;
+  int nodes_ = 0;
+  // Where the attributes of attachments beyond kMaxNodes go, to be dropped with the builder.
+  TQvMessage overflowOwner_;
+  TMSGProperty& overflow_ = *overflowOwner_.Properties().Add();
 };
 
 std::string LowerAscii(std::u16string_view text) {
@@ -643,8 +698,13 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
     }
   }
   bool outerHasRecipients = false;
-  for (int i = 0; i < before; ++i)
-    outerHasRecipients = outerHasRecipients || level.Items(i)->TagID == TAG_RECIPIENT_NODE;
+  std::unordered_set<uint16_t> outerIds;
+  for (int i = 0; i < before; ++i) {
+    const TMSGProperty* r = level.Items(i);
+    outerHasRecipients = outerHasRecipients || r->TagID == TAG_RECIPIENT_NODE;
+    if (PropType(r->TagID) != 0)
+      outerIds.insert(PropId(r->TagID));
+  }
   for (int i = 0; i < inner.Count(); ++i) {
     const TMSGProperty* r = inner.Items(i);
     if (r->TagID == TAG_RECIPIENT_NODE) {
@@ -653,7 +713,7 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
       continue;
     }
     if (PropType(r->TagID) == 0 || KeepsToItsMessage(PropId(r->TagID)) ||
-        DirectProperty(level, PropId(r->TagID)) != nullptr)
+        !outerIds.insert(PropId(r->TagID)).second)
       continue;
     level.Add()->Assign(*r);
   }
@@ -663,8 +723,8 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
   if (log.Damage() != 0) {
     TMSGProperties& sub = node.SubProperties();
     if (DirectProperty(sub, PropId(TAG_DISPLAY_NAME_W)) == nullptr) {
-      std::u16string name = utf8::Decode(node.GetAttachmentFileName(0)) +
-                            u" (damaged TNEF: " + utf8::Decode(log.Describe()) + u")";
+      std::u16string name = utf8::Decode(node.GetAttachmentFileName(0)) + u" (damaged TNEF: " +
+                            utf8::Decode(log.Describe()) + u")";
       TMSGProperty* r = sub.Add();
       r->TagID = TAG_DISPLAY_NAME_W;
       r->DataSize = SizeOf(name.size() * 2);
@@ -711,8 +771,7 @@ void Expand(TMSGProperties& level, int depth) {
 } // namespace
 
 TTnefDamageLog ReadTnefStream(std::string_view stream, TMSGProperties& message,
-                              TMSGProperties& attachments, bool withNames,
-                              TTnefCompliance mode) {
+                              TMSGProperties& attachments, bool withNames, TTnefCompliance mode) {
   TNameMap names;
   TTnefReader reader(stream, mode);
   TTnefBuilder builder(message, attachments, withNames ? &names : nullptr, 0);
@@ -740,8 +799,7 @@ void TQvTNEFFile::LoadFromStream(TStream& stream) {
 
 void TQvTNEFFile::LoadBytes(std::string_view bytes, const std::string& name) {
   damage_ = 0;
-  const TTnefDamageLog log =
-      ReadTnefStream(bytes, Properties(), Properties(), true, Compliance);
+  const TTnefDamageLog log = ReadTnefStream(bytes, Properties(), Properties(), true, Compliance);
   damage_ = log.Damage();
   if (damage_ == 0)
     return;
@@ -757,14 +815,15 @@ bool IsTnefAttachment(const TMSGProperty& node) {
     return false;
   const TMSGProperties& sub = node.SubProperties();
   for (const uint16_t id : {PID_ATTACH_MIME_TAG, PID_X400_CONTENT_TYPE}) {
-    const std::string type = LowerAscii(sub.GetPropertyText(static_cast<uint32_t>(id) << 16, true,
-                                                            false));
+    const std::string type =
+        LowerAscii(sub.GetPropertyText(static_cast<uint32_t>(id) << 16, true, false));
     if (type.find("application/ms-tnef") != std::string::npos ||
         type.find("application/vnd.ms-tnef") != std::string::npos)
       return true;
   }
   for (const uint16_t id : {uint16_t{0x3707}, uint16_t{0x3704}}) {
-    std::string name = LowerAscii(sub.GetPropertyText(static_cast<uint32_t>(id) << 16, true, false));
+    std::string name =
+        LowerAscii(sub.GetPropertyText(static_cast<uint32_t>(id) << 16, true, false));
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
       name.pop_back();
     if (name == "winmail.dat")

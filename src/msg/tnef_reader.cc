@@ -271,39 +271,72 @@ bool HasTnefSignature(std::string_view bytes) {
 std::string TnefAttributeName(uint32_t tag) {
   using namespace tnef;
   switch (tag) {
-  case attOwner: return "attOwner";
-  case attSentFor: return "attSentFor";
-  case attDelegate: return "attDelegate";
-  case attDateStart: return "attDateStart";
-  case attDateEnd: return "attDateEnd";
-  case attAidOwner: return "attAidOwner";
-  case attRequestRes: return "attRequestRes";
-  case attFrom: return "attFrom";
-  case attSubject: return "attSubject";
-  case attDateSent: return "attDateSent";
-  case attDateRecd: return "attDateRecd";
-  case attMessageStatus: return "attMessageStatus";
-  case attMessageClass: return "attMessageClass";
-  case attMessageID: return "attMessageID";
-  case attParentID: return "attParentID";
-  case attConversationID: return "attConversationID";
-  case attBody: return "attBody";
-  case attPriority: return "attPriority";
-  case attAttachData: return "attAttachData";
-  case attAttachTitle: return "attAttachTitle";
-  case attAttachMetaFile: return "attAttachMetaFile";
-  case attAttachCreateDate: return "attAttachCreateDate";
-  case attAttachModifyDate: return "attAttachModifyDate";
-  case attDateModified: return "attDateModified";
-  case attAttachTransportFilename: return "attAttachTransportFilename";
-  case attAttachRenddata: return "attAttachRenddata";
-  case attMAPIProps: return "attMAPIProps";
-  case attRecipTable: return "attRecipTable";
-  case attAttachment: return "attAttachment";
-  case attTnefVersion: return "attTnefVersion";
-  case attOemCodepage: return "attOemCodepage";
-  case attOriginalMessageClass: return "attOriginalMessageClass";
-  default: return Hex(tag, 8);
+  case attOwner:
+    return "attOwner";
+  case attSentFor:
+    return "attSentFor";
+  case attDelegate:
+    return "attDelegate";
+  case attDateStart:
+    return "attDateStart";
+  case attDateEnd:
+    return "attDateEnd";
+  case attAidOwner:
+    return "attAidOwner";
+  case attRequestRes:
+    return "attRequestRes";
+  case attFrom:
+    return "attFrom";
+  case attSubject:
+    return "attSubject";
+  case attDateSent:
+    return "attDateSent";
+  case attDateRecd:
+    return "attDateRecd";
+  case attMessageStatus:
+    return "attMessageStatus";
+  case attMessageClass:
+    return "attMessageClass";
+  case attMessageID:
+    return "attMessageID";
+  case attParentID:
+    return "attParentID";
+  case attConversationID:
+    return "attConversationID";
+  case attBody:
+    return "attBody";
+  case attPriority:
+    return "attPriority";
+  case attAttachData:
+    return "attAttachData";
+  case attAttachTitle:
+    return "attAttachTitle";
+  case attAttachMetaFile:
+    return "attAttachMetaFile";
+  case attAttachCreateDate:
+    return "attAttachCreateDate";
+  case attAttachModifyDate:
+    return "attAttachModifyDate";
+  case attDateModified:
+    return "attDateModified";
+  case attAttachTransportFilename:
+    return "attAttachTransportFilename";
+  case attAttachRenddata:
+    return "attAttachRenddata";
+  case attMAPIProps:
+    return "attMAPIProps";
+  case attRecipTable:
+    return "attRecipTable";
+  case attAttachment:
+    return "attAttachment";
+  case attTnefVersion:
+    return "attTnefVersion";
+  case attOemCodepage:
+    return "attOemCodepage";
+  case attOriginalMessageClass:
+    return "attOriginalMessageClass";
+  default:
+    return Hex(tag, 8);
   }
 }
 

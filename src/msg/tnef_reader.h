@@ -22,15 +22,16 @@ namespace orlendo {
 
 // Flags of the damage found in a stream.
 enum TTnefDamage : uint32_t {
-  TNEF_NOT_TNEF = 1 << 0,       // the stream does not begin with the signature
-  TNEF_TRUNCATED = 1 << 1,      // the stream ends inside an attribute
-  TNEF_BAD_CHECKSUM = 1 << 2,   // an attribute's checksum is not the sum of its bytes
-  TNEF_BAD_LENGTH = 1 << 3,     // a count or length inside an attribute runs past its end
-  TNEF_BAD_CODE_PAGE = 1 << 4,  // attOemCodepage names a code page that cannot be decoded
-  TNEF_BAD_LEVEL = 1 << 5,      // an attribute of neither message nor attachment level
-  TNEF_BAD_PROPERTY = 1 << 6,   // a property of an unknown type or name kind ends its list
-  TNEF_TRAILING_DATA = 1 << 7,  // bytes after the last attribute that are not an attribute
-  TNEF_TOO_DEEP = 1 << 8,       // embedded messages nested beyond the limit, kept as bytes
+  TNEF_NOT_TNEF = 1 << 0,      // the stream does not begin with the signature
+  TNEF_TRUNCATED = 1 << 1,     // the stream ends inside an attribute
+  TNEF_BAD_CHECKSUM = 1 << 2,  // an attribute's checksum is not the sum of its bytes
+  TNEF_BAD_LENGTH = 1 << 3,    // a count or length inside an attribute runs past its end
+  TNEF_BAD_CODE_PAGE = 1 << 4, // attOemCodepage names a code page that cannot be decoded
+  TNEF_BAD_LEVEL = 1 << 5,     // an attribute of neither message nor attachment level
+  TNEF_BAD_PROPERTY = 1 << 6,  // a property of an unknown type or name kind ends its list
+  TNEF_TRAILING_DATA = 1 << 7, // bytes after the last attribute that are not an attribute
+  TNEF_TOO_DEEP = 1 << 8,      // embedded messages nested beyond the limit, kept as bytes
+  TNEF_TOO_MANY = 1 << 9,      // more properties or attachments than are kept
 };
 
 enum class TTnefCompliance { Loose, Strict };

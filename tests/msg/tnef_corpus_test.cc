@@ -162,7 +162,8 @@ TEST(TnefCorpus, GarbageAtTheEndIsNamedAndRaisesInTheStrictMode) {
         << e.what();
   }
   // What came before the garbage is all there.
-  EXPECT_EQ(loose.Properties().GetPropertyText(0x0070001F, false, false), u"Test with lots of addresses");
+  EXPECT_EQ(loose.Properties().GetPropertyText(0x0070001F, false, false),
+            u"Test with lots of addresses");
 
   TQvTNEFFile strict;
   strict.Compliance = TTnefCompliance::Strict;

@@ -9,6 +9,8 @@
 #include "model/named_properties.h"
 #include "model/qvmsg.h"
 #include "model/utf8.h"
+#include "msg/msg_writer.h"
+#include "msg/qvmsgfile.h"
 #include "msg/tnef_format.h"
 #include "msg/tnef_message.h"
 #include "msg/tnef_reader.h"
@@ -128,8 +130,7 @@ std::string ReadFile(const std::string& path) {
 struct Loaded {
   TQvTNEFFile message;
   std::string error;
-  explicit Loaded(const std::string& bytes,
-                  TTnefCompliance mode = TTnefCompliance::Loose) {
+  explicit Loaded(const std::string& bytes, TTnefCompliance mode = TTnefCompliance::Loose) {
     message.Compliance = mode;
     TMemoryStream in(bytes);
     try {
@@ -144,12 +145,13 @@ struct Loaded {
 TEST(TnefReader, PropertyTypesCodePagesAndNames) {
   const std::string cyrillic = "\xCF\xF0\xE8\xE2\xE5\xF2"; // "Привет" in Windows-1251
   PropList props;
-  props.Fixed(0x00170003, U32(2))                                    // IMPORTANCE
-      .Fixed(0x0E1B000B, std::string("\x01\x00", 2))                 // HASATTACH
+  props
+      .Fixed(0x00170003, U32(2))                                             // IMPORTANCE
+      .Fixed(0x0E1B000B, std::string("\x01\x00", 2))                         // HASATTACH
       .Fixed(0x00390040, std::string("\x00\x80\x3E\xD5\xDE\xB1\x9D\x01", 8)) // 1601 + ...
-      .Variable(0x0070001E, {cyrillic + '\0'})                       // CONVERSATION_TOPIC, 8-bit
-      .Variable(0x0E1D001F, {Utf16(u"Zoë 😀")})                        // NORMALIZED_SUBJECT
-      .Variable(0x00710102, {std::string("\x01\x02\x03", 3)})        // CONVERSATION_INDEX
+      .Variable(0x0070001E, {cyrillic + '\0'})                // CONVERSATION_TOPIC, 8-bit
+      .Variable(0x0E1D001F, {Utf16(u"Zoë 😀")})                // NORMALIZED_SUBJECT
+      .Variable(0x00710102, {std::string("\x01\x02\x03", 3)}) // CONVERSATION_INDEX
       .NamedString(0x001F, u"X-Custom", std::string("\x01\0\0\0", 4) + U32(8) + Utf16(u"abc"));
   // Multi-valued: three PT_MV_LONG and two PT_MV_STRING8.
   Le32(props.bytes, 0x68001003);
@@ -256,8 +258,8 @@ TEST(TnefReader, AttachmentsEmbeddedMessagesAndOleObjects) {
 
   const TMSGProperty* embedded = p.GetAttachment(1);
   EXPECT_TRUE(embedded->IsEmbeddedMessage());
-  const TMSGProperty* object = embedded->SubProperties().FindProperty(TAG_ATTACH_DATA_OBJ, false,
-                                                                        false);
+  const TMSGProperty* object =
+      embedded->SubProperties().FindProperty(TAG_ATTACH_DATA_OBJ, false, false);
   ASSERT_NE(object, nullptr);
   EXPECT_EQ(object->SubProperties().GetSubject(), u"inner");
   ASSERT_EQ(object->SubProperties().AttachmentCount(), 1);
@@ -309,7 +311,8 @@ TEST(TnefReader, DamageIsFlaggedLooseAndRaisedStrict) {
     badCodePage = b.bytes + badCodePage.substr(6);
   }
   const std::string truncated = withSubjectThen("").substr(0, 20);
-  const std::string badLevel = withSubjectThen(std::string("\x07\x04\x80\x01\x00\x02\x00\x00\x00", 9));
+  const std::string badLevel =
+      withSubjectThen(std::string("\x07\x04\x80\x01\x00\x02\x00\x00\x00", 9));
 
   const struct {
     const char* name;
@@ -332,8 +335,9 @@ TEST(TnefReader, DamageIsFlaggedLooseAndRaisedStrict) {
     const Loaded loose(c.bytes);
     EXPECT_EQ(loose.message.Damage(), c.flag);
     EXPECT_NE(loose.error, "");
-    if (c.keepsSubject)
+    if (c.keepsSubject) {
       EXPECT_EQ(loose.P().GetSubject(), u"kept");
+    }
     TQvTNEFFile strict;
     strict.Compliance = TTnefCompliance::Strict;
     TMemoryStream in(c.bytes);
@@ -357,6 +361,22 @@ TEST(TnefReader, DamageIsFlaggedLooseAndRaisedStrict) {
   EXPECT_NE(Loaded(unknownType).P().FindProperty(0x00170003, false, false), nullptr);
 }
 
+// A hostile list: repeats of one property replace each other, and a level keeps a bounded
+// number of properties.
+TEST(TnefReader, ManyPropertiesAreBounded) {
+  PropList props;
+  for (uint32_t i = 0; i < 30000; ++i)
+    props.Fixed(0x00170003, U32(i));
+  for (uint32_t id = 1; id <= 30000; ++id)
+    props.Fixed((id << 16) | 0x0003, U32(id));
+  TnefBuilder tnef;
+  tnef.Attribute(LVL_MESSAGE, attMAPIProps, props.Value());
+  const Loaded l(tnef.bytes);
+  EXPECT_EQ(l.message.Damage(), TNEF_TOO_MANY);
+  EXPECT_EQ(l.P().Count(), 20000);
+  EXPECT_EQ(l.P().FindProperty(0x00170003, false, false)->Value.AsInteger(), 0x17);
+}
+
 // Every prefix of a real stream loads without a fault and keeps no more attachments than the
 // whole stream has; a prefix that ends inside an attribute is reported.
 TEST(TnefReader, EveryPrefixOfARealStreamIsReadSafely) {
@@ -366,8 +386,9 @@ TEST(TnefReader, EveryPrefixOfARealStreamIsReadSafely) {
   for (size_t n = 0; n < whole.size(); ++n) {
     const Loaded l(whole.substr(0, n));
     EXPECT_LE(l.P().AttachmentCount(), attachments) << n;
-    if (n >= 6 && l.message.Damage() == 0)
+    if (n >= 6 && l.message.Damage() == 0) {
       EXPECT_EQ(l.error, "") << n;
+    }
   }
   // Cut two bytes before the end: inside the last checksum.
   EXPECT_EQ(Loaded(whole.substr(0, whole.size() - 1)).message.Damage(), TNEF_TRUNCATED);
@@ -401,9 +422,38 @@ TEST(TnefInMessages, WinmailDatOfAnInternetMessageIsUnpacked) {
       tnefNode = r;
   }
   ASSERT_NE(tnefNode, nullptr);
-  const TMSGProperty* data = tnefNode->SubProperties().FindProperty(TAG_ATTACH_DATA_BIN, false, true);
+  const TMSGProperty* data =
+      tnefNode->SubProperties().FindProperty(TAG_ATTACH_DATA_BIN, false, true);
   ASSERT_NE(data, nullptr);
   EXPECT_TRUE(HasTnefSignature(data->Value.Bytes()));
+}
+
+// The same for an attachment of an Outlook message: a winmail.dat written into a .msg comes back
+// as the files inside it.
+TEST(TnefInMessages, WinmailDatOfAnOutlookMessageIsUnpacked) {
+  const std::string tnef = ReadFile(testutil::CorpusPath("tnef/two-files.tnef"));
+  TQvMessage outer;
+  outer.Properties().AddProperty(0x0037001F, TVariant::FromWide(u"outer subject"));
+  TMSGProperty* node = outer.Properties().Add();
+  node->TagID = TAG_ATTACHMENT_NODE;
+  node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(u"winmail.dat"));
+  node->SubProperties().AddProperty(0x37050003, TVariant::FromInteger(1));
+  TMSGProperty* stream = node->SubProperties().Add();
+  stream->TagID = TAG_ATTACH_DATA_BIN;
+  stream->Value = TVariant::FromBytes(tnef);
+  stream->DataSize = static_cast<int32_t>(tnef.size());
+  TMemoryStream image(SaveToMSGImage(outer.Properties(), true));
+
+  TQvMSGFile message;
+  message.LoadFromStream(image);
+  const TMSGProperties& p = message.Properties();
+  EXPECT_EQ(p.GetSubject(), u"outer subject");
+  ASSERT_EQ(p.AttachmentCount(), 2);
+  EXPECT_EQ(p.GetAttachment(0)->GetAttachmentFileName(0), "AUTHORS");
+  EXPECT_EQ(p.GetAttachment(1)->GetAttachmentFileName(1), "README");
+  // The TNEF's message properties fill what the outer message lacks, and only that.
+  EXPECT_EQ(p.GetPropertyText(0x00700000, true, false), u"two files");
+  EXPECT_EQ(p.GetPropertyText(0x3FDE0000, true, false), u"");
 }
 
 // A damaged winmail.dat stays listed, named with what went wrong, beside what could be read.
