@@ -49,6 +49,7 @@ constexpr uint16_t PID_MESSAGE_LOCALE_ID = 0x3FF1;
 constexpr uint32_t TAG_NAMEID_GUIDS = 0x00020102;
 constexpr uint32_t TAG_NAMEID_ENTRIES = 0x00030102;
 constexpr uint32_t TAG_NAMEID_STRINGS = 0x00040102;
+constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
 // Days from 1 January 1601 to 1 January 1970.
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 
@@ -419,7 +420,10 @@ private:
                      "In an embedded message: " + problem.Text);
       return;
     }
-    PutBytes(level, isStorage ? TAG_ATTACH_DATA_OBJ : TAG_ATTACH_DATA_BIN, object, true);
+    // Only what looks like a compound file is kept as an OLE object's storage.
+    const bool compound = object.size() >= 8 && object.compare(0, 8, kCompoundSignature) == 0;
+    PutBytes(level, isStorage && compound ? TAG_ATTACH_DATA_OBJ : TAG_ATTACH_DATA_BIN, object,
+             true);
   }
 
   void ReadPropertyList(TTnefReader& reader, TMSGProperties& level) {
