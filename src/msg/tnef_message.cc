@@ -50,6 +50,8 @@ constexpr uint32_t TAG_NAMEID_GUIDS = 0x00020102;
 constexpr uint32_t TAG_NAMEID_ENTRIES = 0x00030102;
 constexpr uint32_t TAG_NAMEID_STRINGS = 0x00040102;
 constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+// The depth record of the Internet reader's MIME-part nodes.
+constexpr uint32_t kMimePartDepth = 0x67F00003;
 // Days from 1 January 1601 to 1 January 1970.
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 
@@ -737,6 +739,11 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
     return;
   }
   TMSGProperties& sub = node.SubProperties();
+  // A part of a MIME tree that the writers rebuild part by part keeps its bytes where they are,
+  // so that an EML written from the message still carries them.
+  for (int i = 0; i < sub.Count(); ++i)
+    if (sub.Items(i)->TagID == kMimePartDepth)
+      return;
   const int index = data->Index();
   std::unique_ptr<TMSGProperty> moved = sub.Release(index);
   TMSGProperty* holderNode = sub.Add();
