@@ -5,6 +5,7 @@
 
 #include "mime/mime_headers.h"
 #include "mime/rfc2047.h"
+#include "msg/tnef_message.h"
 #include "text/internet_encodings.h"
 #include "text/qvmsgcp.h"
 
@@ -199,6 +200,8 @@ void TQvEMLFile::LoadFromStream(TStream& stream) {
   else
     ReadLeafBody(Properties(), cursor);
   CurrentLevel = &Properties();
+  // A winmail.dat holds the attachments and the rich body the sender meant.
+  ExpandTnefAttachments(Properties());
 }
 
 void TQvEMLFile::LoadFromFile(const std::string& fileName) {

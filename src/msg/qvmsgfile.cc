@@ -6,6 +6,8 @@
 #include <ctime>
 #include <limits>
 
+#include "msg/tnef_message.h"
+
 namespace orlendo {
 
 namespace {
@@ -288,6 +290,8 @@ void TQvMSGFile::LoadFromFile(const std::string& fileName) {
   }
   const cfb::Storage root = cfb::OpenFile(fileName);
   ReadStorage(root, Properties());
+  // A winmail.dat holds the attachments and the rich body the sender meant.
+  ExpandTnefAttachments(Properties());
 }
 
 void TQvMSGFile::LoadFromStream(TStream& stream) {
@@ -305,6 +309,7 @@ void TQvMSGFile::LoadFromStream(TStream& stream) {
   image.resize(got);
   const cfb::Storage root = cfb::OpenMemory(std::move(image));
   ReadStorage(root, Properties());
+  ExpandTnefAttachments(Properties());
 }
 
 void TQvMSGFile::ReadStorage(const cfb::Storage& storage, TMSGProperties& collection) {

@@ -10,6 +10,8 @@
 #include "mime/qvemlfile.h"
 #include "mime/qvemlxfile.h"
 #include "msg/qvmsgfile.h"
+#include "msg/tnef_message.h"
+#include "msg/tnef_reader.h"
 
 namespace orlendo {
 
@@ -73,6 +75,8 @@ TMessageFileKind DetectMessageKind(std::string_view head) {
                                     sizeof kCompoundSignature)) == 0) {
     return TMessageFileKind::CompoundFile;
   }
+  if (HasTnefSignature(head))
+    return TMessageFileKind::Tnef;
   if (StartsWithHeaderField(head))
     return TMessageFileKind::Internet;
   std::string_view rest;
@@ -113,6 +117,8 @@ std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName) {
     return webArchive ? Make<TQvMHTFile>() : Make<TQvEMLFile>();
   case TMessageFileKind::AppleMail:
     return Make<TQvEMLXFile>();
+  case TMessageFileKind::Tnef:
+    return Make<TQvTNEFFile>();
   case TMessageFileKind::Unknown:
     break;
   }

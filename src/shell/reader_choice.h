@@ -13,7 +13,8 @@ enum class TMessageFileKind {
   Unknown,      // nothing recognisable: the reader of the file's extension decides
   CompoundFile, // an OLE compound file: an Outlook message
   Internet,     // an RFC 822 header block: an Internet message or a web archive
-  AppleMail     // an Apple Mail file: a byte-count line, the message, a property list
+  AppleMail,    // an Apple Mail file: a byte-count line, the message, a property list
+  Tnef          // a TNEF stream (winmail.dat)
 };
 
 // Looks at the first bytes. Only regular files are looked into; anything else (a folder, a
@@ -24,7 +25,7 @@ TMessageFileKind DetectMessageKind(std::string_view head);
 
 // A new, empty reader for the file: the .msg reader for a compound file, the Internet reader for
 // a header block (the web-archive reader when the name ends in .mht or .mhtml, the Apple Mail
-// reader for its framing), and for anything else the reader of the extension (any letter case):
+// reader for its framing, the TNEF reader for a TNEF stream), and for anything else the reader of the extension (any letter case):
 // .eml and .emlx the Internet reader, .mht and .mhtml the web-archive reader, every other name
 // the .msg reader, whose load then says that the file is not a compound file.
 std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName);

@@ -610,10 +610,15 @@ TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
     // The file name moves into the attachment node.
     EXPECT_EQ(Find(root, kAttachFileName), nullptr) << type;
     EXPECT_EQ(Find(root, kBody), nullptr);
-    ASSERT_EQ(root.AttachmentCount(), 1);
-    EXPECT_EQ(root.GetAttachment(0)->GetAttachmentFileName(0),
+    // The stream holds no files, so nothing is listed; its node keeps its name and bytes.
+    EXPECT_EQ(root.AttachmentCount(), 0);
+    const TMSGProperty* node = Find(root, TAG_ATTACHMENT_NODE);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->GetAttachmentFileName(0),
               std::string(type).find("name") != std::string::npos ? "winmail.dat" : "Attachment 1");
-    EXPECT_EQ(AttachmentData(root, 0), std::string("\x78\x9f\x3e\x22\x10\x00", 6));
+    const TMSGProperty* data = node->SubProperties().FindProperty(TAG_ATTACH_DATA_BIN, false, true);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->Value.Bytes(), std::string("\x78\x9f\x3e\x22\x10\x00", 6));
   }
   // Neither base64 nor binary: still no text to show, but the file it is.
   auto text = Load(Join({"Content-Type: application/ms-tnef", "", "plain"}));

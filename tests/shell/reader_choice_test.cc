@@ -11,6 +11,7 @@
 #include "mime/qvemlxfile.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
+#include "msg/tnef_message.h"
 #include "shell/dump.h"
 #include "shell/reader_choice.h"
 #include "testutil/run_process.h"
@@ -70,6 +71,7 @@ TEST(ReaderChoice, ByContentWhateverTheName) {
       {"apple_named.msg", emlx, "Star Trek Party!"},
       {"page.mhtml", ReadAll(CorpusPath("mht/testim_example.com.mhtml")), "Example Domain"},
       {"text.msg", "just some words\nand more\n", ""},
+      {"winmail.msg", ReadAll(CorpusPath("tnef/one-file.tnef")), "one-file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -84,6 +86,7 @@ TEST(ReaderChoice, ByContentWhateverTheName) {
   }
   EXPECT_TRUE(dynamic_cast<TQvMHTFile*>(CreateMessageReader(dir.File("page.mhtml")).get()));
   EXPECT_TRUE(dynamic_cast<TQvEMLXFile*>(CreateMessageReader(dir.File("apple.emlx")).get()));
+  EXPECT_TRUE(dynamic_cast<TQvTNEFFile*>(CreateMessageReader(dir.File("winmail.msg")).get()));
 
   // The property list stays out of the Apple Mail message: the tree is that of the bare message.
   TQvEMLFile bare;
