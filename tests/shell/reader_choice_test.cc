@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/reader_choice.h"
 #include "mime/qvemlfile.h"
 #include "mime/qvemlxfile.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "shell/dump.h"
-#include "shell/reader_choice.h"
 #include "testutil/run_process.h"
 #include "text/qvmsgcp.h"
 
