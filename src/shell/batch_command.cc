@@ -76,7 +76,7 @@ private:
                     static_cast<unsigned long long>(p.Done()),
                     static_cast<unsigned long long>(p.Found), rate, eta.c_str());
     } else {
-      std::snprintf(line, sizeof line, "%llu files (%llu found so far), %.1f files/s",
+      std::snprintf(line, sizeof line, "%llu files done, %llu found so far, %.1f files/s",
                     static_cast<unsigned long long>(p.Done()),
                     static_cast<unsigned long long>(p.Found), rate);
     }
