@@ -479,9 +479,13 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job) {
   const std::string temp = MakeTempFile(folder, stem + options_.Extension);
   try {
     switch (options_.Format) {
-    case TConvertFormat::Eml:
-      message.SaveToEMLFile(temp);
+    case TConvertFormat::Eml: {
+      // Straight into the temporary: the file writer would make a temporary of its own.
+      TFileStream file(temp, TFileStream::Create);
+      SaveToEML(message.Properties(), &file);
+      file.Close();
       break;
+    }
     case TConvertFormat::Msg:
       message.SaveToMSG(temp, options_.FullProperties);
       break;
