@@ -200,11 +200,13 @@ void TfrmConvert::Start() {
 void TfrmConvert::Progress(const TConvertProgress& p) {
   if (!dlgProgress)
     return;
-  if (p.Listed && dlgProgress->maximum() != static_cast<int>(p.Found))
-    dlgProgress->setMaximum(static_cast<int>(p.Found));
-  dlgProgress->setValue(static_cast<int>(p.Done()));
   dlgProgress->setLabelText(
       tr("Converting files... %1 of %2, %3 failed").arg(p.Done()).arg(p.Found).arg(p.Failed));
+  if (p.Listed && dlgProgress->maximum() != static_cast<int>(p.Found))
+    dlgProgress->setMaximum(static_cast<int>(p.Found));
+  // Last: a window-modal progress dialog handles the pending events in setValue, among them
+  // perhaps the end of the run, which takes the dialog away.
+  dlgProgress->setValue(static_cast<int>(p.Done()));
 }
 
 void TfrmConvert::Done(const TConvertSummary& s) {
