@@ -150,6 +150,26 @@ std::string RenameToFreeName(const std::string& temp, const fs::path& folder,
                   ": every numbered name is taken");
 }
 
+// Creates folder/stem+extension, or the first free "stem (2)extension", ..., empty, so that the
+// name is this run's from the start; returns it.
+std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
+                          const std::string& extension) {
+  for (unsigned n = 1; n < 1000000; ++n) {
+    const std::string name =
+        n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
+    const std::string target = (folder / name).string();
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return target;
+    }
+    if (errno != EEXIST)
+      throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
+  }
+  throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
+                  ": every numbered name is taken");
+}
+
 // A new private file in folder for output under construction; its name begins with a dot so
 // that no mail program or folder walk takes it for a finished file.
 std::string MakeTempFile(const fs::path& folder, const std::string& base) {
@@ -262,6 +282,7 @@ private:
   std::mutex mboxMutex_;
   int mboxFd_ = -1;
   std::string mboxTemp_;
+  std::string mboxTarget_;
   std::atomic<uint64_t> maildirSequence_{0};
 
   std::mutex resultMutex_;
@@ -292,9 +313,20 @@ bool TBatchRun::Prepare(TConvertSummary& summary) {
       summary.Error = "no folder " + outFolder_.string() + " to write " + options_.Out + " in";
       return false;
     }
+    // The mbox's name is taken at once (an empty mbox until the run ends, when the whole one
+    // replaces it), so that the report can name it.
     try {
+      std::string stem = target.stem().string();
+      std::string extension = target.extension().string();
+      if (stem.empty()) {
+        stem = target.filename().string();
+        extension.clear();
+      }
+      mboxTarget_ = ClaimFreeName(target.parent_path(), stem, extension);
       mboxTemp_ = MakeTempFile(outFolder_, target.filename().string());
     } catch (const std::exception& e) {
+      if (!mboxTarget_.empty())
+        ::unlink(mboxTarget_.c_str());
       summary.Error = e.what();
       return false;
     }
@@ -302,6 +334,7 @@ bool TBatchRun::Prepare(TConvertSummary& summary) {
     if (mboxFd_ < 0) {
       summary.Error = "Unable to write to " + options_.Out + ": " + ErrnoText(errno);
       ::unlink(mboxTemp_.c_str());
+      ::unlink(mboxTarget_.c_str());
       return false;
     }
   } else if (!options_.Out.empty()) {
@@ -335,7 +368,7 @@ bool TBatchRun::Prepare(TConvertSummary& summary) {
     }
     std::fprintf(report_, "{\n  \"format\": %s,\n  \"output\": %s,\n  \"files\": [",
                  JsonString(ConvertFormatName(options_.Format)).c_str(),
-                 JsonString(options_.Out).c_str());
+                 JsonString(mboxTarget_.empty() ? options_.Out : mboxTarget_).c_str());
   }
   return true;
 }
@@ -598,7 +631,7 @@ TConvertResult TBatchRun::Convert(const TJob& job) {
         content.clear();
         content.shrink_to_fit();
         AppendToMbox(framed);
-        result.Output = options_.Out;
+        result.Output = mboxTarget_;
       } else {
         // Messages that carry no read state (Internet messages) count as read.
         const TMSGProperty* flags =
@@ -659,9 +692,14 @@ TConvertSummary TBatchRun::Run(const std::vector<std::string>& paths) {
     return summary;
   }
   if (!Prepare(summary)) {
-    if (report_) {
+    if (report_)
       std::fclose(report_);
+    if (!reportTemp_.empty())
       ::unlink(reportTemp_.c_str());
+    if (mboxFd_ >= 0) {
+      ::close(mboxFd_);
+      ::unlink(mboxTemp_.c_str());
+      ::unlink(mboxTarget_.c_str());
     }
     return summary;
   }
@@ -692,20 +730,12 @@ TConvertSummary TBatchRun::Run(const std::vector<std::string>& paths) {
     const bool ok = ::close(mboxFd_) == 0;
     mboxFd_ = -1;
     GiveOrdinaryMode(mboxTemp_);
-    const fs::path target(options_.Out);
-    try {
-      if (!ok)
-        throw EMSGError("Unable to write to " + options_.Out + ": " + ErrnoText(errno));
-      std::string stem = target.stem().string();
-      std::string extension = target.extension().string();
-      if (stem.empty()) {
-        stem = target.filename().string();
-        extension.clear();
-      }
-      summary.Output = RenameToFreeName(mboxTemp_, outFolder_, stem, extension);
-    } catch (const std::exception& e) {
+    if (ok && std::rename(mboxTemp_.c_str(), mboxTarget_.c_str()) == 0) {
+      summary.Output = mboxTarget_;
+    } else {
+      summary.Error = "Unable to write to " + mboxTarget_ + ": " + ErrnoText(errno);
       ::unlink(mboxTemp_.c_str());
-      summary.Error = e.what();
+      ::unlink(mboxTarget_.c_str());
     }
   } else if (options_.Format == TConvertFormat::Maildir) {
     summary.Output = options_.Out;

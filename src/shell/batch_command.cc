@@ -58,6 +58,8 @@ public:
         err_, "quillet: %llu converted, %llu failed, %llu skipped in %.1f s%s\n",
         static_cast<unsigned long long>(t.Converted), static_cast<unsigned long long>(t.Failed),
         static_cast<unsigned long long>(t.Skipped), t.Seconds, s.Cancelled ? " (cancelled)" : "");
+    if (!s.Output.empty())
+      std::fprintf(err_, "quillet: wrote %s\n", s.Output.c_str());
   }
 
 private:

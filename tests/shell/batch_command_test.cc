@@ -266,6 +266,14 @@ TEST(ConvertNames, NeverCollideNeverReplaceAndComeFromTheListOnStandardInput) {
   EXPECT_TRUE(fs::exists(work.File("o/a/note.txt")));
   EXPECT_TRUE(fs::exists(work.File("o/x.txt"))); // an absolute name keeps only its own name
   EXPECT_NE(r.err.find("3 converted, 1 failed"), std::string::npos) << r.err;
+
+  // An mbox that exists is not appended to or replaced: the run takes the next name.
+  for (const char* name : {"box.mbox", "box (2).mbox"}) {
+    r = Shell(work.Path(), quillet + " --convert --to mbox --out box.mbox a/b");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(std::string("wrote ") + name), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadBytes(work.File("box.mbox")), ReadBytes(work.File("box (2).mbox")));
 }
 
 TEST(ConvertNames, ParallelOutputIsTheSerialOutput) {
