@@ -2,6 +2,7 @@
 //   big_attachment.msg   one 100 MB attachment
 //   many_recipients.msg  2 000 recipients and 200 small attachments
 //   big.eml              a 20 MB Internet message with base64 attachments
+//   one_line.eml         20 MB without a line end: one Subject header of 20 MB
 // Usage: bench_generate_messages FOLDER
 #include <cstdint>
 #include <cstdio>
@@ -112,6 +113,17 @@ void BigEml(const std::string& path) {
     throw std::runtime_error("cannot write " + path);
 }
 
+void OneLine(const std::string& path) {
+  std::string text = "Subject: ";
+  const std::string words = "one line of twenty megabytes without a line end ";
+  while (text.size() < (20u << 20))
+    text += words;
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  if (!out)
+    throw std::runtime_error("cannot write " + path);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +136,7 @@ int main(int argc, char** argv) {
     BigAttachment(folder + "/big_attachment.msg");
     ManyRecipients(folder + "/many_recipients.msg");
     BigEml(folder + "/big.eml");
+    OneLine(folder + "/one_line.eml");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "export/ics_writer.h"
 #include "export/report_writers.h"
+#include "export/vcard_writer.h"
 #include "model/qvmsg.h"
 #include "msg/msg_writer.h"
 
@@ -34,6 +36,10 @@ inline void ExerciseMessage(const TQvMessage& message) {
       (void)node->IsEmbeddedMessage();
     }
   }
+  if (HasICalendar(p))
+    (void)MakeICalendar(p);
+  if (HasVCard(p))
+    (void)MakeVCard(p);
   for (bool all : {true, false}) {
     TMemoryStream txt, html, xml;
     SaveToTXT(p, &txt, all);

@@ -50,6 +50,9 @@ public:
   void Long(uint16_t propId, int32_t value) {
     Entry((uint32_t(propId) << 16) | 0x0003, TVariant::FromInteger(value), 4);
   }
+  void Double(uint16_t propId, double value) {
+    Entry((uint32_t(propId) << 16) | 0x0005, TVariant::FromFloating(value), 8);
+  }
   void Boolean(uint16_t propId, bool value) {
     Entry((uint32_t(propId) << 16) | 0x000B, TVariant::FromBoolean(value), 1);
   }

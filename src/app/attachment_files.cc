@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -80,6 +81,81 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
   if (path.empty() || path.back() != '/')
     path += '/';
   return path + SafeFileName(name);
+}
+
+std::string DistinctFileName(const std::string& folder, const std::string& name,
+                             const std::vector<std::string>& taken) {
+  auto isFree = [&](const std::string& candidate) {
+    if (std::find(taken.begin(), taken.end(), candidate) != taken.end())
+      return false;
+    std::error_code ec;
+    return !std::filesystem::exists(std::filesystem::path(folder) / candidate, ec) && !ec;
+  };
+  if (isFree(name))
+    return name;
+  // ".profile" has no extension; "a.tar.gz" numbers before ".gz", as file managers do.
+  const size_t dot = name.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && dot > 0;
+  const std::string stem = hasExtension ? name.substr(0, dot) : name;
+  const std::string extension = hasExtension ? name.substr(dot) : std::string();
+  for (int n = 2;; ++n) {
+    const std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
+    if (isFree(candidate) || n > 100000)
+      return candidate;
+  }
+}
+
+std::string RunnableFileKind(const std::string& fileName, const std::string& head) {
+  static const struct {
+    const char* extension;
+    const char* kind;
+  } kKinds[] = {
+      {".desktop", "desktop entry"},
+      {".sh", "shell script"},
+      {".bash", "shell script"},
+      {".zsh", "shell script"},
+      {".csh", "shell script"},
+      {".ksh", "shell script"},
+      {".command", "shell script"},
+      {".run", "installer program"},
+      {".bin", "program"},
+      {".jar", "Java archive"},
+      {".exe", "Windows program"},
+      {".msi", "Windows installer"},
+      {".com", "Windows program"},
+      {".bat", "Windows batch file"},
+      {".cmd", "Windows batch file"},
+      {".scr", "Windows program"},
+      {".pif", "Windows program"},
+      {".vbs", "Windows script"},
+      {".appimage", "AppImage program"},
+      {".py", "Python script"},
+      {".pyw", "Python script"},
+      {".pl", "Perl script"},
+      {".rb", "Ruby script"},
+      {".php", "PHP script"},
+      {".lua", "Lua script"},
+      {".tcl", "Tcl script"},
+  };
+  std::string lower;
+  for (char c : fileName)
+    lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const size_t dot = lower.find_last_of('.');
+  if (dot != std::string::npos) {
+    const std::string extension = lower.substr(dot);
+    for (const auto& k : kKinds)
+      if (extension == k.extension)
+        return k.kind;
+  }
+  if (head.compare(0, 2, "#!") == 0)
+    return "script";
+  if (head.compare(0, 4,
+                   "\x7F"
+                   "ELF") == 0)
+    return "program";
+  if (head.compare(0, 2, "MZ") == 0)
+    return "Windows program";
+  return "";
 }
 
 std::string EmbeddedMessageFileName(const std::string& caption) {

@@ -18,6 +18,17 @@ std::string SafeFileName(const std::string& name, const std::string& fallback = 
 // folder + "/" + SafeFileName(name): always a file directly inside folder, whatever name holds.
 std::string PathInFolder(const std::string& folder, const std::string& name);
 
+// A file name inside folder that is neither an existing file there nor one of taken: name itself
+// when it is free, else "name (2).ext", "name (3).ext", ... (the number before the extension).
+std::string DistinctFileName(const std::string& folder, const std::string& name,
+                             const std::vector<std::string>& taken);
+
+// What kind of program a file is when opening it would run it (a desktop entry, a script, a
+// Java archive, a Windows program through Wine, an AppImage, an ELF program), judged by its
+// name and, when given, its first bytes ("#!", ELF, "MZ"); "" for a file that opening only
+// shows. Mail clients ask before they open such an attachment.
+std::string RunnableFileKind(const std::string& fileName, const std::string& head = {});
+
 // The name under which an embedded message is saved: caption + ".msg", with every "/" and ":"
 // replaced by "_".
 std::string EmbeddedMessageFileName(const std::string& caption);

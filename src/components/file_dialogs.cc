@@ -1,6 +1,11 @@
 #include "components/file_dialogs.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+
+#include "app/message_strings.h"
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -39,6 +44,31 @@ TFileDialogs StandardFileDialogs() {
   };
   d.SelectFolder = [](QWidget* parent, const QString& title, const QString& initialFolder) {
     return QFileDialog::getExistingDirectory(parent, title, initialFolder);
+  };
+  d.AskReplace = [](QWidget* parent, const QString& path) {
+    auto text = [](const char* key) { return QString::fromStdString(MessageString(key)); };
+    QMessageBox box(QMessageBox::Question, QString(),
+                    text("strFileExists").replace(QLatin1String("%s"), QFileInfo(path).fileName()),
+                    QMessageBox::NoButton, parent);
+    box.setInformativeText(QFileInfo(path).absolutePath());
+    QPushButton* replace = box.addButton(text("strReplaceFile"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(text("strKeepBothFiles"), QMessageBox::ActionRole);
+    QPushButton* skip = box.addButton(text("strSkipFile"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(skip);
+    auto* all = new QCheckBox(text("strForAllFiles"), &box);
+    box.setCheckBox(all);
+    box.exec();
+    TReplaceAnswer answer;
+    answer.choice = box.clickedButton() == replace ? TReplaceAnswer::Replace
+                    : box.clickedButton() == keep  ? TReplaceAnswer::KeepBoth
+                                                   : TReplaceAnswer::Skip;
+    answer.forAll = all->isChecked();
+    return answer;
+  };
+  d.AskYesNo = [](QWidget* parent, const QString& text) {
+    return QMessageBox::warning(parent, QString(), text, QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) == QMessageBox::Yes;
   };
   d.Information = [](QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QString(), text, QMessageBox::Ok);

@@ -10,6 +10,12 @@ class QWidget;
 
 namespace orlendo {
 
+// The answer to "a file of this name is already there".
+struct TReplaceAnswer {
+  enum Choice { Replace, KeepBoth, Skip } choice = Skip;
+  bool forAll = false; // the same answer for every further file of this command
+};
+
 struct TFileDialogs {
   // Returns the chosen path, or "" when cancelled. initialPath is folder + proposed name; filter
   // in Qt's form ("All files (*)"); selectedFilter (in/out, may be null) the filter entry shown.
@@ -22,6 +28,11 @@ struct TFileDialogs {
       SaveFileName;
   std::function<QString(QWidget* parent, const QString& title, const QString& initialFolder)>
       SelectFolder;
+  // Asks whether the existing file path is to be replaced, kept beside the new one, or the new
+  // one skipped; cancelling the box skips.
+  std::function<TReplaceAnswer(QWidget* parent, const QString& path)> AskReplace;
+  // A question with the buttons Yes and No, No the default; true for Yes.
+  std::function<bool(QWidget* parent, const QString& text)> AskYesNo;
   std::function<void(QWidget* parent, const QString& text)> Information;
   std::function<void(QWidget* parent, const QString& text)> Error;
 };

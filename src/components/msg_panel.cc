@@ -21,10 +21,15 @@
 #include "app/attachment_files.h"
 #include "app/message_strings.h"
 #include "app/settings.h"
+#include "components/display_limits.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
 #include "components/html_view.h"
+#include "components/interface_locale.h"
+#include "components/item_view.h"
 #include "export/html_body.h"
+#include "export/item_accessors.h"
+#include "mime/qvemlfile.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -42,6 +47,10 @@ namespace {
 
 constexpr uint32_t PID_ATTACH_DATA = 0x37010000;
 constexpr uint32_t PID_ATTACH_MIME_TAG = 0x370E0000;
+constexpr uint32_t PID_ATTACH_CONTENT_ID = 0x37120000;
+constexpr uint32_t PID_ATTACH_CONTENT_LOCATION = 0x37130000;
+constexpr uint32_t PID_CONTENT_IDENTIFIER = 0x00080000;
+constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr int kMargin = 5;
 
 // Colours as the panel's design gives them (0xBBGGRR there).
@@ -61,6 +70,33 @@ QString Wide(const std::u16string& s) {
 const TMSGProperties& EmbeddedLevel(const TMSGProperty& node) {
   const TMSGProperty* object = node.SubProperties().FindProperty(PID_ATTACH_DATA, true, true);
   return object != nullptr ? object->SubProperties() : node.SubProperties();
+}
+
+QString Lowered(const std::u16string& text) {
+  return QString::fromStdU16String(text).toLower();
+}
+
+// An attachment that mail clients leave out of the list: a resource that the HTML body uses
+// (by cid: or Content-Location), and a part of an Internet message that its reader marked
+// hidden (a signature).
+bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
+  const TMSGProperties& sub = node.SubProperties();
+  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
+      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
+      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
+    return true;
+  if (lowerHtml.isEmpty())
+    return false;
+  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
+  if (id.isEmpty())
+    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
+  if (id.startsWith('<') && id.endsWith('>'))
+    id = id.mid(1, id.size() - 2).trimmed();
+  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
+    return true;
+  const QString location =
+      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
+  return !location.isEmpty() && lowerHtml.contains(location);
 }
 
 void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
@@ -101,7 +137,22 @@ void ShowObjectStructure(QWidget* parent, const QString& caption, const std::str
   dialog.exec();
 }
 
-void OpenWithSystem(const std::string& path) {
+// Opens a file written from the message with the desktop's handler. A file that opening would
+// run as a program is opened only when the user says so, naming what kind of program it is;
+// the copy is never executable (TTempFiles keeps it at mode 0600) either way.
+void OpenWithSystem(QWidget* parent, const std::string& path) {
+  std::string head(4, '\0');
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  }
+  const std::string kind = RunnableFileKind(path, head);
+  if (!kind.empty() &&
+      !FileDialogs().AskYesNo(parent,
+                              Utf8(MessageString("strOpenRunnable"))
+                                  .replace(QLatin1String("%s"), QFileInfo(Utf8(path)).fileName())))
+    return;
   QDesktopServices::openUrl(QUrl::fromLocalFile(Utf8(path)));
 }
 
@@ -146,7 +197,7 @@ int CodePageToFontCharset(int codePage) {
 }
 
 void LoadRichEditText(QPlainTextEdit* edit, const std::u16string& text) {
-  edit->setPlainText(Wide(text));
+  edit->setPlainText(BoundedText(text));
   edit->moveCursor(QTextCursor::Start);
 }
 
@@ -310,6 +361,8 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->setSpacing(0);
   layout->addWidget(lblImportance);
   layout->addWidget(pnlHeader);
+  pnlItem = new TItemHeader(this);
+  layout->addWidget(pnlItem);
   layout->addWidget(splAttachment, 1);
 
   for (int tab : {kRtfTab, kHtmlTab})
@@ -327,6 +380,8 @@ void TfrmMessage::showEvent(QShowEvent* event) {
 void TfrmMessage::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   pnlHeaderResize();
+  if (!pnlItem->isHidden())
+    pnlItem->FitHeight(std::max(60, height() / 2));
 }
 
 void TfrmMessage::FormShow() {
@@ -353,6 +408,8 @@ void TfrmMessage::Clear() {
     wbHTMLBody->Clear();
   lvAttachments->clear();
   lvAttachments->hide();
+  pnlItem->ShowItem(nullptr);
+  pnlHeader->show();
   pcBody->setTabVisible(kPlainTab, true);
   pcBody->setTabVisible(kRtfTab, false);
   pcBody->setTabVisible(kHtmlTab, false);
@@ -376,22 +433,30 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   const TMSGProperties& m = *root;
   SetWordWrap(settings_ != nullptr && settings_->WordWrap);
 
-  edFrom->setText(Wide(m.GetFrom()));
-  QString to = Wide(m.GetTo());
-  edTo->setText(to.isEmpty() ? Wide(m.GetRecipientEmail()) : to);
-  edCC->setText(Wide(m.GetCc()));
-  edBCC->setText(Wide(m.GetBcc()));
+  edFrom->setText(OneLineText(m.GetFrom()));
+  const std::u16string to = m.GetTo();
+  edTo->setText(OneLineText(to.empty() ? m.GetRecipientEmail() : to));
+  edCC->setText(OneLineText(m.GetCc()));
+  edBCC->setText(OneLineText(m.GetBcc()));
   for (auto [label, edit] : {std::pair{lblCC, edCC}, std::pair{lblBCC, edBCC}}) {
     label->setVisible(!edit->text().isEmpty());
     edit->setVisible(!edit->text().isEmpty());
   }
-  edSubject->setText(Wide(m.GetSubject()));
+  edSubject->setText(OneLineText(m.GetSubject()));
   for (QLineEdit* edit : {edFrom, edTo, edCC, edBCC, edSubject})
     edit->setCursorPosition(0);
   const TDateTime sent = m.GetSentDate();
-  edSent->setText(sent == 0 ? QString() : Utf8(DateTimeToText(sent)));
+  edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  // An item that is not mail shows as a calendar or an address book shows it; only the items
+  // that travel as mail (meeting messages, task requests) keep their sender and recipients.
+  const TItemKind kind = GetItemKind(m);
+  if (pnlItem->ShowItem(&m))
+    pnlItem->FitHeight(std::max(60, height() / 2));
+  pnlHeader->setVisible(kind == TItemKind::Mail || kind == TItemKind::MeetingRequest ||
+                        kind == TItemKind::MeetingResponse ||
+                        kind == TItemKind::MeetingCancellation || kind == TItemKind::TaskRequest);
 
   LoadRichEditText(reBody, m.GetBody());
   const std::string rtf = m.GetBodyRTFBytes();
@@ -455,9 +520,13 @@ void TfrmMessage::ShowImportance(int priority) {
 void TfrmMessage::FillAttachments() {
   lvAttachments->clear();
   const TMSGProperties& m = *messageProperties_;
+  const QString lowerHtml = Lowered(GetHtmlBodyOrFromRtf(m));
   for (int i = 0; i < m.AttachmentCount(); ++i) {
     const TMSGProperty* node = m.GetAttachment(i);
+    if (node != nullptr && ShownInsteadOfListed(*node, lowerHtml))
+      continue;
     auto* item = new QListWidgetItem;
+    item->setData(kAttachmentIndexRole, i);
     if (node == nullptr) {
       item->setText(QString("unknown%1").arg(i, 2, 16, QChar('0')));
       item->setData(kImageRole, 0);
@@ -506,9 +575,15 @@ void TfrmMessage::pnlHeaderResize() {
   const int height = std::max(21, edFrom->sizeHint().height());
   const int pitch = std::max(27, height + 6);
   auto row = [&](int i) { return 3 + i * pitch; };
+  // The captions keep their designed 55 pixels, or grow to the longest translated one
+  // ("Blindkopie:"), and the fields start 6 pixels after them.
+  int labelWidth = 55;
+  for (const QLabel* label : {lblFrom, lblTo, lblSubject, lblCC, lblBCC})
+    labelWidth = std::max(labelWidth, label->sizeHint().width());
+  const int fieldLeft = 3 + labelWidth + 6;
   auto place = [&](QLabel* label, QLineEdit* edit, int i, int right) {
-    label->setGeometry(3, row(i), 55, height);
-    edit->setGeometry(64, row(i), std::max(right - 64, 10), height);
+    label->setGeometry(3, row(i), labelWidth, height);
+    edit->setGeometry(fieldLeft, row(i), std::max(right - fieldLeft, 10), height);
   };
   edSent->setGeometry(w - 130 - kMargin, row(0), 130, height);
   cbMessageFormat->setGeometry(w - 130 - kMargin, row(1), 130, height);
@@ -551,7 +626,7 @@ void TfrmMessage::miAttachSaveClick(int tag) {
   QListWidgetItem* item = lvAttachments->currentItem();
   if (item == nullptr || messageProperties_ == nullptr)
     return;
-  const int index = lvAttachments->row(item);
+  const int index = item->data(kAttachmentIndexRole).toInt();
   try {
     if (tag == 1)
       OpenAttachment(index, item);
@@ -589,17 +664,27 @@ void TfrmMessage::OpenAttachment(int index, QListWidgetItem* item) {
       if (!out)
         throw EMSGError("Unable to write to " + path);
       TTempFiles::Instance().Add(path);
-      OpenWithSystem(path);
+      OpenWithSystem(this, path);
       return;
     }
     ShowObjectStructure(this, item->text(), bytes);
+    return;
+  }
+  if (item->data(kMimeTagRole).toString().compare("message/rfc822", Qt::CaseInsensitive) == 0) {
+    // A forwarded Internet message opens here, as an embedded .msg does.
+    TMemoryStream data;
+    m.SaveAttachmentToStream(index, data);
+    data.SetPosition(0);
+    TQvEMLFile reader;
+    reader.LoadFromStream(data);
+    ShowMessageModal(this, item->text(), reader.Properties(), settings_, fileName_);
     return;
   }
   const std::string path =
       TTempFiles::Instance().NewPath(item->data(kFileNameRole).toString().toStdString());
   m.SaveAttachmentToFile(index, path);
   TTempFiles::Instance().Add(path);
-  OpenWithSystem(path);
+  OpenWithSystem(this, path);
 }
 
 void TfrmMessage::SaveAttachment(int index, QListWidgetItem* item) {
@@ -624,8 +709,12 @@ void TfrmMessage::SaveAttachment(int index, QListWidgetItem* item) {
     m.SaveAttachmentToFile(index, path.toStdString());
     return;
   }
-  if (const TMSGProperty* node = m.GetAttachment(index))
-    SaveToMSG(EmbeddedLevel(*node), path.toStdString(), true);
+  SaveEmbeddedMessage(m, index, path.toStdString());
+}
+
+void SaveEmbeddedMessage(const TMSGProperties& level, int index, const std::string& path) {
+  if (const TMSGProperty* node = level.GetAttachment(index))
+    SaveToMSG(EmbeddedLevel(*node), path, true);
 }
 
 void TfrmMessage::btnWordWrapClick() {

@@ -25,6 +25,7 @@ namespace orlendo {
 
 class TMSGProperties;
 class THtmlView;
+class TItemHeader;
 struct TSettings;
 
 // Rendered RTF: a read-only browser that shows only what the document itself holds (data: images)
@@ -98,6 +99,8 @@ public:
   QLineEdit *edFrom = nullptr, *edTo = nullptr, *edSubject = nullptr, *edCC = nullptr,
             *edBCC = nullptr, *edSent = nullptr;
   QComboBox* cbMessageFormat = nullptr;
+  // The block of an item that is not mail (appointment, contact, task, ...), below the header.
+  TItemHeader* pnlItem = nullptr;
   QSplitter* splAttachment = nullptr;
   QTabWidget* pcBody = nullptr;
   QWidget *tsPlainText = nullptr, *tsRTFBody = nullptr, *tsHTMLBody = nullptr;
@@ -114,9 +117,10 @@ public:
   // Tab indexes of pcBody.
   static constexpr int kPlainTab = 0, kRtfTab = 1, kHtmlTab = 2;
   // Item data of lvAttachments: the file name, the MIME tag, the image (0 file, 1 message, 2 OLE
-  // object).
+  // object), the index among the message's attachments (the list leaves out what the HTML body
+  // shows and signatures, so that a row is not an index).
   static constexpr int kFileNameRole = Qt::UserRole, kMimeTagRole = Qt::UserRole + 1,
-                       kImageRole = Qt::UserRole + 2;
+                       kImageRole = Qt::UserRole + 2, kAttachmentIndexRole = Qt::UserRole + 3;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -133,6 +137,9 @@ private:
   std::string fileName_;
   const TMSGProperties* messageProperties_ = nullptr;
 };
+
+// Writes the embedded message of attachment index of level as a .msg file.
+void SaveEmbeddedMessage(const TMSGProperties& level, int index, const std::string& path);
 
 // The modal panel for an embedded message: a sizeable window of 529 x 408 titled caption.
 void ShowMessageModal(QWidget* parent, const QString& caption, const TMSGProperties& level,

@@ -54,10 +54,11 @@ TfrmQvILogon::TfrmQvILogon(QWidget* parent) : QDialog(parent) {
   edLogin = new QLineEdit(this);
   edLogin->setObjectName("edLogin");
   edLogin->setGeometry(144, 8, 150, 21);
-  // The password shows as typed, as the dialog always has.
   edPassword = new QLineEdit(this);
   edPassword->setObjectName("edPassword");
   edPassword->setGeometry(144, 32, 150, 21);
+  // A proxy password is a secret: it is not shown to whoever watches the screen.
+  edPassword->setEchoMode(QLineEdit::Password);
   lblLogin->setBuddy(edLogin);
   lblPassword->setBuddy(edPassword);
 

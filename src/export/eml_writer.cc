@@ -12,12 +12,17 @@
 
 #include "export/generator_text.h"
 #include "export/html_body.h"
+#include "export/ics_writer.h"
+#include "export/item_accessors.h"
 #include "export/message_addresses.h"
+#include "mime/qvemlfile.h"
 #include "msg/qvmsgfile.h"
 #include "text/quoted_printable_encode.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
 #include "text/rfc822_date.h"
+#include "text/rtf_html.h"
+#include "text/rtf_render.h"
 
 namespace orlendo {
 
@@ -323,9 +328,22 @@ std::u16string WithoutControls(std::u16string text) {
 }
 
 struct TextPart {
-  const char* type; // "text/plain", "text/rtf", "text/html"
+  const char* type; // "text/plain", "text/rtf", "text/html", "text/calendar; method=..."
   ConvertedText text;
 };
+
+const char* MeetingMethod(const TMSGProperties& level) {
+  switch (GetItemKind(level)) {
+  case TItemKind::MeetingRequest:
+    return "text/calendar; method=REQUEST";
+  case TItemKind::MeetingResponse:
+    return "text/calendar; method=REPLY";
+  case TItemKind::MeetingCancellation:
+    return "text/calendar; method=CANCEL";
+  default:
+    return nullptr;
+  }
+}
 
 bool IsTokenChar(char c) {
   return c > 0x20 && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?=", c) == nullptr;
@@ -579,6 +597,159 @@ std::string AddressList(const CharsetConverter& convert, const TMailAddressList&
   return out;
 }
 
+// The MIME tree of a message that the Internet reader read: its parts in file order, each with
+// the depth it had, rebuilt into containers and leaves, so that the message goes out in the
+// structure it came in (signed and report multiparts, the parts of a mixed one in their order,
+// alternatives that no view of ours shows).
+struct MimePart {
+  const TMSGProperty* node = nullptr;
+  int index = -1; // of its data among the level's attachments; -1 without data
+  std::vector<MimePart> children;
+  std::string boundary;
+};
+
+constexpr uint32_t PID_MESSAGE_CODEPAGE = 0x3FFD0000;
+constexpr uint32_t PID_TRANSPORT_MESSAGE_HEADERS = 0x007D0000;
+
+std::string TypeOfNode(const TMSGProperty& node) {
+  return Lower(WellFormedType(
+      WideToSystem(node.SubProperties().GetPropertyText(TAG_ATTACH_MIME_TAG, true, false))));
+}
+
+bool IsContainer(const MimePart& part) {
+  return part.index < 0 && TypeOfNode(*part.node).rfind("multipart/", 0) == 0;
+}
+
+// The root's own Content-Type when the level holds a tree to write, else empty.
+std::string TreeRootType(const TMSGProperties& level) {
+  const TMSGProperty* type = level.FindProperty(0x003C0102, false, false);
+  if (type == nullptr || !type->Value.IsBytes() ||
+      Lower(WellFormedType(type->Value.Bytes())).rfind("multipart/", 0) != 0)
+    return {};
+  for (int i = 0; i < level.Count(); ++i) {
+    const TMSGProperty* item = level.Items(i);
+    if (item->TagID == TAG_ATTACHMENT_NODE &&
+        item->SubProperties().FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false))
+      return type->Value.Bytes();
+  }
+  return {};
+}
+
+std::vector<MimePart> BuildTree(const TMSGProperties& level) {
+  std::vector<MimePart> roots;
+  // The open containers, outermost first, as paths of child indexes from roots.
+  std::vector<MimePart*> open;
+  int counter = 0;
+  for (int i = 0; i < level.Count(); ++i) {
+    const TMSGProperty* item = level.Items(i);
+    int here = 0;
+    if (item->Category() == mpcAttachment) {
+      here = PropId(item->TagID) == PropId(TAG_ATTACH_DATA_BIN) ? 1 : 0;
+      const TMSGProperties& sub = item->SubProperties();
+      for (int j = 0; j < sub.Count(); ++j)
+        here += PropId(sub.Items(j)->TagID) == PropId(TAG_ATTACH_DATA_BIN) ? 1 : 0;
+    }
+    const TMSGProperty* depthRecord =
+        item->TagID == TAG_ATTACHMENT_NODE
+            ? item->SubProperties().FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false)
+            : nullptr;
+    if (depthRecord != nullptr) {
+      MimePart part;
+      part.node = item;
+      part.index = here > 0 ? counter : -1;
+      const size_t depth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
+      if (open.size() >= depth)
+        open.resize(depth - 1);
+      std::vector<MimePart>& siblings = open.empty() ? roots : open.back()->children;
+      siblings.push_back(std::move(part));
+      // Pointers into siblings stay valid: only the last container of each level grows.
+      if (IsContainer(siblings.back()))
+        open.push_back(&siblings.back());
+    }
+    counter += here;
+  }
+  return roots;
+}
+
+// The value with its boundary parameter replaced by boundary (or added).
+std::string WithBoundary(std::string value, const std::string& boundary) {
+  const std::string lower = Lower(value);
+  size_t at = lower.find("boundary=");
+  if (at == std::string::npos)
+    return value + "; boundary=\"" + boundary + "\"";
+  at += 9;
+  size_t end = at;
+  if (end < value.size() && value[end] == '"') {
+    end = value.find('"', end + 1);
+    end = end == std::string::npos ? value.size() : end + 1;
+  } else {
+    while (end < value.size() && value[end] != ';' && value[end] != ' ' && value[end] != '\t')
+      ++end;
+  }
+  return value.replace(at, end - at, "\"" + boundary + "\"");
+}
+
+// The header lines of a part's own block that say what the part is (its content headers), in
+// their order, unfolded as the reader kept them.
+std::vector<std::string> ContentHeaders(const TMSGProperty& node) {
+  std::vector<std::string> out;
+  const TMSGProperty* block =
+      node.SubProperties().FindProperty(PID_TRANSPORT_MESSAGE_HEADERS, true, false);
+  if (block == nullptr || !block->Value.IsString())
+    return out;
+  const std::string text =
+      block->Value.IsBytes() ? block->Value.Bytes() : WideToSystem(block->Value.Wide());
+  for (size_t from = 0; from < text.size();) {
+    size_t end = text.find("\r\n", from);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(from, end - from);
+    from = end + 2;
+    const std::string lower = Lower(line.substr(0, line.find(':')));
+    if (lower.rfind("content-", 0) == 0 && lower != "content-transfer-encoding" &&
+        lower != "content-length" && line.find(':') != std::string::npos) {
+      for (char& c : line) {
+        if (c == '\r' || c == '\n' || c == '\0')
+          c = ' ';
+      }
+      out.push_back(std::move(line));
+    }
+  }
+  return out;
+}
+
+// The text of a body part, in the code page its part declared.
+std::u16string PartText(const TMSGProperty& node, uint32_t propId) {
+  const TMSGProperties& part = node.SubProperties();
+  const TMSGProperty* record = part.FindProperty(propId, true, false);
+  if (record == nullptr)
+    return {};
+  if (!record->Value.IsBytes())
+    return record->GetValueText();
+  const TMSGProperty* codePage = part.FindProperty(PID_MESSAGE_CODEPAGE, true, false);
+  const int cp = codePage != nullptr ? static_cast<int>(codePage->Value.ToInt64()) : 0;
+  if (cp > 0) {
+    const int family = WindowsFamilyCodePage(cp);
+    if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
+      return CodePageToWide(record->Value.Bytes(), static_cast<unsigned>(cp));
+  }
+  return DecodeStoredText(record->Value.Bytes(), cp);
+}
+
+// The HTML that the renderer makes of a native RTF body; empty without one, and for RTF that
+// only encapsulates the plain text the message has anyway.
+std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
+  const TMSGProperty* record =
+      level.FindProperty(TAG_RTF_COMPRESSED & 0xFFFF0000, true, !level.IsRoot());
+  if (record == nullptr)
+    return {};
+  const std::string rtf =
+      record->Value.IsBytes() ? record->Value.Bytes() : WideToSystem(record->GetValueText());
+  if (rtf.empty() || (hasPlain && IsRtfEncapsulatedText(rtf)))
+    return {};
+  return SystemToWide(RtfToHtml(rtf));
+}
+
 // Writes one message level: its header block and its body, with the attachments that are
 // messages as message/rfc822 parts holding their own EML.
 class MessageWriter {
@@ -589,20 +760,30 @@ public:
   }
 
   void Write(const TMSGProperties& level) {
+    if (const std::string rootType = TreeRootType(level); !rootType.empty()) {
+      WriteTree(level, rootType);
+      return;
+    }
     const CharsetConverter convert(level);
     const std::u16string body = level.GetBody();
-    const std::u16string rtf = level.GetBodyRTF();
-    const std::u16string html = GetHtmlBodyOrFromRtf(level);
+    // The RTF goes out as HTML, never as a text/rtf alternative, which mail clients show as an
+    // unnamed attachment: the HTML it encapsulates, else the HTML the renderer makes of it.
+    std::u16string html = GetHtmlBodyOrFromRtf(level);
+    if (html.empty())
+      html = RenderedRtf(level, !body.empty());
     std::vector<TextPart> texts;
     if (!body.empty())
       texts.push_back({"text/plain", convert.Convert(body)});
-    if (!rtf.empty())
-      texts.push_back({"text/rtf", convert.Convert(rtf)});
+    texts.reserve(4); // htmlPart points into it
     const TextPart* htmlPart = nullptr;
     if (!html.empty()) {
       texts.push_back({"text/html", convert.Convert(html)});
       htmlPart = &texts.back();
     }
+    // A meeting message carries its calendar object as the last alternative, as mail clients
+    // send it, so that the receiving calendar offers to accept it.
+    if (const char* method = MeetingMethod(level))
+      texts.push_back({method, {MakeICalendar(level), "utf-8"}});
     std::vector<Attachment> attachments = AttachmentsOf(level, html);
     if (depth_ >= kMaxEmbeddingDepth) {
       attachments.erase(std::remove_if(attachments.begin(), attachments.end(),
@@ -673,7 +854,8 @@ public:
 private:
   // One MIME entity of the body: a text part, an attachment or a multipart container.
   struct Entity {
-    std::string subtype; // of a multipart container; empty for a leaf
+    std::string subtype;     // of a multipart container; empty for a leaf
+    std::string contentType; // the container's own Content-Type value, when it has one
     const TextPart* text = nullptr;
     const Attachment* attachment = nullptr;
     std::string boundary;
@@ -735,7 +917,10 @@ private:
     if (!id.empty())
       Header("Message-ID: " + convert.Header(u"<" + id + u">"));
     out_.Line("MIME-Version: 1.0");
-    if (root.IsMultipart()) {
+    if (!root.contentType.empty()) {
+      Header("Content-Type: " + WithBoundary(root.contentType, root.boundary));
+      out_.Line("Content-Transfer-Encoding: 7bit");
+    } else if (root.IsMultipart()) {
       Header("Content-Type: multipart/" + root.subtype + "; boundary=\"" + root.boundary + "\"");
       out_.Line("Content-Transfer-Encoding: 7bit");
     } else {
@@ -816,29 +1001,7 @@ private:
         "Content-Disposition: " + disposition + "; filename=" +
         convert.Parameter(WithoutControls(SystemToWide(a.node->GetAttachmentFileName(a.index)))));
     if (a.rawMessage) {
-      // Written as it stands, so that readers see the message inside; its lines end in CR LF
-      // like the rest of the output.
-      TMemoryStream data;
-      level.SaveAttachmentToStream(a.index, data);
-      const std::string& bytes = data.Data();
-      const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-      out_.Line(ascii ? "Content-Transfer-Encoding: 7bit" : "Content-Transfer-Encoding: 8bit");
-      out_.Line();
-      std::string lines;
-      lines.reserve(bytes.size() + bytes.size() / 16);
-      for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' || bytes[i] == '\n') {
-          lines += "\r\n";
-          if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        } else {
-          lines += bytes[i];
-        }
-      }
-      out_.Raw(lines);
-      if (!lines.empty() && lines.back() != '\n')
-        out_.Line();
+      WriteRawMessage(level, a.index);
       return;
     }
     out_.Line("Content-Transfer-Encoding: base64");
@@ -846,6 +1009,152 @@ private:
     Base64Sink data(out_);
     level.SaveAttachmentToStream(a.index, data);
     if (data.Complete())
+      out_.Line();
+  }
+
+  // The message in the MIME structure it was read in.
+  void WriteTree(const TMSGProperties& level, const std::string& rootType) {
+    const CharsetConverter convert(level);
+    std::vector<MimePart> parts = BuildTree(level);
+    int next = 0;
+    AssignTreeBoundaries(parts, next);
+    Entity root;
+    root.subtype = "mixed";
+    root.contentType = rootType;
+    root.boundary = base_;
+    WriteHeaderBlock(level, convert, root);
+    out_.Line();
+    out_.Line("This is a multi-part message in MIME format.");
+    WriteTreeChildren(level, convert, parts, base_);
+  }
+
+  void AssignTreeBoundaries(std::vector<MimePart>& parts, int& next) {
+    for (MimePart& part : parts) {
+      if (IsContainer(part)) {
+        part.boundary = "=_Part" + std::to_string(++next) + "_" + base_;
+        AssignTreeBoundaries(part.children, next);
+      }
+    }
+  }
+
+  void WriteTreeChildren(const TMSGProperties& level, const CharsetConverter& convert,
+                         const std::vector<MimePart>& parts, const std::string& boundary) {
+    for (const MimePart& part : parts) {
+      out_.Line();
+      out_.Line("--" + boundary);
+      WriteTreePart(level, convert, part);
+    }
+    out_.Line();
+    out_.Line("--" + boundary + "--");
+  }
+
+  void WriteTreePart(const TMSGProperties& level, const CharsetConverter& convert,
+                     const MimePart& part) {
+    const TMSGProperty& node = *part.node;
+    std::vector<std::string> headers = ContentHeaders(node);
+    const auto isType = [](const std::string& line) {
+      return Lower(line.substr(0, 13)) == "content-type:";
+    };
+    const std::string type = TypeOfNode(node);
+    if (IsContainer(part)) {
+      bool typed = false;
+      for (const std::string& line : headers) {
+        if (isType(line)) {
+          if (!typed)
+            Header(WithBoundary(line, part.boundary));
+          typed = true;
+        } else {
+          Header(line);
+        }
+      }
+      if (!typed)
+        Header("Content-Type: " + type + "; boundary=\"" + part.boundary + "\"");
+      WriteTreeChildren(level, convert, part.children, part.boundary);
+      return;
+    }
+    if (part.index < 0) {
+      // A body, or text that no view of ours shows: its text in UTF-8, quoted-printable. RTF
+      // goes out as the HTML made of it.
+      std::u16string text = PartText(node, 0x10000000);
+      std::string textType = type.empty() ? "text/plain" : type;
+      if (text.empty() && !PartText(node, 0x10130000).empty()) {
+        text = PartText(node, 0x10130000);
+        textType = "text/html";
+      } else if (text.empty() && node.SubProperties().FindProperty(0x10090000, true, false)) {
+        text = GetHtmlBodyOrFromRtf(node.SubProperties());
+        textType = "text/html";
+      }
+      for (const std::string& line : headers) {
+        if (!isType(line))
+          Header(line);
+      }
+      Header("Content-Type: " + textType + "; charset=\"utf-8\"");
+      out_.Line("Content-Transfer-Encoding: quoted-printable");
+      out_.Line();
+      if (!text.empty())
+        WriteQuotedPrintable(EncodeUtf8(WithoutNul(text)));
+      return;
+    }
+    // An attachment: its headers as they came, its bytes in base64; a message or a multipart
+    // that had no boundary as it stands, where it can.
+    const bool asItStands = type.rfind("message/", 0) == 0 || type.rfind("multipart/", 0) == 0;
+    TMemoryStream probe;
+    if (asItStands)
+      level.SaveAttachmentToStream(part.index, probe);
+    const bool raw = asItStands && (probe.Data().empty() || CanStandAsMessage(level, part.index));
+    bool typed = false;
+    for (const std::string& line : headers) {
+      if (isType(line)) {
+        if (typed)
+          continue;
+        typed = true;
+        if (asItStands && !raw) {
+          Header("Content-Type: application/octet-stream");
+          continue;
+        }
+      }
+      Header(line);
+    }
+    if (!typed) {
+      Header("Content-Type: " + (type.empty() || (asItStands && !raw)
+                                     ? std::string("application/octet-stream")
+                                     : type));
+    }
+    if (raw) {
+      WriteRawMessage(level, part.index);
+      return;
+    }
+    out_.Line("Content-Transfer-Encoding: base64");
+    out_.Line();
+    Base64Sink data(out_);
+    level.SaveAttachmentToStream(part.index, data);
+    if (data.Complete())
+      out_.Line();
+  }
+
+  // Message data written as it stands, so that readers see the message inside; its lines end in
+  // CR LF like the rest of the output.
+  void WriteRawMessage(const TMSGProperties& level, int index) {
+    TMemoryStream data;
+    level.SaveAttachmentToStream(index, data);
+    const std::string& bytes = data.Data();
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    out_.Line(ascii ? "Content-Transfer-Encoding: 7bit" : "Content-Transfer-Encoding: 8bit");
+    out_.Line();
+    std::string lines;
+    lines.reserve(bytes.size() + bytes.size() / 16);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\r' || bytes[i] == '\n') {
+        lines += "\r\n";
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+          ++i;
+      } else {
+        lines += bytes[i];
+      }
+    }
+    out_.Raw(lines);
+    if (!lines.empty() && lines.back() != '\n')
       out_.Line();
   }
 

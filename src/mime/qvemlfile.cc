@@ -30,6 +30,18 @@ constexpr uint32_t TAG_RECIPIENT_TYPE = 0x0C150003;
 constexpr uint32_t TAG_ATTACH_MIME_TAG = 0x370E001E;
 constexpr uint32_t TAG_ATTACH_CONTENT_ID = 0x3712001E;
 constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x3713001E;
+constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
+
+// Text types that a view shows as a body, and those that only a few clients understand: an
+// alternative of the latter is kept but neither shown nor listed as an attachment.
+bool IsShownTextType(std::string_view type) {
+  return type == "text/plain" || type == "text/html" || type == "text/rtf" ||
+         type == "application/smil";
+}
+bool IsUnshownTextType(std::string_view type) {
+  return type == "text/enriched" || type == "text/richtext" || type == "text/watch-html" ||
+         type == "text/x-amp-html";
+}
 
 enum class Handler {
   None,
@@ -104,10 +116,6 @@ int32_t SizeOf(size_t length) {
   return static_cast<int32_t>(std::min<size_t>(length, INT32_MAX));
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix) {
-  return MatchesHeaderName(text, upperPrefix);
-}
-
 // line == prefix + boundary + suffix, without building the string.
 bool IsForm(std::string_view line, std::string_view prefix, std::string_view boundary,
             std::string_view suffix) {
@@ -146,6 +154,14 @@ void TQvEMLFile::Clear() {
   CurrentLevel = &Properties();
   lines_.Clear();
   promoted_.clear();
+  containers_.clear();
+  containerIds_ = 0;
+  containerTypes_.clear();
+  for (std::vector<int>& path : bodyPaths_)
+    path.clear();
+  partPath_.clear();
+  parentType_.clear();
+  childIndex_ = -1;
   blockTags_.clear();
   repeatedHeaders_ = 0;
   recipients_ = 0;
@@ -168,6 +184,9 @@ void TQvEMLFile::LoadFromStream(TStream& stream) {
   lines_.Assign(std::move(data));
 
   size_t cursor = 0;
+  parentType_.clear();
+  childIndex_ = -1;
+  partPath_.clear();
   ReadHeaderBlock(Properties(), cursor);
   if (!Boundary.empty())
     MultipartWalk(Properties(), cursor, 0, 0);
@@ -238,22 +257,29 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   partType_.clear();
   partContentId_.clear();
   partLocation_.clear();
+  hadContentType_ = false;
+  partDisposition_.clear();
+  typeFileName_.clear();
+  dispositionFileName_.clear();
+  locationFileName_.clear();
+  partIsBody_ = false;
+  partIsUnshownText_ = false;
+  partOpensMultipart_ = false;
   const size_t count = lines_.Count();
   size_t index = 0;
-  if (cursor >= count)
-    return;
-  if (lines_[cursor].empty()) {
-    ++cursor;
+  if (cursor >= count || ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None) {
+    ClassifyPart(level);
     return;
   }
-  if (ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None)
+  if (lines_[cursor].empty()) {
+    ++cursor;
+    ClassifyPart(level);
     return;
+  }
 
   // The block as received (unfolded) comes first among the part's properties.
   TMSGProperty* headers = Store(TAG_TRANSPORT_MESSAGE_HEADERS, TVariant::FromBytes({}), 0);
   std::string text;
-  bool typeGaveFileName = false;
-  std::u16string dispositionFileName;
   while (cursor < count) {
     // A delimiter ends the block unread, so that a part without a blank line after its header
     // does not swallow the next part.
@@ -264,18 +290,49 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
       break;
     text += line;
     text += "\r\n";
-    ApplyHeaderLine(line, typeGaveFileName, dispositionFileName);
+    ApplyHeaderLine(line);
   }
   headers->DataSize = SizeOf(text.size());
   headers->Value = TVariant::FromBytes(std::move(text));
-  // A file name that only the disposition gives still names the part.
-  if (!typeGaveFileName && !dispositionFileName.empty()) {
-    const int32_t size = SizeOf(dispositionFileName.size());
-    Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(dispositionFileName)), size);
+  ClassifyPart(level);
+}
+
+void TQvEMLFile::ClassifyPart(TMSGProperties& level) {
+  // RFC 2045, 5.2: a part without a Content-Type, or with one that is not a type/subtype, is
+  // US-ASCII plain text (RFC 2046, 5.1.5: in a digest, a message), as mail clients read it.
+  if (partType_.empty())
+    partType_ =
+        parentType_ == "multipart/digest" && !hadContentType_ ? "message/rfc822" : "text/plain";
+  // RFC 2183: the disposition's file name wins over the type's name, as in every mail client.
+  std::u16string fileName =
+      !dispositionFileName_.empty() ? std::move(dispositionFileName_) : std::move(typeFileName_);
+  const bool named = !fileName.empty() || partDisposition_ == "attachment";
+  // The root of a related multipart is its first part; the others are what that root uses, or
+  // attachments. The second part of a signed multipart is its signature.
+  const bool resource = parentType_ == "multipart/related" && childIndex_ > 0;
+  const bool signature = parentType_ == "multipart/signed" && childIndex_ == 1;
+  partIsBody_ = IsShownTextType(partType_) && !named && !resource && !signature;
+  partIsUnshownText_ = IsUnshownTextType(partType_) && !named && !resource && !signature;
+  // The message itself is marked only when its header said what it is.
+  if (partIsBody_ && (level.ParentProperty != nullptr || hadContentType_))
+    StoreHeader(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
+  if (!fileName.empty()) {
+    const int32_t size = SizeOf(fileName.size());
+    StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(fileName)), size);
   }
-  // A part keeps how it was typed and referenced, so that it can be written out as it came.
-  if (level.ParentProperty != nullptr)
+  if (!locationFileName_.empty()) {
+    const int32_t size = SizeOf(locationFileName_.size());
+    StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(locationFileName_)), size);
+  }
+  // A part keeps how it was typed, referenced and nested, so that it can be written out as it
+  // came.
+  if (level.ParentProperty != nullptr) {
     StorePartIdentity();
+    Store(TAG_MIME_PART_DEPTH, TVariant::FromInteger(static_cast<int32_t>(partPath_.size())), 4);
+    // Mail clients do not list a signature among the attachments.
+    if (signature)
+      Store(TAG_ATTACHMENT_HIDDEN, TVariant::FromBoolean(true), 2);
+  }
 }
 
 void TQvEMLFile::StorePartIdentity() {
@@ -286,8 +343,7 @@ void TQvEMLFile::StorePartIdentity() {
       Store(tag, TVariant::FromBytes(*text), SizeOf(text->size()));
 }
 
-void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
-                                 std::u16string& dispositionFileName) {
+void TQvEMLFile::ApplyHeaderLine(const std::string& line) {
   for (const HeaderRow& row : kHeaders) {
     if (!MatchesHeaderName(line, row.Name))
       continue;
@@ -308,7 +364,7 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
       StoreHeader(row.Tag, TVariant::FromInteger(PriorityFromHeader(value)), 4);
       break;
     case Handler::ContentType:
-      HandleContentType(value, typeGaveFileName);
+      HandleContentType(value);
       break;
     case Handler::ContentLocation: {
       partLocation_ = std::string(TrimBlanks(value));
@@ -316,8 +372,8 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
       if (ContentLocationFileName(value, fileName)) {
         StoreHeader(TAG_ATTACH_LONG_FILENAME, TVariant::FromBytes(std::string(value)),
                     SizeOf(value.size()));
-        const int32_t nameSize = SizeOf(fileName.size());
-        StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromBytes(std::move(fileName)), nameSize);
+        // Stored after a name that the part gives itself, which comes first.
+        locationFileName_ = std::move(fileName);
       }
       break;
     }
@@ -342,10 +398,11 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line, bool& typeGaveFileName
     return;
   }
   if (MatchesHeaderName(line, kContentDisposition)) {
+    const std::string_view value = HeaderValue(line, kContentDisposition);
     std::u16string fileName;
-    if (DispositionFileName(HeaderValue(line, kContentDisposition), OnConvertCodepage, this,
-                            fileName))
-      dispositionFileName = std::move(fileName);
+    if (DispositionFileName(value, OnConvertCodepage, this, fileName))
+      dispositionFileName_ = std::move(fileName);
+    partDisposition_ = AsciiLower(TrimBlanks(value.substr(0, value.find(';'))));
   }
 }
 
@@ -419,14 +476,9 @@ void TQvEMLFile::AddRecipientEntry(const TAddressItem& item, std::u16string name
   entry.AddProperty(TAG_RECIPIENT_TYPE, TVariant::FromInteger(recipientType));
 }
 
-void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {
+void TQvEMLFile::HandleContentType(std::string_view value) {
   const std::string lower = AsciiLower(value);
-  const bool textType = lower.find("text/plain") != std::string::npos ||
-                        lower.find("text/html") != std::string::npos ||
-                        lower.find("text/rtf") != std::string::npos ||
-                        lower.find("application/smil") != std::string::npos;
-  if (textType && lower.find("name=") == std::string::npos)
-    StoreHeader(TAG_MESSAGE_CLASS, TVariant::FromBytes("IPM.Note"), 8);
+  hadContentType_ = true;
   StoreHeader(TAG_X400_CONTENT_TYPE, TVariant::FromBytes(std::string(value)), SizeOf(value.size()));
   const std::string_view type = TrimBlanks(std::string_view(lower).substr(0, lower.find(';')));
   if (type.find('/') != std::string_view::npos)
@@ -437,16 +489,16 @@ void TQvEMLFile::HandleContentType(std::string_view value, bool& gaveFileName) {
     StoreHeader(TAG_MESSAGE_CODEPAGE, TVariant::FromInteger(CharsetToCodePage(Charset)),
                 SizeOf(Charset.size()));
   }
-  if (FindParameter(value, lower, "name=", param)) {
-    std::u16string fileName = DecodeWords(param);
-    const int32_t size = SizeOf(fileName.size());
-    StoreHeader(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(fileName)), size);
-    gaveFileName = true;
-  }
+  if (FindParameter(value, lower, "name=", param))
+    typeFileName_ = DecodeWords(param);
   if (FindParameter(value, lower, "boundary=", param) && !param.empty() &&
       BoundaryStack.size() < kMaxBoundaryDepth) {
     Boundary = param;
     BoundaryStack.push_back(std::move(param));
+    const int id = containerIds_++;
+    containers_.push_back({partType_, id, 0});
+    containerTypes_.push_back(partType_);
+    partOpensMultipart_ = true;
   }
 }
 
@@ -464,7 +516,10 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
       ++end;
   }
   cursor = end;
-  if (first == end)
+  // The preamble of a multipart part is no content of it: no reader shows it (RFC 2046, 5.1.1).
+  // An empty part of a multipart is still a part (a forwarded message that is empty is listed).
+  if ((first == end && level.ParentProperty == nullptr) ||
+      (partOpensMultipart_ && level.ParentProperty != nullptr))
     return;
 
   // The line end before a delimiter belongs to the delimiter (RFC 2046, 5.1.1): a part's content
@@ -494,8 +549,9 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
     }
     decoder.Complete({}, text);
     text.shrink_to_fit();
-  } else if (TransferEncoding.empty() || TransferEncoding == "7BIT" || TransferEncoding == "8BIT" ||
-             TransferEncoding == "BINARY") {
+  } else {
+    // 7bit, 8bit and binary, and also an encoding we do not know ("8-bit"): the bytes as they
+    // stand lose nothing, where dropping them would lose the part.
     text.reserve(total);
     for (size_t i = first; i < end; ++i) {
       text += lines_[i];
@@ -503,17 +559,16 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
         text += "\r\n";
     }
   }
-  // Any other encoding is one we cannot undo: better no content than garbage.
 
   TMSGProperty* const parentNode = level.ParentProperty;
   // A level that is a file rather than a message: a single-part message that carries a file name
   // and is not a text body (a mailed document, an image) is kept as an attachment, not shown as
   // body text.
-  const bool fileAtRoot = parentNode == nullptr &&
-                          level.FindProperty(TAG_MESSAGE_CLASS, false, false) == nullptr &&
-                          level.FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr;
-  const bool attachmentData =
-      (parentNode != nullptr && !parentNode->IsEmbeddedMessage()) || fileAtRoot;
+  // A level that is a file rather than a message: a single-part message that is not text to
+  // show (a mailed document, an image, a forwarded message) is kept as an attachment.
+  const bool fileAtRoot = parentNode == nullptr && !partIsBody_ && !partIsUnshownText_;
+  const bool bodyText = partIsBody_ || partIsUnshownText_;
+  const bool attachmentData = (parentNode != nullptr && !bodyText) || fileAtRoot;
 
   // The system code page is UTF-8: UTF-8 body text stays as it is, only ill-formed sequences are
   // replaced. Attachment data keeps its bytes.
@@ -526,15 +581,15 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
       cp->Value = TVariant::FromInteger(65001);
   }
 
+  // The declared subtype decides what the text is, never its first characters.
   uint32_t tag = TAG_BODY;
   bool asAttachmentNode = fileAtRoot;
-  if (parentNode != nullptr && !parentNode->IsEmbeddedMessage()) {
+  if (parentNode != nullptr && !bodyText) {
     tag = TAG_ATTACH_DATA_BIN;
   } else if (!fileAtRoot) {
-    if (StartsWithNoCase(text, "<HTML") || StartsWithNoCase(text, "\r\n<HTML") ||
-        StartsWithNoCase(text, "<!DOCTYPE") || StartsWithNoCase(text, "\r\n<!DOCTYPE")) {
+    if (partIsBody_ && partType_ == "text/html") {
       tag = TAG_BODY_HTML;
-    } else if (StartsWithNoCase(text, "{\\RTF1")) {
+    } else if (partIsBody_ && partType_ == "text/rtf") {
       tag = TAG_RTF_COMPRESSED;
     } else if (TransferEncoding == "BINARY" || TransferEncoding == "BASE64") {
       // A TNEF stream is kept whole as an opaque attachment.
@@ -557,12 +612,18 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
     StorePartIdentity();
     tag = TAG_ATTACH_DATA_BIN;
   }
-  if (!text.empty() && text != "\r\n") {
+  if (tag == TAG_ATTACH_DATA_BIN && partType_ == "message/rfc822" &&
+      CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) == nullptr)
+    NameEmbeddedMessage(text);
+  // A part that is no body is a file the sender attached, also when it has no name or content:
+  // it stays listed, and its bytes stay as they are.
+  const bool partFile = tag == TAG_ATTACH_DATA_BIN && parentNode != nullptr;
+  if (!text.empty() && (text != "\r\n" || partFile)) {
     const int32_t size = SizeOf(text.size());
     Store(tag, TVariant::FromBytes(std::move(text)), size);
   } else if (tag == TAG_ATTACH_DATA_BIN &&
-             CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr) {
-    // A named file without content is still a file the sender attached: keep it listed.
+             (partFile ||
+              CurrentLevel->FindProperty(TAG_ATTACH_FILENAME, false, false) != nullptr)) {
     Store(tag, TVariant::FromBytes({}), 0);
   }
 }
@@ -599,15 +660,24 @@ void TQvEMLFile::MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t ba
     if (kind == DelimiterKind::Opening) {
       // Nested multiparts are flattened: a delimiter of an outer boundary closes the inner ones.
       BoundaryStack.resize(index + 1);
+      containers_.resize(index + 1);
       Boundary = BoundaryStack[index];
+      TContainer& container = containers_[index];
+      parentType_ = container.Type;
+      childIndex_ = container.Children++;
+      partPath_.clear();
+      for (const TContainer& c : containers_)
+        partPath_.push_back(c.Id);
       ReadPart(parent, cursor, depth);
     } else if (kind == DelimiterKind::Closing) {
       if (index == baseIndex) {
         BoundaryStack.resize(index + 1);
+        containers_.resize(index + 1);
         Boundary = BoundaryStack[index];
         return; // what follows is the epilogue
       }
       BoundaryStack.resize(index);
+      containers_.resize(index);
       Boundary = BoundaryStack.back();
     }
     // Any other line is the epilogue of an inner multipart and is skipped.
@@ -640,6 +710,7 @@ void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
   if (BoundaryStack.size() > openBefore && BoundaryStack.back() == "-" && depth + 1 < kMaxNesting) {
     MultipartWalk(node->SubProperties(), cursor, BoundaryStack.size() - 1, depth + 1);
     BoundaryStack.resize(openBefore);
+    containers_.resize(openBefore);
     Boundary = BoundaryStack.empty() ? std::string() : BoundaryStack.back();
   } else {
     ReadLeafBody(node->SubProperties(), cursor);
@@ -648,6 +719,102 @@ void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
   TransferEncoding = savedEncoding;
   if (node->IsEmbeddedMessage())
     PromoteBodyPart(parent, *node);
+}
+
+namespace {
+
+std::u16string AsciiLowerWide(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return out;
+}
+
+} // namespace
+
+void TQvEMLFile::AppendShownAfter(int kind, uint32_t tag, std::u16string text) {
+  if (text.empty())
+    return;
+  // The innermost container of both parts: of alternatives the later wins; a related root and
+  // what it uses are one body; parts side by side in a mixed multipart are shown one after the
+  // other, as mail clients show them.
+  const std::vector<int>& first = bodyPaths_[kind];
+  size_t common = 0;
+  while (common < first.size() && common < partPath_.size() && first[common] == partPath_[common])
+    ++common;
+  if (common == 0)
+    return;
+  const std::string& type = containerTypes_[static_cast<size_t>(first[common - 1])];
+  if (type == "multipart/related")
+    return;
+  TMSGProperty* body = Properties().FindProperty(tag, false, false);
+  if (body == nullptr || !body->Value.IsWide())
+    return;
+  if (type == "multipart/alternative") {
+    // RFC 2046, 5.1.4: the last alternative that can be shown is the one its sender preferred.
+    body->DataSize = SizeOf(text.size());
+    body->Value = TVariant::FromWide(std::move(text));
+    bodyPaths_[kind] = partPath_;
+    return;
+  }
+  std::u16string& shown = body->Value.MutableWide();
+  if (tag == TAG_BODY) {
+    if (!shown.empty() && shown.back() != u'\n')
+      shown += u"\r\n";
+    shown += text;
+  } else {
+    // One document: what the later part's body holds goes before the first one's </body>.
+    const std::u16string lower = AsciiLowerWide(text);
+    const size_t open = lower.find(u"<body");
+    const size_t from = open == std::u16string::npos ? 0 : lower.find(u'>', open);
+    const size_t to = lower.rfind(u"</body");
+    std::u16string_view inner(text);
+    if (from != std::u16string::npos && open != std::u16string::npos)
+      inner = inner.substr(from + 1);
+    if (to != std::u16string::npos && to >= text.size() - inner.size())
+      inner = inner.substr(0, to - (text.size() - inner.size()));
+    // The closing tags stay at the end: only its tail is searched, so that many parts cost no
+    // more than their size.
+    const size_t tail = shown.size() > 1024 ? shown.size() - 1024 : 0;
+    const size_t close = AsciiLowerWide(std::u16string_view(shown).substr(tail)).rfind(u"</body");
+    if (close == std::u16string::npos)
+      shown += inner;
+    else
+      shown.insert(tail + close, inner);
+  }
+  body->DataSize = SizeOf(shown.size());
+}
+
+void TQvEMLFile::NameEmbeddedMessage(const std::string& text) {
+  // The subject of the message's own header block; mail clients name the part after it.
+  std::u16string subject;
+  TMimeLines lines;
+  const size_t end = text.find("\r\n\r\n");
+  lines.Assign(
+      text.substr(0, end == std::string::npos ? std::min<size_t>(text.size(), 1 << 20) : end));
+  for (size_t cursor = 0; cursor < lines.Count();) {
+    const std::string line = ReadHeaderLine(lines, cursor);
+    if (line.empty())
+      break;
+    if (MatchesHeaderName(line, "SUBJECT:")) {
+      subject = DecodeWords(Unquote(HeaderValue(line, "SUBJECT:")));
+      break;
+    }
+  }
+  // A file name holds no folder and no control character.
+  for (char16_t& c : subject) {
+    if (c < 0x20 || c == u'/' || c == u'\\' || c == 0x7F)
+      c = u'_';
+  }
+  while (!subject.empty() && (subject.back() == u' ' || subject.back() == u'.'))
+    subject.pop_back();
+  if (subject.size() > 200)
+    subject.resize(200);
+  std::u16string name = (subject.empty() ? u"message" : subject) + u".eml";
+  const int32_t size = SizeOf(name.size());
+  Store(TAG_ATTACH_FILENAME, TVariant::FromWide(std::move(name)), size);
 }
 
 void TQvEMLFile::PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node) {
@@ -671,12 +838,17 @@ void TQvEMLFile::PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& nod
   uint8_t& held = promoted_[&parent];
   const auto promote = [&](uint8_t kind, std::u16string (TMSGProperties::*accessor)() const,
                            uint16_t propId, uint32_t tag, uint8_t format) {
-    if (held & kind)
+    const int k = kind == 1 ? 0 : 1;
+    if (held & kind) {
+      if (&parent == &Properties())
+        AppendShownAfter(k, tag, partText(propId));
       return;
+    }
     std::u16string text = partText(propId);
     if (text.empty())
       return;
     held |= kind;
+    bodyPaths_[k] = partPath_;
     if (!(parent.*accessor)().empty())
       return;
     const int32_t size = SizeOf(text.size());

@@ -38,6 +38,10 @@ public:
   // The properties that header lines store for a tag their block already stored (a second
   // Subject), at most, in one load; past it such a line is kept in its block's header text only.
   static constexpr int kMaxRepeatedHeaders = 50000;
+  // The property of each part node that gives how deep the part sits in the MIME tree (1 for a
+  // part of the message's own multipart), so that the flattened parts can be written back in
+  // their structure.
+  static constexpr uint32_t TAG_MIME_PART_DEPTH = 0x67F00003;
 
   TQvEMLFile();
   ~TQvEMLFile() override;
@@ -70,8 +74,7 @@ private:
 
   TMSGProperty* Store(uint32_t tag, TVariant value, int32_t size);
   void ReadHeaderBlock(TMSGProperties& level, size_t& cursor);
-  void ApplyHeaderLine(const std::string& line, bool& typeGaveFileName,
-                       std::u16string& dispositionFileName);
+  void ApplyHeaderLine(const std::string& line);
   void HandleAddressList(std::string_view value, uint32_t tag);
   // Stores a property of a header line: the first of its tag in the block always, another one
   // while the load has stored fewer than kMaxRepeatedHeaders such repeats.
@@ -82,12 +85,20 @@ private:
   // Appends a recipient entry for one mailbox of To, Cc or Bcc, unless the load has passed
   // kMaxRecipientEntries.
   void AddRecipientEntry(const TAddressItem& item, std::u16string name, int32_t recipientType);
-  void HandleContentType(std::string_view value, bool& gaveFileName);
+  void HandleContentType(std::string_view value);
+  // Decides, once a part's header block is read, whether the part is a body, an alternative that
+  // no view shows, or an attachment, and stores its file name.
+  void ClassifyPart(TMSGProperties& level);
+  // The file name of a message/rfc822 part without one: its subject with ".eml".
+  void NameEmbeddedMessage(const std::string& text);
   void HandleDate(std::string_view value, uint32_t tag);
   void ReadLeafBody(TMSGProperties& level, size_t& cursor);
   void MultipartWalk(TMSGProperties& parent, size_t& cursor, size_t baseIndex, int depth);
   void ReadPart(TMSGProperties& parent, size_t& cursor, int depth);
   void PromoteBodyPart(TMSGProperties& parent, const TMSGProperty& node);
+  // A later part of a body kind (0 plain, 1 HTML) that the message already has: appended to the
+  // body of that kind when it is shown after it, in its place when it is a later alternative.
+  void AppendShownAfter(int kind, uint32_t tag, std::u16string text);
   // Stores the part's content type, Content-ID and Content-Location as attachment properties.
   void StorePartIdentity();
   DelimiterKind ClassifyDelimiter(std::string_view line, size_t& index) const;
@@ -108,6 +119,35 @@ private:
   int repeatedHeaders_ = 0;
   // The body kinds (1 plain, 2 HTML, 4 RTF) already promoted into each collection.
   std::unordered_map<const TMSGProperties*, uint8_t> promoted_;
+
+  // The multipart containers that are open, one for each entry of BoundaryStack: the message's
+  // own first. A part's body role depends on the container it is in.
+  struct TContainer {
+    std::string Type; // multipart/subtype, lower case
+    int Id = 0;
+    int Children = 0;
+  };
+  std::vector<TContainer> containers_;
+  int containerIds_ = 0;
+  std::vector<std::string> containerTypes_; // by id
+  // Of the part whose header block is read: its container's type and its place in it (-1 for
+  // the message itself), and what its header block said.
+  std::string parentType_;
+  int childIndex_ = -1;
+  bool hadContentType_ = false;
+  std::string partDisposition_;
+  std::u16string typeFileName_, dispositionFileName_;
+  std::string locationFileName_;
+  // The part whose header block was read last is a body (its text is shown), or text that no
+  // view shows (kept, neither body nor attachment).
+  bool partIsBody_ = false;
+  bool partIsUnshownText_ = false;
+  // The part is a multipart of its own: what its leaf body reads is its preamble.
+  bool partOpensMultipart_ = false;
+  // The containers (by id, outermost first) of the part that gave each body kind of the message:
+  // a later part of that kind is shown after it unless they are alternatives of one another.
+  std::vector<int> bodyPaths_[3];
+  std::vector<int> partPath_;
 };
 
 // The reader of MHTML web archives: the same reader, chosen by the file's extension.

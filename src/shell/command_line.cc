@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "export/ics_writer.h"
+#include "export/item_accessors.h"
+#include "export/vcard_writer.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
@@ -67,7 +70,8 @@ std::string ReplaceExtension(const std::string& fileName, const std::string& ext
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "Usage: quillet FILE /E FORMAT [TARGET]   convert FILE to FORMAT (txt, htm, html, xml,\n"
-      "                                         eml, msg) into TARGET, or beside FILE\n"
+      "                                         eml, msg; ics for calendar items and tasks,\n"
+      "                                         vcf for contacts) into TARGET, or beside FILE\n"
       "       quillet --dump FILE               print FILE's property tree\n"
       "       quillet --help | --version\n",
       out);
@@ -79,6 +83,23 @@ void PrintUsage(std::FILE* out) {
 }
 
 } // namespace
+
+std::string LanguageFileFromSwitch(const std::string& value) {
+  namespace fs = std::filesystem;
+  if (value.empty() || value[0] == '/')
+    return value;
+  std::error_code ec;
+  const std::string inLanguages = DataFolder() + "languages/" + value;
+  const std::string inData = DataFolder() + value;
+  if (fs::is_regular_file(inLanguages, ec))
+    return inLanguages;
+  if (fs::is_regular_file(inData, ec))
+    return inData;
+  if (fs::is_regular_file(value, ec))
+    return fs::absolute(value, ec).lexically_normal().string();
+  // A file that is not there reads as empty: the name says where it was looked for.
+  return inLanguages;
+}
 
 bool IsKnownSwitch(const std::string& rawArg) {
   std::string arg = Upper(NormaliseSpelling(rawArg));
@@ -117,7 +138,7 @@ void ProcessSwitch(const std::string& rawArg, TSettings& settings, TRunState& st
     else if (value == "TEXT")
       settings.DefaultFormat = 1;
   } else if (StartsWith(upper, "/LANG=")) {
-    settings.LangFile = DataFolder() + arg.substr(6);
+    settings.LangFile = LanguageFileFromSwitch(arg.substr(6));
   } else {
     struct Coordinate {
       const char* prefix;
@@ -161,6 +182,11 @@ std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName) {
 void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full) {
   const std::string ext = Upper(extension);
+  // An item of another kind than the format asks for is refused before anything is written.
+  if (ext == ".ICS" && !HasICalendar(message.Properties()))
+    throw EWrongItemKind(NotACalendarItemMessage(message.Properties()));
+  if (ext == ".VCF" && !HasVCard(message.Properties()))
+    throw EWrongItemKind(NotAContactMessage(message.Properties()));
   std::filesystem::path targetPath(target);
   std::string folder = targetPath.has_parent_path() ? targetPath.parent_path().string() : ".";
   // The temporary keeps the target's extension so that nothing downstream sees another kind.
@@ -178,6 +204,10 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
       message.SaveToEMLFile(tmpl);
     else if (ext == ".MSG")
       message.SaveToMSG(tmpl, full);
+    else if (ext == ".ICS")
+      SaveToICSFile(message.Properties(), tmpl);
+    else if (ext == ".VCF")
+      SaveToVCFFile(message.Properties(), tmpl);
     else
       message.SaveToTXTFile(tmpl, full);
     // mkstemp made the file private; an export gets the ordinary mode a new file would.
@@ -274,6 +304,9 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
       try {
         ExportMessage(*message, target, extension, settings.SaveMode == 0);
         std::fprintf(out, "%s\n", target.c_str());
+      } catch (const EWrongItemKind& e) {
+        std::fprintf(err, "%s\n", e.what());
+        status = 3;
       } catch (const std::exception& e) {
         std::fprintf(err, "%s\n", e.what());
         status = 1;

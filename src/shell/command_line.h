@@ -18,6 +18,12 @@ struct TRunState {
   bool NoMenu = false; // "/NOMENU": the window shows no menu and no tool bar
 };
 
+// The language file that "/LANG=value" names: an absolute path as it stands; otherwise the
+// value as a file name or path inside the languages folder of the data folder, else inside the
+// data folder itself, else relative to the current folder, wherever such a file exists (the
+// languages folder when none does).
+std::string LanguageFileFromSwitch(const std::string& value);
+
 // True when arg is a switch the program knows ("/ALL", "/E", "/DEFFORMAT=...", ...; the GNU
 // spellings "--all", "--noini", ... too). Anything else is a file name or a value.
 bool IsKnownSwitch(const std::string& arg);
@@ -34,9 +40,12 @@ void ApplyExtendedSettings(TSettings& settings, TRunState& state);
 std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName);
 
 // Writes message to target with the writer chosen by the upper-cased extension: ".HTM" and
-// ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, anything else plain text; full selects all
-// properties. The output is written to a temporary file beside the target and renamed over it
-// only when complete, so a failed export leaves no partial file and an old target intact.
+// ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, ".ICS" iCalendar, ".VCF" vCard, anything
+// else plain text; full selects all properties. ".ICS" of an item that is no calendar item or
+// task, and ".VCF" of one that is no contact or distribution list, raise EWrongItemKind (the
+// windowless run ends with exit code 3) and write nothing. The output is written to a temporary
+// file beside the target and renamed over it only when complete, so a failed export leaves no
+// partial file and an old target intact.
 void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full);
 

@@ -7,12 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 
+#include "app/attachment_files.h"
 #include "app/program_version.h"
+#include "export/message_addresses.h"
 #include "model/qvmsg.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
+#include "msg/msg_writer.h"
 #include "text/datetime.h"
 
 namespace orlendo {
@@ -20,43 +22,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A stored attachment name is the sender's data: only its last component, without control
-// characters, may become a file name in our folder.
-std::string SafeFileName(const std::string& stored, int index) {
-  std::string name = stored;
-  size_t cut = name.find_last_of("/\\");
-  if (cut != std::string::npos)
-    name = name.substr(cut + 1);
-  std::string clean;
-  for (char c : name)
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
-      clean += c;
-  if (clean.empty() || clean == "." || clean == "..")
-    clean = SAttachmentDefaultName + std::to_string(index + 1);
-  return clean;
+// The level an embedded message holds: the collection of its first object record, or the
+// node's own.
+const TMSGProperties& EmbeddedLevel(const TMSGProperty& node) {
+  const TMSGProperty* object = node.SubProperties().FindProperty(0x37010000, true, true);
+  return object != nullptr ? object->SubProperties() : node.SubProperties();
 }
 
-// A private folder (mode 0700) removed with its contents when the holder goes.
-class PrivateFolder {
-public:
-  PrivateFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillet-mail-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr)
-      throw EMSGError("Unable to create directory " + tmpl);
-    path_ = tmpl;
+// xdg-email turns every LF into a CR LF of its own; a CR of ours would arrive doubled.
+std::string LfLineEnds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      out += text[i];
+    }
   }
-  ~PrivateFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
-private:
-  std::string path_;
-};
+  return out;
+}
 
 } // namespace
 
@@ -98,6 +85,20 @@ std::string FindOnPath(const std::string& program) {
   return "";
 }
 
+std::vector<std::string> ReplyRecipients(const TMSGProperties& message) {
+  std::vector<std::string> addresses;
+  const std::string headers = utf8::Encode(message.GetTransportHeaders());
+  for (const TMailAddress& a : ParseAddressList(HeaderFieldValue(headers, "Reply-To")))
+    if (!a.Address.empty())
+      addresses.push_back(utf8::Encode(a.Address));
+  if (addresses.empty()) {
+    const TMailAddress sender = GetSenderAddress(message);
+    if (!sender.Address.empty())
+      addresses.push_back(utf8::Encode(sender.Address));
+  }
+  return addresses;
+}
+
 int SendMailMessage(const std::string& subject, const std::string& body,
                     const std::vector<std::string>& recipients,
                     const std::vector<std::string>& attachmentPaths) {
@@ -108,7 +109,7 @@ int SendMailMessage(const std::string& subject, const std::string& body,
   if (!subject.empty())
     args.insert(args.end(), {"--subject", subject});
   if (!body.empty())
-    args.insert(args.end(), {"--body", body});
+    args.insert(args.end(), {"--body", LfLineEnds(body)});
   for (const auto& a : attachmentPaths)
     args.insert(args.end(), {"--attach", a});
   for (const auto& r : recipients)
@@ -118,21 +119,48 @@ int SendMailMessage(const std::string& subject, const std::string& body,
     argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  pid_t pid = ::fork();
-  if (pid < 0)
+  // The mail client may run in a terminal or stay open until the mail is sent: it is started
+  // detached (its parent exits at once, so no zombie remains), and only whether it could be
+  // started is waited for. A pipe closed by a successful exec tells that.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0)
     return -1;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(report[0]);
+    ::close(report[1]);
+    return -1;
+  }
   if (pid == 0) {
+    ::close(report[0]);
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0)
+      ::_exit(grandchild < 0 ? 126 : 0);
     int null = ::open("/dev/null", O_RDONLY);
     if (null >= 0)
       ::dup2(null, 0);
     ::execv(program.c_str(), argv.data());
+    const int error = errno;
+    (void)!::write(report[1], &error, sizeof error);
     ::_exit(127);
   }
+  ::close(report[1]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR)
+    if (errno != EINTR) {
+      ::close(report[0]);
       return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+  int error = 0;
+  ssize_t got;
+  do
+    got = ::read(report[0], &error, sizeof error);
+  while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || got > 0)
+    return -1;
+  return 0;
 }
 
 void ReplyOrForward(const TMSGProperties& message, bool forward) {
@@ -140,25 +168,30 @@ void ReplyOrForward(const TMSGProperties& message, bool forward) {
     return;
   const std::string subject = ReplySubject(message, forward);
   const std::string body = ReplyBody(message);
-  PrivateFolder folder;
+  // The files stay in the process's private folder until the program ends: a mail client that
+  // hands the job to a copy of itself already running reads them after xdg-email has returned.
+  TTempFiles& temp = TTempFiles::Instance();
   std::vector<std::string> paths;
-  std::set<std::string> used;
   for (int i = 0; i < message.AttachmentCount(); ++i) {
     const TMSGProperty* node = message.GetAttachment(i);
-    if (node == nullptr || node->GetAttachMethod() != 1)
+    if (node == nullptr)
       continue;
-    std::string name = SafeFileName(node->GetAttachmentFileName(i), i);
-    std::string dir = folder.Path();
-    // Two attachments of one name each keep it, in folders of their own.
-    if (!used.insert(name).second) {
-      dir += "/" + std::to_string(i + 1);
-      fs::create_directory(dir);
+    const int method = node->GetAttachMethod();
+    if (method == 1) {
+      const std::string path = temp.NewPath(node->GetAttachmentFileName(i));
+      message.SaveAttachmentToFile(i, path);
+      temp.Add(path);
+      paths.push_back(path);
+    } else if (method == 2) {
+      // An embedded message goes along as a message file of its own.
+      const std::string path = temp.NewPath(EmbeddedMessageFileName(node->GetAttachmentName(i)));
+      SaveToMSG(EmbeddedLevel(*node), path, true);
+      temp.Add(path);
+      paths.push_back(path);
     }
-    const std::string path = dir + "/" + name;
-    message.SaveAttachmentToFile(i, path);
-    paths.push_back(path);
   }
-  SendMailMessage(subject, body, {}, paths);
+  SendMailMessage(subject, body, forward ? std::vector<std::string>() : ReplyRecipients(message),
+                  paths);
 }
 
 std::string SupportMailUrl() {

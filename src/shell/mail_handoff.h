@@ -20,18 +20,24 @@ std::string ReplySubject(const TMSGProperties& message, bool forward);
 // The full path of program in a folder of $PATH, or "" when there is none.
 std::string FindOnPath(const std::string& program);
 
-// Runs xdg-email with the subject, the body, each recipient as an address and each path as an
-// attachment, and waits for it. Returns its exit status, -1 when xdg-email is not on PATH or
-// cannot be run.
+// The addresses a reply goes to: those of the Reply-To field of the transport headers, else the
+// sender's Internet address; none when the message gives neither.
+std::vector<std::string> ReplyRecipients(const TMSGProperties& message);
+
+// Starts xdg-email with the subject, the body (its line ends handed over as LF, which xdg-email
+// encodes as CR LF), each recipient as an address and each path as an attachment, detached: it
+// does not wait for xdg-email or the mail client to end. Returns 0 when it was started, -1 when
+// xdg-email is not on PATH or cannot be run.
 int SendMailMessage(const std::string& subject, const std::string& body,
                     const std::vector<std::string>& recipients,
                     const std::vector<std::string>& attachmentPaths);
 
-// Reply (forward false) or Forward: the subject and body above, and the message's file
-// attachments (not embedded messages or OLE objects), written under their own names into a
-// private temporary folder that is removed again when the mail client has taken them. Ends
-// quietly when there is no xdg-email or it fails; a failure to write an attachment raises
-// before anything is handed over, and leaves no files behind.
+// Reply (forward false) or Forward: the subject and body above, the reply to ReplyRecipients
+// (a forward to no one), and the message's file attachments and embedded messages (as .msg
+// files; OLE objects are not passed on), written under their own names into the process's
+// private temporary folder (TTempFiles), where they stay until the program ends. Ends quietly
+// when there is no xdg-email or it fails; a failure to write an attachment raises before
+// anything is handed over.
 void ReplyOrForward(const TMSGProperties& message, bool forward);
 
 // The "mailto:" address of the support mail, with its subject as a URL query.

@@ -13,9 +13,13 @@
 #include <fstream>
 
 #include "app/attachment_files.h"
+#include "components/display_limits.h"
 #include "components/file_dialogs.h"
+#include "components/interface_locale.h"
+#include "components/item_view.h"
 #include "model/stream.h"
 #include "preview_util.h"
+#include "text/datetime.h"
 #include "text/qvmsgcp.h"
 #include "url_catcher.h"
 
@@ -294,6 +298,94 @@ TEST(PreviewAttachments, OpenSavesIntoThePrivateFolderUnderASafeName) {
             std::filesystem::perms::owner_all);
 }
 
+TEST(PreviewAttachments, OpeningWhatRunsAsAProgramAsksFirst) {
+  const struct {
+    std::u16string name;
+    std::string data;
+    bool asks;
+  } cases[] = {
+      {u"notes.txt", "plain words", false},
+      {u"photo.JPG", "\xFF\xD8\xFF", false},
+      {u"launch.desktop", "[Desktop Entry]\nExec=rm -rf ~\n", true},
+      {u"setup.sh", "echo hi", true},
+      {u"tool.jar", "PK\x03\x04", true},
+      {u"invoice.exe", "MZ\x90", true},
+      {u"Viewer.AppImage",
+       "\x7F"
+       "ELF",
+       true},
+      {u"report.py", "print(1)", true},
+      {u"script.pl", "print 1", true},
+      {u"readme", "#!/bin/sh\nrm -rf ~", true}, // no extension, but a script all the same
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+    for (bool yes : {false, true}) {
+      TQvMessage message;
+      TMSGProperty* node = message.Properties().Add();
+      node->TagID = TAG_ATTACHMENT_NODE;
+      node->Value = TVariant::FromBytes("__attach_version1.0_#00000000");
+      node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(c.name));
+      node->SubProperties().AddProperty(0x37010102, TVariant::FromBytes(c.data))->DataSize =
+          static_cast<int32_t>(c.data.size());
+      ShownPanel shown;
+      shown.Display(message.Properties());
+      previewtest::UrlCatcher catcher({"file"});
+      QStringList questions;
+      FileDialogs().AskYesNo = [&](QWidget*, const QString& text) {
+        questions << text;
+        return yes;
+      };
+      shown.panel.lvAttachments->setCurrentRow(0);
+      shown.panel.miAttachSaveClick(1);
+      FileDialogs() = StandardFileDialogs();
+      EXPECT_EQ(questions.size(), c.asks ? 1 : 0);
+      if (c.asks) {
+        EXPECT_TRUE(questions[0].contains(QString::fromStdU16String(c.name)));
+      }
+      ASSERT_EQ(catcher.Urls.size(), !c.asks || yes ? 1 : 0);
+      if (!catcher.Urls.isEmpty()) {
+        const auto perms =
+            std::filesystem::status(catcher.Urls[0].toLocalFile().toStdString()).permissions();
+        EXPECT_EQ(perms & (std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                           std::filesystem::perms::others_exec),
+                  std::filesystem::perms::none);
+      }
+    }
+  }
+}
+
+TEST(PreviewHeader, DatesFollowTheInterfaceLanguageAndLongTextsAreCut) {
+  TQvMessage message;
+  // 9 December 2025, 14:30, and a subject far longer than a field can show.
+  message.Properties().AddProperty(0x00390040, TVariant::FromDateTime(46000 + 14.5 / 24));
+  message.Properties().AddProperty(0x0037001F,
+                                   TVariant::FromWide(std::u16string(3'000'000, u'x') + u"END"));
+  SetInterfaceLanguage(QStringLiteral("/somewhere/languages/german.lng"));
+  ShownPanel shown;
+  shown.Display(message.Properties());
+  EXPECT_EQ(shown.panel.edSent->text(), "09.12.2025 14:30");
+  EXPECT_LE(shown.panel.edSubject->text().size(), kOneLineChars + 1);
+  EXPECT_TRUE(shown.panel.edSubject->text().startsWith("xxx"));
+  SetInterfaceLanguage(QString());
+  shown.Display(message.Properties());
+  EXPECT_EQ(shown.panel.edSent->text().toStdString(), DateTimeToText(46000 + 14.5 / 24));
+}
+
+TEST(DisplayLimits, LongLinesAndLongTextsAreCutAndSaySo) {
+  EXPECT_EQ(BoundedText(u"short\r\nlines\r\n"), "short\r\nlines\r\n"); // within: unchanged
+  const QString cut = BoundedText(u"ab\r\n" + std::u16string(50, u'y') + u"\nz", 1000, 10);
+  EXPECT_EQ(cut, QString("ab\n") + QString(10, 'y') +
+                     QString::fromUtf8("\u2026 [40 more characters]") + "\nz");
+  const QString total =
+      BoundedText(std::u16string(30, u'a') + u"\n" + std::u16string(30, u'b'), 20, 100);
+  EXPECT_TRUE(total.startsWith(QString(30, 'a') + "\n"));
+  EXPECT_TRUE(total.endsWith("[30 more characters not shown]")) << total.toStdString();
+  // A surrogate pair is never cut in half.
+  const QString pair = BoundedText(std::u16string(9, u'a') + u"\U0001F600" + u"tail", 1000, 10);
+  EXPECT_TRUE(pair.startsWith(QString(9, 'a') + QString::fromUtf8("\u2026"))) << pair.toStdString();
+}
+
 TEST(PreviewBody, FindSelectsTheFirstOccurrenceOrSaysItIsMissing) {
   TQvMessage message;
   message.Properties().AddProperty(0x1000001F, TVariant::FromWide(u"one two\r\nthree two"));
@@ -323,6 +415,49 @@ TEST(PreviewBody, WordWrapFollowsAndUpdatesTheSetting) {
   EXPECT_TRUE(shown.settings.SettingsChanged);
   EXPECT_FALSE(shown.panel.btnWordWrap->isChecked());
   EXPECT_EQ(shown.panel.reRTFBody->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+} // namespace
+} // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// Items that are not mail get their own block instead of the sender and recipient rows: an
+// appointment its time in its zone and the reader's, a recurring one its pattern in words and
+// its changes, a contact its card; mail keeps the rows and no block.
+TEST(PreviewItems, AppointmentsAndContactsShowAsSuch) {
+  struct Case {
+    const char* file;
+    bool block;
+    std::vector<const char*> texts;
+  };
+  const Case cases[] = {
+      {"msg/kmr_Appointment_sample_EST.msg",
+       true,
+       {"When:", "Sunday, 4 December 2022 08:00\xE2\x80\x93"
+                 "08:30 (Eastern Standard Time)"}},
+      {"msg/kmr_Lanch_time_every_friday_in_2023_chgs2.msg",
+       true,
+       {"Every Friday from 6 January 2023 until 31 December 2023", "Cancelled: 6 January 2023",
+        "Moved: 13 January 2023 12:00 to 12 January 2023 12:00"}},
+      {"msg/poi_msgClassContact.msg",
+       true,
+       {"Dr Quick Brown Fox Jr", "Fence Co", "quickbrown@gmail.com", "(456) 789-0123",
+        "12 Lazy Dog Lane"}},
+      {"msg/jotl_generated_base-message.msg", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto message = Load(Corpus(c.file));
+    ShownPanel shown;
+    ASSERT_TRUE(shown.Display(message->Properties()));
+    EXPECT_EQ(!shown.panel.pnlItem->isHidden(), c.block);
+    EXPECT_EQ(shown.panel.pnlHeader->isHidden(), c.block);
+    const QString text = shown.panel.pnlItem->toPlainText();
+    for (const char* t : c.texts)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << t << "\n" << text.toStdString();
+  }
 }
 
 } // namespace

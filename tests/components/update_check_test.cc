@@ -166,6 +166,7 @@ void AnswerLogonDialog(const QString& user, const QString& password, bool confir
     poll->deleteLater();
     *title = dialog->windowTitle();
     EXPECT_TRUE(dialog->edLogin->text().isEmpty());
+    EXPECT_EQ(dialog->edPassword->echoMode(), QLineEdit::Password);
     dialog->edLogin->setText(user);
     dialog->edPassword->setText(password);
     (confirm ? dialog->btnOk : dialog->btnCancel)->click();

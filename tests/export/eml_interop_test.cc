@@ -286,6 +286,18 @@ std::unique_ptr<TQvMessage> Load(const std::string& path) {
   return message;
 }
 
+// True when the Internet reader finds MIME parts in the file.
+bool HasMimeTree(const std::string& path) {
+  const std::unique_ptr<TQvMessage> message = Load(path);
+  const TMSGProperties& root = message->Properties();
+  for (int i = 0; i < root.Count(); ++i) {
+    if (root.Items(i)->SubProperties().FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false,
+                                                    false) != nullptr)
+      return true;
+  }
+  return false;
+}
+
 // Converts each file with quillet into dir and writes the expectations file; returns its path.
 std::string ConvertAll(const TempDir& dir, const std::vector<std::string>& files) {
   std::string json = "[";
@@ -316,13 +328,19 @@ struct Corpus {
       if (cfb::IsCompoundFile(path))
         files.push_back(path);
     }
-    for (const std::string& path : testutil::CorpusFiles("eml", ".eml"))
-      files.push_back(path);
+    // Internet messages with MIME parts go out in the structure they came in, which need not be
+    // the model's flattened view (a part without a name keeps having none): eml_mime_tree_test.cc
+    // reads them against Python's reading of the originals instead.
+    for (const std::string& path : testutil::CorpusFiles("eml", ".eml")) {
+      if (!HasMimeTree(path))
+        files.push_back(path);
+    }
     for (const char* ext : {".mht", ".mhtml"}) {
       for (const std::string& path : testutil::CorpusFiles("mht", ext)) {
         const std::string copy = dir.File(std::filesystem::path(path).stem().string() + ".mht");
         std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
-        files.push_back(copy);
+        if (!HasMimeTree(copy))
+          files.push_back(copy);
       }
     }
     expected = ConvertAll(dir, files);
@@ -357,7 +375,7 @@ TEST(EmlInterop, PythonReadsEveryCorpusMessageAsTheModelHoldsIt) {
   if (!testutil::PythonHasModule("email"))
     GTEST_SKIP() << "python3 is missing";
   const Corpus& corpus = TheCorpus();
-  EXPECT_GE(corpus.files.size(), 80u);
+  EXPECT_GE(corpus.files.size(), 55u);
   EXPECT_EQ(Problems(testutil::RunPython(kPythonCheck, {corpus.expected}), corpus.files.size()),
             "");
 }

@@ -546,8 +546,23 @@ TEST(EmlWriterHtml, HtmlIsRecoveredFromTheRtfAsStored) {
   EXPECT_EQ(m.level.GetBodyRTF().find(u"&#45;"), std::u16string::npos);
   EXPECT_EQ(GetHtmlBodyOrFromRtf(m.level), u"<div>a&#45;b</div>");
   const std::string eml = Eml(m.level);
-  EXPECT_NE(eml.find("Content-Type: text/html; charset=\"utf-8\""), std::string::npos);
+  // The RTF goes out as that HTML alone: mail clients list a text/rtf part as an attachment.
+  EXPECT_NE(eml.find("Content-Type: text/html;"), std::string::npos);
+  EXPECT_EQ(eml.find("text/rtf"), std::string::npos);
   EXPECT_NE(eml.find("<div>a&#45;b</div>"), std::string::npos);
+}
+
+// Native RTF goes out as the HTML the renderer makes of it, an alternative to the plain text.
+TEST(EmlWriterHtml, NativeRtfGoesOutAsRenderedHtml) {
+  Message m;
+  m.level.AddProperty(0x1000001F, TVariant::FromWide(u"plain words"));
+  m.level.AddProperty(TAG_RTF_COMPRESSED, A("{\\rtf1\\ansi {\\b bold} words}"));
+  const std::string eml = Eml(m.level);
+  EXPECT_NE(eml.find("multipart/alternative"), std::string::npos);
+  EXPECT_NE(eml.find("Content-Type: text/html; charset=\"utf-8\""), std::string::npos);
+  EXPECT_NE(eml.find("bold"), std::string::npos);
+  EXPECT_EQ(eml.find("text/rtf"), std::string::npos);
+  EXPECT_EQ(eml.find("\\rtf1"), std::string::npos);
 }
 
 } // namespace

@@ -222,26 +222,29 @@ TEST(MimeReader, DatesAndBadDates) {
 
 TEST(MimeReader, SinglePartBodies) {
   struct Case {
+    const char* type;
     std::string body;
     uint32_t tag;
   } cases[] = {
-      {"<html><body>hi</body></html>\r\n", kBodyHtml},
-      {"<!DOCTYPE html>\r\n<html></html>\r\n", kBodyHtml},
-      // One leading empty line before the tag is allowed, two are not.
-      {"\r\n<HTML>x</HTML>\r\n", kBodyHtml},
-      {"\r\n\r\n<html>x</html>\r\n", kBody},
-      {"Some text, then <html>\r\n", kBody},
-      {"{\\rtf1\\ansi hello}\r\n", TAG_RTF_COMPRESSED},
+      // The subtype decides, not the first characters.
+      {"text/html", "<html><body>hi</body></html>\r\n", kBodyHtml},
+      {"text/html", "<div dir=\"ltr\">Gmail</div>\r\n", kBodyHtml},
+      {"text/html", "\r\n\r\n<html>x</html>\r\n", kBodyHtml},
+      {"text/html; charset=utf-8", "Some text, then <html>\r\n", kBodyHtml},
+      {"text/plain", "<html>x</html>\r\n", kBody},
+      {"TEXT/RTF", "{\\rtf1\\ansi hello}\r\n", TAG_RTF_COMPRESSED},
   };
   for (const Case& c : cases) {
-    auto reader = Load("Content-Type: text/html\r\n\r\n" + c.body);
+    auto reader = Load(std::string("Content-Type: ") + c.type + "\r\n\r\n" + c.body);
     const TMSGProperty* record = Find(reader->Properties(), c.tag);
     ASSERT_NE(record, nullptr) << c.body;
     EXPECT_EQ(record->Value.Bytes(), c.body);
     EXPECT_EQ(record->DataSize, static_cast<int32_t>(c.body.size()));
   }
+  // Without a Content-Type it is plain text (RFC 2045, 5.2), whatever it looks like.
   auto rtf = Load("Subject: r\r\n\r\n{\\rtf1\\ansi hello}\r\n");
-  EXPECT_EQ(U8(rtf->Properties().GetBodyRTF()), "{\\rtf1\\ansi hello}\r\n");
+  EXPECT_EQ(U8(rtf->Properties().GetBodyRTF()), "");
+  EXPECT_EQ(U8(rtf->Properties().GetBody()), "{\\rtf1\\ansi hello}\r\n");
 }
 
 TEST(MimeReader, BlankBodyStoresNothing) {
@@ -263,8 +266,9 @@ TEST(MimeReader, TransferEncodings) {
   auto b64 = Load(Join({"Content-Transfer-Encoding:  Base64 ", "", "SGVsbG8s", "IHdvcmxk"}));
   EXPECT_EQ(b64->TransferEncoding, "BASE64");
   EXPECT_EQ(Text(b64->Properties(), kBody), "Hello, world");
-  auto unknown = Load(Join({"Content-Transfer-Encoding: x-uuencode", "", "begin 644 x"}));
-  EXPECT_EQ(Find(unknown->Properties(), kBody), nullptr);
+  // An encoding we do not know leaves the bytes as they stand ("8-bit" is 8bit).
+  auto unknown = Load(Join({"Content-Transfer-Encoding: 8-bit", "", "caf\xC3\xA9"}));
+  EXPECT_EQ(Text(unknown->Properties(), kBody), "caf\xC3\xA9\r\n");
 }
 
 TEST(MimeReader, ContentTypeParameters) {
@@ -350,8 +354,8 @@ TEST(MimeReader, AlternativeBodiesArePromoted) {
             "Content-Type: text/html; charset=utf-8", "Content-Transfer-Encoding: quoted-printable",
             "", "<html>caf=C3=A9</html>", "--ALT--"}));
   const TMSGProperties& root = reader->Properties();
-  // The first body of each kind wins; the body parts are not attachments.
-  EXPECT_EQ(U8(root.GetBody()), "plain one");
+  // Of alternatives the last of each kind wins; the body parts are not attachments.
+  EXPECT_EQ(U8(root.GetBody()), "plain two");
   EXPECT_EQ(U8(root.GetBodyHTML()), "<html>café</html>");
   EXPECT_EQ(root.BodyFormat, 3);
   EXPECT_EQ(All(root, TAG_ATTACHMENT_NODE).size(), 3u);
@@ -372,6 +376,60 @@ TEST(MimeReader, NamedTextPartIsAnAttachment) {
   EXPECT_FALSE(node->IsEmbeddedMessage());
   EXPECT_EQ(Text(node->SubProperties(), kAttachFileName), "notes.txt");
   EXPECT_EQ(Find(node->SubProperties(), TAG_ATTACH_DATA_BIN)->Value.Bytes(), "the notes");
+}
+
+// Which parts are the bodies, as mail clients choose them, and what the other parts become.
+TEST(MimeReader, BodiesAreChosenAsMailClientsChooseThem) {
+  struct Case {
+    const char* what;
+    std::string message;
+    const char* plain;
+    const char* html;
+    std::vector<std::string> attachments; // file names
+  } cases[] = {
+      {"the last alternative that can be shown wins; one no view shows is kept, not listed",
+       "Content-Type: multipart/alternative; boundary=A\r\n\r\n--A\r\nContent-Type: text/plain"
+       "\r\n\r\nfirst\r\n--A\r\nContent-Type: text/plain\r\n\r\nsecond\r\n--A\r\nContent-Type: "
+       "text/html\r\n\r\n<div dir=\"ltr\">html</div>\r\n--A\r\nContent-Type: text/watch-html\r\n"
+       "\r\nwatch\r\n--A--\r\n",
+       "second",
+       "<div dir=\"ltr\">html</div>",
+       {}},
+      {"text parts side by side in a mixed multipart are shown one after the other",
+       "Content-Type: multipart/mixed; boundary=M\r\n\r\n--M\r\nContent-Type: text/html\r\n\r\n"
+       "<html><body>one</body></html>\r\n--M\r\nContent-Type: application/pdf; name=a.pdf\r\n\r\n"
+       "%PDF\r\n--M\r\nContent-Type: text/html\r\n\r\n<html><body>two</body></html>\r\n--M\r\n"
+       "\r\nuntyped text\r\n--M--\r\n",
+       "untyped text",
+       "<html><body>onetwo</body></html>",
+       {"a.pdf"}},
+      {"a related root uses the others; an HTML part after the root is a file",
+       "Content-Type: multipart/related; boundary=R\r\n\r\n--R\r\nContent-Type: text/html\r\n\r\n"
+       "<img src=\"cid:i@x\">\r\n--R\r\nContent-Type: image/png\r\nContent-ID: <i@x>\r\n\r\npng\r\n"
+       "--R\r\nContent-Type: text/html\r\nContent-Location: http://x/frame.html\r\n\r\n<p>frame"
+       "\r\n--R--\r\n",
+       "",
+       "<img src=\"cid:i@x\">",
+       {"Attachment 1", "http://x/frame.html"}},
+      {"a forwarded message is named after its subject, a signature is no body",
+       "Content-Type: multipart/signed; boundary=S\r\n\r\n--S\r\nContent-Type: multipart/mixed; "
+       "boundary=M\r\n\r\n--M\r\n\r\nsigned text\r\n--M\r\nContent-Type: message/rfc822\r\n\r\n"
+       "Subject: =?utf-8?q?caf=C3=A9/bar?=\r\n\r\ninner\r\n--M--\r\n--S\r\nContent-Type: "
+       "text/plain\r\n\r\nsignature\r\n--S--\r\n",
+       "signed text",
+       "",
+       {"café_bar.eml", "Attachment 2"}},
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(c.message);
+    const TMSGProperties& root = reader->Properties();
+    EXPECT_EQ(U8(root.GetBody()), c.plain) << c.what;
+    EXPECT_EQ(U8(root.GetBodyHTML()), c.html) << c.what;
+    std::vector<std::string> names;
+    for (int i = 0; i < root.AttachmentCount(); ++i)
+      names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
+    EXPECT_EQ(names, c.attachments) << c.what;
+  }
 }
 
 TEST(MimeReader, NestedMultipartsAreFlattened) {
@@ -416,11 +474,15 @@ TEST(MimeReader, NestedMultipartsAreFlattened) {
   std::vector<std::string> names;
   for (int i = 0; i < root.AttachmentCount(); ++i)
     names.push_back(root.GetAttachment(i)->GetAttachmentFileName(i));
-  // The related container keeps its preamble as content.
-  EXPECT_EQ(names, (std::vector<std::string>{"Attachment 1", "a.png", "b.pdf"}));
-  EXPECT_EQ(AttachmentData(root, 0), "related preamble");
-  EXPECT_EQ(AttachmentData(root, 1), std::string("\x89PNG\r\n", 6));
-  EXPECT_EQ(AttachmentData(root, 2), "%PDF-1");
+  // A container's preamble is no content of it: no attachment.
+  EXPECT_EQ(names, (std::vector<std::string>{"a.png", "b.pdf"}));
+  EXPECT_EQ(AttachmentData(root, 0), std::string("\x89PNG\r\n", 6));
+  EXPECT_EQ(AttachmentData(root, 1), "%PDF-1");
+  // Each part knows how deep it sat: related 1, alternative 2, plain and html 3, png 2, pdf 1.
+  std::vector<int64_t> depths;
+  for (const TMSGProperty* node : All(root, TAG_ATTACHMENT_NODE))
+    depths.push_back(Find(node->SubProperties(), TQvEMLFile::TAG_MIME_PART_DEPTH)->Value.ToInt64());
+  EXPECT_EQ(depths, (std::vector<int64_t>{1, 2, 3, 3, 2, 1}));
   EXPECT_EQ(reader->BoundaryStack, std::vector<std::string>{"OUT"});
 }
 
@@ -462,10 +524,14 @@ TEST(MimeReader, DispositionFileNames) {
       {"Content-Disposition: attachment; filename*0=\"long \"; filename*1=\"name.doc\"",
        "long name.doc"},
       {"Content-Disposition: inline; filename==?utf-8?B?w6kudHh0?=", "é.txt"},
-      // The Content-Type name comes first, whatever the order of the headers.
+      // The disposition's name wins (RFC 2183), whatever the order of the headers.
       {"Content-Disposition: attachment; filename=disp.bin\r\nContent-Type: "
        "application/octet-stream; name=type.bin",
-       "type.bin"},
+       "disp.bin"},
+      {"Content-Type: application/octet-stream; name=type.bin\r\nContent-Disposition: "
+       "attachment; filename=disp.bin",
+       "disp.bin"},
+      {"Content-Type: application/octet-stream; name=type.bin", "type.bin"},
   };
   for (const Case& c : cases) {
     auto reader = Load(std::string("Content-Type: multipart/mixed; boundary=D\r\n\r\n--D\r\n") +
@@ -476,11 +542,18 @@ TEST(MimeReader, DispositionFileNames) {
     EXPECT_EQ(All(part, kAttachFileName).size(), 1u) << c.headers;
     EXPECT_EQ(Text(part, kAttachFileName), c.name) << c.headers;
   }
-  // A text part named only by its disposition stays a body part.
-  auto text =
-      Load(Join({"Content-Type: multipart/mixed; boundary=D", "", "--D", "Content-Type: text/plain",
-                 "Content-Disposition: inline; filename=a.txt", "", "inline text", "--D--"}));
-  EXPECT_EQ(U8(text->Properties().GetBody()), "inline text");
+  // A text part named only by its disposition is an attachment, and so is an unnamed text part
+  // whose disposition says attachment (an attached page is not the message's HTML).
+  for (const char* headers :
+       {"Content-Type: text/plain\r\nContent-Disposition: inline; filename=a.txt",
+        "Content-Type: text/html\r\nContent-Disposition: attachment"}) {
+    auto text = Load(std::string("Content-Type: multipart/mixed; boundary=D\r\n\r\n--D\r\n") +
+                     headers + "\r\n\r\ninline text\r\n--D--\r\n");
+    EXPECT_EQ(U8(text->Properties().GetBody()), "") << headers;
+    EXPECT_EQ(U8(text->Properties().GetBodyHTML()), "") << headers;
+    ASSERT_EQ(text->Properties().AttachmentCount(), 1) << headers;
+    EXPECT_EQ(AttachmentData(text->Properties(), 0), "inline text");
+  }
 }
 
 TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
@@ -496,9 +569,10 @@ TEST(MimeReader, TnefBecomesAnOpaqueAttachment) {
               std::string(type).find("name") != std::string::npos ? "winmail.dat" : "Attachment 1");
     EXPECT_EQ(AttachmentData(root, 0), std::string("\x78\x9f\x3e\x22\x10\x00", 6));
   }
-  // Neither base64 nor binary: the text stays the body.
+  // Neither base64 nor binary: still no text to show, but the file it is.
   auto text = Load(Join({"Content-Type: application/ms-tnef", "", "plain"}));
-  EXPECT_EQ(Text(text->Properties(), kBody), "plain\r\n");
+  EXPECT_EQ(Find(text->Properties(), kBody), nullptr);
+  EXPECT_EQ(AttachmentData(text->Properties(), 0), "plain\r\n");
 }
 
 TEST(MimeReader, SinglePartFileIsAnAttachment) {
@@ -565,7 +639,7 @@ TEST(MimeReader, PartsKeepTheirTypeIdAndLocation) {
   } expected[] = {{"text/html", "", ""},
                   {"image/gif", "dot@x", "dot.gif"},
                   {"text/plain", "bare@x", ""},
-                  {"", "", ""}};
+                  {"text/plain", "", ""}}; // RFC 2045, 5.2
   const auto parts = All(root, TAG_ATTACHMENT_NODE);
   ASSERT_EQ(parts.size(), 4u);
   for (size_t i = 0; i < parts.size(); ++i) {

@@ -55,6 +55,15 @@ TEST(ProcessSwitch, AppliesTheTableAndIgnoresEverythingElse) {
 
   ProcessSwitch("/LANG=German.LNG", s, state); // the value keeps its case
   EXPECT_EQ(fs::path(s.LangFile).filename(), "German.LNG");
+  // A file name, a path inside the languages folder and an absolute path all reach the file.
+  const std::string german = DataFolder() + "languages/german.lng";
+  ASSERT_TRUE(fs::exists(german));
+  for (const std::string& value : {std::string("german.lng"), std::string("languages/german.lng"),
+                                   fs::canonical(german).string()}) {
+    ProcessSwitch("/LANG=" + value, s, state);
+    EXPECT_TRUE(fs::exists(s.LangFile)) << value << " -> " << s.LangFile;
+    EXPECT_EQ(fs::path(s.LangFile).filename(), "german.lng");
+  }
 
   // On Linux a path may begin with "/": only known switches are switches.
   TSettings before = s;

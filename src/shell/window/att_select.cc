@@ -7,6 +7,9 @@
 #include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+#include <optional>
 
 #include "app/attachment_files.h"
 #include "app/settings.h"
@@ -74,7 +77,7 @@ void TfrmAttachments::CopyItems(const QListWidget& attachments) {
     item->setIcon(0, source->icon());
     item->setText(1, source->data(TfrmMessage::kFileNameRole).toString());
     const int image = source->data(TfrmMessage::kImageRole).toInt();
-    item->setData(0, kIndexRole, i);
+    item->setData(0, kIndexRole, source->data(TfrmMessage::kAttachmentIndexRole));
     item->setData(0, kImageRole, image);
     item->setCheckState(0, image == 0 ? Qt::Checked : Qt::Unchecked);
   }
@@ -106,9 +109,12 @@ void TfrmAttachments::resizeEvent(QResizeEvent* event) {
 int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& startFolder) {
   std::string folder;
   int saved = 0;
+  std::vector<std::string> written; // names of this save: two attachments never share one
+  std::optional<TReplaceAnswer> forAll;
   for (int i = 0; i < lvAttachments->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* item = lvAttachments->topLevelItem(i);
-    if (item->checkState(0) != Qt::Checked || item->data(0, kImageRole).toInt() != 0)
+    const int image = item->data(0, kImageRole).toInt();
+    if (item->checkState(0) != Qt::Checked || image == 2)
       continue;
     if (folder.empty()) {
       folder = FileDialogs()
@@ -118,8 +124,30 @@ int TfrmAttachments::SaveChecked(const TMSGProperties& root, const std::string& 
         return saved;
     }
     // The stored name is the sender's: it names a file in the chosen folder and nothing else.
-    root.SaveAttachmentToFile(item->data(0, kIndexRole).toInt(),
-                              PathInFolder(folder, item->text(1).toStdString()));
+    const int index = item->data(0, kIndexRole).toInt();
+    // An attached message is saved as a message file named after its subject.
+    std::string name = SafeFileName(image == 1 ? EmbeddedMessageFileName(item->text(0).toStdString())
+                                               : item->text(1).toStdString());
+    if (std::find(written.begin(), written.end(), name) != written.end()) {
+      name = DistinctFileName(folder, name, written);
+    } else if (std::error_code ec; std::filesystem::exists(PathInFolder(folder, name), ec)) {
+      // A file that was there before: the user decides.
+      TReplaceAnswer answer =
+          forAll
+              ? *forAll
+              : FileDialogs().AskReplace(this, QString::fromStdString(PathInFolder(folder, name)));
+      if (answer.forAll)
+        forAll = answer;
+      if (answer.choice == TReplaceAnswer::Skip)
+        continue;
+      if (answer.choice == TReplaceAnswer::KeepBoth)
+        name = DistinctFileName(folder, name, written);
+    }
+    written.push_back(name);
+    if (image == 1)
+      SaveEmbeddedMessage(root, index, PathInFolder(folder, name));
+    else
+      root.SaveAttachmentToFile(index, PathInFolder(folder, name));
     ++saved;
   }
   return saved;

@@ -31,8 +31,10 @@ public:
 
   // Saves every ticked file (icon 0) in order. At the first one the folder is asked for
   // ("Select directory", starting at startFolder); cancelling it saves nothing. Each file goes
-  // into that folder under its stored name made safe; an existing file is overwritten. Returns
-  // the number of files saved; a failing save raises and ends the walk.
+  // into that folder under its stored name made safe. A name already used by this save becomes
+  // "name (2).ext"; for a file that was there before, the user chooses to replace it, keep both
+  // (the new one numbered so) or skip, once or for all. Returns the number of files saved; a
+  // failing save raises and ends the walk.
   int SaveChecked(const TMSGProperties& root, const std::string& startFolder);
 
   QTreeWidget* lvAttachments = nullptr;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <exception>
+#include <new>
 
 namespace orlendo {
 
@@ -17,6 +19,20 @@ TDesktopHooks& DesktopHooks() {
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
       }};
   return hooks;
+}
+
+bool Guarded(QWidget* parent, const std::function<void()>& handler) {
+  try {
+    handler();
+    return true;
+  } catch (const std::bad_alloc&) {
+    ShowMessage(parent, QStringLiteral("Out of memory."));
+  } catch (const std::exception& e) {
+    ShowMessage(parent, QString::fromUtf8(e.what()));
+  } catch (...) {
+    ShowMessage(parent, QStringLiteral("Unexpected error."));
+  }
+  return false;
 }
 
 } // namespace orlendo

@@ -34,4 +34,9 @@ inline bool Confirm(QWidget* parent, const QString& text) {
   return DesktopHooks().Confirm(parent, text);
 }
 
+// Runs a handler of the window (a command, key, drop or timer, or one call into the core) at the
+// window's boundary: whatever it throws is shown in a message box and goes no further, so that
+// nothing reaches Qt's event loop and the window stays usable. True when it ran to its end.
+bool Guarded(QWidget* parent, const std::function<void()>& handler);
+
 } // namespace orlendo

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSplitter>
 #include <QStorageInfo>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -361,8 +362,22 @@ void TFileExplorer::SetShown(bool shown) {
     settings.SettingsChanged = true;
   setVisible(shown);
   owner_.ApplyAppMode();
-  if (shown)
+  if (shown) {
     BuildDrives();
+    // The logo's narrow pane cannot show file names: the explorer opens at least this wide.
+    constexpr int kReadableWidth = 240;
+    if (owner_.splLeft != nullptr && owner_.splLeft->sizes().value(0) < kReadableWidth &&
+        owner_.splLeft->sizes().size() == 2) {
+      narrowWidth_ = owner_.splLeft->sizes()[0];
+      const int total = owner_.splLeft->sizes()[0] + owner_.splLeft->sizes()[1];
+      owner_.splLeft->setSizes({kReadableWidth, std::max(total - kReadableWidth, 1)});
+    }
+  } else if (narrowWidth_ > 0 && owner_.splLeft != nullptr && owner_.splLeft->sizes().size() == 2) {
+    // The logo alone needs no more than it had.
+    const int total = owner_.splLeft->sizes()[0] + owner_.splLeft->sizes()[1];
+    owner_.splLeft->setSizes({narrowWidth_, std::max(total - narrowWidth_, 1)});
+    narrowWidth_ = 0;
+  }
 }
 
 bool TFileExplorer::DrivesBuilt() const {
@@ -461,10 +476,13 @@ void TFileExplorer::tvFilesExpanding(QTreeWidgetItem* node) {
       // A name that is not UTF-8 cannot be put into the file-name box, so it is not offered
       // for opening: the box would name another file.
       const bool nameable = utf8::IsValid(path);
+      // Every type the readers open is a message, also those the filter list does not name
+      // (".emlx", ".mhtml").
+      static const QStringList kMessageExtensions = {".msg", ".eml", ".emlx", ".mht", ".mhtml"};
+      const QString extension = QString::fromStdString(LowerExtension(entry.Name));
       const bool message =
-          nameable && (messageFilter ||
-                       messageMasks.contains(QLatin1Char('*') +
-                                             QString::fromStdString(LowerExtension(entry.Name))));
+          nameable && (messageFilter || messageMasks.contains(QLatin1Char('*') + extension) ||
+                       kMessageExtensions.contains(extension));
       auto* child = new QTreeWidgetItem;
       SetNode(child, path, message ? eimMessage : eimFile);
       child->setText(0, DisplayName(entry.Name));

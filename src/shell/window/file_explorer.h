@@ -116,6 +116,8 @@ private:
   TfrmMain& owner_;
   QTreeWidget* popupTree_ = nullptr;
   bool workspaceBuilt_ = false;
+  // The left pane's width before the explorer widened it; restored when it is hidden.
+  int narrowWidth_ = 0;
 };
 
 } // namespace orlendo

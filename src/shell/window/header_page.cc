@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include "components/display_limits.h"
+
 namespace orlendo {
 
 THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
@@ -22,8 +24,7 @@ void THeaderPage::Fill(const TMSGProperties* root) {
   if (root == nullptr)
     return;
   const std::u16string headers = root->GetTransportHeaders();
-  reTransport->setPlainText(
-      QString::fromUtf16(headers.data(), static_cast<qsizetype>(headers.size())));
+  reTransport->setPlainText(BoundedText(headers));
 }
 
 void THeaderPage::Clear() {

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -26,6 +27,7 @@
 
 #include "app/message_strings.h"
 #include "components/form_preparation.h"
+#include "components/interface_locale.h"
 #include "components/msg_panel.h"
 #include "components/update_check.h"
 #include "export/generator_text.h"
@@ -126,6 +128,10 @@ TfrmMain::TfrmMain(const std::vector<std::string>& args, QWidget* parent) : QMai
   } else {
     for (const std::string& a : args)
       ProcessSwitch(a, settings_, runState_);
+    // The file named here is shown before the window is translated: its date already follows
+    // the chosen language.
+    if (!settings_.LangFile.empty())
+      SetInterfaceLanguage(FromUtf8(settings_.LangFile));
     RebuildReopenMenu();
     if (!args[0].empty() && !IsKnownSwitch(args[0])) {
       cbFileName->setEditText(QFileInfo(FromUtf8(args[0])).absoluteFilePath());
@@ -189,7 +195,8 @@ void TfrmMain::CreateActions() {
   auto make = [this](const QString& text, const char* name, void (TfrmMain::*handler)()) {
     auto* action = new QAction(text, this);
     action->setObjectName(QLatin1String(name));
-    connect(action, &QAction::triggered, this, handler);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); });
     // Actions of the window itself keep their shortcuts when "/NOMENU" hides the menu bar.
     addAction(action);
     return action;
@@ -205,31 +212,37 @@ void TfrmMain::CreateActions() {
   connect(miFileConvert, &QAction::triggered, this, [this] { ConvertFilesCommand(this); });
   miFileReply = new QAction(tr("Reply"), this);
   miFileReply->setObjectName(QStringLiteral("miFileReply"));
-  connect(miFileReply, &QAction::triggered, this, [this] { miFileReplyClick(0); });
+  connect(miFileReply, &QAction::triggered, this,
+          [this] { Guarded(this, [this] { miFileReplyClick(0); }); });
   miFileForward = new QAction(tr("Forward"), this);
   miFileForward->setObjectName(QStringLiteral("miFileForward"));
-  connect(miFileForward, &QAction::triggered, this, [this] { miFileReplyClick(1); });
+  connect(miFileForward, &QAction::triggered, this,
+          [this] { Guarded(this, [this] { miFileReplyClick(1); }); });
   miFileExit = make(tr("E&xit"), "miFileExit", &TfrmMain::btnCloseClick);
-  miViewRegister = make(tr("Register as default viewer in MS Windows"), "miViewRegister",
-                        &TfrmMain::miViewRegisterClick);
-  miViewUnregister = make(tr("Unregister as default viewer in MS Windows"), "miViewUnregister",
+  miViewRegister =
+      make(tr("Register as default viewer"), "miViewRegister", &TfrmMain::miViewRegisterClick);
+  miViewUnregister = make(tr("Unregister as default viewer"), "miViewUnregister",
                           &TfrmMain::miViewUnregisterClick);
   // The command flips the check mark, and the explorer pane follows the mark.
   miViewFileTree = new QAction(tr("Display file/folder tree"), this);
   miViewFileTree->setObjectName(QStringLiteral("miViewFileTree"));
   miViewFileTree->setCheckable(true);
-  connect(miViewFileTree, &QAction::toggled, this, [this](bool on) { pnlFolders->SetShown(on); });
+  connect(miViewFileTree, &QAction::toggled, this,
+          [this](bool on) { Guarded(this, [this, on] { pnlFolders->SetShown(on); }); });
   addAction(miViewFileTree);
   miViewOptions = make(tr("&Options..."), "miViewOptions", &TfrmMain::miViewOptionsClick);
   miHelpContents = make(tr("&Contents"), "miHelpContents", &TfrmMain::miHelpContentsClick);
   miHelpContents->setShortcut(QKeySequence(Qt::Key_F1));
-  miHelpFile = make(tr("Help file (.CH&M)"), "miHelpFile", &TfrmMain::miHelpFileClick);
+  miHelpFile = make(tr("Help file (HT&ML)"), "miHelpFile", &TfrmMain::miHelpFileClick);
   miHelpHomepage = make(tr("Product &Homepage"), "miHelpHomepage", &TfrmMain::lblNorvaneClick);
   miHelpSendMail =
       make(tr("Send &E-mail to support"), "miHelpSendMail", &TfrmMain::tbbSendMailClick);
   miHelpCheckUpdates = make(tr("Check for &updates (online)"), "miHelpCheckUpdates",
                             &TfrmMain::miHelpCheckUpdatesClick);
   miHelpAbout = make(tr("&About product..."), "miHelpAbout", &TfrmMain::miHelpAboutClick);
+
+  // Without the manual in the data folder there is no help file to open.
+  miHelpFile->setVisible(QFileInfo::exists(HelpFileName()));
 
   // Nothing to save or answer before the first load.
   for (QAction* a : {miFileSaveAs, miFileSaveAttachments, miFileReply, miFileForward})
@@ -242,7 +255,8 @@ void TfrmMain::CreateMenus() {
   miFile->addAction(miFileOpen);
   miFileReopen = miFile->addMenu(tr("&Reopen"));
   miFileReopen->setObjectName(QStringLiteral("miFileReopen"));
-  connect(miFileReopen, &QMenu::triggered, this, &TfrmMain::miFileReopenItemClick);
+  connect(miFileReopen, &QMenu::triggered, this,
+          [this](QAction* item) { Guarded(this, [this, item] { miFileReopenItemClick(item); }); });
   miFile->addAction(miFileSaveAs);
   miFile->addAction(miFileSaveAttachments);
   miFile->addAction(miFileConvert);
@@ -326,9 +340,11 @@ void TfrmMain::CreateToolBars() {
   cbFileName->installEventFilter(this);
   cbFileName->lineEdit()->installEventFilter(this);
   connect(cbFileName, &QComboBox::activated, this, [this](int index) {
-    if (index >= 0)
-      cbFileName->setEditText(cbFileName->itemText(index));
-    LoadMessage();
+    Guarded(this, [this, index] {
+      if (index >= 0)
+        cbFileName->setEditText(cbFileName->itemText(index));
+      LoadMessage();
+    });
   });
 
   cbMain->addWidget(tbMain);
@@ -341,6 +357,11 @@ void TfrmMain::CreateToolBars() {
 void TfrmMain::CreatePages() {
   PageControl = new QTabWidget;
   PageControl->setObjectName(QStringLiteral("PageControl"));
+  // Every page's tab stays in sight: in a narrow window the tabs share the width (their texts
+  // shortened if need be) instead of hiding behind scroll arrows.
+  PageControl->setUsesScrollButtons(false);
+  PageControl->setElideMode(Qt::ElideRight);
+  PageControl->tabBar()->setExpanding(false);
   tsPreview = NewPage("tsPreview");
   tsProperties = NewPage("tsProperties");
   tsStructure = NewPage("tsStructure");
@@ -514,8 +535,9 @@ void TfrmMain::RebuildReopenMenu() {
   const auto& items = settings_.RecentFiles.Items();
   for (size_t i = 0; i < items.size(); ++i) {
     const QString name = FromUtf8(items[i]);
-    QAction* item =
-        miFileReopen->addAction(QLatin1Char('&') + QString::number(i) + QLatin1Char(' ') + name);
+    // An "&" of the name is shown as it stands, not taken as an accelerator mark.
+    QAction* item = miFileReopen->addAction(QLatin1Char('&') + QString::number(i) +
+                                            QLatin1Char(' ') + QString(name).replace('&', "&&"));
     item->setToolTip(name);
     item->setStatusTip(name);
     item->setData(static_cast<int>(i));
@@ -536,7 +558,7 @@ void TfrmMain::miFileReopenItemClick(QAction* item) {
   QString text = item->text();
   if (text.startsWith(prefix))
     text = text.mid(prefix.size());
-  cbFileName->setEditText(text);
+  cbFileName->setEditText(text.replace("&&", "&"));
   LoadMessage();
 }
 
@@ -553,42 +575,73 @@ void TfrmMain::LoadMessage() {
   cbFileName->setCurrentIndex(0);
   cbFileName->setEditText(name);
 
-  message_ = CreateMessageForFile(fileName);
   loadedFileName_ = fileName;
-  TWaitCursor cursor;
-  try {
-    message_->LoadFromFile(fileName);
-  } catch (const std::exception& e) {
-    cursor.Restore();
-    ShowMessage(this, QString::fromUtf8(e.what()));
+  loadFailed_ = false;
+  {
+    TWaitCursor cursor;
+    try {
+      message_ = CreateMessageForFile(fileName);
+      message_->LoadFromFile(fileName);
+    } catch (const std::bad_alloc&) {
+      loadFailed_ = true;
+      cursor.Restore();
+      ShowMessage(this, QStringLiteral("Out of memory."));
+    } catch (const std::exception& e) {
+      loadFailed_ = true;
+      cursor.Restore();
+      ShowMessage(this, QString::fromUtf8(e.what()));
+    }
   }
+  UpdateCaption();
   BeepPending = true;
   FillViews();
   // The workspace lists the open file apart from the recent ones only once the load is done.
   pnlFolders->ListsChanged();
   // The beep waits for the next idle moment, after the pages have been painted.
-  QTimer::singleShot(0, this, &TfrmMain::ApplicationIdle);
+  QTimer::singleShot(0, this, [this] { Guarded(this, [this] { ApplicationIdle(); }); });
 }
 
 void TfrmMain::FillViews() {
   const TMSGProperties* root = message_ ? &message_->Properties() : nullptr;
-  if (PageVisible(tsProperties)) {
-    // The structure exists only for a compound file.
-    structureShown_ = pnlStructure->Build(loadedFileName_);
-    SetPageVisible(tsStructure, structureShown_);
-    // The tree model reads the message when rows are shown, so a large message costs nothing
-    // here.
-    pnlProperties->SetMessage(message_.get());
-  } else {
+  // Each page is filled on its own: one that fails shows why, and the others still show what
+  // could be read.
+  if (PageVisible(tsProperties))
+    FillInspectors();
+  else
     SetPageVisible(tsStructure, false);
-  }
   frmMessage->SetFileName(loadedFileName_);
-  frmMessage->DisplayMessage(root);
-  pnlHeader->Fill(root);
-  pnlFlags->Fill(root);
+  Guarded(this, [this, root] { frmMessage->DisplayMessage(root); });
+  Guarded(this, [this, root] { pnlHeader->Fill(root); });
+  Guarded(this, [this, root] { pnlFlags->Fill(root); });
   for (QAction* a : {miFileSaveAs, miFileReply, miFileForward})
     a->setEnabled(true);
   miFileSaveAttachments->setEnabled(frmMessage->AttachmentCount() > 0);
+}
+
+void TfrmMain::FillInspectors() {
+  // The structure exists only for a compound file. A damaged one whose load already said what
+  // is wrong with it needs no second box for the same damage.
+  structureShown_ = false;
+  try {
+    structureShown_ = pnlStructure->Build(loadedFileName_);
+  } catch (const std::exception& e) {
+    pnlStructure->Clear();
+    if (!loadFailed_)
+      ShowMessage(this, QString::fromUtf8(e.what()));
+  }
+  SetPageVisible(tsStructure, structureShown_);
+  // The tree model reads the message when rows are shown, so a large message costs nothing
+  // here.
+  Guarded(this, [this] { pnlProperties->SetMessage(message_.get()); });
+}
+
+void TfrmMain::UpdateCaption() {
+  // The open file's name first, so that the task bar tells windows apart.
+  if (loadedFileName_.empty())
+    setWindowTitle(QString::fromLatin1(MainCaption));
+  else
+    setWindowTitle(QFileInfo(FromUtf8(loadedFileName_)).fileName() + QString::fromUtf8(" — ") +
+                   QString::fromLatin1(ProductTitle));
 }
 
 void TfrmMain::ClearViews() {
@@ -642,8 +695,11 @@ void TfrmMain::dropEvent(QDropEvent* event) {
     if (!url.isLocalFile())
       continue;
     event->acceptProposedAction();
-    cbFileName->setEditText(url.toLocalFile());
-    LoadMessage();
+    const QString file = url.toLocalFile();
+    Guarded(this, [this, file] {
+      cbFileName->setEditText(file);
+      LoadMessage();
+    });
     return; // only the first file is opened
   }
 }
@@ -653,8 +709,14 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
       auto* key = static_cast<QKeyEvent*>(event);
       if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat())
-          LoadMessage();
+        // Only a key pressed here opens the file: the release of the Enter that closed the
+        // load-error box lands here too, and would open the same name and the box again.
+        if (event->type() == QEvent::KeyPress && !key->isAutoRepeat())
+          enterPressed_ = true;
+        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat() && enterPressed_) {
+          enterPressed_ = false;
+          Guarded(this, [this] { LoadMessage(); });
+        }
         return true;
       }
     }
@@ -677,11 +739,7 @@ void TfrmMain::miFileSaveAttachmentsClick() {
 void TfrmMain::miFileReplyClick(int tag) {
   if (!message_)
     return;
-  try {
-    ReplyOrForward(message_->Properties(), tag == 1);
-  } catch (const std::exception& e) {
-    ShowMessage(this, QString::fromUtf8(e.what()));
-  }
+  ReplyOrForward(message_->Properties(), tag == 1);
 }
 
 void TfrmMain::miViewRegisterClick() {
@@ -735,13 +793,24 @@ void TfrmMain::tbbSendMailClick() {
 }
 
 void TfrmMain::TranslateForm(QObject* sender) {
-  orlendo::TranslateForm(*QvLanguage, settings_, sender, this,
-                         [this](const QString& text) { ShowMessage(this, text); });
+  // A language file with a wrong value still applies its other lines; the wrong one is named.
+  Guarded(this, [this, sender] {
+    orlendo::TranslateForm(*QvLanguage, settings_, sender, this,
+                           [this](const QString& text) { ShowMessage(this, text); });
+  });
+  if (!qobject_cast<QWidget*>(sender) || sender == this)
+    UpdateCaption();
 }
 
 void TfrmMain::miViewOptionsClick() {
-  if (ShowOptionsDialog(this, settings_))
-    ApplyAppMode();
+  const bool inspectorsShown = PageVisible(tsProperties);
+  if (!ShowOptionsDialog(this, settings_))
+    return;
+  ApplyAppMode();
+  // Pages that the mode shows only now were not filled by the load: fill them from the message
+  // already read.
+  if (!inspectorsShown && PageVisible(tsProperties) && message_)
+    FillInspectors();
 }
 
 void TfrmMain::miHelpAboutClick() {

@@ -151,6 +151,10 @@ private:
   void ApplyGeometry();
   void StoreGeometry();
   void ApplicationIdle();
+  // Builds the Structure page and fills the Properties page from the open message.
+  void FillInspectors();
+  // "name.msg — Orlendo" while a file is open, else "Orlendo (*.msg)".
+  void UpdateCaption();
   void SetPageVisible(QWidget* page, bool visible);
   bool PageVisible(QWidget* page) const;
 
@@ -163,6 +167,10 @@ private:
   // first load there is nothing to hide.
   bool structureShown_ = true;
   std::string loadedFileName_;
+  // The last load reported an error.
+  bool loadFailed_ = false;
+  // Enter went down in the file-name box (its release opens the file).
+  bool enterPressed_ = false;
 };
 
 } // namespace orlendo

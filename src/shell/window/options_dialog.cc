@@ -69,7 +69,7 @@ TfrmOptions::TfrmOptions(TSettings& settings, QWidget* parent)
       Make<QCheckBox>(general, "cbOpenLast", tr("Automatically open last file on starting"));
   cbBeep = Make<QCheckBox>(general, "cbBeep", tr("Beep after completed operation"));
   cbExtAssociate =
-      Make<QCheckBox>(general, "cbExtAssociate", tr("Associate with files in MS Windows"));
+      Make<QCheckBox>(general, "cbExtAssociate", tr("Associate with these file types"));
   cbExtAssociate->setEnabled(false); // the View menu registers the viewer
   chkSaveFormSize =
       Make<QCheckBox>(general, "chkSaveFormSize", tr("Save main form size and position"));
@@ -124,8 +124,7 @@ TfrmOptions::TfrmOptions(TSettings& settings, QWidget* parent)
   QWidget* attachments = NewPage(pcOptions, "tsAttachments", tr("Attachments"));
   auto* gbAttachDir = Make<QGroupBox>(attachments, "gbAttachDir");
   gbAttachDir->setTitle(tr("Default directory to save attachments"));
-  rbAttachAppDir =
-      Make<QRadioButton>(gbAttachDir, "rbAttachAppDir", tr("current application directory"));
+  rbAttachAppDir = Make<QRadioButton>(gbAttachDir, "rbAttachAppDir", tr("home folder"));
   rbAttachLastUsedDir =
       Make<QRadioButton>(gbAttachDir, "rbAttachLastUsedDir", tr("save the last used directory"));
   rbAttachMailDir = Make<QRadioButton>(gbAttachDir, "rbAttachMailDir",
@@ -255,6 +254,11 @@ void TfrmOptions::accept() {
 
 void TfrmOptions::Prepare() {
   PrepareForm(this);
+  // The folder this choice means, after the caption a language file may have set.
+  QString home = QString::fromStdString(HomeFolder());
+  if (home.size() > 1 && home.endsWith('/'))
+    home.chop(1);
+  rbAttachAppDir->setText(rbAttachAppDir->text() + QStringLiteral(" (%1)").arg(home));
   setFixedSize(sizeHint().expandedTo(QSize(396, 263)));
   if (QScreen* screen =
           parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {

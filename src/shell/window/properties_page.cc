@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "components/display_limits.h"
 #include "components/hex_dump.h"
 #include "model/named_properties.h"
 #include "model/qvmsgtags.h"
@@ -86,6 +87,12 @@ TPropertiesPage::TPropertiesPage(QWidget* parent)
   for (const TPropertyTypeName& type : PropertyTypeNames())
     cbPropType->addItem(QString::fromLatin1(type.Text));
   cbPropType->setEnabled(false);
+  // The longest type text would otherwise set the least width of the page, and with it of the
+  // whole window: the combos take the width the page gives them.
+  for (QComboBox* combo : {cbPropCategory, cbPropType}) {
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(12);
+  }
   // Named labels, so that a language file can reach them.
   auto label = [this](const char* name, const char* caption) {
     auto* l = new QLabel(QLatin1String(caption), gbPropInfo);
@@ -162,7 +169,7 @@ void TPropertiesPage::ShowRecord(const TMSGProperty* record) {
   edPropSize->setText(QString::number(record->DataSize));
   cbPropType->setCurrentIndex(PropertyTypeIndex(PropType(record->TagID)));
   const std::u16string text = record->GetValueText();
-  rePropValue->setPlainText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+  rePropValue->setPlainText(BoundedText(text, kValueChars));
   const std::string_view bytes = StoredValueBytes(*record, hexBytes_);
   if (!bytes.empty()) {
     hexDump_->SetDataPointer(bytes.data());

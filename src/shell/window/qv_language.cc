@@ -17,12 +17,15 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <optional>
 
 #include "app/ini_file.h"
 #include "app/message_strings.h"
 #include "app/settings.h"
+#include "components/interface_locale.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
 
@@ -119,6 +122,26 @@ std::optional<Binding> BindItems(QObject* o) {
       l->addItems(items);
       if (row < l->count())
         l->setCurrentRow(row);
+    };
+    return b;
+  }
+  if (auto* t = qobject_cast<QTableWidget*>(o)) {
+    // A grid of labelled rows: the labels of its first column, from the first row that has one.
+    b.setList = [t](const QStringList& items) {
+      int row = 0;
+      while (row < t->rowCount() && (!t->item(row, 0) || t->item(row, 0)->text().isEmpty()))
+        ++row;
+      for (int i = 0; i < items.size() && row + i < t->rowCount(); ++i)
+        if (QTableWidgetItem* cell = t->item(row + i, 0))
+          cell->setText(items[i]);
+    };
+    return b;
+  }
+  if (auto* t = qobject_cast<QTreeWidget*>(o)) {
+    // A fixed list such as a legend: the texts of its top-level items.
+    b.setList = [t](const QStringList& items) {
+      for (int i = 0; i < items.size() && i < t->topLevelItemCount(); ++i)
+        t->topLevelItem(i)->setText(0, items[i]);
     };
     return b;
   }
@@ -253,6 +276,7 @@ void TQvLanguage::Translate(const QString& fileName) {
   const QString file = fileName.isEmpty() ? resourceFile_ : fileName;
   const TIniFile ini(file.toStdString());
   const std::string section = "Translations";
+  std::string badValue;
   for (const std::string& key : ini.KeyNames(section)) {
     const QString path = Trimmed(key);
     if (path.isEmpty())
@@ -293,8 +317,14 @@ void TQvLanguage::Translate(const QString& fileName) {
       case Kind::Integer: {
         bool ok = false;
         const int n = v.trimmed().toInt(&ok, 10);
-        if (!ok)
-          throw EMSGError("'" + v.toStdString() + "' is not a valid integer value");
+        if (!ok) {
+          // The line is left out and the rest of the file still applies; the first such
+          // value is reported when the file is done.
+          if (badValue.empty())
+            badValue = "'" + v.toStdString() + "' is not a valid integer value (" +
+                       path.toStdString() + ")";
+          break;
+        }
         b->setInteger(n);
         break;
       }
@@ -314,6 +344,8 @@ void TQvLanguage::Translate(const QString& fileName) {
   }
   if (OnAfterTranslation)
     OnAfterTranslation(this);
+  if (!badValue.empty())
+    throw EMSGError(badValue);
 }
 
 QString TQvLanguage::ReadCustomString(const QString& key, const QString& def) const {
@@ -351,6 +383,8 @@ void TranslateForm(TQvLanguage& language, TSettings& settings, QObject* sender, 
   }
   settings.LangFile = name.toStdString();
   language.SetResourceFile(name);
+  if (!sender || item)
+    SetInterfaceLanguage(name);
   language.Translate(name);
   if (sender && !item)
     return; // a dialog: it was translated with every other window

@@ -41,7 +41,8 @@ public:
   // of the one before; the last element is the property. "~" in a value stands
   // for a tab. A line with a missing object or property, or an empty value, is ignored; of two
   // lines with one name, both apply the first one's value. An integer property given a value
-  // that is no decimal number raises EMSGError and ends the translation there. A missing file
+  // that is no decimal number is left as it is; the other lines still apply, and then EMSGError
+  // names the first such value. A missing file
   // changes nothing.
   //
   // Property names: Caption (window title, menu title, action, button, label and group texts,

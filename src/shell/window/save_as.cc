@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "app/message_strings.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "model/qvmsg.h"
@@ -13,9 +14,11 @@ namespace orlendo {
 namespace {
 
 QStringList FilterEntries() {
-  return {QObject::tr("Text files (*.txt)"),          QObject::tr("HTML files (*.htm *.html)"),
-          QObject::tr("XML files (*.xml)"),           QObject::tr("Mails (*.eml)"),
-          QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)")};
+  return {QObject::tr("Text files (*.txt)"), QObject::tr("HTML files (*.htm *.html)"),
+          QObject::tr("XML files (*.xml)"), QObject::tr("Mails (*.eml)"),
+          QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)"),
+          // Calendar items, tasks and contacts; after "All files", whose place the others keep.
+          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)")};
 }
 
 // The entry the user chose last, kept for the run like the window's one save dialog.
@@ -31,8 +34,9 @@ QString SaveAsFilter() {
 }
 
 QString SaveAsFilterExtension(int index) {
-  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml", ".msg"};
-  return index >= 0 && index < 5 ? QString(kExtensions[index]) : QString();
+  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml",
+                                            ".msg", "",     ".ics", ".vcf"};
+  return index >= 0 && index < 8 ? QString(kExtensions[index]) : QString();
 }
 
 QString ReplaceExtension(const QString& name, const QString& extension) {
@@ -73,7 +77,8 @@ bool SaveMessageAs(QWidget* parent, const TQvMessage* message, const TSettings& 
     return false;
   }
   if (!settings.DisableDialogAfterSave)
-    FileDialogs().Information(parent, QObject::tr("%1 file created succesfully.").arg(path));
+    FileDialogs().Information(parent, QString::fromStdString(MessageString("strSavedSuccesfully"))
+                                          .replace(QLatin1String("%s"), path));
   return true;
 }
 

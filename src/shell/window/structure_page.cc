@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "components/interface_locale.h"
 #include "msg/qvmsgfile.h"
 #include "shell/window/inspector_icons.h"
 #include "text/datetime.h"
@@ -39,6 +40,13 @@ QString TypeText(cfb::EntryKind kind) {
   default:
     return QStringLiteral("unknown");
   }
+}
+
+// A FILETIME as FormatFileTime gives it, in the interface language's conventions.
+QString FileTimeText(uint64_t fileTime) {
+  if (FormatFileTime(fileTime).empty())
+    return QString();
+  return InterfaceDateTimeText(FileTimeToLocalDateTime(fileTime));
 }
 
 QString Wide(const std::u16string& text) {
@@ -137,7 +145,7 @@ bool TStructurePage::Build(const std::string& fileName) {
     std::vector<cfb::EntryStat> children;
     try {
       children = level.storage.Children();
-    } catch (const cfb::EOleError&) {
+    } catch (const std::exception&) {
       continue; // the node stays without children
     }
     for (cfb::EntryStat& element : children) {
@@ -155,7 +163,7 @@ bool TStructurePage::Build(const std::string& fileName) {
       if (element.kind == cfb::EntryKind::Storage) {
         try {
           pending.push_back({level.storage.OpenStorage(element.name), item});
-        } catch (const cfb::EOleError&) {
+        } catch (const std::exception&) {
         }
       }
       stats_.push_back(std::move(element));
@@ -183,9 +191,9 @@ void TStructurePage::tvStructureChange(QTreeWidgetItem* current) {
   const QString cells[11] = {Wide(stat.name),
                              TypeText(stat.kind),
                              QString::number(stat.size),
-                             QString::fromStdString(FormatFileTime(stat.modificationTime)),
-                             QString::fromStdString(FormatFileTime(stat.creationTime)),
-                             QString::fromStdString(FormatFileTime(stat.accessTime)),
+                             FileTimeText(stat.modificationTime),
+                             FileTimeText(stat.creationTime),
+                             FileTimeText(stat.accessTime),
                              QStringLiteral("0"),
                              QStringLiteral("0"),
                              QString::fromStdString(GuidText(stat.clsid.data())),

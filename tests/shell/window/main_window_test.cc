@@ -6,14 +6,19 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -24,9 +29,11 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "app/message_strings.h"
 #include "app/program_version.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
+#include "components/interface_locale.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
 #include "model/stream.h"
@@ -94,7 +101,10 @@ TEST_F(WindowTest, StartUpOpensOnlyWhatTheCommandLineNames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "no argument" : c.args[0]);
     auto w = Start(c.args);
-    EXPECT_EQ(w->windowTitle(), "Orlendo (*.msg)");
+    // The title names the open file.
+    EXPECT_EQ(w->windowTitle(),
+              c.opened ? QFileInfo(c.boxText).fileName() + QString::fromUtf8(" — Orlendo")
+                       : QString("Orlendo (*.msg)"));
     EXPECT_EQ(w->Message() != nullptr, c.opened);
     EXPECT_EQ(w->PageControl->isVisibleTo(w.get()), c.opened);
     EXPECT_EQ(w->lblNoFile->isVisibleTo(w.get()), !c.opened);
@@ -103,6 +113,41 @@ TEST_F(WindowTest, StartUpOpensOnlyWhatTheCommandLineNames) {
     EXPECT_EQ(w->cbFileName->currentText(), c.boxText);
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
   }
+}
+
+TEST_F(WindowTest, EveryTabShowsAtTheDesignSize) {
+  for (const std::string lang : {"", "/LANG=german.lng"}) {
+    SCOPED_TRACE(lang);
+    std::vector<std::string> args = {kPlain, "/NOINI"};
+    if (!lang.empty())
+      args.push_back(lang);
+    auto w = Start(args);
+    w->resize(687, 450);
+    w->show();
+    QApplication::processEvents();
+    EXPECT_EQ(w->width(), 687) << "a part of the window asks for more than the design width";
+    const QTabBar* bar = w->PageControl->tabBar();
+    for (int i = 0; i < w->PageControl->count(); ++i) {
+      if (w->PageControl->isTabVisible(i)) {
+        EXPECT_TRUE(bar->rect().contains(bar->tabRect(i))) << i;
+      }
+    }
+  }
+}
+
+TEST_F(WindowTest, GermanReachesQtsOwnButtonsTheStructureGridAndTheDates) {
+  auto w = Start({kWithAttachments, "/NOINI", "/LANG=german.lng"});
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Ja");
+  EXPECT_EQ(w->pnlStructure->StatisticsGrid()->item(3, 0)->text(), QString::fromUtf8("Größe"));
+  // 09.12.2025, not 12/09/25.
+  EXPECT_TRUE(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4}")
+                  .match(w->frmMessage->edSent->text())
+                  .hasMatch())
+      << w->frmMessage->edSent->text().toStdString();
+  SetInterfaceLanguage(QString());
+  ResetMessageStrings();
 }
 
 TEST_F(WindowTest, WithoutLastOpenedTheFirstRecentFileIsOnlySuggested) {
@@ -370,9 +415,11 @@ TEST_F(WindowTest, MailRegisterAndUpdateCommandsReportTheirOutcome) {
   testutil::TempDir tmp;
   // A stand-in mail client records the subject it is given.
   const std::string mailer = tmp.File("xdg-email");
+  // It runs detached from the window, so it writes its record whole, by a rename.
   std::ofstream(mailer) << "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = --subject ] && "
                            "printf '%s' \"$2\" > '"
-                        << tmp.File("subject") << "'; shift; done\n";
+                        << tmp.File("subject.part") << "' && mv '" << tmp.File("subject.part")
+                        << "' '" << tmp.File("subject") << "'; shift; done\n";
   chmod(mailer.c_str(), 0755);
   const std::string path = std::getenv("PATH");
   setenv("PATH", (tmp.Path() + ":" + path).c_str(), 1);
@@ -381,8 +428,11 @@ TEST_F(WindowTest, MailRegisterAndUpdateCommandsReportTheirOutcome) {
       QString::fromStdU16String(w->Message()->Properties().GetSubject()).toStdString();
   for (auto [action, prefix] : {std::pair{w->miFileReply, "RE: "}, {w->miFileForward, "FW: "}}) {
     action->trigger();
+    for (int i = 0; i < 100 && !std::filesystem::exists(tmp.File("subject")); ++i)
+      QTest::qWait(100);
     std::ifstream in(tmp.File("subject"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), prefix + subject);
+    std::filesystem::remove(tmp.File("subject"));
   }
   setenv("PATH", path.c_str(), 1);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/attachment_files.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/msg_panel.h"
@@ -40,7 +41,13 @@ struct Answers {
   QString filterChangeName, filterChangeResult, selectedFilter;
   QStringList info, errors;
   int folderQuestions = 0;
+  TReplaceAnswer replace;
+  QStringList replaceQuestions;
   Answers() {
+    FileDialogs().AskReplace = [this](QWidget*, const QString& path) {
+      replaceQuestions << path;
+      return replace;
+    };
     FileDialogs().SaveFileName = [this](QWidget*, const QString&, const QString&, const QString&,
                                         QString* selected,
                                         const std::function<QString(int, const QString&)>& change) {
@@ -102,10 +109,45 @@ TEST(SaveAs, TheTypedExtensionChoosesTheWriter) {
   EXPECT_FALSE(SaveMessageAs(nullptr, nullptr, settings, "m.msg"));
 }
 
+// A calendar item saved as iCalendar is written; a mail asked for as iCalendar or vCard gets the
+// error and leaves no file.
+TEST(SaveAs, CalendarAndCardFormatsTakeOnlyTheirKinds) {
+  const std::string dir = testing::TempDir() + "save_as_items/";
+  std::filesystem::create_directories(dir);
+  const struct {
+    const char* message;
+    const char* name;
+    const char* filter;
+    bool written;
+  } cases[] = {
+      {"msg/kmr_Appointment_sample_EST.msg", "event", "iCalendar (*.ics)", true},
+      {"msg/poi_msgClassContact.msg", "card", "vCard (*.vcf)", true},
+      {"msg/mrdr_EmailWithAttachments.msg", "mail", "iCalendar (*.ics)", false},
+      {"msg/mrdr_EmailWithAttachments.msg", "mail", "vCard (*.vcf)", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.message) + " " + c.filter);
+    auto message = Load(Corpus(c.message));
+    Answers answers;
+    answers.file = QString::fromStdString(dir + c.name);
+    answers.selectedFilter = c.filter;
+    TSettings settings;
+    EXPECT_EQ(SaveMessageAs(nullptr, message.get(), settings, "/x/message.msg"), c.written);
+    const std::string path =
+        dir + c.name + (std::string(c.filter).find("ics") != std::string::npos ? ".ics" : ".vcf");
+    EXPECT_EQ(std::filesystem::exists(path), c.written);
+    if (c.written)
+      EXPECT_EQ(ReadFile(path).rfind("BEGIN:V", 0), 0u);
+    else
+      EXPECT_EQ(answers.errors.size(), 1);
+  }
+}
+
 TEST(SaveAs, FilterChangeReplacesTheExtension) {
-  const std::pair<int, const char*> cases[] = {{0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"},
-                                               {2, "/home/u/letter.xml"}, {3, "/home/u/letter.eml"},
-                                               {4, "/home/u/letter.msg"}, {5, ""}};
+  const std::pair<int, const char*> cases[] = {
+      {0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"}, {2, "/home/u/letter.xml"},
+      {3, "/home/u/letter.eml"}, {4, "/home/u/letter.msg"}, {5, ""},
+      {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}};
   auto message = Load(Corpus("msg/jotl_generated_base-message.msg"));
   for (auto [index, expected] : cases) {
     Answers answers; // cancelled: only the type change is looked at
@@ -145,17 +187,77 @@ TEST(SaveAttachments, TicksFilesOnlyAndWritesTheStoredBytes) {
   std::filesystem::create_directories(folder);
   Answers answers;
   answers.folder = QString::fromStdString(folder);
-  // Everything ticked: the embedded message is still skipped.
-  EXPECT_EQ(dialog.SaveChecked(message->Properties(), "/start/"), ticked);
+  // Everything ticked: the embedded message is written too, as a .msg named after it.
+  EXPECT_EQ(dialog.SaveChecked(message->Properties(), "/start/"), 3);
   EXPECT_EQ(answers.folderQuestions, 1);
   for (int i = 0; i < 3; ++i) {
-    if (panel.lvAttachments->item(i)->data(TfrmMessage::kImageRole).toInt() != 0)
+    if (panel.lvAttachments->item(i)->data(TfrmMessage::kImageRole).toInt() != 0) {
+      const std::string caption = panel.lvAttachments->item(i)->text().toStdString();
+      auto saved = Load(folder + "/" + EmbeddedMessageFileName(caption));
+      EXPECT_FALSE(saved->Properties().GetSubject().empty()) << caption;
       continue;
+    }
     TMemoryStream stored;
     message->Properties().SaveAttachmentToStream(i, stored);
     const std::string name = dialog.lvAttachments->topLevelItem(i)->text(1).toStdString();
     EXPECT_EQ(ReadFile(folder + "/" + name), stored.Data()) << name;
   }
+}
+
+TEST(SaveAttachments, NamesStayDistinctAndExistingFilesAreAskedFor) {
+  TQvMessage message;
+  auto addFile = [&](const std::u16string& name, const std::string& data) {
+    TMSGProperty* node = message.Properties().Add();
+    node->TagID = TAG_ATTACHMENT_NODE;
+    node->Value = TVariant::FromBytes("__attach_version1.0_#0000000" +
+                                      std::to_string(message.Properties().Count() - 1));
+    node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(name));
+    node->SubProperties().AddProperty(0x37010102, TVariant::FromBytes(data))->DataSize =
+        static_cast<int32_t>(data.size());
+  };
+  addFile(u"a.txt", "first");
+  addFile(u"a.txt", "second");
+  addFile(u"b.txt", "third");
+  addFile(u"c.txt", "fourth");
+  TfrmMessage panel;
+  panel.DisplayMessage(&message.Properties());
+  TfrmAttachments dialog;
+  dialog.CopyItems(*panel.lvAttachments);
+  const std::string folder = testing::TempDir() + "distinct_names";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/b.txt") << "old b";
+  std::ofstream(folder + "/c.txt") << "old c";
+
+  Answers skip;
+  skip.folder = QString::fromStdString(folder);
+  skip.replace = {TReplaceAnswer::Skip, false};
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 2);
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+  EXPECT_EQ(ReadFile(folder + "/a (2).txt"), "second"); // the second of one name
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "old b");      // skipped: the old file stays
+  EXPECT_EQ(ReadFile(folder + "/c.txt"), "old c");
+  EXPECT_EQ(skip.replaceQuestions.size(), 2); // b.txt and c.txt, each asked
+
+  Answers keep;
+  keep.folder = QString::fromStdString(folder);
+  keep.replace = {TReplaceAnswer::KeepBoth, true};
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 4);
+  EXPECT_EQ(keep.replaceQuestions.size(), 1); // "for all": asked once
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "old b");
+  EXPECT_EQ(ReadFile(folder + "/b (2).txt"), "third");
+  EXPECT_EQ(ReadFile(folder + "/c (2).txt"), "fourth");
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+
+  Answers replace;
+  replace.folder = QString::fromStdString(folder);
+  replace.replace = {TReplaceAnswer::Replace, true};
+  std::ofstream(folder + "/a.txt") << "old a";
+  EXPECT_EQ(dialog.SaveChecked(message.Properties(), "/"), 4);
+  EXPECT_EQ(replace.replaceQuestions.size(), 1);
+  EXPECT_EQ(ReadFile(folder + "/a.txt"), "first");
+  EXPECT_EQ(ReadFile(folder + "/b.txt"), "third");
+  EXPECT_EQ(ReadFile(folder + "/c.txt"), "fourth");
 }
 
 TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside) {
@@ -189,7 +291,8 @@ TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside)
   EXPECT_FALSE(std::filesystem::exists(root + "/x"));
   EXPECT_FALSE(std::filesystem::exists(root + "/inside/x"));
 
-  // A message whose only attachment is an embedded message: nothing ticked, nothing asked.
+  // A message whose only attachment is an embedded message: nothing ticked at first; ticked, it
+  // is written.
   auto embedded = Load(Corpus("msg/poi_58214_with_attachment.msg"));
   TfrmMessage other;
   other.DisplayMessage(&embedded->Properties());
@@ -197,10 +300,14 @@ TEST(SaveAttachments, OnlyAnEmbeddedMessageAsksNothingAndHostileNamesStayInside)
   onlyMessage.CopyItems(*other.lvAttachments);
   ASSERT_EQ(onlyMessage.lvAttachments->topLevelItemCount(), 1);
   EXPECT_EQ(onlyMessage.lvAttachments->topLevelItem(0)->checkState(0), Qt::Unchecked);
-  onlyMessage.miSelectAllClick(0);
   Answers none;
   EXPECT_EQ(onlyMessage.SaveChecked(embedded->Properties(), "/"), 0);
   EXPECT_EQ(none.folderQuestions, 0);
+  onlyMessage.miSelectAllClick(0);
+  none.folder = QString::fromStdString(folder);
+  EXPECT_EQ(onlyMessage.SaveChecked(embedded->Properties(), "/"), 1);
+  const std::string caption = onlyMessage.lvAttachments->topLevelItem(0)->text(0).toStdString();
+  EXPECT_TRUE(std::filesystem::exists(folder + "/" + EmbeddedMessageFileName(caption)));
 }
 
 } // namespace

@@ -146,6 +146,13 @@ int WriteScreenshots(const QString& file, const QString& outDir, const QString& 
     return 1;
   window.miViewFileTreeClick();
 
+  // The window at its design size, where every page tab must still show.
+  window.resize(687, 450);
+  window.PageControl->setCurrentWidget(window.tsPreview);
+  Pump(200);
+  if (!Save(window, QStringLiteral("%1/%2-design-size.png").arg(outDir, base)))
+    return 1;
+
   // The menus, opened one at a time.
   for (QMenu* menu : {window.miFile, window.miView, window.miHelp}) {
     menu->popup(window.mapToGlobal(QPoint(0, 0)));

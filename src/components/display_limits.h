@@ -1,0 +1,28 @@
+// How much of a text each kind of widget receives. A message may hold a 20 MB subject or a body
+// that is one line of millions of characters; a widget given all of it lays it out for minutes
+// and holds gigabytes. Each view gets what it can show, and says what it leaves out.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace orlendo {
+
+// One-line edits (the header fields of the preview, the property name).
+inline constexpr qsizetype kOneLineChars = 4096;
+// Multi-line views: the characters of one line, and of the whole text.
+inline constexpr qsizetype kViewLineChars = 20000;
+inline constexpr qsizetype kViewChars = 4 * 1024 * 1024;
+// The Value page of the property inspector.
+inline constexpr qsizetype kValueChars = 256 * 1024;
+
+// The first kOneLineChars characters of text, with "…" when there is more.
+QString OneLineText(const std::u16string& text);
+
+// text for a multi-line view: lines longer than maxLine are cut, ending in "… [N more
+// characters]"; after maxChars characters the text ends with a line "[N more characters not
+// shown]". A text within both limits comes back unchanged. A surrogate pair is never split.
+QString BoundedText(const std::u16string& text, qsizetype maxChars = kViewChars,
+                    qsizetype maxLine = kViewLineChars);
+
+} // namespace orlendo
