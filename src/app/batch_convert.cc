@@ -21,7 +21,10 @@
 
 #include "app/reader_choice.h"
 #include "export/eml_writer.h"
+#include "export/ics_writer.h"
+#include "export/item_accessors.h"
 #include "export/mailbox_format.h"
+#include "export/vcard_writer.h"
 #include "mime/qvemlfile.h"
 #include "model/qvmsg.h"
 #include "model/utf8.h"
@@ -531,6 +534,12 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job) {
     case TConvertFormat::Xml:
       message.SaveToXMLFile(temp, options_.FullProperties);
       break;
+    case TConvertFormat::Ics:
+      SaveToICSFile(message.Properties(), temp);
+      break;
+    case TConvertFormat::Vcf:
+      SaveToVCFFile(message.Properties(), temp);
+      break;
     case TConvertFormat::Mbox:
     case TConvertFormat::Maildir:
       break;
@@ -608,6 +617,17 @@ TConvertResult TBatchRun::Convert(const TJob& job) {
     }
     std::unique_ptr<TQvMessage> reader = CreateMessageReader(job.Input);
     reader->LoadFromFile(job.Input);
+    // An item of another kind than the format holds is no input of this run.
+    if (options_.Format == TConvertFormat::Ics && !HasICalendar(reader->Properties())) {
+      result.Status = TConvertStatus::Skipped;
+      result.Reason = NotACalendarItemMessage(reader->Properties());
+      return result;
+    }
+    if (options_.Format == TConvertFormat::Vcf && !HasVCard(reader->Properties())) {
+      result.Status = TConvertStatus::Skipped;
+      result.Reason = NotAContactMessage(reader->Properties());
+      return result;
+    }
 
     if (options_.Format != TConvertFormat::Mbox && options_.Format != TConvertFormat::Maildir) {
       result.Output = WriteFile(*reader, job);
@@ -757,6 +777,7 @@ bool ParseConvertFormat(const std::string& word, TConvertFormat& format, std::st
       {"eml", TConvertFormat::Eml, ".eml"},    {"msg", TConvertFormat::Msg, ".msg"},
       {"txt", TConvertFormat::Txt, ".txt"},    {"htm", TConvertFormat::Html, ".htm"},
       {"html", TConvertFormat::Html, ".html"}, {"xml", TConvertFormat::Xml, ".xml"},
+      {"ics", TConvertFormat::Ics, ".ics"},    {"vcf", TConvertFormat::Vcf, ".vcf"},
       {"mbox", TConvertFormat::Mbox, ""},      {"maildir", TConvertFormat::Maildir, ""}};
   for (const Entry& e : kFormats) {
     if (w == e.word) {
@@ -780,6 +801,10 @@ const char* ConvertFormatName(TConvertFormat format) {
     return "html";
   case TConvertFormat::Xml:
     return "xml";
+  case TConvertFormat::Ics:
+    return "ics";
+  case TConvertFormat::Vcf:
+    return "vcf";
   case TConvertFormat::Mbox:
     return "mbox";
   case TConvertFormat::Maildir:

@@ -8,7 +8,8 @@
 //   folder and renamed when done), and no existing file is ever replaced: a name that is taken
 //   becomes "name (2).eml", "name (3).eml", ...;
 // - a file that cannot be read or written is counted as failed with its reason, and the run
-//   goes on; files that are not messages are counted as skipped;
+//   goes on; files that are not messages are counted as skipped, and so are messages of another
+//   kind than ics (calendar items and tasks) and vcf (contacts) ask for;
 // - each job holds one message in memory at a time; nothing grows with the number of files
 //   (the report is written as the files finish, folders are walked one at a time).
 #pragma once
@@ -22,9 +23,10 @@
 
 namespace orlendo {
 
-enum class TConvertFormat { Eml, Msg, Txt, Html, Xml, Mbox, Maildir };
+enum class TConvertFormat { Eml, Msg, Txt, Html, Xml, Ics, Vcf, Mbox, Maildir };
 
-// The format of a --to word, any letter case: eml, msg, txt, htm, html, xml, mbox, maildir.
+// The format of a --to word, any letter case: eml, msg, txt, htm, html, xml, ics, vcf, mbox,
+// maildir.
 // extension is the output files' extension with its dot (".htm" for htm); empty for mbox and
 // Maildir. False for any other word.
 bool ParseConvertFormat(const std::string& word, TConvertFormat& format, std::string& extension);

@@ -16,8 +16,8 @@ const char kConvertUsage[] =
     "                         [--report FILE.json] [--quiet] PATH...\n"
     "                                         convert many files (PATH a file, a folder, or -\n"
     "                                         for names on standard input) to eml (the\n"
-    "                                         default), msg, txt, htm, html, xml, mbox (--out\n"
-    "                                         FILE) or maildir (--out FOLDER)\n";
+    "                                         default), msg, txt, htm, html, xml, ics, vcf,\n"
+    "                                         mbox (--out FILE) or maildir (--out FOLDER)\n";
 
 namespace {
 

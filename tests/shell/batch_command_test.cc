@@ -305,6 +305,20 @@ TEST(ConvertNames, ParallelOutputIsTheSerialOutput) {
   }
 }
 
+TEST(ConvertNames, ItemFormatsTakeTheirKindAndSkipTheOtherMessages) {
+  TempDir config;
+  setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  TempDir work;
+  fs::copy_file(CorpusPath("msg/poi_msgClassAppointment.msg"), work.File("meeting.msg"));
+  fs::copy_file(CorpusPath("msg/poi_blank.msg"), work.File("note.msg"));
+  ProcessResult r =
+      RunProcess(QUILLET_EXE, {"--convert", "--to", "ics", "--out", work.File("out"), work.Path()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("1 converted, 0 failed, 1 skipped"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(work.File("out/meeting.ics")).rfind("BEGIN:VCALENDAR", 0), 0u);
+  EXPECT_FALSE(fs::exists(work.File("out/note.ics")));
+}
+
 TEST(ConvertNames, NothingCouldStart) {
   TempDir config;
   setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);

@@ -29,9 +29,10 @@ struct TFormatChoice {
   const char* word;
 };
 const TFormatChoice kFormats[] = {
-    {"Mails (*.eml)", "eml"},      {"MS Outlook messages (*.msg)", "msg"},
-    {"Text files (*.txt)", "txt"}, {"HTML files (*.html)", "html"},
-    {"XML files (*.xml)", "xml"},  {"One mbox file", "mbox"},
+    {"Mails (*.eml)", "eml"},       {"MS Outlook messages (*.msg)", "msg"},
+    {"Text files (*.txt)", "txt"},  {"HTML files (*.html)", "html"},
+    {"XML files (*.xml)", "xml"},   {"iCalendar files (*.ics)", "ics"},
+    {"vCard files (*.vcf)", "vcf"}, {"One mbox file", "mbox"},
     {"Maildir folder", "maildir"}};
 
 } // namespace
