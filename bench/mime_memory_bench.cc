@@ -19,28 +19,12 @@
 
 #include "big_eml.h"
 #include "mime/qvemlfile.h"
+#include "peak_memory.h"
 
 namespace orlendo {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A status field of /proc/self/status in kB ("VmRSS", "VmHWM"); -1 when it cannot be read.
-long StatusKB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  const std::string prefix = std::string(field) + ":";
-  for (std::string line; std::getline(in, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0)
-      return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-  return -1;
-}
-
-bool ResetHighWaterMark() {
-  std::ofstream out("/proc/self/clear_refs");
-  out << "5";
-  out.flush();
-  return static_cast<bool>(out);
-}
 
 // The input files, written once per run into a private folder that goes away at exit.
 class HostileInputs {

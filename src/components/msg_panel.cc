@@ -458,7 +458,8 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
                         kind == TItemKind::MeetingResponse ||
                         kind == TItemKind::MeetingCancellation || kind == TItemKind::TaskRequest);
 
-  LoadRichEditText(reBody, m.GetBody());
+  // A message without a plain body shows the text of its HTML or RTF body here.
+  LoadRichEditText(reBody, GetPlainTextBody(m));
   const std::string rtf = m.GetBodyRTFBytes();
   LoadRichEditText(reRTFBody, rtf);
   const bool hasRtf = !rtf.empty() && !reRTFBody->document()->isEmpty();

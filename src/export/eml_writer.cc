@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -34,15 +35,21 @@ constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x37130000; // by property id
 constexpr uint32_t TAG_X400_CONTENT_TYPE = 0x003C0000;       // by property id
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr uint32_t TAG_CONTENT_IDENTIFIER = 0x0008001E;
-constexpr uint32_t TAG_AUTHENTICATION_WARNING = 0x8003001F;
+constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000; // by property id
+constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;        // by property id
+constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;   // by property id
 constexpr size_t kOutputBufferSize = 1 << 16;
-// Header lines are folded to this length where they have room to break (RFC 5322, 2.1.1).
+// Header lines are folded to this length where they have room to break, and never pass the
+// second (RFC 5322, 2.1.1).
 constexpr size_t kFoldColumn = 78;
+constexpr size_t kMaxLineLength = 998;
+// Longer words of a header value go out as encoded-words, which can be folded.
+constexpr size_t kMaxPlainWord = 900;
 // Embedded messages deeper than this are left out: the output of a hostile file stays bounded
 // and the writer's recursion with it.
 constexpr int kMaxEmbeddingDepth = 32;
-// Attachment bytes handed to the base64 encoder at a time (a multiple of its 210-byte cycle).
-constexpr size_t kBase64InputChunk = 210 * 1024;
+// Attachment bytes handed to the base64 encoder at a time (whole lines of 57 bytes).
+constexpr size_t kBase64InputChunk = 57 * 4096;
 
 // Collects the output and hands it to the stream in large writes.
 class EmlOutput {
@@ -73,10 +80,8 @@ private:
   std::string buffer_;
 };
 
-// Base64 with the line rule of EncodeBase64 (after each group, a CR LF when the count of bytes
-// consumed is 0, 1 or 2 modulo 70: lines of 96, 92 and 92 characters, repeating every 210 input
-// bytes), for any chunking of the input. The repeating 210-byte blocks take a fast path; the
-// output equals EncodeBase64 of the whole input.
+// Base64 in lines of 76 characters (57 input bytes), the most that RFC 2045 (6.8) allows, for
+// any chunking of the input. Whole lines take a fast path.
 class StreamingBase64 {
 public:
   StreamingBase64() {
@@ -91,7 +96,7 @@ public:
   void Filter(std::string_view input, std::string& out) {
     const auto* p = reinterpret_cast<const uint8_t*>(input.data());
     size_t n = input.size();
-    out.reserve(out.size() + n / 210 * 286 + 300);
+    out.reserve(out.size() + n / kLineBytes * (kLineChars + 2) + 100);
     while (heldCount_ > 0 && n > 0) {
       held_[heldCount_++] = *p++;
       --n;
@@ -100,29 +105,30 @@ public:
         heldCount_ = 0;
       }
     }
-    while (n >= 3 && consumed_ % 210 != 0) {
+    while (n >= 3 && consumed_ % kLineBytes != 0) {
       Group(p, 3, out);
       p += 3;
       n -= 3;
     }
-    if (n >= 210) {
-      const size_t blocks = n / 210;
+    if (n >= kLineBytes) {
+      const size_t lines = n / kLineBytes;
       const size_t at = out.size();
-      out.resize(at + blocks * 286);
+      out.resize(at + lines * kLineChars + (lines - 1 + (lineBreakDue_ ? 1 : 0)) * 2);
       char* o = out.data() + at;
-      for (size_t b = 0; b < blocks; ++b) {
-        for (const int bytes : {72, 69, 69}) {
-          for (int k = 0; k < bytes; k += 3, p += 3, o += 4) {
-            const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-            std::memcpy(o, &pairs_[2 * (v >> 12)], 2);
-            std::memcpy(o + 2, &pairs_[2 * (v & 4095)], 2);
-          }
+      for (size_t line = 0; line < lines; ++line) {
+        if (lineBreakDue_) {
           *o++ = '\r';
           *o++ = '\n';
         }
+        for (size_t k = 0; k < kLineBytes; k += 3, p += 3, o += 4) {
+          const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+          std::memcpy(o, &pairs_[2 * (v >> 12)], 2);
+          std::memcpy(o + 2, &pairs_[2 * (v & 4095)], 2);
+        }
+        lineBreakDue_ = true;
       }
-      consumed_ += blocks * 210;
-      n -= blocks * 210;
+      consumed_ += lines * kLineBytes;
+      n -= lines * kLineBytes;
     }
     for (; n >= 3; p += 3, n -= 3)
       Group(p, 3, out);
@@ -137,9 +143,13 @@ public:
       Group(held_, heldCount_, out);
     heldCount_ = 0;
     consumed_ = 0;
+    lineBreakDue_ = false;
   }
 
 private:
+  static constexpr size_t kLineBytes = 57;
+  static constexpr size_t kLineChars = 76;
+
   void Group(const uint8_t* g, int size, std::string& out) {
     const uint32_t v = (uint32_t{g[0]} << 16) | (size > 1 ? uint32_t{g[1]} << 8 : 0u) |
                        (size > 2 ? uint32_t{g[2]} : 0u);
@@ -150,16 +160,19 @@ private:
       quad[3] = '=';
     if (size < 2)
       quad[2] = '=';
+    // The break after a full line comes when more follows: the data never ends in an empty line.
+    if (lineBreakDue_)
+      out += "\r\n";
     out.append(quad, 4);
     consumed_ += static_cast<uint64_t>(size);
-    if (consumed_ % 70 <= 2)
-      out += "\r\n";
+    lineBreakDue_ = consumed_ % kLineBytes == 0;
   }
 
   char pairs_[8192];
   uint8_t held_[3] = {};
   int heldCount_ = 0;
   uint64_t consumed_ = 0;
+  bool lineBreakDue_ = false;
 };
 
 // A write-only stream that base64-encodes what it receives straight into the output.
@@ -208,6 +221,18 @@ std::u16string WithoutNul(std::u16string_view text) {
   std::u16string out(text);
   out.erase(std::remove(out.begin(), out.end(), u'\0'), out.end());
   return out;
+}
+
+// True when text has a run of more than `limit` characters without a blank: such a word cannot
+// be folded and must travel as encoded-words.
+bool HasLongWord(std::u16string_view text, size_t limit) {
+  size_t run = 0;
+  for (const char16_t c : text) {
+    run = (c == u' ' || c == u'\t') ? 0 : run + 1;
+    if (run > limit)
+      return true;
+  }
+  return false;
 }
 
 // Text converted for the output, with the charset that its bytes are in.
@@ -272,21 +297,29 @@ public:
 
   // A header value: ASCII as it is, anything else as encoded-words.
   std::string Header(std::u16string_view original) const {
-    const std::u16string text = WithoutNul(original);
-    if (IsPlainHeaderText(text))
+    // Copied only when there is a U+0000 to drop: a header value can be as large as the file.
+    std::u16string cleaned;
+    std::u16string_view text = original;
+    if (original.find(u'\0') != std::u16string_view::npos) {
+      cleaned = WithoutNul(original);
+      text = cleaned;
+    }
+    const bool longWord = HasLongWord(text, kMaxPlainWord);
+    if (IsPlainHeaderText(text) && !longWord)
       return WideToSystem(text);
     if (hook_ != nullptr) {
-      return EncodeHeaderWords(text, charset_,
-                               [this](std::u16string_view part) { return Hook(part); });
+      const HeaderTextEncoder encode = [this](std::u16string_view part) { return Hook(part); };
+      return longWord ? EncodeAsWords(text, charset_, encode)
+                      : EncodeHeaderWords(text, charset_, encode);
     }
-    return EncodeHeaderValue(text, charset_);
+    return longWord ? EncodeAsWords(text, charset_) : EncodeHeaderValue(text, charset_);
   }
 
   // A display name in an address header: the name itself when it is a run of atoms, a quoted
   // string when it is ASCII with other characters, else encoded-words and nothing else.
   std::string Phrase(std::u16string_view original) const {
     const std::u16string text = WithoutNul(original);
-    if (!IsPlainHeaderText(text)) {
+    if (!IsPlainHeaderText(text) || HasLongWord(text, kMaxPlainWord)) {
       if (hook_ != nullptr)
         return EncodeAsWords(text, charset_,
                              [this](std::u16string_view part) { return Hook(part); });
@@ -532,8 +565,11 @@ std::vector<Attachment> AttachmentsOf(const TMSGProperties& level, const std::u1
 }
 
 // Inserts folding line breaks before blanks so that header lines stay within kFoldColumn
-// where a blank allows it. In structured fields (structured true) blanks inside quoted strings
-// are not used, so that no reader can see the break inside a name or parameter.
+// where a blank allows it. In structured fields (structured true) a blank after a comma (between
+// the items of a list) is taken first, and blanks inside quoted strings only where a line would
+// otherwise pass kMaxLineLength, so that no reader sees a break inside a name or parameter that
+// need not be there. A line that has no blank left to break at is broken at kMaxLineLength all
+// the same: RFC 5322 (2.1.1) allows no longer line.
 std::string Fold(const std::string& line, bool structured) {
   if (line.size() <= kFoldColumn && line.find('\n') == std::string::npos)
     return line;
@@ -543,29 +579,52 @@ std::string Fold(const std::string& line, bool structured) {
   out.reserve(line.size() + line.size() / 32);
   size_t lineStart = 0; // in out
   size_t candidate = 0; // in out: a blank where the line may break; 0 for none
+  size_t comma = 0;     // in out: a blank after a comma of a list
+  size_t inQuotes = 0;  // in out: a blank inside a quoted string
   bool quoted = false;
+  const auto breakAt = [&](size_t at) {
+    out.insert(at, "\r\n");
+    lineStart = at + 2;
+    candidate = comma = inQuotes = 0;
+  };
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (c == '\n') {
       out += c;
       lineStart = out.size();
-      candidate = 0;
+      candidate = comma = inQuotes = 0;
       continue;
     }
     if (structured && c == '\\' && quoted && i + 1 < line.size()) {
       out += c;
       out += line[++i];
-      continue;
+    } else {
+      if (structured && c == '"')
+        quoted = !quoted;
+      if ((c == ' ' || c == '\t') && i >= firstBreak && out.size() > lineStart) {
+        if (quoted) {
+          inQuotes = out.size();
+        } else {
+          candidate = out.size();
+          if (structured && out.back() == ',')
+            comma = out.size();
+        }
+      }
+      out += c;
     }
-    if (structured && c == '"')
-      quoted = !quoted;
-    if ((c == ' ' || c == '\t') && !quoted && i >= firstBreak && out.size() > lineStart)
-      candidate = out.size();
-    out += c;
-    if (out.size() - lineStart > kFoldColumn && candidate > lineStart) {
-      out.insert(candidate, "\r\n");
-      lineStart = candidate + 2;
-      candidate = 0;
+    const size_t length = out.size() - lineStart;
+    if (length > kFoldColumn && comma > lineStart)
+      breakAt(comma);
+    else if (length > kFoldColumn && candidate > lineStart)
+      breakAt(candidate);
+    else if (length >= kMaxLineLength && inQuotes > lineStart)
+      breakAt(inQuotes);
+    else if (length >= kMaxLineLength) {
+      // Nothing to break at: the break adds a blank to the value, which beats a line that
+      // readers may cut or refuse.
+      out.insert(out.size() - 1, "\r\n ");
+      lineStart = out.size() - 2;
+      candidate = comma = inQuotes = 0;
     }
   }
   return out;
@@ -750,6 +809,30 @@ std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
   return SystemToWide(RtfToHtml(rtf));
 }
 
+// The zone in which the sender wrote the date: that of the "Date:" field of the transport
+// headers when it names one and gives the date of the message, else UTC (a .msg date has none).
+int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
+  const std::string headers = TransportHeaderText(level);
+  for (size_t pos = 0; pos < headers.size();) {
+    size_t end = headers.find_first_of("\r\n", pos);
+    if (end == std::string::npos)
+      end = headers.size();
+    if (end - pos >= 5 && headers.compare(pos, 5, "Date:") == 0) {
+      TDateTime parsed = 0;
+      int zone = 0;
+      bool hasZone = false;
+      if (TryParseRfc822Date(headers.substr(pos + 5, end - pos - 5), parsed, zone, hasZone) &&
+          hasZone && std::abs(parsed - date) < 1.0 / 86400)
+        return zone;
+      return 0;
+    }
+    pos = headers.find_first_not_of("\r\n", end);
+    if (pos == std::string::npos)
+      break;
+  }
+  return 0;
+}
+
 // Writes one message level: its header block and its body, with the attachments that are
 // messages as message/rfc822 parts holding their own EML.
 class MessageWriter {
@@ -893,6 +976,25 @@ private:
     out_.Line(Fold(line, structured));
   }
 
+  // A field whose value may be huge: written without the copies that building the line would
+  // make, and without folding again what the encoder already folded within the line limit.
+  void HeaderField(const char* name, std::string value, bool structured) {
+    bool folded = value.find('\n') != std::string::npos;
+    for (size_t start = 0, end; folded && start < value.size(); start = end + 1) {
+      end = std::min(value.find('\n', start), value.size());
+      folded = end - start + (start == 0 ? std::strlen(name) : 0) <= kMaxLineLength;
+    }
+    if (folded) {
+      out_.Raw(name);
+      out_.Line(value);
+      return;
+    }
+    value.insert(0, name);
+    const std::string line = Fold(value, structured);
+    value = std::string();
+    out_.Line(line);
+  }
+
   void WriteHeaderBlock(const TMSGProperties& level, const CharsetConverter& convert,
                         const Entity& root) {
     const TMailAddress sender = GetSenderAddress(level);
@@ -905,10 +1007,11 @@ private:
       if (!list.empty())
         Header(name + list);
     }
-    if (const std::u16string subject = level.GetSubject(); !subject.empty())
-      Header("Subject: " + convert.Header(subject), false);
+    std::string subject = convert.Header(level.GetSubject());
+    if (!subject.empty())
+      HeaderField("Subject: ", std::move(subject), false);
     if (const TDateTime date = level.GetSentDate(); date != 0)
-      Header("Date: " + FormatRfc822Date(date));
+      Header("Date: " + FormatRfc822DateInZone(date, SenderZoneMinutes(level, date)));
     // The ID in its angle brackets, also when the message stores it without them (or with one
     // of them lost).
     std::u16string id = WithoutControls(level.GetMessageID());
@@ -916,6 +1019,7 @@ private:
     id.erase(id.find_last_not_of(u" >") + 1);
     if (!id.empty())
       Header("Message-ID: " + convert.Header(u"<" + id + u">"));
+    WriteThreadHeaders(level, convert);
     out_.Line("MIME-Version: 1.0");
     if (!root.contentType.empty()) {
       Header("Content-Type: " + WithBoundary(root.contentType, root.boundary));
@@ -933,12 +1037,38 @@ private:
       out_.Line(root.text != nullptr ? "Content-Transfer-Encoding: quoted-printable"
                                      : "Content-Transfer-Encoding: 7bit");
     }
-    out_.Line("X-Priority: " + std::to_string(5 - (level.GetPriority() % 128)));
+    // The three levels that mail programs tell apart, written as they write them.
+    const int priority = level.GetPriority() % 128;
+    if (priority >= 3) {
+      out_.Line("X-Priority: 1");
+      out_.Line("Importance: high");
+    } else if (priority <= 1) {
+      out_.Line("X-Priority: 5");
+      out_.Line("Importance: low");
+    } else {
+      out_.Line("X-Priority: 3");
+    }
     out_.Line("X-Mailer: " + GeneratorText());
-    if (const TMSGProperty* warning =
-            level.FindProperty(TAG_AUTHENTICATION_WARNING, false, false)) {
-      if (const std::u16string text = warning->GetValueText(); !text.empty())
-        Header("X-Authentication-Warning: " + convert.Header(text), false);
+  }
+
+  // Reply-To, In-Reply-To and References, so that a reply to the written message goes where the
+  // sender asked and stays in its thread.
+  void WriteThreadHeaders(const TMSGProperties& level, const CharsetConverter& convert) {
+    const bool recursive = !level.IsRoot();
+    TMailAddressList replyTo;
+    for (TMailAddress& a : ParseAddressList(
+             WideToSystem(level.GetPropertyText(TAG_REPLY_RECIPIENT_NAMES, true, recursive)))) {
+      if (!a.Address.empty())
+        replyTo.push_back(std::move(a));
+    }
+    if (const std::string list = AddressList(convert, replyTo); !list.empty())
+      Header("Reply-To: " + list);
+    for (const auto& [name, tag] : {std::pair{"In-Reply-To: ", TAG_IN_REPLY_TO_ID},
+                                    std::pair{"References: ", TAG_INTERNET_REFERENCES}}) {
+      const std::u16string ids =
+          WithoutControls(WithoutNul(level.GetPropertyText(tag, true, recursive)));
+      if (ids.find_first_not_of(u' ') != std::u16string::npos && IsPlainHeaderText(ids))
+        Header(name + WideToSystem(ids));
     }
   }
 

@@ -12,4 +12,10 @@ namespace orlendo {
 // page and character references stay the HTML's). Empty when the message has neither.
 std::u16string GetHtmlBodyOrFromRtf(const TMSGProperties& level);
 
+// The plain text of level for every place that wants text: GetBody; when that is empty, the text
+// that its HTML body shows (HtmlToPlainText); else the text of its RTF body (the encapsulated
+// text, or the text of the encapsulated HTML or of the rendered RTF, taken the same way). Empty
+// when the message has no body.
+std::u16string GetPlainTextBody(const TMSGProperties& level);
+
 } // namespace orlendo

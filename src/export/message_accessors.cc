@@ -74,14 +74,14 @@ std::string TrimBytes(const std::string& s) {
 }
 
 // The value of the first "Date:" line of a header block, trimmed; empty when there is none.
-std::string HeaderDateText(const std::string& headers) {
+std::string HeaderDateText(std::string_view headers) {
   size_t pos = 0;
   while (pos < headers.size()) {
     size_t end = headers.find_first_of("\r\n", pos);
     if (end == std::string::npos)
       end = headers.size();
     if (end - pos >= 5 && headers.compare(pos, 5, "Date:") == 0)
-      return TrimBytes(headers.substr(pos + 5, end - pos - 5));
+      return TrimBytes(std::string(headers.substr(pos + 5, end - pos - 5)));
     pos = end;
     if (pos < headers.size() && headers[pos] == '\r')
       ++pos;
@@ -247,7 +247,10 @@ std::u16string TMSGProperties::FormatRecipientList(const std::u16string& list) c
 }
 
 TDateTime TMSGProperties::GetSentDate() const {
-  std::string headers = TrimBytes(WideToSystem(GetTransportHeaders()));
+  const std::string text = TransportHeaderText(*this);
+  std::string_view headers = text;
+  while (!headers.empty() && static_cast<unsigned char>(headers.front()) <= ' ')
+    headers.remove_prefix(1);
   if (!headers.empty()) {
     std::string dateText = HeaderDateText(headers);
     if (!dateText.empty()) {
@@ -266,12 +269,13 @@ TDateTime TMSGProperties::GetSentDate() const {
 }
 
 uint8_t TMSGProperties::GetPriority() const {
-  const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true);
-  if (record == nullptr)
-    record = FindProperty(PR_IMPORTANCE, false, true);
-  if (record == nullptr)
-    return 2;
-  return static_cast<uint8_t>(record->Value.ToInt64() + 2);
+  if (const TMSGProperty* record = FindProperty(PR_PRIORITY, false, true))
+    return static_cast<uint8_t>(record->Value.ToInt64() + 2);
+  // IMPORTANCE counts from 0 (low) over 1 (normal, the value of almost every message) to 2
+  // (high), where PRIORITY counts from -1: the same three levels.
+  if (const TMSGProperty* record = FindProperty(PR_IMPORTANCE, false, true))
+    return static_cast<uint8_t>(record->Value.ToInt64() + 1);
+  return 2;
 }
 
 int TMSGProperties::GetCodePage() const {

@@ -83,8 +83,7 @@ std::u16string InternetAddressOr(std::u16string text) {
 // the SMTP address of a person whom the message names by an Exchange address only.
 class HeaderAddresses {
 public:
-  explicit HeaderAddresses(const TMSGProperties& level)
-      : headers_(WideToSystem(level.GetTransportHeaders())) {}
+  explicit HeaderAddresses(const TMSGProperties& level) : headers_(TransportHeaderText(level)) {}
 
   bool Has(std::string_view field) const { return !HeaderFieldValue(headers_, field).empty(); }
   TMailAddressList Field(std::string_view field) const {
@@ -221,6 +220,24 @@ bool IsInternetAddress(std::u16string_view address) {
   return address.substr(at + 1).find(u'@') == std::u16string_view::npos && address.front() != u'/';
 }
 
+std::string TransportHeaderText(const TMSGProperties& level) {
+  for (const uint32_t tag : {0x007D001Eu, 0x007D001Fu}) {
+    const TMSGProperty* record = level.FindProperty(tag, false, !level.IsRoot());
+    if (record == nullptr)
+      continue;
+    if (record->Value.IsBytes()) {
+      const std::string& bytes = record->Value.Bytes();
+      if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes) &&
+          level.GetCodePage() == 65001)
+        return bytes;
+    }
+    std::string text = WideToSystem(record->GetValueText());
+    if (!text.empty())
+      return text;
+  }
+  return {};
+}
+
 TMailAddress GetSenderAddress(const TMSGProperties& level) {
   const bool recursive = !level.IsRoot();
   std::u16string name =
@@ -272,6 +289,10 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
     if (NameKey(level.GetPropertyText(nameId, true, false)) == NameKey(name))
       address = InternetAddressOr(level.GetPropertyText(smtpId, true, false));
   }
+  // A From that holds no address at all ("<Saved by Mozilla 5.0 (Macintosh)>" in a web archive)
+  // still says who made the message: its text stands as the name.
+  if (address.empty() && name.empty())
+    name = own;
   if (address.empty() && name.empty())
     return {};
   return Person(name, address);

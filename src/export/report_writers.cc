@@ -1,5 +1,6 @@
 #include "export/report_writers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "export/generator_text.h"
+#include "export/html_body.h"
 #include "model/qvmsgtags.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
@@ -32,12 +34,76 @@ std::string TagText(uint32_t tag) {
   return buffer;
 }
 
-std::string Narrow(const std::u16string& text) {
+std::string Narrow(std::u16string_view text) {
   return WideToSystem(text);
 }
 
+// Values of the binary types are raw bytes: shown as hex, as --dump shows them, never decoded
+// as text. The RTF body keeps its text: the reader has already decompressed it.
+bool IsBinaryValue(const TMSGProperty& record) {
+  const uint16_t type = PropType(record.TagID);
+  if (!record.Value.IsBytes() || (type != 0x0102 && type != 0x000D))
+    return false;
+  return dynamic_cast<const TMSGPropertyCompressedRTF*>(&record) == nullptr;
+}
+
 std::string ValueText(const TMSGProperty& property) {
+  if (IsBinaryValue(property))
+    return BinaryValueText(property.Value.Bytes());
+  // A wide value is narrowed where it stands: a value can be as large as the file.
+  if (property.Value.IsWide())
+    return Narrow(property.Value.Wide());
+  // So is a large 8-bit value that is UTF-8 in a UTF-8 message (a header block as received).
+  if (property.Value.IsBytes() && property.Value.Bytes().size() >= (1u << 20) &&
+      property.Collection() != nullptr &&
+      property.Collection()->MessageLevel().GetCodePage() == 65001) {
+    const std::string& bytes = property.Value.Bytes();
+    if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes))
+      return bytes;
+  }
   return Narrow(property.GetValueText());
+}
+
+// The UTF-8 of a wide text that is no longer needed, its memory given back before the caller
+// builds on the result.
+std::string NarrowAndFree(std::u16string&& text) {
+  std::string out = Narrow(text);
+  std::u16string().swap(text);
+  return out;
+}
+
+// Text for the plain-text report: control characters other than TAB, CR and LF (C0, DEL and the
+// C1 controls U+0080-U+009F) are written as "%XX" per byte, so that the report holds only
+// printable text that no terminal or editor acts on.
+std::string PrintableText(std::string&& utf8) {
+  const bool clean = std::none_of(utf8.begin(), utf8.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2;
+  });
+  if (clean)
+    return std::move(utf8);
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    size_t width = 0;
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+      width = 1;
+    else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+             static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+      width = 2;
+    if (width == 0) {
+      out += utf8[i];
+      continue;
+    }
+    for (size_t k = 0; k < width; ++k) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(utf8[i + k]));
+      out += hex;
+    }
+    i += width - 1;
+  }
+  return out;
 }
 
 // Collects the output and hands it to the stream in large pieces: reports of big messages are
@@ -48,10 +114,29 @@ public:
   ~LineWriter() = default;
 
   void Line(const std::string& text) {
+    if (text.size() >= kFlushSize) {
+      // A huge line goes to the stream as it is, not through a copy in the buffer.
+      Flush();
+      stream_.WriteBuffer(text.data(), text.size());
+      buffer_ += kCrLf;
+      return;
+    }
     buffer_ += text;
     buffer_ += kCrLf;
     if (buffer_.size() >= kFlushSize)
       Flush();
+  }
+  // The same for a line that is a short prefix, a text and a short suffix, without joining them.
+  void Line(std::string_view prefix, const std::string& text, std::string_view suffix = {}) {
+    if (text.size() < kFlushSize) {
+      Line(std::string(prefix) + text + std::string(suffix));
+      return;
+    }
+    buffer_ += prefix;
+    Flush();
+    stream_.WriteBuffer(text.data(), text.size());
+    buffer_ += suffix;
+    buffer_ += kCrLf;
   }
   void Flush() {
     stream_.WriteBuffer(buffer_.data(), buffer_.size());
@@ -109,12 +194,12 @@ std::string Indent(int depth) {
   return std::string(static_cast<size_t>(depth) * 2, ' ');
 }
 
-std::string EscapeForHtml(const std::u16string& text) {
-  return EscapeHtml(Narrow(text), true);
+std::string EscapeForHtml(std::u16string&& text) {
+  return EscapeHtml(NarrowAndFree(std::move(text)), true);
 }
 
-std::string EscapeForXml(const std::u16string& text) {
-  return XmlSafeText(EscapeHtml(Narrow(text), false));
+std::string EscapeForXml(std::u16string&& text) {
+  return XmlSafeText(EscapeHtml(NarrowAndFree(std::move(text)), false));
 }
 
 std::string LowerAscii(std::string s) {
@@ -191,8 +276,15 @@ std::string HtmlSummary(const TMSGProperties& level) {
     if (!date.empty())
       summary += "<p><b>Sent:</b> " + date + "</p>" + kCrLf;
   }
-  summary += "<p><b>To:</b> " + EscapeForHtml(level.GetTo()) + "</p>" + kCrLf;
-  summary += "<p><b>Subject:</b> " + EscapeForHtml(level.GetSubject()) + "</p>" + kCrLf;
+  // Appended piece by piece: a field can be as large as the file.
+  summary += "<p><b>To:</b> ";
+  summary += EscapeForHtml(level.GetTo());
+  summary += "</p>";
+  summary += kCrLf;
+  summary += "<p><b>Subject:</b> ";
+  summary += EscapeForHtml(level.GetSubject());
+  summary += "</p>";
+  summary += kCrLf;
   summary += "<p><b>Body:</b><br> ";
   return summary;
 }
@@ -261,6 +353,24 @@ std::string FormatReportDate(TDateTime dateTime) {
   return LocaleName(L"%A", tm) + ", " + LocaleName(L"%B", tm) + numbers;
 }
 
+std::string BinaryValueText(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr size_t kShown = 32;
+  std::string out;
+  const size_t shown = std::min(bytes.size(), kShown);
+  out.reserve(shown * 3 + 24);
+  for (size_t i = 0; i < shown; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+    out += ' ';
+  }
+  if (shown < bytes.size())
+    out += "... ";
+  out += "(" + std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte)" : " bytes)");
+  return out;
+}
+
 std::string XmlSafeText(const std::string& utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -309,16 +419,16 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
   LineWriter out(RequireStream(stream));
   out.Line(GeneratorText());
   out.Line("");
-  out.Line("From: " + Narrow(level.GetFrom()));
+  out.Line("From: ", PrintableText(NarrowAndFree(level.GetFrom())));
   TDateTime sent = level.GetSentDate();
   if (sent != 0) {
     std::string date = FormatReportDate(sent);
     if (!date.empty())
       out.Line("Sent: " + date);
   }
-  out.Line("To: " + Narrow(level.GetTo()));
-  out.Line("Subject: " + Narrow(level.GetSubject()));
-  out.Line("Body: " + Narrow(level.GetBody()));
+  out.Line("To: ", PrintableText(NarrowAndFree(level.GetTo())));
+  out.Line("Subject: ", PrintableText(NarrowAndFree(level.GetSubject())));
+  out.Line("Body: ", PrintableText(NarrowAndFree(GetPlainTextBody(level))));
   if (includeProperties) {
     out.Line("Properties:");
     out.Line("");
@@ -327,7 +437,8 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
         level, 1,
         [&](const TMSGProperty& p, int depth) {
           out.Line(Indent(depth - 1) + CategoryText(p.Category()) + "\t" + TagText(p.TagID) +
-                   "\t\"" + ValueText(p) + "\"");
+                       "\t\"",
+                   PrintableText(ValueText(p)), "\"");
         },
         [](const TMSGProperty&, int) {}, [](const TMSGProperty&, int) {});
   }
@@ -356,7 +467,11 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
   out.Line("");
   out.Line("<body>");
   out.Line("");
-  out.Line(HtmlSummary(level) + EscapeForHtml(level.GetBody()) + "</p>");
+  {
+    std::string summary = HtmlSummary(level);
+    summary += EscapeForHtml(GetPlainTextBody(level));
+    out.Line({}, summary, "</p>");
+  }
   if (includeProperties) {
     out.Line("<p><b>Properties:</b></p>");
     out.Line("<table border=\"1\">");
@@ -370,7 +485,7 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
           out.Line(indent + "<tr>");
           out.Line(indent + "  <td>" + CategoryText(p.Category()) + "</td>");
           out.Line(indent + "  <td>" + TagText(p.TagID) + "</td>");
-          out.Line(indent + "  <td>" + EscapeHtml(ValueText(p), true) + "</td>");
+          out.Line(indent + "  <td>", EscapeHtml(ValueText(p), true), "</td>");
           out.Line(indent + "</tr>");
         },
         [&](const TMSGProperty&, int depth) {
@@ -401,10 +516,10 @@ void SaveToXML(const TMSGProperties& level, TStream* stream, bool includePropert
   out.Line("<DATAPACKET Version=\"2.0\">");
   out.Line("<MESSAGE>");
   out.Line("<GENERAL>");
-  out.Line("  <FROM>" + EscapeForXml(level.GetFrom()) + "</FROM>");
-  out.Line("  <TO>" + EscapeForXml(level.GetTo()) + "</TO>");
-  out.Line("  <SUBJECT>" + EscapeForXml(level.GetSubject()) + "</SUBJECT>");
-  out.Line("  <BODY>" + EscapeForXml(level.GetBody()) + "</BODY>");
+  out.Line("  <FROM>", EscapeForXml(level.GetFrom()), "</FROM>");
+  out.Line("  <TO>", EscapeForXml(level.GetTo()), "</TO>");
+  out.Line("  <SUBJECT>", EscapeForXml(level.GetSubject()), "</SUBJECT>");
+  out.Line("  <BODY>", EscapeForXml(GetPlainTextBody(level)), "</BODY>");
   out.Line("</GENERAL>");
   if (includeProperties) {
     out.Line("<PROPERTIES>");
@@ -414,7 +529,7 @@ void SaveToXML(const TMSGProperties& level, TStream* stream, bool includePropert
           std::string indent = Indent(depth);
           out.Line(indent + "<PROPERTY TAGID=\"" + TagText(p.TagID) + "\">");
           out.Line(indent + "<CATEGORY>" + CategoryText(p.Category()) + "</CATEGORY>");
-          out.Line(indent + "<VALUE>" + XmlCData(ValueText(p)) + "</VALUE>");
+          out.Line(indent + "<VALUE>", XmlCData(ValueText(p)), "</VALUE>");
           out.Line(indent + "</PROPERTY>");
         },
         [&](const TMSGProperty&, int depth) { out.Line(Indent(depth) + "<SUBPROPERTIES>"); },

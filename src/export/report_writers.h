@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "model/qvmsg.h"
 
@@ -38,6 +39,10 @@ std::string FormatReportDate(TDateTime dateTime);
 // The text of a value inside a CDATA section: "<![CDATA[" ... "]]>" that an XML 1.0 parser reads
 // back as the same characters, "]]>" and forbidden characters handled as SaveToXML says.
 std::string XmlCData(const std::string& utf8);
+
+// A binary value as the reports and --dump show it: the first 32 bytes as hex pairs separated
+// by blanks, "... " when more follow, then the size ("00 FF 1B (3 bytes)").
+std::string BinaryValueText(std::string_view bytes);
 
 // Replaces the characters XML 1.0 forbids by "%XX" per byte; everything else stays.
 std::string XmlSafeText(const std::string& utf8);

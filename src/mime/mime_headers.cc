@@ -128,7 +128,13 @@ bool MatchesHeaderName(std::string_view line, std::string_view name) {
 }
 
 std::string_view HeaderValue(std::string_view line, std::string_view name) {
-  return line.size() > name.size() + 1 ? line.substr(name.size() + 1) : std::string_view();
+  if (line.size() <= name.size())
+    return {};
+  std::string_view value = line.substr(name.size());
+  // The blank after the colon is customary, not required (RFC 5322, 2.2).
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+    value.remove_prefix(1);
+  return value;
 }
 
 std::string_view Unquote(std::string_view text) {

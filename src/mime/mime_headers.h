@@ -17,8 +17,8 @@ std::string AsciiLower(std::string_view text);
 // True when the first characters of line, upper-cased, equal name (upper case, colon included).
 bool MatchesHeaderName(std::string_view line, std::string_view name);
 
-// The value of a header line matched by name: the line from the second character after the
-// colon to its end. The character right after the colon is skipped unread (normally the blank).
+// The value of a header line matched by name: the line after the colon without the blanks and
+// TABs that follow the colon (a blank there is customary, not required).
 std::string_view HeaderValue(std::string_view line, std::string_view name);
 
 // Trims blanks and control characters, removes one leading double quote, then removes trailing

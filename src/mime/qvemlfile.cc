@@ -51,7 +51,9 @@ enum class Handler {
   ContentType,
   ContentLocation,
   ContentId,
-  TransferEncoding
+  TransferEncoding,
+  ReplyTo,
+  Importance
 };
 
 struct HeaderRow {
@@ -80,6 +82,10 @@ constexpr HeaderRow kHeaders[] = {
     {"THREAD-TOPIC:", 0x0070001E, Handler::None},
     {"THREAD-INDEX:", 0x00710102, Handler::None},
     {"CONTENT-TRANSFER-ENCODING:", 0, Handler::TransferEncoding},
+    {"REPLY-TO:", 0x0050001F, Handler::ReplyTo},      // REPLY_RECIPIENT_NAMES
+    {"IN-REPLY-TO:", 0x1042001E, Handler::None},      // IN_REPLY_TO_ID
+    {"REFERENCES:", 0x1039001E, Handler::None},       // INTERNET_REFERENCES
+    {"IMPORTANCE:", 0x00170003, Handler::Importance}, // IMPORTANCE
 };
 
 constexpr char kContentDisposition[] = "CONTENT-DISPOSITION:";
@@ -223,7 +229,7 @@ void TQvEMLFile::StoreHeader(uint32_t tag, TVariant value, int32_t size) {
 }
 
 std::u16string TQvEMLFile::DecodeWords(std::string_view value) {
-  return DecodeEncodedWords(value, OnConvertCodepage, this);
+  return DecodeEncodedWords(value, OnConvertCodepage, this, headerCharset_);
 }
 
 TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
@@ -277,6 +283,7 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
     return;
   }
 
+  headerCharset_ = BlockCharset(cursor);
   // The block as received (unfolded) comes first among the part's properties.
   TMSGProperty* headers = Store(TAG_TRANSPORT_MESSAGE_HEADERS, TVariant::FromBytes({}), 0);
   std::string text;
@@ -288,6 +295,10 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
     std::string line = ReadHeaderLine(lines_, cursor);
     if (line.empty())
       break;
+    // Room for the line and its line end at once: appending them one after the other would
+    // double a huge line's buffer.
+    if (text.capacity() < text.size() + line.size() + 2)
+      text.reserve(std::max(text.size() + line.size() + 2, text.capacity() * 2));
     text += line;
     text += "\r\n";
     ApplyHeaderLine(line);
@@ -335,6 +346,32 @@ void TQvEMLFile::ClassifyPart(TMSGProperties& level) {
   }
 }
 
+std::string TQvEMLFile::BlockCharset(size_t cursor) const {
+  // Raw 8-bit header text that is not UTF-8 is in the block's charset, which a Content-Type line
+  // after that text may give: the block is looked through once before it is read.
+  std::string type;
+  bool inType = false;
+  size_t index = 0;
+  for (; cursor < lines_.Count(); ++cursor) {
+    const std::string_view line = lines_[cursor];
+    if (line.empty() || ClassifyDelimiter(line, index) != DelimiterKind::None)
+      break;
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (inType && type.size() < 4096)
+        type.append(line);
+      continue;
+    }
+    if (!type.empty())
+      break;
+    inType = MatchesHeaderName(line, "CONTENT-TYPE:");
+    if (inType)
+      type = std::string(HeaderValue(line, "CONTENT-TYPE:"));
+  }
+  std::string charset;
+  FindParameter(type, AsciiLower(type), "charset=", charset);
+  return charset;
+}
+
 void TQvEMLFile::StorePartIdentity() {
   for (const auto& [tag, text] : {std::pair{TAG_ATTACH_MIME_TAG, &partType_},
                                   std::pair{TAG_ATTACH_CONTENT_ID, &partContentId_},
@@ -343,13 +380,13 @@ void TQvEMLFile::StorePartIdentity() {
       Store(tag, TVariant::FromBytes(*text), SizeOf(text->size()));
 }
 
-void TQvEMLFile::ApplyHeaderLine(const std::string& line) {
+void TQvEMLFile::ApplyHeaderLine(std::string_view line) {
   for (const HeaderRow& row : kHeaders) {
     if (!MatchesHeaderName(line, row.Name))
       continue;
     const std::string_view name = row.Name;
     const std::string_view value = HeaderValue(line, name);
-    const int32_t size = SizeOf(line.size() > name.size() ? line.size() - name.size() - 1 : 0);
+    const int32_t size = SizeOf(value.size());
     switch (row.Kind) {
     case Handler::AddressList:
       HandleAddressList(value, row.Tag);
@@ -388,6 +425,21 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line) {
     case Handler::TransferEncoding:
       TransferEncoding = AsciiUpper(TrimBlanks(value));
       break;
+    case Handler::ReplyTo: {
+      std::u16string list = ReplyToList(value);
+      if (!list.empty()) {
+        const int32_t listSize = SizeOf(list.size());
+        StoreHeader(row.Tag, TVariant::FromWide(std::move(list)), listSize);
+      }
+      break;
+    }
+    case Handler::Importance: {
+      // RFC 2156: "low", "normal" or "high", the values 0, 1 and 2 of IMPORTANCE.
+      const std::string lower = AsciiLower(TrimBlanks(value));
+      const int importance = lower.rfind("high", 0) == 0 ? 2 : lower.rfind("low", 0) == 0 ? 0 : 1;
+      StoreHeader(row.Tag, TVariant::FromInteger(importance), 4);
+      break;
+    }
     case Handler::None:
       if (PropType(row.Tag) == 0x0040)
         HandleDate(value, row.Tag);
@@ -409,14 +461,10 @@ void TQvEMLFile::ApplyHeaderLine(const std::string& line) {
 void TQvEMLFile::HandleDate(std::string_view value, uint32_t tag) {
   const std::string text(value);
   TDateTime date = 0;
-  if (TryParseRfc822Date(text, date)) {
+  if (TryParseRfc822Date(text, date))
     StoreHeader(tag, TVariant::FromDateTime(date), SizeOf(text.size()));
-  } else if (text.find(", ") == std::string::npos) {
-    // Not a date of the known form at all: it reads as date-time 0, like any such text.
-    StoreHeader(tag, TVariant::FromDateTime(0), SizeOf(text.size()));
-  }
-  // A date whose fields cannot form a date is left out: one bad header must not make the rest
-  // of a received message unreadable.
+  // Text that is no date, or whose fields cannot form one, is left out: one bad header must not
+  // make the rest of a received message unreadable.
 }
 
 void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
@@ -445,6 +493,35 @@ void TQvEMLFile::HandleAddressList(std::string_view value, uint32_t tag) {
     const int32_t size = SizeOf(text.size());
     StoreHeader(AddressTagOf(tag), TVariant::FromWide(std::move(text)), size);
   }
+}
+
+std::u16string TQvEMLFile::ReplyToList(std::string_view value) {
+  // The mailboxes written out again, decoded, as one list that an address parser reads back.
+  std::u16string list;
+  ForEachHeaderAddress(value, [&](TAddressItem& item) {
+    const std::u16string name = DecodeWords(item.Name);
+    const std::u16string address = SystemToWide(item.Address);
+    if (!list.empty())
+      list += u", ";
+    if (name.empty()) {
+      list += address;
+      return;
+    }
+    if (name.find_first_of(u"\"\\,;:<>()@[]") == std::u16string::npos) {
+      list += name;
+    } else {
+      list += u'"';
+      for (const char16_t c : name) {
+        if (c == u'"' || c == u'\\')
+          list += u'\\';
+        list += c;
+      }
+      list += u'"';
+    }
+    if (!address.empty())
+      list += u" <" + address + u">";
+  });
+  return list;
 }
 
 void TQvEMLFile::AddRecipientEntry(const TAddressItem& item, std::u16string name,
@@ -577,6 +654,13 @@ void TQvEMLFile::ReadLeafBody(TMSGProperties& level, size_t& cursor) {
   if (Charset != "utf-8" && !text.empty() && OnConvertCodepage) {
     OnConvertCodepage(this, Charset, text);
     // The hook hands back system-code-page text: the part's code page must say so now.
+    if (TMSGProperty* cp = level.FindProperty(TAG_MESSAGE_CODEPAGE, false, false))
+      cp->Value = TVariant::FromInteger(65001);
+  } else if (!attachmentData && !text.empty() && !Charset.empty() &&
+             CharsetToCodePage(Charset) == 0 && IsKnownCharset(Charset)) {
+    // A charset that has no Windows code page ("big5-hkscs") cannot be named by the part's code
+    // page: its text is decoded now, by name, and kept as UTF-8.
+    text = WideToSystem(DecodeCharset(Charset, text));
     if (TMSGProperty* cp = level.FindProperty(TAG_MESSAGE_CODEPAGE, false, false))
       cp->Value = TVariant::FromInteger(65001);
   }

@@ -74,8 +74,12 @@ private:
 
   TMSGProperty* Store(uint32_t tag, TVariant value, int32_t size);
   void ReadHeaderBlock(TMSGProperties& level, size_t& cursor);
-  void ApplyHeaderLine(const std::string& line);
+  void ApplyHeaderLine(std::string_view line);
   void HandleAddressList(std::string_view value, uint32_t tag);
+  // The charset parameter of the Content-Type of the header block at cursor, or "".
+  std::string BlockCharset(size_t cursor) const;
+  // The Reply-To list as text: "name <address>" items, names decoded, separated by commas.
+  std::u16string ReplyToList(std::string_view value);
   // Stores a property of a header line: the first of its tag in the block always, another one
   // while the load has stored fewer than kMaxRepeatedHeaders such repeats.
   void StoreHeader(uint32_t tag, TVariant value, int32_t size);
@@ -105,6 +109,8 @@ private:
   std::u16string DecodeWords(std::string_view value);
 
   TMimeLines lines_;
+  // The charset that the Content-Type of the header block being read declares.
+  std::string headerCharset_;
   // The content type (type/subtype, lower case), Content-ID (without angle brackets) and
   // Content-Location of the part whose header block was read last.
   std::string partType_, partContentId_, partLocation_;

@@ -11,16 +11,36 @@ namespace {
 
 // In the Q form an underscore stands for a space (an encoded "=5F" is a real underscore); the
 // quoted-printable decoder of bodies must not know that rule.
+std::string AsciiLowerCopy(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  return out;
+}
+
 std::string UnderscoresToSpaces(std::string_view encoded) {
   std::string text(encoded);
   std::replace(text.begin(), text.end(), '_', ' ');
   return text;
 }
 
+// Header text outside encoded words: mail programs put raw UTF-8 there (RFC 6532), older ones
+// raw bytes of the message's charset.
+std::u16string RawText(std::string_view bytes, const std::string& charset) {
+  if (IsValidUtf8(bytes))
+    return SystemToWide(bytes);
+  const bool usable = !charset.empty() && CharsetToCodePage(charset) != 65001 &&
+                      AsciiLowerCopy(charset) != "utf-8" && IsKnownCharset(charset);
+  return DecodeCharset(usable ? charset : std::string("windows-1252"), bytes);
+}
+
 } // namespace
 
 std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCodepage& hook,
-                                  void* sender) {
+                                  void* sender, const std::string& rawCharset) {
+  // Most values hold no encoded word: decoded in one piece, without a second copy.
+  if (value.find("=?") == std::string_view::npos)
+    return RawText(value, rawCharset);
   std::u16string out;
   out.reserve(value.size());
   size_t pos = 0;         // start of the text not yet copied to out
@@ -58,12 +78,12 @@ std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCod
     // (to change charset, or to keep lines short) reads unbroken.
     const std::string_view between = value.substr(pos, start - pos);
     if (!afterWord || between.find_first_not_of(" \t\r\n") != std::string_view::npos)
-      out += SystemToWide(between);
+      out += RawText(between, rawCharset);
     out += SystemToWide(decoded);
     pos = close + 2;
     afterWord = true;
   }
-  out += SystemToWide(value.substr(pos));
+  out += RawText(value.substr(pos), rawCharset);
   return out;
 }
 

@@ -575,8 +575,15 @@ std::string PropertyDisplayName(const TMSGProperty& record, bool withDescription
       PropId(record.TagID) >= 0x8000 && record.SubProperties().Count() == 0
           ? NamedPropertyOf(record)
           : nullptr;
-  if (named == nullptr)
+  if (named == nullptr) {
+    // Ids from 0x8000 up mean what the file's own map says: where the file has a map that does
+    // not name the id, the dictionary's fixed meaning of that number would be a guess.
+    if (PropId(record.TagID) >= 0x8000 && record.SubProperties().Count() == 0 &&
+        record.Collection() != nullptr &&
+        record.Collection()->Root().FindPropertyCached(TAG_NAMEID_NODE) != nullptr)
+      return {};
     return record.GetName(withDescription, false);
+  }
   const char* setName = PropertySetName(named->SetGuid);
   const std::string set = *setName != '\0' ? setName : named->SetGuid;
   std::string name;

@@ -38,7 +38,8 @@ const char* CanonicalLidName(const std::string& guidText, uint32_t lid);
 // the record is stored in names (embedded messages use the map of that file): the canonical
 // name of its LID, or its string name, or the set and the LID ("PSETID_Common:0x00008599", the
 // GUID where the set is not well known); with " (" set ")" after it when withDescription.
-// Everything else is named by GetName(withDescription, false).
+// An id from 0x8000 up of a file whose map does not name it has no name (""). Everything else is
+// named by GetName(withDescription, false).
 std::string PropertyDisplayName(const TMSGProperty& record, bool withDescription);
 
 } // namespace orlendo

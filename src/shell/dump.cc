@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "export/report_writers.h"
 #include "mime/qvemlfile.h"
 #include "model/named_properties.h"
 #include "msg/qvmsgfile.h"
@@ -17,8 +18,6 @@ namespace orlendo {
 namespace {
 
 constexpr size_t kMaxValueChars = 200;
-// The bytes of a binary value that a dump line shows before its size.
-constexpr size_t kBinaryPrefix = 32;
 // Bytes (or UTF-16 units) of a value that are enough for 200 characters of its text, in any
 // code page and in any rendering of binary data.
 constexpr size_t kValuePrefix = 4096;
@@ -135,20 +134,7 @@ std::string DumpValueText(const std::u16string& text) {
 }
 
 std::string DumpBinaryText(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  const size_t shown = std::min(bytes.size(), kBinaryPrefix);
-  out.reserve(shown * 3 + 24);
-  for (size_t i = 0; i < shown; ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-    out += ' ';
-  }
-  if (shown < bytes.size())
-    out += "... ";
-  out += "(" + std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte)" : " bytes)");
-  return out;
+  return BinaryValueText(bytes);
 }
 
 void DumpProperties(TMSGProperties& properties, std::FILE* out) {

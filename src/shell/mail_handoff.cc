@@ -10,6 +10,7 @@
 
 #include "app/attachment_files.h"
 #include "app/program_version.h"
+#include "export/html_body.h"
 #include "export/message_addresses.h"
 #include "model/qvmsg.h"
 #include "model/qvmsgcnst.h"
@@ -56,7 +57,7 @@ std::string ReplyBody(const TMSGProperties& message) {
          sent + "To: " + utf8::Encode(message.GetTo()) + crlf +
          "Cc: " + utf8::Encode(message.GetCc()) + crlf + "Bcc: " + utf8::Encode(message.GetBcc()) +
          crlf + "Subject: " + utf8::Encode(message.GetSubject()) + crlf + crlf +
-         utf8::Encode(message.GetBody());
+         utf8::Encode(GetPlainTextBody(message));
 }
 
 std::string ReplySubject(const TMSGProperties& message, bool forward) {

@@ -669,8 +669,79 @@ const char* IcuConverterName(unsigned codePage) {
   return U_SUCCESS(err) ? canonical : nullptr;
 }
 
+namespace {
+
+// The name under which ICU knows a charset (its converter's canonical name), or "" when ICU does
+// not know it. ICU's own matching ignores case, "-", "_" and a leading "x-", so that "x-gbk",
+// "cp932" and "Windows-31J" are found.
+std::string IcuCanonicalName(const std::string& charset) {
+  if (charset.empty() || charset.size() >= 64 || charset.find(',') != std::string::npos ||
+      charset.find('\0') != std::string::npos)
+    return {};
+  UErrorCode err = U_ZERO_ERROR;
+  const char* alias = ucnv_getAlias(charset.c_str(), 0, &err);
+  if (U_SUCCESS(err) && alias != nullptr)
+    return alias;
+  if (UConverter* conv = ConverterForName(charset)) {
+    err = U_ZERO_ERROR;
+    const char* name = ucnv_getName(conv, &err);
+    if (U_SUCCESS(err) && name != nullptr)
+      return name;
+  }
+  return {};
+}
+
+// The code page of the first table row whose converter is ICU's converter for the name.
+int IcuCodePageUncached(const std::string& charset) {
+  const std::string canonical = IcuCanonicalName(charset);
+  if (canonical.empty())
+    return 0;
+  // First the rows whose own name ICU reads as the same charset ("us-ascii" for "ascii"), then
+  // those whose converter is the same (a stand-in converter serves several rows).
+  for (const TMsgCodePageData& row : MsgCodePages) {
+    UErrorCode err = U_ZERO_ERROR;
+    const char* rowCanonical = ucnv_getAlias(row.Name, 0, &err);
+    if (U_SUCCESS(err) && rowCanonical != nullptr && EqualsIgnoreCase(canonical, rowCanonical))
+      return row.CodePage;
+  }
+  for (const TMsgCodePageData& row : MsgCodePages) {
+    const char* converter = IcuConverterName(static_cast<unsigned>(row.CodePage));
+    if (converter == nullptr)
+      continue;
+    UErrorCode err = U_ZERO_ERROR;
+    const char* rowCanonical = ucnv_getAlias(converter, 0, &err);
+    if (U_FAILURE(err) || rowCanonical == nullptr)
+      rowCanonical = converter;
+    if (EqualsIgnoreCase(canonical, rowCanonical))
+      return row.CodePage;
+  }
+  return 0;
+}
+
+// Names come from mail headers, one per part: remember a few answers.
+int IcuCodePage(const std::string& charset) {
+  static thread_local std::unordered_map<std::string, int> answers;
+  if (auto it = answers.find(charset); it != answers.end())
+    return it->second;
+  const int cp = IcuCodePageUncached(charset);
+  if (answers.size() < 64)
+    answers.emplace(charset, cp);
+  return cp;
+}
+
+} // namespace
+
+bool IsKnownCharset(const std::string& charset) {
+  return EqualsIgnoreCase(charset, "utf-8") || TableCodePage(charset) != 0 ||
+         ConverterForName(charset) != nullptr || CyrillicKind(charset) != 0;
+}
+
 int CharsetToCodePage(const std::string& charset) {
   if (int cp = TableCodePage(charset))
+    return cp;
+  // Every alias that ICU knows names the code page of the same converter: "cp1251", "gbk",
+  // "windows-31j" are the code pages 1251, 936 and 932, not an unknown charset.
+  if (int cp = IcuCodePage(charset))
     return cp;
   std::string upper = UpperAscii(charset);
   if (upper.rfind("WINDOWS-", 0) != 0)
@@ -822,10 +893,11 @@ std::u16string DecodeCharset(const std::string& charset, std::string_view bytes)
   }
   if (int cp = TableCodePage(charset))
     return CodePageToWide(bytes, static_cast<unsigned>(cp));
-  if (int kind = CyrillicKind(charset))
-    return CodePageToWide(bytes, CyrillicCodePage(kind));
+  // ICU knows every registered name and alias; the Cyrillic markers only serve names it does not.
   if (UConverter* conv = ConverterForName(charset))
     return CutAtZero(ToWide(conv, bytes));
+  if (int kind = CyrillicKind(charset))
+    return CodePageToWide(bytes, CyrillicCodePage(kind));
   return DecodeStoredText(bytes, 0);
 }
 
@@ -838,7 +910,8 @@ bool EncodeCharsetImpl(const std::string& charset, std::u16string_view text, boo
     return true;
   }
   unsigned cp = static_cast<unsigned>(TableCodePage(charset));
-  if (!cp)
+  UConverter* conv = cp ? nullptr : ConverterForName(charset);
+  if (!cp && !conv)
     cp = CyrillicCodePage(CyrillicKind(charset));
   if (cp) {
     if (exact)
@@ -846,7 +919,7 @@ bool EncodeCharsetImpl(const std::string& charset, std::u16string_view text, boo
     out = WideToCodePage(text, cp);
     return true;
   }
-  if (UConverter* conv = ConverterForName(charset))
+  if (conv)
     return FromWide(conv, CutAtZero(text), exact, out) || !exact;
   // An unknown name leaves the text in the system code page.
   out = WideToUtf8(text);

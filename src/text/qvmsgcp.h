@@ -29,9 +29,16 @@ inline constexpr std::size_t kMsgCodePageCount = 140;
 extern const std::array<TMsgCodePageData, kMsgCodePageCount> MsgCodePages;
 
 // Code page of a charset name: the first table row whose name equals `charset` ignoring ASCII
-// case; else, for a name that starts with "WINDOWS-" (any case), the decimal number after it (0
-// when that is not a plain non-negative number); else 0.
+// case; else the first row whose converter is the one ICU has for the name (every alias ICU
+// knows: "cp1251" 1251, "gbk" and "x-gbk" 936, "windows-31j" and "x-sjis" 932, "latin1" 28591);
+// else, for a name that starts with "WINDOWS-" (any case), the decimal number after it (0 when
+// that is not a plain non-negative number); else 0. A name that ICU knows without a code page of
+// the table ("big5-hkscs") gives 0 too: DecodeCharset still decodes it by name.
 int CharsetToCodePage(const std::string& charset);
+
+// True when the conversions below decode the name as what it says (the table, ICU or a Cyrillic
+// marker know it), false when they would fall back to the system code page.
+bool IsKnownCharset(const std::string& charset);
 
 // The table row of a code page number (the first row with that number), or nullptr.
 const TMsgCodePageData* FindCodePage(int codePage);
@@ -88,9 +95,9 @@ void TranslateCyrillic(int fromKind, int toKind, std::string& bytes);
 
 // Byte-level charset conversion, the core of everything below. A charset of the table converts
 // through its code page; "utf-8" through real UTF-8 (ill-formed bytes become U+FFFD rather than
-// losing the whole text); a name not in the table with a Cyrillic marker through Windows-1251,
-// KOI8-R or KOI8-U; any other name that ICU knows (for example "gbk", "latin1") through ICU; and
-// an unknown name is taken as the system code page (UTF-8 when valid, else Windows-1252).
+// losing the whole text); any other name that ICU knows (for example "gbk", "latin1") through
+// ICU; a name ICU does not know with a Cyrillic marker through Windows-1251, KOI8-R or KOI8-U;
+// and an unknown name is taken as the system code page (UTF-8 when valid, else Windows-1252).
 std::u16string DecodeCharset(const std::string& charset, std::string_view bytes);
 std::string EncodeCharset(const std::string& charset, std::u16string_view text);
 

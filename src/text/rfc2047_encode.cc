@@ -51,9 +51,11 @@ std::string Narrow(std::u16string_view text) {
   return out;
 }
 
-// The encoded-words of one run of text, in the order they are written.
-std::vector<std::string> EncodedWords(std::u16string_view text, const std::string& charset,
-                                      const HeaderTextEncoder& encode) {
+// Appends the encoded-words of one run of text to out, in the order they are written, with
+// separator between them. Written straight into out: a run can be as large as the file.
+void AppendEncodedWords(std::u16string_view text, const std::string& charset,
+                        const HeaderTextEncoder& encode, std::string_view separator,
+                        std::string& out) {
   const std::string prefix = "=?" + charset + "?B?";
   const size_t overhead = prefix.size() + 2;
   // Base64 characters that fit into one word, in whole groups of four; at least one group so
@@ -64,7 +66,15 @@ std::vector<std::string> EncodedWords(std::u16string_view text, const std::strin
     maxBase64 = 4;
   const size_t maxBytes = maxBase64 / 4 * 3;
 
-  std::vector<std::string> words;
+  bool first = true;
+  const auto emit = [&](const std::string& bytes) {
+    if (!first)
+      out += separator;
+    first = false;
+    out += prefix;
+    out += Base64(bytes);
+    out += "?=";
+  };
   size_t start = 0;
   std::string chunkBytes;
   size_t end = start;
@@ -77,7 +87,7 @@ std::vector<std::string> EncodedWords(std::u16string_view text, const std::strin
     }
     std::string candidate = encode(text.substr(start, next - start));
     if (candidate.size() > maxBytes && end > start) {
-      words.push_back(prefix + Base64(chunkBytes) + "?=");
+      emit(chunkBytes);
       start = end;
       chunkBytes = encode(text.substr(start, next - start));
     } else {
@@ -86,8 +96,7 @@ std::vector<std::string> EncodedWords(std::u16string_view text, const std::strin
     end = next;
   }
   if (end > start)
-    words.push_back(prefix + Base64(chunkBytes) + "?=");
-  return words;
+    emit(chunkBytes);
 }
 
 } // namespace
@@ -140,13 +149,7 @@ std::string EncodeHeaderWords(std::u16string_view text, const std::string& chars
     const size_t runBegin = words[w].begin;
     const size_t runEnd = words[last].end;
     out += Narrow(text.substr(written, runBegin - written));
-    const std::vector<std::string> encoded =
-        EncodedWords(text.substr(runBegin, runEnd - runBegin), charset, encode);
-    for (size_t k = 0; k < encoded.size(); ++k) {
-      if (k > 0)
-        out += "\r\n ";
-      out += encoded[k];
-    }
+    AppendEncodedWords(text.substr(runBegin, runEnd - runBegin), charset, encode, "\r\n ", out);
     written = runEnd;
     w = last + 1;
   }
@@ -180,11 +183,10 @@ std::string EncodeHeaderValue(std::u16string_view text, const std::string& prefe
 std::string EncodeAsWords(std::u16string_view text, const std::string& charset,
                           const HeaderTextEncoder& encode) {
   std::string out;
-  for (const std::string& word : EncodedWords(text, charset, encode)) {
-    if (!out.empty())
-      out += "\r\n ";
-    out += word;
-  }
+  // ASCII text takes 4/3 of its size in base64 and a little more for the words' frames:
+  // reserved once, so that a huge text is not copied as it grows.
+  out.reserve(text.size() / 10 * 17 + 64);
+  AppendEncodedWords(text, charset, encode, "\r\n ", out);
   return out;
 }
 
@@ -203,12 +205,7 @@ std::string EncodeParameterValue(std::u16string_view text, const std::string& pr
     }
   } else {
     const auto [charset, encode] = ChooseCharset(text, preferredCharset);
-    const std::vector<std::string> words = EncodedWords(text, charset, encode);
-    for (size_t k = 0; k < words.size(); ++k) {
-      if (k > 0)
-        out += ' ';
-      out += words[k];
-    }
+    AppendEncodedWords(text, charset, encode, " ", out);
   }
   out += '"';
   return out;

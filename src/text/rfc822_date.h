@@ -27,19 +27,28 @@ std::string LocalZoneSuffix(TDateTime localDateTime);
 // written text names the same instant in summer and in winter).
 std::string FormatRfc822Date(TDateTime dateTime);
 
-// Parses "Day, d Mon yyyy hh:mm:ss zone" and returns the instant as a local date-time. The text
-// must contain ", " (the day name's comma); without it the result is 0. The zone "+hhmm"/"-hhmm"
-// is applied; a zone name (GMT, UT, EST ...) or no zone counts as UTC. When no blank follows the
-// seconds, the seconds read as 0 and their digits count as the zone text, which then reads as
-// UTC. Month names match case-sensitively; an unknown month reads as 0. Two-digit years are
-// taken as 1950-2049 and three-digit ones as 1900 + year, the obsolete forms of RFC 2822.
-// A day, month, year or time that cannot form a date or time raises EConvertError.
+// Parses a date as mail programs write it, "[Day,] d Mon yyyy hh:mm[:ss] [zone]", and returns
+// the instant as a local date-time. The day name is optional, the month name matches in any
+// letter case, the seconds may be left out. The zone is "+hhmm"/"-hhmm" or one of the names of
+// RFC 822 (UT, GMT, Z, EST, EDT, CST, CDT, MST, MDT, PST, PDT); no zone or any other name counts
+// as UTC. Comments in parentheses are skipped. Two-digit years are taken as 1950-2049 and
+// three-digit ones as 1900 + year, the obsolete forms of RFC 2822. Text that is no date at all
+// (fewer than day, month and year) gives 0; a day, month, year or time that cannot form a date or
+// time raises EConvertError.
 TDateTime ParseRfc822Date(const std::string& text);
 
-// Non-throwing form: false when the text is not recognised (no ", ") or the date or time is
+// Non-throwing form: false when the text is not recognised or the date or time is
 // invalid; `dateTime` is then 0.
 bool TryParseRfc822Date(const std::string& text, TDateTime& dateTime);
 // The same as TryParseRfc822Date.
 bool ParseRfc822Date(const std::string& text, TDateTime& dateTime);
+// The same, also giving the zone the text states: its offset from UTC in minutes (east positive)
+// and whether it states one (a number or a known name) at all.
+bool TryParseRfc822Date(const std::string& text, TDateTime& dateTime, int& zoneMinutes,
+                        bool& hasZone);
+
+// "Day, d Mon yyyy hh:mm:ss +hhmm" of a local date-time, written as the time of day in the zone
+// `zoneMinutes` east of UTC: the sender's own zone keeps the clock time the sender saw.
+std::string FormatRfc822DateInZone(TDateTime dateTime, int zoneMinutes);
 
 } // namespace orlendo

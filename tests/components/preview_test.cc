@@ -17,6 +17,7 @@
 #include "components/file_dialogs.h"
 #include "components/interface_locale.h"
 #include "components/item_view.h"
+#include "export/html_body.h"
 #include "model/stream.h"
 #include "preview_util.h"
 #include "text/datetime.h"
@@ -45,8 +46,8 @@ TEST(PreviewTabs, VisibilityAndDefaultTabFollowTheBodies) {
       {"msg/mrdr_RtfSampleEmail.msg", true, true, false, TfrmMessage::kRtfTab},
       // RTF that encapsulates HTML and no HTML body: the HTML tab is made from the RTF.
       {"msg/mrdr_RtfWithShortRussianString.msg", true, true, true, TfrmMessage::kHtmlTab},
-      // HTML only, empty plain body: no Plain text tab.
-      {"msg/kmr_newOutlook_Microsoft_Outlook_test.msg", false, false, true, TfrmMessage::kHtmlTab},
+      // HTML only, empty plain body: the Plain text tab shows the text of the HTML.
+      {"msg/kmr_newOutlook_Microsoft_Outlook_test.msg", true, false, true, TfrmMessage::kHtmlTab},
   };
   for (const TabCase& c : cases) {
     SCOPED_TRACE(c.file);
@@ -58,6 +59,11 @@ TEST(PreviewTabs, VisibilityAndDefaultTabFollowTheBodies) {
     EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kRtfTab), c.rtf);
     EXPECT_EQ(tabs->isTabVisible(TfrmMessage::kHtmlTab), c.html);
     EXPECT_EQ(tabs->currentIndex(), c.current);
+    if (message->Properties().GetBody().empty()) {
+      EXPECT_EQ(shown.panel.reBody->toPlainText().toStdU16String(),
+                GetPlainTextBody(message->Properties()));
+      EXPECT_FALSE(shown.panel.reBody->toPlainText().trimmed().isEmpty());
+    }
   }
 }
 
@@ -101,6 +107,21 @@ TEST(PreviewHeader, ImportanceBanner) {
       EXPECT_EQ(banner->palette().color(QPalette::WindowText), c.colour);
       EXPECT_EQ(banner->palette().color(QPalette::Window), QColor(0x33, 0x66, 0xCC));
     }
+  }
+  // IMPORTANCE normal, the value of almost every Outlook message, shows no banner; high and
+  // low show the High and Low ones.
+  const std::pair<int, const char*> importances[] = {
+      {1, ""},
+      {2, "   ! This message was sent with High importance."},
+      {0, "   | This message was sent with Low importance."}};
+  for (const auto& [value, text] : importances) {
+    TQvMessage message;
+    message.Properties().AddProperty(0x00170003, TVariant::FromInteger(value));
+    ShownPanel shown;
+    shown.Display(message.Properties());
+    EXPECT_EQ(shown.panel.lblImportance->isVisible(), *text != '\0') << value;
+    if (*text != '\0')
+      EXPECT_EQ(shown.panel.lblImportance->text(), text);
   }
 }
 

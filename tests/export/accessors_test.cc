@@ -246,7 +246,7 @@ TEST_P(SentDate, UnusableHeaderDatesFallBackToProperties) {
   ScopedTimeZone zone(GetParam());
   double submit = WallClock(2021, 6, 7, 8, 9, 10);
   for (const char16_t* headers : {
-           u"Date: 7 Dec 2026 10:20:30 +0100",               // no day name
+           u"Date: 7 Dec",                                   // no year
            u"Date: Mon, 31 Feb 2026 10:20:30 +0000",         // no such day
            u"Date: Mon, 7 Dec 2026 25:20:30 +0000",          // no such hour
            u"Date: Mon, 7 Dec 2026 10:61:30 +0000",          // no such minute
@@ -296,9 +296,10 @@ TEST(MessageNumbers, Priority) {
   EXPECT_EQ(priorityWith(0x00260003, -1), 1);
   EXPECT_EQ(priorityWith(0x00260003, 0), 2);
   EXPECT_EQ(priorityWith(0x00260003, 1), 3);
-  EXPECT_EQ(priorityWith(0x00170003, 0), 2);
-  EXPECT_EQ(priorityWith(0x00170003, 1), 3);
-  EXPECT_EQ(priorityWith(0x00170003, 2), 4);
+  // IMPORTANCE low, normal and high are the levels of PRIORITY -1, 0 and 1.
+  EXPECT_EQ(priorityWith(0x00170003, 0), 1);
+  EXPECT_EQ(priorityWith(0x00170003, 1), 2);
+  EXPECT_EQ(priorityWith(0x00170003, 2), 3);
   TQvMessage none;
   EXPECT_EQ(none.Properties().GetPriority(), 2);
   TQvMessage both;

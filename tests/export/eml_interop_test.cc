@@ -205,7 +205,17 @@ def check(where, e, msg):
     for n, (ie, im) in enumerate(zip(e['messages'], inner)):
         check('%s/message%d' % (where, n), ie, im)
 for e in expected:
-    check(e['file'], e, email.message_from_bytes(open(e['eml'], 'rb').read(), policy=policy.default))
+    raw = open(e['eml'], 'rb').read()
+    # RFC 5322 2.1.1 and RFC 2045 6.8: no line over 998 octets, no base64 line over 76.
+    for n, line in enumerate(raw.split(b'\r\n')):
+        if len(line) > 998:
+            problems.append('%s: line %d has %d octets' % (e['file'], n + 1, len(line)))
+    msg = email.message_from_bytes(raw, policy=policy.default)
+    for part in msg.walk():
+        if not part.is_multipart() and part.get('Content-Transfer-Encoding', '').lower() == 'base64':
+            if any(len(line) > 76 for line in part.get_payload().splitlines()):
+                problems.append('%s: base64 line over 76 in %s' % (e['file'], part.get_filename()))
+    check(e['file'], e, msg)
 print('\n'.join(problems + ['checked %d' % len(expected)]))
 )PY";
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,6 +17,7 @@
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
+#include "text/datetime.h"
 #include "text/quoted_printable_encode.h"
 #include "text/rfc2047_encode.h"
 #include "text/rtf_html.h"
@@ -261,11 +263,9 @@ TEST(EmlWriterLayout, AddressHeadersAreValidAddressLists) {
       ->SubProperties()
       .AddProperty(0x0C150003, TVariant::FromInteger(3));
   const std::string eml = Eml(m.level);
-  EXPECT_NE(
-      eml.find(
-          "\r\nTo: \"Smith, John\" <john@example.org>, =?utf-8?B?Wm/DqyAiWiIgRMO8cG9udA==?=\r\n"
-          " <zoe@example.org>\r\n"),
-      std::string::npos)
+  EXPECT_NE(eml.find("\r\nTo: \"Smith, John\" <john@example.org>,\r\n"
+                     " =?utf-8?B?Wm/DqyAiWiIgRMO8cG9udA==?= <zoe@example.org>\r\n"),
+            std::string::npos)
       << eml;
   EXPECT_NE(eml.find("\r\nCc: \"Say \\\"hi\\\" \\\\o/\" <say@example.org>\r\n"), std::string::npos);
   // No SMTP address for the Exchange name: the name alone, the X.500 name nowhere.
@@ -290,11 +290,143 @@ TEST(EmlWriterLayout, HeadersThatDependOnTheMessage) {
   m.level.AddProperty(0x1035001F, W(u"<id@example.org>"));
   m.level.AddProperty(0x8003001F, W(u"host: sender not verified"));
   eml = Eml(m.level);
-  EXPECT_NE(eml.find("\r\nX-Priority: 1\r\n"), std::string::npos);
+  EXPECT_NE(eml.find("\r\nX-Priority: 1\r\nImportance: high\r\n"), std::string::npos);
   EXPECT_NE(eml.find("\r\nCc: Carol:;\r\nBcc: Dave:;\r\n"), std::string::npos);
   EXPECT_NE(eml.find("\r\nMessage-ID: <id@example.org>\r\n"), std::string::npos);
-  EXPECT_NE(eml.find("\r\nX-Authentication-Warning: host: sender not verified\r\n"),
-            std::string::npos);
+  // 0x8003 is a named property: what it holds is the file's own business, no header.
+  EXPECT_EQ(eml.find("X-Authentication-Warning"), std::string::npos);
+  EXPECT_EQ(eml.find("sender not verified"), std::string::npos);
+}
+
+TEST(EmlWriterLayout, PriorityAndImportanceAsMailProgramsWriteThem) {
+  struct Case {
+    uint32_t tag;
+    int value;
+    const char* headers; // what follows "\r\nX-Priority: "
+  } cases[] = {
+      {0x00170003, 1, "3\r\nX-Mailer: "}, // IMPORTANCE normal: no Importance header
+      {0x00170003, 2, "1\r\nImportance: high\r\n"},
+      {0x00170003, 0, "5\r\nImportance: low\r\n"},
+      {0x00260003, 0, "3\r\nX-Mailer: "},
+      {0x00260003, 2, "1\r\nImportance: high\r\n"}, // X-Priority 1 as read
+      {0x00260003, 1, "1\r\nImportance: high\r\n"},
+      {0x00260003, -1, "5\r\nImportance: low\r\n"},
+      {0x00260003, -2, "5\r\nImportance: low\r\n"},
+  };
+  for (const Case& c : cases) {
+    Message m;
+    m.level.AddProperty(0x1000001F, W(u"x"));
+    m.level.AddProperty(c.tag, TVariant::FromInteger(c.value));
+    const std::string eml = Eml(m.level);
+    EXPECT_NE(eml.find(std::string("\r\nX-Priority: ") + c.headers), std::string::npos)
+        << std::hex << c.tag << " " << c.value << "\n"
+        << eml;
+  }
+}
+
+// Headers that a reply needs, the importance and the sender's zone survive reading an Internet
+// message and writing it again; a From without an address keeps its text.
+TEST(EmlWriterLayout, ReadHeadersSurviveWriting) {
+  const std::string source =
+      "From: Ann <ann@example.org>\r\n"
+      "To: bob@example.org\r\n"
+      "Reply-To: \"Help, Desk\" <help@example.org>, =?utf-8?Q?Zo=C3=AB?= <zoe@example.org>\r\n"
+      "In-Reply-To: <parent@example.org>\r\n"
+      "References: <root@example.org> <parent@example.org>\r\n"
+      "Importance: High\r\n"
+      "Subject: Thread\r\n"
+      "Date: Mon, 7 Dec 2026 10:20:30 -0430\r\n"
+      "\r\n"
+      "body\r\n";
+  TQvEMLFile reader;
+  TMemoryStream in;
+  in.WriteBuffer(source.data(), source.size());
+  in.SetPosition(0);
+  reader.LoadFromStream(in);
+  const std::string eml = Eml(reader.Properties());
+  for (const char* line : {
+           "\r\nReply-To: \"Help, Desk\" <help@example.org>,\r\n =?utf-8?B?Wm/Dqw==?= "
+           "<zoe@example.org>\r\n",
+           "\r\nIn-Reply-To: <parent@example.org>\r\n",
+           "\r\nReferences: <root@example.org> <parent@example.org>\r\n",
+           "\r\nX-Priority: 1\r\nImportance: high\r\n",
+           "\r\nDate: Mon, 7 Dec 2026 10:20:30 -0430\r\n",
+       })
+    EXPECT_NE(eml.find(line), std::string::npos) << line << "\n" << eml;
+
+  // A .msg date has no zone: it is written in UTC.
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  m.level.AddProperty(0x00390040, TVariant::FromDateTime(UtcToLocalDateTime(46363.5)));
+  EXPECT_NE(Eml(m.level).find("\r\nDate: Mon, 7 Dec 2026 12:00:00 +0000\r\n"), std::string::npos);
+
+  // Web archives name their maker in a From without an address.
+  for (const auto& [from, shown] :
+       {std::pair{"<Saved by Mozilla 5.0 (Macintosh)>", u"Saved by Mozilla 5.0 (Macintosh)"},
+        std::pair{"\"Saved by Windows Internet Explorer 7\"",
+                  u"Saved by Windows Internet Explorer 7"}}) {
+    TQvEMLFile archive;
+    const std::string text = std::string("From: ") + from + "\r\nSubject: page\r\n\r\nx\r\n";
+    TMemoryStream page;
+    page.WriteBuffer(text.data(), text.size());
+    page.SetPosition(0);
+    archive.LoadFromStream(page);
+    EXPECT_EQ(archive.Properties().GetFrom(), shown) << from;
+  }
+}
+
+// No header line passes 998 octets, whatever the message holds: long lists fold between their
+// addresses, a word too long to fold travels as encoded-words.
+TEST(EmlWriterLayout, HeaderLinesStayWithin998Octets) {
+  Message m;
+  m.level.AddProperty(0x1000001F, W(u"x"));
+  m.level.FindProperty(0x0037001F, false, false)->Value = W(std::u16string(5000, u'a'));
+  for (int i = 0; i < 300; ++i) {
+    const std::u16string n = SystemToWide(std::to_string(i));
+    exporttest::AddRecipient(m.level, i, u"Person Number " + n, u"p" + n + u"@example.org")
+        ->SubProperties()
+        .AddProperty(0x0C150003, TVariant::FromInteger(1));
+  }
+  const std::string eml = Eml(m.level);
+  const std::vector<std::string> lines = Lines(eml);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_LE(lines[i].size(), 998u) << "line " << i;
+    // Address lists break between addresses, never inside a name.
+    if (lines[i].rfind(" \"Person", 0) == 0 || lines[i].rfind(" Person", 0) == 0) {
+      EXPECT_EQ(lines[i - 1].back(), ',') << lines[i - 1];
+    }
+  }
+  TQvEMLFile back;
+  TMemoryStream in;
+  in.WriteBuffer(eml.data(), eml.size());
+  in.SetPosition(0);
+  back.LoadFromStream(in);
+  EXPECT_EQ(back.Properties().GetSubject(), std::u16string(5000, u'a'));
+}
+
+// Almost every Outlook message says IMPORTANCE normal (1): such a message is an ordinary one,
+// written with X-Priority 3 and no Importance header.
+TEST(EmlWriterLayout, OrdinaryCorpusMessagesHaveNormalPriority) {
+  int ordinary = 0;
+  for (const std::string& path : testutil::CorpusFiles("msg", ".msg")) {
+    TQvMSGFile msg;
+    try {
+      msg.LoadFromFile(path);
+    } catch (const std::exception&) {
+      continue; // damaged files are the reader's tests' business
+    }
+    const TMSGProperties& p = msg.Properties();
+    const TMSGProperty* importance = p.FindProperty(0x00170003, false, true);
+    if (p.FindProperty(0x00260003, false, true) != nullptr || importance == nullptr ||
+        importance->Value.ToInt64() != 1)
+      continue;
+    ++ordinary;
+    EXPECT_EQ(p.GetPriority(), 2) << path;
+    const std::string eml = Eml(p);
+    EXPECT_NE(eml.find("\r\nX-Priority: 3\r\n"), std::string::npos) << path;
+    EXPECT_EQ(eml.find("\r\nImportance:"), std::string::npos) << path;
+  }
+  EXPECT_GE(ordinary, 5);
 }
 
 TEST(EmlWriterLayout, NoStreamIsAnError) {
@@ -366,6 +498,18 @@ TEST(EmlWriterEncoding, TheReadersHookConvertsTheText) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), "Windows-1252:body \xC3\xA9"), seen.end());
 }
 
+// Base64 of data in lines of 76 characters (RFC 2045, 6.8), the last one without a line break.
+std::string Base64Of76(const std::string& data) {
+  std::string flat = EncodeBase64(data);
+  flat.erase(
+      std::remove_if(flat.begin(), flat.end(), [](char c) { return c == '\r' || c == '\n'; }),
+      flat.end());
+  std::string out;
+  for (size_t i = 0; i < flat.size(); i += 76)
+    out += (i > 0 ? "\r\n" : "") + flat.substr(i, 76);
+  return out;
+}
+
 TEST(EmlWriterEncoding, LargeAttachmentsAreEncodedAsOneBase64Block) {
   Message m;
   m.level.AddProperty(0x1000001F, W(u"x"));
@@ -375,12 +519,12 @@ TEST(EmlWriterEncoding, LargeAttachmentsAreEncodedAsOneBase64Block) {
     c = static_cast<char>(random());
   AddFileAttachment(m.level, 0, data, u"big.bin", u"application/x-test");
   const std::string eml = Eml(m.level);
-  const std::string expected = "\r\n\r\n" + EncodeBase64(data) + "\r\n\r\n--";
+  const std::string expected = "\r\n\r\n" + Base64Of76(data) + "\r\n\r\n--";
   EXPECT_NE(eml.find(expected), std::string::npos);
 }
 
-TEST(EmlWriterEncoding, AttachmentsOfEverySizeEncodeLikeEncodeBase64) {
-  // Every position in the 210-byte line cycle of the encoder, and partial final groups.
+TEST(EmlWriterEncoding, AttachmentsOfEverySizeEncodeInLinesOf76) {
+  // Every position in the 57-byte line of the encoder, and partial final groups.
   std::mt19937 random(11);
   for (size_t size = 1; size <= 640; size += (size < 440 ? 1 : 37)) {
     Message m;
@@ -390,7 +534,7 @@ TEST(EmlWriterEncoding, AttachmentsOfEverySizeEncodeLikeEncodeBase64) {
     AddFileAttachment(m.level, 0, data, u"f.bin", u"");
     const std::string eml = Eml(m.level);
     const std::string expected =
-        "base64\r\n\r\n" + EncodeBase64(data) + "\r\n\r\n--AB9DB43ABB3246E63E5--\r\n";
+        "base64\r\n\r\n" + Base64Of76(data) + "\r\n\r\n--AB9DB43ABB3246E63E5--\r\n";
     ASSERT_GE(eml.size(), expected.size());
     EXPECT_EQ(eml.substr(eml.size() - expected.size()), expected) << "size " << size;
   }

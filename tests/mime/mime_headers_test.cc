@@ -82,7 +82,8 @@ TEST(MimeHeaders, UnquoteAndHeaderValues) {
   EXPECT_FALSE(MatchesHeaderName("X-To: a", "TO:"));
   EXPECT_EQ(HeaderValue("To: a@b", "TO:"), "a@b");
   EXPECT_EQ(HeaderValue("To:", "TO:"), "");
-  EXPECT_EQ(HeaderValue("To:x", "TO:"), "");
+  EXPECT_EQ(HeaderValue("To:x", "TO:"), "x");
+  EXPECT_EQ(HeaderValue("To: \t x", "TO:"), "x");
 }
 
 TEST(MimeHeaders, Parameters) {
@@ -132,8 +133,14 @@ TEST(MimeHeaders, EncodedWordsUseTheHook) {
   EXPECT_EQ(charsets, (std::vector<std::string>{"a", "b"}));
   // Without a hook the charset table converts.
   EXPECT_EQ(U8(DecodeEncodedWords("=?windows-1251?Q?=CF=F0=E8?=", nullptr, nullptr)), "При");
-  // Bytes outside the words are UTF-8 text; ill-formed ones become U+FFFD.
-  EXPECT_EQ(U8(DecodeEncodedWords("caf\xC3\xA9 \xFF", nullptr, nullptr)), "café \uFFFD");
+  // Raw bytes outside the words are UTF-8 where they are valid UTF-8, else in the charset of
+  // the message, or Windows-1252 without one.
+  EXPECT_EQ(U8(DecodeEncodedWords("caf\xC3\xA9 =?utf-8?Q?x?=", nullptr, nullptr, "koi8-r")),
+            "café x");
+  EXPECT_EQ(U8(DecodeEncodedWords("Caf\xE9", nullptr, nullptr, "iso-8859-1")), "Café");
+  EXPECT_EQ(U8(DecodeEncodedWords("Caf\xE9", nullptr, nullptr)), "Café");
+  EXPECT_EQ(U8(DecodeEncodedWords("Caf\xE9", nullptr, nullptr, "utf-8")), "Café");
+  EXPECT_EQ(U8(DecodeEncodedWords("\xF0\xD2\xC9", nullptr, nullptr, "koi8-r")), "При");
 }
 
 } // namespace

@@ -47,8 +47,8 @@ TEST(MimeReader, HeaderNamesMatchByPrefixWithoutCase) {
   const auto subjects = All(root, kSubject);
   ASSERT_EQ(subjects.size(), 2u);
   EXPECT_EQ(U8(subjects[0]->GetValueText()), "mixed case");
-  // The character after the colon is skipped unread, whatever it is.
-  EXPECT_EQ(U8(subjects[1]->GetValueText()), "oBlank");
+  // A blank after the colon is optional (RFC 5322): nothing of the value is lost without it.
+  EXPECT_EQ(U8(subjects[1]->GetValueText()), "NoBlank");
   // "X-PRIORITY:" is tried before "PRIORITY:" and the first match wins: one record only.
   EXPECT_EQ(All(root, kPriority).size(), 1u);
 }
@@ -195,6 +195,42 @@ TEST(MimeReader, Priorities) {
   }
 }
 
+TEST(MimeReader, RawHeaderBytesAndThreadHeaders) {
+  // Raw 8-bit header text: UTF-8 where it is valid UTF-8, else in the part's charset.
+  struct Case {
+    const char* subject;
+    const char* type;
+    const char* expected;
+  } cases[] = {
+      {"Caf\xE9", "text/plain; charset=iso-8859-1", "Caf\u00E9"},
+      {"Caf\xC3\xA9", "text/plain; charset=iso-8859-1", "Caf\u00E9"},
+      {"\xF0\xD2\xC9\xD7\xC5\xD4", "text/plain; charset=koi8-r",
+       "\u041F\u0440\u0438\u0432\u0435\u0442"},
+      {"Caf\xE9", "multipart/mixed; boundary=x", "Caf\u00E9"}, // no charset: Windows-1252
+  };
+  for (const Case& c : cases) {
+    auto reader = Load(Join(
+        {std::string("Subject: ") + c.subject, std::string("Content-Type: ") + c.type, "", "x"}));
+    EXPECT_EQ(Text(reader->Properties(), kSubject), c.expected) << c.type;
+  }
+
+  auto reader = Load(
+      Join({"Reply-To: \"Desk, Help\" <help@example.org>, =?utf-8?Q?Zo=C3=AB?= <z@x.org>",
+            "In-Reply-To: <parent@example.org>",
+            "References: <root@example.org> <parent@example.org>", "Importance: low", "", "x"}));
+  const TMSGProperties& root = reader->Properties();
+  EXPECT_EQ(Text(root, 0x0050001F), "\"Desk, Help\" <help@example.org>, Zo\u00EB <z@x.org>");
+  EXPECT_EQ(Text(root, 0x1042001E), "<parent@example.org>");
+  EXPECT_EQ(Text(root, 0x1039001E), "<root@example.org> <parent@example.org>");
+  ASSERT_NE(Find(root, 0x00170003), nullptr);
+  EXPECT_EQ(Find(root, 0x00170003)->Value.AsInteger(), 0);
+  EXPECT_EQ(root.GetPriority(), 1);
+
+  // A charset that ICU knows without a Windows code page is decoded by its name.
+  auto hkscs = Load(Join({"Content-Type: text/plain; charset=big5-hkscs", "", "\xA4\xA4"}));
+  EXPECT_EQ(U8(hkscs->Properties().GetBody()), "\u4E2D\r\n");
+}
+
 TEST(MimeReader, DatesAndBadDates) {
   const std::string good = "Mon, 7 Dec 2026 10:20:30 +0100";
   auto reader = Load(Join({"Date: " + good, "Subject: after", "", "x"}));
@@ -213,11 +249,21 @@ TEST(MimeReader, DatesAndBadDates) {
   EXPECT_EQ(Text(root, kBody), "body\r\n");
   EXPECT_EQ(root.GetSentDate(), 0.0);
 
-  // Text without the day name's comma reads as date-time 0.
-  auto plain = Load(Join({"Date: 7 Dec 2026 10:20:30 +0100", "", "x"}));
-  const TMSGProperty* zero = Find(plain->Properties(), kClientSubmitTime);
-  ASSERT_NE(zero, nullptr);
-  EXPECT_EQ(zero->Value.AsDateTime(), 0.0);
+  // Without the day name, with a lower-case month, without seconds, with a zone name: the
+  // forms that mail programs write all give the instant.
+  for (const char* text : {"7 Dec 2026 10:20:30 +0100", "Mon, 7 dec 2026 10:20:30 +0100",
+                           "Mon, 7 Dec 2026 04:20:30 EST", "Mon,7 Dec 2026 10:20:30 +0100"}) {
+    auto other = Load(Join({std::string("Date:") + text, "", "x"}));
+    const TMSGProperty* read = Find(other->Properties(), kClientSubmitTime);
+    ASSERT_NE(read, nullptr) << text;
+    EXPECT_DOUBLE_EQ(read->Value.AsDateTime(), ParseRfc822Date(good)) << text;
+    EXPECT_DOUBLE_EQ(other->Properties().GetSentDate(), ParseRfc822Date(good)) << text;
+  }
+  auto minutes = Load(Join({"Date: Mon, 7 Dec 2026 10:20 +0100", "", "x"}));
+  EXPECT_DOUBLE_EQ(Find(minutes->Properties(), kClientSubmitTime)->Value.AsDateTime(),
+                   ParseRfc822Date("Mon, 7 Dec 2026 10:20:00 +0100"));
+  // Text that is no date stores none.
+  EXPECT_EQ(Find(Load(Join({"Date: soon", "", "x"}))->Properties(), kClientSubmitTime), nullptr);
 }
 
 TEST(MimeReader, SinglePartBodies) {
@@ -649,7 +695,7 @@ TEST(MimeReader, PartsKeepTheirTypeIdAndLocation) {
     EXPECT_EQ(Text(part, 0x3713001E), expected[i].location) << i;
   }
   // The angle brackets stay in the part's own Content-ID record.
-  EXPECT_EQ(Text(parts[1]->SubProperties(), 0x0008001E), " <dot@x> ");
+  EXPECT_EQ(Text(parts[1]->SubProperties(), 0x0008001E), "<dot@x> ");
   // A message that is a single file is read as one attachment, which keeps its type.
   auto single = Load(Join({"Content-Type: application/pdf; name=a.pdf", "Content-ID: <p@x>",
                            "Content-Transfer-Encoding: base64", "", "JVBERg=="}));

@@ -61,9 +61,10 @@ TEST(NamedProperties, TheMapNamesLidsAndStringsAndTheDictionaryTheRest) {
        "({44332211-6655-8877-99AA-BBCCDDEEFF00})"},
       {0x8003000B, "PSETID_Appointment:0x00008599",
        "PSETID_Appointment:0x00008599 (PSETID_Appointment)"},
-      // Not named by the map: the dictionary's names.
-      {0x8004001F, "EMS_AB_FOLDER_PATHNAME", nullptr},
-      {0x8005001F, "EMS_AB_MANAGER", nullptr},
+      // Not named by the file's map: no name, the dictionary's meaning of the number is no
+      // meaning of this file's.
+      {0x8004001F, "", nullptr},
+      {0x8005001F, "", nullptr},
       {0x0037001F, "SUBJECT", "SUBJECT (Subject)"},
   };
   TMSGProperty* attachment = root.Add();

@@ -149,6 +149,11 @@ TEST(MailHandoff, BodyWithoutDateHasNoSentLine) {
             std::string::npos)
       << body;
   EXPECT_EQ(ReplySubject(m, false), "RE: Hello");
+  // A message with only an HTML body hands over the text of the HTML.
+  TMSGProperties html(nullptr, nullptr);
+  html.AddProperty(0x1013001F, TVariant::FromWide(u"<html><head><style>p{}</style></head><body>"
+                                                  u"<p>One &amp; two</p><p>three</p></body>"));
+  EXPECT_TRUE(ReplyBody(html).ends_with("\r\n\r\nOne & two\r\n\r\nthree")) << ReplyBody(html);
   EXPECT_EQ(SupportMailUrl().rfind("mailto:", 0), 0u);
   EXPECT_EQ(SupportMailUrl().find(' '), std::string::npos);
 }

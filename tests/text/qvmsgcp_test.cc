@@ -205,8 +205,30 @@ TEST(CharsetTable, NameLookupIgnoresCaseAndTakesTheFirstRow) {
   EXPECT_EQ(CharsetToCodePage("windows-"), 0);
   EXPECT_EQ(CharsetToCodePage("windows-12a"), 0);
   EXPECT_EQ(CharsetToCodePage("windows-99999999999999"), 0);
-  EXPECT_EQ(CharsetToCodePage("latin1"), 0);
+  EXPECT_EQ(CharsetToCodePage("x-unknown-charset"), 0);
   EXPECT_EQ(CharsetToCodePage(""), 0);
+}
+
+TEST(CharsetTable, EveryAliasThatIcuKnowsNamesItsCodePage) {
+  const std::pair<const char*, int> names[] = {
+      {"latin1", 28591},   {"gbk", 936},          {"x-gbk", 936},         {"cp936", 936},
+      {"cp1251", 1251},    {"x-cp1251", 1251},    {"cp932", 932},         {"windows-31j", 932},
+      {"x-sjis", 932},     {"sjis", 932},         {"cp1252", 1252},       {"ascii", 20127},
+      {"utf8", 65001},     {"iso_8859-2", 28592}, {"ISO-8859-15", 28605}, {"cp850", 850},
+      {"x-koi8-r", 20866}, {"windows-949", 949},  {"euc-kr", 51949},      {"Big5", 950},
+  };
+  for (const auto& [name, codePage] : names) {
+    EXPECT_EQ(CharsetToCodePage(name), codePage) << name;
+    EXPECT_TRUE(IsKnownCharset(name)) << name;
+  }
+  // Known to ICU without a Windows code page: no code page, but decoded by name.
+  EXPECT_EQ(CharsetToCodePage("big5-hkscs"), 0);
+  EXPECT_TRUE(IsKnownCharset("big5-hkscs"));
+  EXPECT_EQ(EncodeUtf8(DecodeCharset("big5-hkscs", "\xA4\xA4")), "\xE4\xB8\xAD");
+  EXPECT_EQ(EncodeUtf8(DecodeCharset("x-gbk", "\xD6\xD0")), "\xE4\xB8\xAD");
+  EXPECT_EQ(EncodeUtf8(DecodeCharset("windows-31j", "\x93\xFA")), "\xE6\x97\xA5");
+  EXPECT_EQ(EncodeUtf8(DecodeCharset("cp1251", "\xCF")), "\xD0\x9F");
+  EXPECT_FALSE(IsKnownCharset("x-unknown-charset"));
 }
 
 TEST(CodePages, EveryCodePageOfTheTableConvertsBothWaysThroughIcu) {

@@ -103,23 +103,53 @@ TEST(Rfc822Parse, ConvertsTheZoneToLocalTimeSummerAndWinter) {
     EXPECT_EQ(Text(ParseRfc822Date("Mon, 7 Dec 2026 10:20:30 +0100")), "2026-12-07 10:20:30");
     EXPECT_EQ(Text(ParseRfc822Date("Tue, 7 Jul 2026 10:20:30 +0100")), "2026-07-07 11:20:30");
     EXPECT_EQ(Text(ParseRfc822Date("Tue, 7 Jul 2026 10:20:30 GMT")), "2026-07-07 12:20:30");
-    EXPECT_EQ(Text(ParseRfc822Date("Tue, 7 Jul 2026 10:20:30 EST")), "2026-07-07 12:20:30")
-        << "zone names count as UTC";
+    EXPECT_EQ(Text(ParseRfc822Date("Tue, 7 Jul 2026 10:20:30 XYZ")), "2026-07-07 12:20:30")
+        << "an unknown zone name counts as UTC";
     EXPECT_EQ(Text(ParseRfc822Date("Mon,   07 Dec 2026 23:30:00 +0000")), "2026-12-08 00:30:00");
   }
 }
 
-TEST(Rfc822Parse, WithoutAZoneTheSecondsBecomeTheZoneAndTheTimeIsUtc) {
-  ZoneScope zone("Europe/Berlin");
-  EXPECT_EQ(Text(ParseRfc822Date("Mon, 7 Dec 2026 10:20:30")), "2026-12-07 11:20:00");
+TEST(Rfc822Parse, ReadsTheFormsThatMailProgramsWrite) {
+  ZoneScope zone("UTC");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Mon, 7 Dec 2026 10:20:30", "2026-12-07 10:20:30"}, // no zone: UTC, seconds kept
+      {"Mon, 7 Dec 2026 10:20 +0100", "2026-12-07 09:20:00"},
+      {"Mon, 7 Dec 2026 10:20", "2026-12-07 10:20:00"},
+      {"7 Dec 2026 10:20:30 +0100", "2026-12-07 09:20:30"},
+      {"Mon, 7 dec 2026 10:20:30 +0100", "2026-12-07 09:20:30"},
+      {"Mon, 7 DECEMBER 2026 10:20:30 +0100", "2026-12-07 09:20:30"},
+      {"Mon,7 Dec 2026 10:20:30 +01:00", "2026-12-07 09:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 -0000", "2026-12-07 10:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 UT", "2026-12-07 10:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 Z", "2026-12-07 10:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 EST", "2026-12-07 15:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 EDT", "2026-12-07 14:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 CST", "2026-12-07 16:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 CDT", "2026-12-07 15:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 MST", "2026-12-07 17:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 MDT", "2026-12-07 16:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 pst", "2026-12-07 18:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 PDT", "2026-12-07 17:20:30"},
+      {"Mon, 7 Dec 2026 10:20:30 (PST) -0800", "2026-12-07 18:20:30"},
+  };
+  for (auto [text, expected] : cases)
+    EXPECT_EQ(Text(ParseRfc822Date(text)), expected) << text;
+  TDateTime value = 0;
+  int offset = 0;
+  bool hasZone = false;
+  ASSERT_TRUE(TryParseRfc822Date("Mon, 7 Dec 2026 10:20:30 -0430", value, offset, hasZone));
+  EXPECT_EQ(offset, -270);
+  EXPECT_TRUE(hasZone);
+  ASSERT_TRUE(TryParseRfc822Date("Mon, 7 Dec 2026 10:20:30", value, offset, hasZone));
+  EXPECT_FALSE(hasZone);
 }
 
-TEST(Rfc822Parse, TextWithoutTheDayNameCommaIsNotRecognised) {
+TEST(Rfc822Parse, TextThatIsNoDateIsNotRecognised) {
   ZoneScope zone("UTC");
-  EXPECT_EQ(ParseRfc822Date("7 Dec 2026 10:20:30 +0100"), 0.0);
   EXPECT_EQ(ParseRfc822Date(""), 0.0);
+  EXPECT_EQ(ParseRfc822Date("Mon, 7 Dec"), 0.0);
   TDateTime value = 1;
-  EXPECT_FALSE(TryParseRfc822Date("7 Dec 2026 10:20:30 +0100", value));
+  EXPECT_FALSE(TryParseRfc822Date("yesterday", value));
   EXPECT_EQ(value, 0.0);
 }
 
@@ -127,7 +157,7 @@ TEST(Rfc822Parse, ImpossibleDatesAndTimesRaiseOrFailQuietly) {
   ZoneScope zone("UTC");
   const std::pair<const char*, const char*> cases[] = {
       {"Mon, 32 Dec 2026 10:20:30 +0100", "Invalid argument to date encode"},
-      {"Mon, 7 dec 2026 10:20:30 +0100", "Invalid argument to date encode"}, // month case
+      {"Mon, 7 Dex 2026 10:20:30 +0100", "Invalid argument to date encode"},
       {"Mon, 29 Feb 2027 10:20:30 +0100", "Invalid argument to date encode"},
       {"Mon, x Dec 2026 10:20:30 +0100", "Invalid argument to date encode"},
       {"Mon, 7 Dec 2026 24:00:00 +0100", "Invalid argument to time encode"},
@@ -162,6 +192,16 @@ TEST(Rfc822, FormattedDatesParseBackToTheSameInstant) {
     for (double value : {At(k2026Dec07, 9, 5, 3), At(k2026Jul07, 18, 30, 0), At(36526, 0, 0, 1)}) {
       EXPECT_EQ(Text(ParseRfc822Date(FormatRfc822Date(value))), Text(value)) << name;
     }
+  }
+}
+
+TEST(Rfc822Format, WritesTheInstantInTheZoneGiven) {
+  for (const char* name : {"UTC", "Europe/Berlin", "America/New_York"}) {
+    ZoneScope zone(name);
+    const TDateTime value = ParseRfc822Date("Mon, 7 Dec 2026 10:20:30 -0430");
+    EXPECT_EQ(FormatRfc822DateInZone(value, -270), "Mon, 7 Dec 2026 10:20:30 -0430") << name;
+    EXPECT_EQ(FormatRfc822DateInZone(value, 0), "Mon, 7 Dec 2026 14:50:30 +0000") << name;
+    EXPECT_EQ(FormatRfc822DateInZone(value, 600), "Tue, 8 Dec 2026 00:50:30 +1000") << name;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "shell/window/property_tree_model.h"
 
+#include "model/named_properties.h"
+
 #include "shell/window/inspector_icons.h"
 
 namespace orlendo {
@@ -129,7 +131,8 @@ namespace {
 
 // A record named neither by its category nor by the dictionary shows its tag.
 std::string LeafName(const TMSGProperty& record) {
-  std::string name = record.GetName(false, false);
+  // Named properties by the file's map, as the Name field shows them.
+  std::string name = PropertyDisplayName(record, false);
   if (name.empty()) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", record.TagID);

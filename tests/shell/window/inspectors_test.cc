@@ -104,7 +104,8 @@ TEST(PropertyTree, NamesAndIconsOfAMessageWithRecipientsAttachmentsAndAnEmbedded
     const QModelIndex index = FindIndex(model, c.match);
     ASSERT_TRUE(index.isValid());
     const TMSGProperty& record = *TPropertyTreeModel::Record(index);
-    std::string expected = c.name.empty() ? record.GetName(false, false) : c.name;
+    // Named properties by the file's map, as the Name field shows them.
+    std::string expected = c.name.empty() ? PropertyDisplayName(record, false) : c.name;
     if (expected.empty()) {
       char tag[16];
       std::snprintf(tag, sizeof tag, "0x%08X", record.TagID);

@@ -326,7 +326,8 @@ TEST_F(WindowTest, PreviewShowsEachLoadAndLetsGoOfIt) {
       {kCorpus + "/msg/jotl_generated_base-message.msg", true, false, false},
       // RTF only: the HTML tab holds the HTML made from the RTF.
       {kCorpus + "/msg/mrdr_RtfWithShortRussianString.msg", true, true, true},
-      {kCorpus + "/msg/kmr_newOutlook_Microsoft_Outlook_test.msg", false, false, true},
+      // HTML only: the Plain text tab shows the text of the HTML.
+      {kCorpus + "/msg/kmr_newOutlook_Microsoft_Outlook_test.msg", true, false, true},
       // A failed load leaves an empty panel, not the previous message.
       {"/nonexistent/x.msg", true, false, false},
   };
