@@ -3,6 +3,9 @@
 #   1. every valid .msg of the test corpus converted to EML: quillet FILE /E eml vs msgconvert
 #   2. the 100 MB message converted to EML by both
 #   3. reading every stream: quillet --dump vs python3 with olefile
+#   4. batch: the valid corpus .msg files, and 1000 generated ones (made by orlendo_bench's
+#      BM_ConvertGenerated into $ORLENDO_BENCH_DATA/convert_generated, when present), into one
+#      mbox in one process: quillet --convert --to mbox vs msgconvert --mbox
 # Each is run REPS times (default 3); the table shows the median wall time, the peak resident
 # memory (/usr/bin/time -v) and how many files each converted.
 # Usage: bench/compare.sh   (env: REPS, BUILD_DIR, ORLENDO_BENCH_DATA)
@@ -70,6 +73,14 @@ for path in open(sys.argv[1]).read().split('\n'):
         pass
 open(sys.argv[2], 'w').write(str(n))
 PY
+cat > "$WORK/quillet_mbox.sh" <<SH
+"$QUILLET" --convert --quiet --to mbox --out "$WORK/out/q.mbox" - < "\$1" >/dev/null 2>&1
+grep -c '^From ' "$WORK/out/q.mbox" > "$WORK/count"; rm -f "$WORK/out/q.mbox"
+SH
+cat > "$WORK/msgconvert_mbox.sh" <<SH
+( cd "$WORK/out" && xargs -d '\\n' msgconvert --mbox "$WORK/out/m.mbox" < "\$1" ) >/dev/null 2>&1
+grep -c '^From ' "$WORK/out/m.mbox" > "$WORK/count"; rm -f "$WORK/out/m.mbox"
+SH
 mkdir -p "$WORK/out"
 
 # run NAME COMMAND...: REPS runs; prints "median_seconds peak_kb count"
@@ -119,3 +130,13 @@ B=$(run ole_big sh -c "/usr/bin/python3 '$WORK/olefile_read.py' '$WORK/bigfile' 
 C=$(run cat_big sh -c "cat '$BIG' >/dev/null && echo 1 > '$WORK/count'")
 row "100 MB: read every stream (olefile)" "$A" "$B"
 row "100 MB: quillet --dump vs cat" "$A" "$C"
+
+A=$(run q_mbox sh "$WORK/quillet_mbox.sh" "$WORK/files")
+B=$(run m_mbox sh "$WORK/msgconvert_mbox.sh" "$WORK/files")
+row "corpus .msg -> one mbox" "$A" "$B"
+if [ -d "$DATA/convert_generated" ]; then
+  find "$DATA/convert_generated" -name '*.msg' | sort | head -1000 > "$WORK/generated"
+  A=$(run q_gen sh "$WORK/quillet_mbox.sh" "$WORK/generated")
+  B=$(REPS=1 run m_gen sh "$WORK/msgconvert_mbox.sh" "$WORK/generated")
+  row "1000 generated .msg -> one mbox" "$A" "$B"
+fi

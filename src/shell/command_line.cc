@@ -16,6 +16,7 @@
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
+#include "shell/batch_command.h"
 #include "shell/dump.h"
 
 namespace orlendo {
@@ -73,11 +74,13 @@ void PrintUsage(std::FILE* out) {
       "                                         eml, msg; ics for calendar items and tasks,\n"
       "                                         vcf for contacts) into TARGET, or beside FILE\n"
       "       quillet --dump FILE               print FILE's property tree\n"
-      "       quillet --help | --version\n"
-      "Switches: /ALL (all properties, the default), /NOINI (do not write the settings),\n"
-      "/DEFFORMAT=HTML|RTF|TEXT, /NOLOGO, /NOMENU, /BASIC, /SIMPLE, /LANG=FILE,\n"
-      "/LEFT=, /TOP=, /WIDTH=, /HEIGHT= (also as --all, --noini, ...).\n",
+      "       quillet --help | --version\n",
       out);
+  std::fputs(kConvertUsage, out);
+  std::fputs("Switches: /ALL (all properties, the default), /NOINI (do not write the settings),\n"
+             "/DEFFORMAT=HTML|RTF|TEXT, /NOLOGO, /NOMENU, /BASIC, /SIMPLE, /LANG=FILE,\n"
+             "/LEFT=, /TOP=, /WIDTH=, /HEIGHT= (also as --all, --noini, ...).\n",
+             out);
 }
 
 } // namespace
@@ -240,8 +243,8 @@ std::string DataFolder() {
 }
 
 bool RunsWithoutWindow(const std::vector<std::string>& args) {
-  if (!args.empty() &&
-      (args[0] == "--help" || args[0] == "-h" || args[0] == "--version" || args[0] == "--dump"))
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "--version" ||
+                        args[0] == "--dump" || args[0] == "--convert"))
     return true;
   return std::any_of(args.begin(), args.end(), [](const std::string& a) {
     return IsKnownSwitch(a) && Upper(NormaliseSpelling(a)) == "/E";
@@ -264,6 +267,8 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     }
     return DumpMessageFile(args[1], out, err);
   }
+  if (!args.empty() && args[0] == "--convert")
+    return RunConvertCommand(args, stdin, err);
 
   TSettings settings;
   TRunState state;

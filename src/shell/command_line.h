@@ -58,8 +58,8 @@ bool IsExportFormat(const std::string& extension);
 // installed <prefix>/share/quillet when it exists, else the source tree's resources folder.
 std::string DataFolder();
 
-// True when args ask for a windowless run: "--help", "--version", "--dump", or the export
-// switch "/E" anywhere.
+// True when args ask for a windowless run: "--help", "--version", "--dump", "--convert", or the
+// export switch "/E" anywhere.
 bool RunsWithoutWindow(const std::vector<std::string>& args);
 
 // Runs the program without a window. args are the arguments after the program name. Output

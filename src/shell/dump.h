@@ -6,7 +6,7 @@
 #include <string>
 
 #include "model/qvmsg.h"
-#include "shell/reader_choice.h"
+#include "app/reader_choice.h"
 
 namespace orlendo {
 

@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/reader_choice.h"
 #include "mime/qvemlfile.h"
 #include "mime/qvemlxfile.h"
 #include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "msg/tnef_message.h"
 #include "shell/dump.h"
-#include "shell/reader_choice.h"
 #include "testutil/run_process.h"
 #include "text/qvmsgcp.h"
 

@@ -36,6 +36,7 @@
 #include "shell/mail_handoff.h"
 #include "shell/window/about_box.h"
 #include "shell/window/att_select.h"
+#include "shell/window/convert_dialog.h"
 #include "shell/window/desktop.h"
 #include "shell/window/dialogs.h"
 #include "shell/window/file_explorer.h"
@@ -206,6 +207,9 @@ void TfrmMain::CreateActions() {
   miFileSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   miFileSaveAttachments =
       make(tr("Save &attachments"), "miFileSaveAttachments", &TfrmMain::miFileSaveAttachmentsClick);
+  miFileConvert = new QAction(tr("&Convert files..."), this);
+  miFileConvert->setObjectName(QStringLiteral("miFileConvert"));
+  connect(miFileConvert, &QAction::triggered, this, [this] { ConvertFilesCommand(this); });
   miFileReply = new QAction(tr("Reply"), this);
   miFileReply->setObjectName(QStringLiteral("miFileReply"));
   connect(miFileReply, &QAction::triggered, this,
@@ -255,6 +259,7 @@ void TfrmMain::CreateMenus() {
           [this](QAction* item) { Guarded(this, [this, item] { miFileReopenItemClick(item); }); });
   miFile->addAction(miFileSaveAs);
   miFile->addAction(miFileSaveAttachments);
+  miFile->addAction(miFileConvert);
   miFile->addSeparator();
   miFile->addAction(miFileReply);
   miFile->addAction(miFileForward);

@@ -97,6 +97,7 @@ public:
   QAction* miFileOpen = nullptr;
   QAction* miFileSaveAs = nullptr;
   QAction* miFileSaveAttachments = nullptr;
+  QAction* miFileConvert = nullptr;
   QAction* miFileReply = nullptr;
   QAction* miFileForward = nullptr;
   QAction* miFileExit = nullptr;

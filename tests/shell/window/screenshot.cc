@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -18,9 +19,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "components/form_preparation.h"
 #include "components/html_view.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
+#include "shell/window/convert_dialog.h"
 #include "shell/window/desktop.h"
 #include "shell/window/file_explorer.h"
 #include "shell/window/main_window.h"
@@ -160,6 +163,15 @@ int WriteScreenshots(const QString& file, const QString& outDir, const QString& 
     if (!saved)
       return 1;
   }
+  TfrmConvert convert(&window);
+  PrepareForm(&convert);
+  convert.AddInputs({QDir::homePath() + QStringLiteral("/mail"), file});
+  convert.edTarget->setText(QDir::homePath() + QStringLiteral("/converted"));
+  convert.show();
+  Pump(100);
+  if (!Save(convert, QStringLiteral("%1/convert-files.png").arg(outDir)))
+    return 1;
+  convert.hide();
   TfrmOptions options(window.Settings(), &window);
   options.Prepare();
   options.show();

@@ -29,6 +29,7 @@
 #include "model/qvmsg.h"
 #include "shell/window/about_box.h"
 #include "shell/window/att_select.h"
+#include "shell/window/convert_dialog.h"
 #include "shell/window/desktop.h"
 #include "shell/window/language_menu.h"
 #include "shell/window/main_window.h"
@@ -126,7 +127,8 @@ TEST_F(Translation, GermanFileCoversEveryCaptionAndMessageString) {
   TfrmAbout about;
   TfrmAttachments attachments;
   TfrmQvILogon logon;
-  QWidget* forms[] = {&window, &preview, &options, &about, &attachments, &logon};
+  TfrmConvert convert;
+  QWidget* forms[] = {&window, &preview, &options, &about, &attachments, &logon, &convert};
   std::vector<std::vector<Caption>> english;
   for (QWidget* form : forms)
     english.push_back(Captions(form));

@@ -1,4 +1,4 @@
-#include "shell/reader_choice.h"
+#include "app/reader_choice.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
