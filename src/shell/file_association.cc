@@ -332,7 +332,11 @@ std::string DesktopEntryText(const std::string& programPath) {
     size_t end = entry.find('\n', pos);
     end = end == std::string::npos ? entry.size() : end + 1;
     const std::string line = entry.substr(pos, end - pos);
-    if (line.rfind("Exec=", 0) == 0)
+    // Every Exec line, the entry's and its actions', starts the running program with the
+    // arguments the entry gives it.
+    if (line.rfind("Exec=quillet", 0) == 0)
+      out += "Exec=" + ExecArgument(programPath) + line.substr(12);
+    else if (line.rfind("Exec=", 0) == 0)
       out += "Exec=" + ExecArgument(programPath) + " %f\n";
     else if (line.rfind("TryExec=", 0) == 0)
       out += "TryExec=" + tryExec + "\n";
