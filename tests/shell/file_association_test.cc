@@ -57,6 +57,11 @@ TEST_F(XdgHome, RegisterWritesEntryAndDefaultUnregisterRemovesOnlyOurs) {
   EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
   EXPECT_NE(entry.find("\nExec=\"/opt/my apps/quillet\" %f\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nTryExec=/opt/my apps/quillet\n"), std::string::npos) << entry;
+  // The entry's action starts the same program, with its own arguments.
+  EXPECT_NE(entry.find("\nExec=\"/opt/my apps/quillet\" --convert --to eml %F\n"),
+            std::string::npos)
+      << entry;
+  EXPECT_EQ(entry.find("Exec=quillet"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nIcon=org.norvane.Orlendo\n"), std::string::npos) << entry;
   EXPECT_FALSE(fs::exists(Data() / "applications/quillet.desktop"));
   EXPECT_NE(entry.find("\nMimeType=application/vnd.ms-outlook;"), std::string::npos);
