@@ -273,8 +273,10 @@ for line in open(sys.argv[1]):
     # direct one's plain body must be in the other's, and its named files among the other's.
     if va["plain"] and va["plain"].strip('"') not in (vb["plain"] or ""):
         print(name, "plain", repr(va["plain"])[:120], repr(vb["plain"])[:120])
+    # A TNEF stream goes into the .msg as the files it holds, which the oracle of the .msg checks.
     for f in va["files"]:
-        if f[0] and f not in vb["files"]:
+        if f[0] and f not in vb["files"] and not (
+                isinstance(f[1], bytes) and f[1].startswith(b"\x78\x9f\x3e\x22")):
             print(name, "file", repr(f)[:120])
 )";
   const ProcessResult r = testutil::RunPython(script, {dir.File("list")});

@@ -51,6 +51,9 @@ def leaves(message):
     return contents, files
 
 
+TNEF_SIGNATURE = b"\x78\x9f\x3e\x22"
+
+
 def read_unicode(ole, path):
     return ole.openstream(path).read().decode("utf-16-le") if ole.exists(path) else None
 
@@ -153,6 +156,10 @@ def check(source, target):
                     (field, sorted(got), addresses(message, field)))
 
     contents, files = leaves(message)
+    # A TNEF stream (winmail.dat) is unpacked: the .msg holds the files it carries, whose bytes
+    # stand in the stream as they are, instead of the stream itself.
+    tnef = [d for _, d in files if d.startswith(TNEF_SIGNATURE)]
+    files = [(n, d) for n, d in files if not d.startswith(TNEF_SIGNATURE)]
     held = []
     for name in attachments:
         if ole.exists(name + "/__substg1.0_3701000D"):
@@ -163,7 +170,8 @@ def check(source, target):
         held.append((long_name, data))
         mime = read_unicode(ole, name + "/__substg1.0_370E001F") or ""
         # Python reads message/* parts as messages, not as the bytes they are.
-        if content and data and lines(data) not in contents and not mime.startswith("message/"):
+        if content and data and lines(data) not in contents and not mime.startswith("message/") \
+                and not any(data in stream for stream in tnef):
             problem(where, "attachment %r (%d bytes) is no part of the message" %
                     (long_name, len(data)))
     # The fragment of a message/partial is no file until its fragments are joined.
