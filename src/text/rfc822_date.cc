@@ -182,7 +182,8 @@ std::string LocalZoneSuffix(TDateTime localDateTime) {
   return ZoneSuffix(UtcOffsetMinutesAt(localDateTime));
 }
 
-std::string FormatRfc822Date(TDateTime dateTime) {
+// "Fri, 6 Jan 2023 12:00:00": the date and time of a date field, without its zone.
+static std::string DateAndTimeText(TDateTime dateTime) {
   const TDateTimeParts p = SplitDateTime(dateTime);
   std::string out;
   out.reserve(40);
@@ -195,9 +196,11 @@ std::string FormatRfc822Date(TDateTime dateTime) {
   out += std::to_string(p.Year);
   out += ' ';
   out += Padded(p.Hour, 2) + ":" + Padded(p.Minute, 2) + ":" + Padded(p.Second, 2);
-  out += ' ';
-  out += LocalZoneSuffix(dateTime);
   return out;
+}
+
+std::string FormatRfc822Date(TDateTime dateTime) {
+  return DateAndTimeText(dateTime) + ' ' + LocalZoneSuffix(dateTime);
 }
 
 TDateTime ParseRfc822Date(const std::string& text) {
@@ -233,19 +236,8 @@ bool TryParseRfc822Date(const std::string& text, TDateTime& dateTime, int& zoneM
 std::string FormatRfc822DateInZone(TDateTime dateTime, int zoneMinutes) {
   const TDateTime utc = LocalToUtcDateTime(dateTime);
   const TDateTime there = UnixMsToDateTime(DateTimeToUnixMs(utc) + zoneMinutes * 60000LL);
-  const TDateTimeParts p = SplitDateTime(there);
   const int magnitude = zoneMinutes < 0 ? -zoneMinutes : zoneMinutes;
-  std::string out;
-  out.reserve(40);
-  out += kDayNames[DayOfWeek(there)];
-  out += ", ";
-  out += std::to_string(p.Day);
-  out += ' ';
-  out += kMonthNames[p.Month - 1];
-  out += ' ';
-  out += std::to_string(p.Year);
-  out += ' ';
-  out += Padded(p.Hour, 2) + ":" + Padded(p.Minute, 2) + ":" + Padded(p.Second, 2);
+  std::string out = DateAndTimeText(there);
   out += zoneMinutes < 0 ? " -" : " +";
   out += Padded(magnitude / 60, 2) + Padded(magnitude % 60, 2);
   return out;
