@@ -728,7 +728,10 @@ std::string TreeRootType(const TMSGProperties& level) {
   return {};
 }
 
-std::vector<MimePart> BuildTree(const TMSGProperties& level) {
+// The parts of the tree of level; unpackedTnef tells whether it held a TNEF stream whose content
+// was unpacked into level.
+std::vector<MimePart> BuildTree(const TMSGProperties& level, bool& unpackedTnef) {
+  unpackedTnef = false;
   std::vector<MimePart> roots;
   // The open containers, outermost first, as paths of child indexes from roots.
   std::vector<MimePart*> open;
@@ -750,6 +753,7 @@ std::vector<MimePart> BuildTree(const TMSGProperties& level) {
             : nullptr;
     if (depthRecord != nullptr && IsUnpackedTnef(*item)) {
       // The stream gives way to the files it held, which follow it.
+      unpackedTnef = true;
       unpackedDepth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
     } else if (depthRecord == nullptr && item->TagID == TAG_ATTACHMENT_NODE && here > 0) {
       // No part of the tree as it came: a file of a TNEF stream, at the stream's place (a
@@ -762,6 +766,8 @@ std::vector<MimePart> BuildTree(const TMSGProperties& level) {
         open.resize(unpackedDepth - 1);
       (open.empty() ? roots : open.back()->children).push_back(std::move(part));
     } else if (depthRecord != nullptr) {
+      // A damaged stream stays as it came; what could be read of it is in level all the same.
+      unpackedTnef = unpackedTnef || IsTnefAttachment(*item);
       unpackedDepth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
       MimePart part;
       part.node = item;
@@ -1197,13 +1203,14 @@ private:
   // stream's place and its rich body beside a plain one.
   void WriteTree(const TMSGProperties& level, const std::string& rootType) {
     const CharsetConverter convert(level);
-    std::vector<MimePart> parts = BuildTree(level);
+    bool unpackedTnef = false;
+    std::vector<MimePart> parts = BuildTree(level, unpackedTnef);
     richHtml_.clear();
-    if (HasUnpacked(parts) && !HasRichPart(parts)) {
-      const std::u16string body = level.GetBody();
+    if (unpackedTnef && !HasRichPart(parts)) {
+      // Also RTF that only wraps plain text: that text is the stream's, not the plain body's.
       richHtml_ = GetHtmlBodyOrFromRtf(level);
       if (richHtml_.empty())
-        richHtml_ = RenderedRtf(level, !body.empty());
+        richHtml_ = RenderedRtf(level, false);
       if (!richHtml_.empty()) {
         richText_ = {"text/html", convert.Convert(richHtml_)};
         if (MimePart* plain = FirstPlainBody(parts)) {
@@ -1237,11 +1244,6 @@ private:
         AssignTreeBoundaries(part.children, next);
       }
     }
-  }
-
-  static bool HasUnpacked(const std::vector<MimePart>& parts) {
-    return std::any_of(parts.begin(), parts.end(),
-                       [](const MimePart& p) { return p.unpacked || HasUnpacked(p.children); });
   }
 
   // A body part of the tree that is HTML or RTF: the message has a rich body of its own.

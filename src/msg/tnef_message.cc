@@ -686,6 +686,13 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
   }();
   const int afterFiles = level.Count();
 
+  // An Outlook message holds its fixed-size values, and an entry for every other, in its
+  // property stream.
+  TMSGProperty* propertyStream = nullptr;
+  for (int i = 0; i < before && propertyStream == nullptr; ++i)
+    if (dynamic_cast<TMSGPropertyWithHeader*>(level.Items(i)) != nullptr)
+      propertyStream = level.Items(i);
+
   // The rich body where the outer message has none, the plain one where it has none.
   const bool outerRich = DirectProperty(level, PID_RTF_COMPRESSED) != nullptr ||
                          DirectProperty(level, PID_BODY_HTML) != nullptr;
@@ -704,9 +711,29 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
       std::u16string html = inner.GetBodyHTML();
       if (!html.empty()) {
         TMSGProperty* copy = level.Add();
-        copy->TagID = 0x1013001F;
-        copy->DataSize = SizeOf(html.size() * 2);
-        copy->Value = TVariant::FromWide(std::move(html));
+        // An Outlook message holds its HTML as bytes in its Internet code page, which readers of
+        // the format look for: UTF-8 here, said so where the message says nothing else.
+        const TMSGProperty* cpid =
+            propertyStream != nullptr
+                ? propertyStream->SubProperties().FindProperty(0x3FDE0003, false, false)
+                : nullptr;
+        if (propertyStream != nullptr && (cpid == nullptr || cpid->Value.ToInt64() == 65001)) {
+          if (cpid == nullptr) {
+            TMSGProperty* entry = propertyStream->SubProperties().Add();
+            entry->TagID = 0x3FDE0003;
+            entry->Value = TVariant::FromInteger(65001);
+            entry->DataSize = 4;
+            entry->Reserved1 = 6;
+          }
+          std::string bytes = utf8::Encode(html);
+          copy->TagID = 0x10130102;
+          copy->DataSize = SizeOf(bytes.size());
+          copy->Value = TVariant::FromBytes(std::move(bytes));
+        } else {
+          copy->TagID = 0x1013001F;
+          copy->DataSize = SizeOf(html.size() * 2);
+          copy->Value = TVariant::FromWide(std::move(html));
+        }
         level.BodyFormat = 3;
       }
     }
@@ -724,16 +751,12 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
   }
   bool outerHasRecipients = false;
   std::unordered_set<uint16_t> outerIds;
-  // An Outlook message holds its fixed-size values, and an entry for every other, in its
-  // property stream.
-  TMSGProperty* propertyStream = nullptr;
   for (int i = 0; i < before; ++i) {
     TMSGProperty* r = level.Items(i);
     outerHasRecipients = outerHasRecipients || r->TagID == TAG_RECIPIENT_NODE;
     if (PropType(r->TagID) != 0)
       outerIds.insert(PropId(r->TagID));
-    if (dynamic_cast<TMSGPropertyWithHeader*>(r) != nullptr) {
-      propertyStream = r;
+    if (r == propertyStream) {
       for (int j = 0; j < r->SubProperties().Count(); ++j)
         outerIds.insert(PropId(r->SubProperties().Items(j)->TagID));
     }
