@@ -670,7 +670,8 @@ private:
   std::unordered_map<uint32_t, int64_t> counts_;
 };
 
-void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize);
+void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize,
+                   bool tnef);
 
 // The types whose values the property stream holds itself; the others are streams of their own.
 bool IsFixedSizeType(uint16_t type) {
@@ -750,7 +751,7 @@ void PutHeaderCounts(std::string& header, uint32_t recipients, uint32_t attachme
 }
 
 void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t ordinal,
-                    const std::u16string* name = nullptr) {
+                    const std::u16string* name = nullptr, bool tnef = false) {
   if (IsPropertyStreamRecord(record)) {
     cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
     WriteBytes(stream, PropertyStreamBytes(record));
@@ -767,7 +768,7 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
   if (children.Count() != 0 || IsEmptyStorageRecord(record)) {
     cfb::Storage sub =
         storage.CreateStorage(name != nullptr ? *name : StorageName(record, storage, ordinal));
-    WriteChildren(children, sub, MissingStreamHeader(&record, children));
+    WriteChildren(children, sub, tnef ? MissingStreamHeader(&record, children) : 0, tnef);
     return;
   }
   if (const auto* untagged = dynamic_cast<const TMSGPropertyUntaggedStream*>(&record)) {
@@ -809,7 +810,11 @@ namespace {
 // the files stand in the level as attachments of their own, and these, named or not, are then
 // numbered in their order. A level that a TNEF stream filled gets the property stream it lacks
 // (headerSize the length of its header, 0 when it has one), which holds its fixed-size values.
-void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize) {
+void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize,
+                   bool tnef) {
+  for (int i = 0; i < children.Count() && !tnef; ++i)
+    tnef = children.Items(i)->TagID == TAG_ATTACHMENT_NODE &&
+           (IsUnpackedTnef(*children.Items(i)) || IsTnefAttachment(*children.Items(i)));
   bool renumber = false;
   uint32_t recipients = 0, attachments = 0;
   for (int i = 0; i < children.Count(); ++i) {
@@ -819,10 +824,10 @@ void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t
         renumber = true;
         continue;
       }
-      renumber = renumber || !IsNamedStorage(child);
+      renumber = renumber || (tnef && !IsNamedStorage(child));
       ++attachments;
     } else if (child.TagID == TAG_RECIPIENT_NODE) {
-      renumber = renumber || !IsNamedStorage(child);
+      renumber = renumber || (tnef && !IsNamedStorage(child));
       ++recipients;
     }
   }
@@ -862,7 +867,7 @@ void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t
       const std::u16string name =
           (attachment ? u"__attach_version1.0_#" : u"__recip_version1.0_#") +
           HexTag(attachment ? attachmentNumber++ : recipientNumber++);
-      WriteStorageAt(child, storage, ordinal, &name);
+      WriteStorageAt(child, storage, ordinal, &name, tnef);
       continue;
     }
     if (IsPropertyStreamRecord(child) && renumber) {
@@ -874,7 +879,7 @@ void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t
       WriteBytes(stream, bytes);
       continue;
     }
-    WriteStorageAt(child, storage, ordinal);
+    WriteStorageAt(child, storage, ordinal, nullptr, tnef);
   }
   if (headerSize > 0) {
     std::string bytes(headerSize, '\0');
@@ -889,7 +894,9 @@ void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t
 
 void WriteCollection(const TMSGProperties& collection, cfb::Storage& storage, bool full) {
   if (full) {
-    WriteChildren(collection, storage, MissingStreamHeader(nullptr, collection));
+    // A message of a TNEF stream of its own has none of the property streams of the format.
+    const bool tnef = dynamic_cast<const TQvTNEFFile*>(collection.OwnerMessage) != nullptr;
+    WriteChildren(collection, storage, tnef ? MissingStreamHeader(nullptr, collection) : 0, tnef);
     return;
   }
   for (const uint32_t tag : kPartialSaveTags) {

@@ -23,6 +23,9 @@ const std::set<std::string> kPythonMisreads = {
     "mrdr_UTF-8_Test.eml",
     "mhtml2html_portfolio.mhtml",
     "mhtml2html_missing_boundary_header.mhtml",
+    // Its winmail.dat is written as the files and the rich body it holds, which Python's view of
+    // the original cannot show (TnefInMessages checks them).
+    "mimekit_rich-text.eml",
 };
 
 constexpr char kCompare[] = R"PY(

@@ -422,6 +422,7 @@ TEST(TnefInMessages, WrittenMessagesHoldTheFilesOfTheirWinmailDat) {
     internet.SaveToEMLFile(dir.File(name + ".eml"));
 
     TQvMessage outer;
+    outer.Properties().AddRecord<TMSGPropertyTopLevel>()->Header = std::string(32, '\0');
     outer.Properties().AddProperty(0x0037001F, TVariant::FromWide(utf8::Decode(name)));
     TMSGProperty* node = outer.Properties().Add();
     node->TagID = TAG_ATTACHMENT_NODE;
@@ -439,6 +440,57 @@ TEST(TnefInMessages, WrittenMessagesHoldTheFilesOfTheirWinmailDat) {
   }
   ASSERT_GE(args.size(), 15u);
   const testutil::ProcessResult r = testutil::RunPython(kReadWritten, args);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// mimekit_rich-text.eml written as EML, read by Python's email: the plain body as it came, the
+// rich body of its winmail.dat as the HTML alternative (on its page colour), the files with the
+// bytes that Debian's tnef unpacks from the stream, the attached messages as messages, and no
+// TNEF part.
+TEST(TnefInMessages, TheWrittenRichTextMailHoldsWhatItsWinmailDatHolds) {
+  if (access("/usr/bin/tnef", X_OK) != 0)
+    GTEST_SKIP() << "tnef is not installed";
+  testutil::TempDir dir;
+  const std::string original = CorpusPath("eml/mimekit_rich-text.eml");
+  TQvEMLFile mail;
+  mail.LoadFromFile(original);
+  mail.SaveToEMLFile(dir.File("written.eml"));
+  const std::string script = R"PY(
+import email, email.policy, os, subprocess, sys
+original, written, folder = sys.argv[1:]
+load = lambda path: email.message_from_binary_file(open(path, "rb"), policy=email.policy.default)
+a, b = load(original), load(written)
+stream = [p for p in a.walk() if p.get_content_type() == "application/ms-tnef"][0]
+open(os.path.join(folder, "winmail.dat"), "wb").write(stream.get_payload(decode=True))
+unpacked = os.path.join(folder, "unpacked")
+os.mkdir(unpacked)
+subprocess.run(["/usr/bin/tnef", "-C", unpacked, os.path.join(folder, "winmail.dat")],
+               capture_output=True)
+plain = lambda m: m.get_body(("plain",)).get_content().rstrip("\n")
+if plain(a) != plain(b):
+    print("the plain body differs")
+html = b.get_body(("html",))
+if html is None or "Christmas to remember" not in html.get_content():
+    print("no HTML body of the rich text")
+elif "background-color:#ff0000" not in html.get_content():
+    print("the page colour is lost")
+if any(p.get_content_type() == "application/ms-tnef" for p in b.walk()):
+    print("a TNEF part")
+files, subjects = 0, []
+for part in b.iter_attachments():
+    if part.get_content_type() == "message/rfc822":
+        subjects.append(str(part.get_content()["Subject"]))
+        continue
+    files += 1
+    theirs = os.path.join(unpacked, part.get_filename())
+    if not os.path.exists(theirs) or open(theirs, "rb").read() != part.get_payload(decode=True):
+        print("file", part.get_filename(), "is not the one tnef unpacks")
+if files != 1 or sorted(subjects) != ["Build a train table", "Christmas Celebration!"]:
+    print("attachments", files, sorted(subjects))
+)PY";
+  const testutil::ProcessResult r =
+      testutil::RunPython(script, {original, dir.File("written.eml"), dir.Path()});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "");
 }
