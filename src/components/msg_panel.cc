@@ -33,6 +33,7 @@
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
+#include "msg/tnef_message.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 #include "text/rtf_render.h"
@@ -231,6 +232,17 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   lblImportance->setPalette(banner);
   lblImportance->hide();
 
+  lblTnefDamage = new QLabel(this);
+  lblTnefDamage->setObjectName("lblTnefDamage");
+  lblTnefDamage->setWordWrap(true);
+  lblTnefDamage->setAutoFillBackground(true);
+  lblTnefDamage->setContentsMargins(6, 3, 6, 3);
+  QPalette note = lblTnefDamage->palette();
+  note.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xC2));
+  note.setColor(QPalette::WindowText, Qt::black);
+  lblTnefDamage->setPalette(note);
+  lblTnefDamage->hide();
+
   pnlHeader = new QWidget(this);
   pnlHeader->setObjectName("pnlHeader");
   pnlHeader->setAutoFillBackground(true);
@@ -360,6 +372,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(lblImportance);
+  layout->addWidget(lblTnefDamage);
   layout->addWidget(pnlHeader);
   pnlItem = new TItemHeader(this);
   layout->addWidget(pnlItem);
@@ -402,6 +415,7 @@ void TfrmMessage::Clear() {
     edit->clear();
   cbMessageFormat->setCurrentIndex(0);
   lblImportance->hide();
+  lblTnefDamage->hide();
   reBody->clear();
   reRTFBody->clear();
   if (wbHTMLBody != nullptr)
@@ -468,6 +482,7 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
     LoadRichEditText(reBody, reRTFBody->toPlainText().toStdU16String());
 
   FillAttachments();
+  ShowTnefDamage();
 
   const std::string charset =
       m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
@@ -516,6 +531,22 @@ void TfrmMessage::ShowImportance(int priority) {
     }
   }
   lblImportance->setPalette(palette);
+}
+
+void TfrmMessage::ShowTnefDamage() {
+  // A winmail.dat that was read whole gave way to its files; one that still stands was damaged,
+  // and its name says what could not be read.
+  const TMSGProperties& m = *messageProperties_;
+  QStringList damaged;
+  for (int i = 0; i < m.AttachmentCount(); ++i) {
+    const TMSGProperty* node = m.GetAttachment(i);
+    if (node != nullptr && IsTnefAttachment(*node))
+      damaged << QString::fromStdString(node->GetAttachmentName(i));
+  }
+  lblTnefDamage->setText(
+      damaged.join("\n") +
+      "\nWhat could be read of it is shown; the attachment keeps it as it came.");
+  lblTnefDamage->setVisible(!damaged.isEmpty());
 }
 
 void TfrmMessage::FillAttachments() {

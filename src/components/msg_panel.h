@@ -93,6 +93,8 @@ public:
 
   // The controls, named as the window and tests know them.
   QLabel* lblImportance = nullptr;
+  // What of a TNEF attachment (winmail.dat) could not be read.
+  QLabel* lblTnefDamage = nullptr;
   QWidget* pnlHeader = nullptr;
   QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
          *lblBCC = nullptr;
@@ -128,6 +130,7 @@ protected:
 
 private:
   void ShowImportance(int priority);
+  void ShowTnefDamage();
   void FillAttachments();
   void SetWordWrap(bool on);
   void OpenAttachment(int index, QListWidgetItem* item);
