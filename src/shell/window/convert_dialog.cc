@@ -32,7 +32,8 @@ const TFormatChoice kFormats[] = {
     {"Mails (*.eml)", "eml"},       {"MS Outlook messages (*.msg)", "msg"},
     {"Text files (*.txt)", "txt"},  {"HTML files (*.html)", "html"},
     {"XML files (*.xml)", "xml"},   {"iCalendar files (*.ics)", "ics"},
-    {"vCard files (*.vcf)", "vcf"}, {"One mbox file", "mbox"},
+    {"vCard files (*.vcf)", "vcf"}, {"PDF files (*.pdf)", "pdf"},
+    {"One mbox file", "mbox"},
     {"Maildir folder", "maildir"}};
 
 } // namespace

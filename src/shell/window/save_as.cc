@@ -18,7 +18,7 @@ QStringList FilterEntries() {
           QObject::tr("XML files (*.xml)"), QObject::tr("Mails (*.eml)"),
           QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)"),
           // Calendar items, tasks and contacts; after "All files", whose place the others keep.
-          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)")};
+          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)"), QObject::tr("PDF (*.pdf)")};
 }
 
 // The entry the user chose last, kept for the run like the window's one save dialog.
@@ -34,9 +34,9 @@ QString SaveAsFilter() {
 }
 
 QString SaveAsFilterExtension(int index) {
-  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml",
-                                            ".msg", "",     ".ics", ".vcf"};
-  return index >= 0 && index < 8 ? QString(kExtensions[index]) : QString();
+  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml", ".msg",
+                                            "",     ".ics", ".vcf", ".pdf"};
+  return index >= 0 && index < 9 ? QString(kExtensions[index]) : QString();
 }
 
 QString ReplaceExtension(const QString& name, const QString& extension) {
