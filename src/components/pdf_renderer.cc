@@ -178,8 +178,12 @@ void TPdfRenderer::StartHtml() {
   const TPrintDocument& doc = current_->Document;
   const QString host = NextMessageHost();
   const QString base = QString::fromLatin1(kMessageScheme) + "://" + host + "/";
-  const QString html =
-      InsertHeaderBlock(RewriteContentIdReferences(doc.BodyHtml, base), doc.HeaderHtml);
+  // Word's mail puts its body on a named page (div.WordSection1 {page: WordSection1}), which
+  // a printout begins on a new sheet: the header block would stand alone on the first one.
+  static const QString kOnePageFlow =
+      QStringLiteral("<style>@media print{*{page:auto !important}}</style>");
+  const QString html = InsertHeaderBlock(RewriteContentIdReferences(doc.BodyHtml, base),
+                                         kOnePageFlow + doc.HeaderHtml);
   handler_->SetContent(host, current_->Level, MakeHtmlDocument(doc.Charset, html.toStdU16String()));
   page_->CurrentHost = host;
   page_->load(QUrl(base + "body"));

@@ -26,7 +26,7 @@ const char kBannerBackground[] = "#3366CC";
 
 QString Row(const QString& caption, const QString& value) {
   return QStringLiteral("<tr><td style=\"font-weight:bold;text-align:right;vertical-align:top;"
-                        "padding:1px 8px 1px 4px;white-space:nowrap;border:none;color:#000\">") +
+                        "width:1%;padding:1px 8px 1px 4px;white-space:nowrap;border:none;color:#000\">") +
          caption.toHtmlEscaped() +
          QStringLiteral("</td><td style=\"padding:1px 4px;vertical-align:top;border:none;"
                         "color:#000\">") +

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <thread>
@@ -64,10 +65,18 @@ extern "C" __attribute__((visibility("default"))) int quillet_pdf_main(int argc,
   // The run's arguments are the run's: Qt must take none of them for its own.
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
+  // What Qt and the web engine say about themselves (no GPU offscreen, no sandbox as root, no
+  // runtime folder) is no news to whoever converts a file; the run's own errors go to stderr
+  // as always.
+  if (qEnvironmentVariableIsEmpty("QUILLET_QT_MESSAGES"))
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+      if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
   TApplication app(qtArgc, qtArgv);
   QApplication::setApplicationName(QStringLiteral("quillet"));
   QApplication::setOrganizationName(QStringLiteral("Norvane"));
-  orlendo::InstallPdfRenderer();
+  orlendo::TPdfRenderer* renderer = orlendo::InstallPdfRenderer();
   const std::vector<std::string> args(argv + 1, argv + argc);
   int status = 2;
   std::thread run([&] {
@@ -76,5 +85,7 @@ extern "C" __attribute__((visibility("default"))) int quillet_pdf_main(int argc,
   });
   app.exec();
   run.join();
+  // The page and its profile go while the web engine is still there.
+  delete renderer;
   return status;
 }
