@@ -786,8 +786,8 @@ bool ParseConvertFormat(const std::string& word, TConvertFormat& format, std::st
       {"txt", TConvertFormat::Txt, ".txt"},    {"htm", TConvertFormat::Html, ".htm"},
       {"html", TConvertFormat::Html, ".html"}, {"xml", TConvertFormat::Xml, ".xml"},
       {"ics", TConvertFormat::Ics, ".ics"},    {"vcf", TConvertFormat::Vcf, ".vcf"},
-      {"pdf", TConvertFormat::Pdf, ".pdf"},
-      {"mbox", TConvertFormat::Mbox, ""},      {"maildir", TConvertFormat::Maildir, ""}};
+      {"pdf", TConvertFormat::Pdf, ".pdf"},    {"mbox", TConvertFormat::Mbox, ""},
+      {"maildir", TConvertFormat::Maildir, ""}};
   for (const Entry& e : kFormats) {
     if (w == e.word) {
       format = e.format;

@@ -16,9 +16,7 @@
 
 namespace orlendo {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 // Hosts are unique in the process, so that a late request of a closed showing (or of another
 // panel, or of a printout) never reaches the content of the current one.
@@ -74,8 +72,7 @@ QWebEngineProfile* NewMessageProfile(QObject* parent, TMessageSchemeHandler* han
   return profile;
 }
 
-TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent,
-                                              const TMessageSchemeHandler* handler,
+TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent, const TMessageSchemeHandler* handler,
                                               std::function<bool()> allowRemote) {
   auto* interceptor = new TMessageUrlInterceptor(parent);
   interceptor->Add(std::make_unique<TMessageContentPolicy>([handler] { return handler->Host(); }));

@@ -36,8 +36,7 @@ QWebEngineProfile* NewMessageProfile(QObject* parent, TMessageSchemeHandler* han
 // The policies every message page obeys, in order: the message's own content, archive
 // locations, no remote fonts, remote content only when allowRemote says so, nothing else.
 // handler must outlive the interceptor.
-TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent,
-                                              const TMessageSchemeHandler* handler,
+TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent, const TMessageSchemeHandler* handler,
                                               std::function<bool()> allowRemote);
 
 // The page: navigations other than the message's own document are refused; a clicked link (or a

@@ -155,7 +155,6 @@ bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
   return !location.isEmpty() && lowerHtml.contains(location);
 }
 
-
 // ---------------------------------------------------------------------------------------------
 
 TRichTextView::TRichTextView(QWidget* parent) : QTextBrowser(parent) {

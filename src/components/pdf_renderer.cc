@@ -85,7 +85,9 @@ TPdfRenderer::~TPdfRenderer() {
     current_->Finished = true;
     current_->Done.notify_all();
   }
-  delete page_;
+  // Every page (also one dropped and not yet deleted) before the profile they belong to.
+  for (QWebEnginePage* page : findChildren<QWebEnginePage*>(Qt::FindDirectChildrenOnly))
+    delete page;
   page_ = nullptr;
 }
 
@@ -105,7 +107,8 @@ QByteArray TPdfRenderer::Render(const TMSGProperties& level, const QPageLayout& 
       loop.exec(QEventLoop::ExcludeUserInputEvents);
     job->Loop = nullptr;
   } else {
-    QMetaObject::invokeMethod(this, [this, job] { Enqueue(job); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, job] { Enqueue(job); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(job->Mutex);
     job->Done.wait(lock, [&] { return job->Finished; });
   }
@@ -260,7 +263,8 @@ void TPdfRenderer::Finish(const QByteArray& pdf, const QString& error) {
     job->Loop->quit();
   // The next message starts from the event loop, so that a queue of them never deepens the stack.
   if (!queue_.empty())
-    QMetaObject::invokeMethod(this, [this] { StartNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { StartNext(); }, Qt::QueuedConnection);
 }
 
 TPdfRenderer* InstallPdfRenderer() {

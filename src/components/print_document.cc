@@ -25,8 +25,9 @@ const char kHeaderBackground[] = "#C1D2EE";
 const char kBannerBackground[] = "#3366CC";
 
 QString Row(const QString& caption, const QString& value) {
-  return QStringLiteral("<tr><td style=\"font-weight:bold;text-align:right;vertical-align:top;"
-                        "width:1%;padding:1px 8px 1px 4px;white-space:nowrap;border:none;color:#000\">") +
+  return QStringLiteral(
+             "<tr><td style=\"font-weight:bold;text-align:right;vertical-align:top;"
+             "width:1%;padding:1px 8px 1px 4px;white-space:nowrap;border:none;color:#000\">") +
          caption.toHtmlEscaped() +
          QStringLiteral("</td><td style=\"padding:1px 4px;vertical-align:top;border:none;"
                         "color:#000\">") +
@@ -100,13 +101,14 @@ QString HeaderBlock(const TMSGProperties& m, const QString& lowerHtml) {
              QStringLiteral(";color:#fff;padding:3px 6px;font-weight:bold;font-family:sans-serif;"
                             "font-size:10pt\">") +
              importance.toHtmlEscaped() + QStringLiteral("</div>");
-  block += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\" "
-                          "bgcolor=\"") +
-           kHeaderBackground +
-           QStringLiteral("\" style=\"width:100%;border-collapse:collapse;border:none;background:") +
-           kHeaderBackground +
-           QStringLiteral(";font-family:sans-serif;font-size:10pt;color:#000;margin:0\">") + rows +
-           QStringLiteral("</table></div>");
+  block +=
+      QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"2\" "
+                     "bgcolor=\"") +
+      kHeaderBackground +
+      QStringLiteral("\" style=\"width:100%;border-collapse:collapse;border:none;background:") +
+      kHeaderBackground +
+      QStringLiteral(";font-family:sans-serif;font-size:10pt;color:#000;margin:0\">") + rows +
+      QStringLiteral("</table></div>");
   return block;
 }
 

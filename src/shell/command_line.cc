@@ -105,7 +105,8 @@ int RunInPdfModule(const std::vector<std::string>& args, std::FILE* err) {
   std::string reason;
   const TModuleMain pdfMain = WindowModuleEntry("quillet_pdf_main", reason);
   if (!pdfMain) {
-    std::fprintf(err, "quillet: PDF output needs the window module, which could not be loaded: %s\n",
+    std::fprintf(err,
+                 "quillet: PDF output needs the window module, which could not be loaded: %s\n",
                  reason.c_str());
     return 2;
   }

@@ -42,8 +42,8 @@ std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName);
 // Writes message to target with the writer chosen by the upper-cased extension: ".HTM" and
 // ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, ".ICS" iCalendar, ".VCF" vCard, ".PDF"
 // the installed PDF writer (app/pdf_output.h; without one, EMSGError and nothing written),
-// anything else plain text; full selects all properties. ".ICS" of an item that is no calendar item or
-// task, and ".VCF" of one that is no contact or distribution list, raise EWrongItemKind (the
+// anything else plain text; full selects all properties. ".ICS" of an item that is no calendar item
+// or task, and ".VCF" of one that is no contact or distribution list, raise EWrongItemKind (the
 // windowless run ends with exit code 3) and write nothing. The output is written to a temporary
 // file beside the target and renamed over it only when complete, so a failed export leaves no
 // partial file and an old target intact.

@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
   if (orlendo::RunsWithoutWindow(args) || !HasDisplay())
     return orlendo::RunWindowless(args, stdout, stderr);
   std::string reason;
-  const orlendo::TModuleMain windowMain =
-      orlendo::WindowModuleEntry("quillet_window_main", reason);
+  const orlendo::TModuleMain windowMain = orlendo::WindowModuleEntry("quillet_window_main", reason);
   if (!windowMain) {
     std::fprintf(stderr, "quillet: the window module could not be loaded: %s\n", reason.c_str());
     return orlendo::RunWindowless(args, stdout, stderr);

@@ -148,8 +148,8 @@ TEST(PdfExport, LetterPaperWhereLcPaperSaysSo) {
   TempDir dir;
   const std::string locales = dir.File("locales");
   fs::create_directories(locales);
-  const ProcessResult made = RunProcess(
-      "/usr/bin/localedef", {"-i", "en_US", "-f", "UTF-8", locales + "/en_US.UTF-8"});
+  const ProcessResult made =
+      RunProcess("/usr/bin/localedef", {"-i", "en_US", "-f", "UTF-8", locales + "/en_US.UTF-8"});
   if (!fs::exists(locales + "/en_US.UTF-8"))
     GTEST_SKIP() << "no en_US locale could be made: " << made.err;
   // Both ways of drawing: Qt's PDF writer (plain text) and the web engine (HTML).
@@ -206,9 +206,8 @@ TEST(PdfExport, BatchConvertsEachMessageAndNamesTheBrokenOne) {
     fs::copy_file(CorpusPath(c.file), in + "/nested/" + fs::path(c.file).filename().string());
   std::ofstream(in + "/broken.msg", std::ios::binary) << "\xD0\xCF\x11\xE0 not a compound file";
   const std::string report = dir.File("report.json");
-  const ProcessResult r =
-      Quillet({}, {"--convert", "--to", "pdf", "--recursive", "--jobs", "2", "--quiet", "--out",
-                   out, "--report", report, in});
+  const ProcessResult r = Quillet({}, {"--convert", "--to", "pdf", "--recursive", "--jobs", "2",
+                                       "--quiet", "--out", out, "--report", report, in});
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_NE(r.err.find("broken.msg"), std::string::npos) << r.err;
   std::ifstream reportFile(report);

@@ -33,8 +33,7 @@ const TFormatChoice kFormats[] = {
     {"Text files (*.txt)", "txt"},  {"HTML files (*.html)", "html"},
     {"XML files (*.xml)", "xml"},   {"iCalendar files (*.ics)", "ics"},
     {"vCard files (*.vcf)", "vcf"}, {"PDF files (*.pdf)", "pdf"},
-    {"One mbox file", "mbox"},
-    {"Maildir folder", "maildir"}};
+    {"One mbox file", "mbox"},      {"Maildir folder", "maildir"}};
 
 } // namespace
 

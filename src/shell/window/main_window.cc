@@ -45,9 +45,9 @@
 #include "shell/window/images.h"
 #include "shell/window/language_menu.h"
 #include "shell/window/options_dialog.h"
+#include "shell/window/print_command.h"
 #include "shell/window/properties_page.h"
 #include "shell/window/qv_language.h"
-#include "shell/window/print_command.h"
 #include "shell/window/save_as.h"
 #include "shell/window/structure_page.h"
 

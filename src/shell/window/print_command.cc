@@ -88,11 +88,10 @@ void PrintPreviewCommand(QWidget* parent, const TMSGProperties& level) {
   QPrintPreviewDialog dialog(&printer, parent);
   dialog.setObjectName(QStringLiteral("dlgPrintPreview"));
   QString error;
-  QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                   [&](QPrinter* target) {
-                     if (!PrintTo(level, target, &error))
-                       ShowMessage(&dialog, error);
-                   });
+  QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
+    if (!PrintTo(level, target, &error))
+      ShowMessage(&dialog, error);
+  });
   dialog.exec();
 }
 

@@ -18,7 +18,8 @@ QStringList FilterEntries() {
           QObject::tr("XML files (*.xml)"), QObject::tr("Mails (*.eml)"),
           QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)"),
           // Calendar items, tasks and contacts; after "All files", whose place the others keep.
-          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)"), QObject::tr("PDF (*.pdf)")};
+          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)"),
+          QObject::tr("PDF (*.pdf)")};
 }
 
 // The entry the user chose last, kept for the run like the window's one save dialog.

@@ -81,7 +81,8 @@ extern "C" __attribute__((visibility("default"))) int quillet_pdf_main(int argc,
   int status = 2;
   std::thread run([&] {
     status = orlendo::RunWindowless(args, stdout, stderr);
-    QMetaObject::invokeMethod(&app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
   });
   app.exec();
   run.join();
