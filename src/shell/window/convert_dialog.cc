@@ -18,6 +18,7 @@
 
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
+#include "components/pdf_renderer.h"
 #include "shell/window/desktop.h"
 
 namespace orlendo {
@@ -175,6 +176,8 @@ void TfrmConvert::Start() {
   options_.NameList = nullptr;
   cancel_ = false;
   options_.Cancel = &cancel_;
+  // The workers hand their PDFs to the renderer on this thread, one at a time.
+  InstallPdfRenderer();
   // The worker only posts: the widgets are touched on the window's thread alone.
   options_.OnFile = [this](const TConvertResult&, const TConvertProgress& progress) {
     QMetaObject::invokeMethod(

@@ -6,6 +6,7 @@
 #include "app/message_strings.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
+#include "components/pdf_renderer.h"
 #include "model/qvmsg.h"
 #include "shell/command_line.h"
 
@@ -71,6 +72,8 @@ bool SaveMessageAs(QWidget* parent, const TQvMessage* message, const TSettings& 
     path += extension.isEmpty() ? QString(".txt") : extension;
   }
   const QString extension = "." + QFileInfo(path).suffix().toUpper();
+  // PDF is drawn on this thread; the renderer starts the web engine only for an HTML body.
+  InstallPdfRenderer();
   try {
     ExportMessage(*message, path.toStdString(), extension.toStdString(), settings.SaveMode == 0);
   } catch (const std::exception& e) {
