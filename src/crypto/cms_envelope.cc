@@ -27,13 +27,17 @@ namespace {
 template <typename T, void (*Free)(T*)> struct Deleter {
   void operator()(T* p) const { Free(p); }
 };
-void FreeBio(BIO* b) { BIO_free_all(b); }
+void FreeBio(BIO* b) {
+  BIO_free_all(b);
+}
 using Bio = std::unique_ptr<BIO, Deleter<BIO, FreeBio>>;
 using Cms = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
 using P12 = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
 using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using Cert = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-void FreeCertStack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+void FreeCertStack(STACK_OF(X509) * s) {
+  sk_X509_pop_free(s, X509_free);
+}
 using CertStack = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeCertStack>>;
 
 // Key files exported by Windows and older mail programs are protected with RC2 or 3DES-SHA1,
@@ -164,6 +168,25 @@ bool OpenKeyFile(PKCS12* p12, std::string_view password, EVP_PKEY** key, X509** 
   return opened;
 }
 
+// Whether some RecipientInfo names cert (by issuer and serial, or by subject key identifier).
+bool NamesRecipient(CMS_ContentInfo* cms, X509* cert) {
+  STACK_OF(CMS_RecipientInfo)* infos = CMS_get0_RecipientInfos(cms);
+  for (int i = 0; i < sk_CMS_RecipientInfo_num(infos); ++i) {
+    CMS_RecipientInfo* ri = sk_CMS_RecipientInfo_value(infos, i);
+    int type = CMS_RecipientInfo_type(ri);
+    if (type == CMS_RECIPINFO_TRANS && CMS_RecipientInfo_ktri_cert_cmp(ri, cert) == 0)
+      return true;
+    if (type == CMS_RECIPINFO_AGREE) {
+      STACK_OF(CMS_RecipientEncryptedKey)* keys = CMS_RecipientInfo_kari_get0_reks(ri);
+      for (int k = 0; k < sk_CMS_RecipientEncryptedKey_num(keys); ++k)
+        if (CMS_RecipientEncryptedKey_cert_cmp(sk_CMS_RecipientEncryptedKey_value(keys, k), cert) ==
+            0)
+          return true;
+    }
+  }
+  return false;
+}
+
 } // namespace
 
 TCmsEnvelope ReadCmsEnvelope(std::string_view data) {
@@ -267,18 +290,19 @@ TCmsDecryption DecryptCmsEnvelope(std::string_view data, std::string_view pkcs12
     ERR_clear_error();
     return result;
   }
+  if (!NamesRecipient(cms.get(), cert.get())) {
+    result.Failure = TCmsDecryptFailure::NotRecipient;
+    result.Error = "The message was not encrypted to this key.";
+    ERR_clear_error();
+    return result;
+  }
   Bio out(BIO_new(BIO_s_mem()));
   ERR_clear_error();
   if (CMS_decrypt(cms.get(), key.get(), cert.get(), nullptr, out.get(), 0) != 1) {
-    unsigned long code = ERR_peek_last_error();
-    if (ERR_GET_LIB(code) == ERR_LIB_CMS && ERR_GET_REASON(code) == CMS_R_NO_MATCHING_RECIPIENT) {
-      result.Failure = TCmsDecryptFailure::NotRecipient;
-      result.Error = "The message was not encrypted to this key.";
-    } else {
-      result.Failure = TCmsDecryptFailure::Damaged;
-      result.Error = "The message could not be decrypted with this key (" + OpenSslError() + ").";
-    }
-    ERR_clear_error();
+    std::string why = OpenSslError();
+    result.Failure = TCmsDecryptFailure::Damaged;
+    result.Error = "The message could not be decrypted with this key" +
+                   (why.empty() ? std::string(".") : " (" + why + ").");
     return result;
   }
   result.Content = BioText(out.get());

@@ -23,8 +23,8 @@ struct TCmsRecipient {
 };
 
 struct TCmsEnvelope {
-  bool Ok = false;     // the data is a CMS enveloped-data (or authenticated-enveloped) structure
-  std::string Error;   // why not, in English
+  bool Ok = false;   // the data is a CMS enveloped-data (or authenticated-enveloped) structure
+  std::string Error; // why not, in English
   bool Authenticated = false; // authEnvelopedData (AES-GCM) rather than envelopedData
   std::vector<TCmsRecipient> Recipients;
 };

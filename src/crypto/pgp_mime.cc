@@ -33,7 +33,9 @@ struct KeyDeleter {
 };
 using Key = std::unique_ptr<std::remove_pointer_t<gpgme_key_t>, KeyDeleter>;
 
-std::string ErrorText(gpgme_error_t err) { return gpgme_strerror(err); }
+std::string ErrorText(gpgme_error_t err) {
+  return gpgme_strerror(err);
+}
 
 // A context that can neither prompt nor reach the network: pinentry requests are cancelled, and
 // offline mode keeps gpg from starting dirmngr, so "auto-key-retrieve" in the user's gpg.conf
@@ -349,7 +351,8 @@ TPgpDecryption DecryptPgp(std::string_view encrypted, const std::string& gnupgHo
     }
     gpgme_decrypt_result_t decrypt = gpgme_op_decrypt_result(ctx.get());
     if (decrypt && decrypt->unsupported_algorithm)
-      result.Error += std::string(" (unsupported algorithm ") + decrypt->unsupported_algorithm + ")";
+      result.Error +=
+          std::string(" (unsupported algorithm ") + decrypt->unsupported_algorithm + ")";
     return result;
   }
   size_t length = 0;

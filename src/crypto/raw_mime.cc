@@ -13,7 +13,9 @@ namespace {
 // or two containers at most, and hostile input must not recurse without end.
 constexpr int kMaxSearchDepth = 8;
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size())

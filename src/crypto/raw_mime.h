@@ -45,7 +45,7 @@ std::string CanonicalCrlf(std::string_view text);
 
 // The two parts of a multipart/signed or multipart/encrypted entity found in a message.
 struct TRawSecuredParts {
-  std::string Protocol; // the protocol parameter, lower case
+  std::string Protocol;    // the protocol parameter, lower case
   std::string_view First;  // the signed entity, or the control part of an encrypted one
   std::string_view Second; // the signature part, or the encrypted data part
 };

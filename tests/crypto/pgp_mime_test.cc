@@ -47,17 +47,17 @@ protected:
     empty_ = new TempDir;
     locked_ = new TempDir;
     work_ = new TempDir;
-    auto made = Gpg(own_->Path(), {"--passphrase", "", "--pinentry-mode", "loopback",
-                                   "--quick-gen-key", "Test Signer <signer@example.org>",
-                                   "future-default", "default", "never"});
+    auto made = Gpg(own_->Path(),
+                    {"--passphrase", "", "--pinentry-mode", "loopback", "--quick-gen-key",
+                     "Test Signer <signer@example.org>", "future-default", "default", "never"});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     auto exported = Gpg(own_->Path(), {"--armor", "--export", "signer@example.org"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
     WriteAll(work_->File("public.asc"), exported.out);
     ASSERT_EQ(Gpg(stranger_->Path(), {"--import", work_->File("public.asc")}).exitCode, 0);
-    auto locked = Gpg(locked_->Path(), {"--passphrase", "secret", "--pinentry-mode", "loopback",
-                                        "--quick-gen-key", "Locked <locked@example.org>",
-                                        "future-default", "default", "never"});
+    auto locked = Gpg(locked_->Path(),
+                      {"--passphrase", "secret", "--pinentry-mode", "loopback", "--quick-gen-key",
+                       "Locked <locked@example.org>", "future-default", "default", "never"});
     ASSERT_EQ(locked.exitCode, 0) << locked.err;
     auto colons = Gpg(own_->Path(), {"--with-colons", "--list-keys", "signer@example.org"});
     std::istringstream lines(colons.out);
@@ -84,9 +84,9 @@ protected:
   static std::string Sign(std::string_view entity) {
     WriteAll(work_->File("entity"), entity);
     std::remove(work_->File("entity.asc").c_str());
-    auto signedIt = Gpg(own_->Path(), {"--armor", "--detach-sign", "--local-user",
-                                       "signer@example.org", "--output", work_->File("entity.asc"),
-                                       work_->File("entity")});
+    auto signedIt =
+        Gpg(own_->Path(), {"--armor", "--detach-sign", "--local-user", "signer@example.org",
+                           "--output", work_->File("entity.asc"), work_->File("entity")});
     EXPECT_EQ(signedIt.exitCode, 0) << signedIt.err;
     return ReadAll(work_->File("entity.asc"));
   }
@@ -95,8 +95,9 @@ protected:
                              std::string_view clear, bool sign = false) {
     WriteAll(work_->File("clear"), clear);
     std::remove(work_->File("clear.asc").c_str());
-    std::vector<std::string> args = {"--armor", "--trust-model", "always", "--recipient",
-                                     std::string(recipient), "--output", work_->File("clear.asc")};
+    std::vector<std::string> args = {
+        "--armor",  "--trust-model",         "always", "--recipient", std::string(recipient),
+        "--output", work_->File("clear.asc")};
     if (sign)
       args.insert(args.end(), {"--sign", "--local-user", std::string(recipient)});
     args.insert(args.end(), {"--encrypt", work_->File("clear")});
@@ -171,8 +172,9 @@ TEST_F(PgpMime, WholeMessageVerifiesNestedSignedPart) {
                         "--=-inner-=\r\n" +
                         kEntity + "\r\n--=-inner-=\r\n" +
                         "Content-Type: application/pgp-signature; name=\"signature.asc\"\r\n\r\n" +
-                        signature + "\r\n--=-inner-=--\r\n\r\n--outer\r\n"
-                                    "Content-Type: text/plain\r\n\r\nlist footer\r\n--outer--\r\n";
+                        signature +
+                        "\r\n--=-inner-=--\r\n\r\n--outer\r\n"
+                        "Content-Type: text/plain\r\n\r\nlist footer\r\n--outer--\r\n";
   TPgpVerification result;
   ASSERT_TRUE(VerifyPgpMimeMessage(message, result, own_->Path()));
   ASSERT_EQ(result.Signatures.size(), 1u) << result.Error;
@@ -214,10 +216,10 @@ TEST_F(PgpMime, CorpusSignaturesWithoutTheirKeys) {
 }
 
 TEST_F(PgpMime, DamagedSignatureIsReportedNotThrown) {
-  for (std::string signature :
-       {std::string(), std::string("-----BEGIN PGP SIGNATURE-----\n\nAAAA\n-----END PGP "
-                                   "SIGNATURE-----\n"),
-        std::string("\x88\xff\xff\xff", 4)}) {
+  for (std::string signature : {std::string(),
+                                std::string("-----BEGIN PGP SIGNATURE-----\n\nAAAA\n-----END PGP "
+                                            "SIGNATURE-----\n"),
+                                std::string("\x88\xff\xff\xff", 4)}) {
     TPgpVerification result = VerifyPgpDetached(kEntity, signature, own_->Path());
     if (result.Signatures.empty())
       EXPECT_FALSE(result.Error.empty());
