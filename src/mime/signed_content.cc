@@ -250,6 +250,15 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, TMSGProperty& data, Si
     return;
   MergeContent(level, inner->Properties());
   TMSGProperties& sub = node.SubProperties();
+  if (sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr) {
+    // A part of an Internet message's tree keeps its bytes where the writers find them, hidden
+    // from the list of files like a signature.
+    if (TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false))
+      hidden->Value = TVariant::FromBoolean(true);
+    else
+      sub.AddProperty(TAG_ATTACHMENT_HIDDEN, TVariant::FromBoolean(true));
+    return;
+  }
   std::unique_ptr<TMSGProperty> moved = sub.Release(data.Index());
   TMSGProperty* holder = sub.Add();
   holder->Value = TVariant::FromWide(kSignedHolderName);
@@ -259,8 +268,18 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, TMSGProperty& data, Si
   bytes->Value = std::move(moved->Value);
 }
 
-const TMSGProperty* HolderData(const TMSGProperty& node) {
+// The signed bytes that ExpandSignedContent kept of node; with treeParts also those of a part of
+// an Internet message's tree, which stay in place.
+const TMSGProperty* HolderData(const TMSGProperty& node, bool treeParts) {
   const TMSGProperties& sub = node.SubProperties();
+  if (const TMSGProperty* hidden =
+          treeParts ? sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false) : nullptr;
+      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
+      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr) {
+    const TMSGProperty* data = AttachmentData(node);
+    if (data != nullptr && KindOf(node, data->Value.Bytes()) != SignedKind::None)
+      return data;
+  }
   for (int i = 0; i < sub.Count(); ++i) {
     const TMSGProperty* r = sub.Items(i);
     if (r->TagID != 0 || !r->Value.IsWide() || r->Value.Wide() != kSignedHolderName)
@@ -391,9 +410,6 @@ void ExpandSignedContent(TMSGProperties& level) {
       TMSGProperty* node = level.Items(i);
       if (node->TagID != TAG_ATTACHMENT_NODE)
         continue;
-      // A part of an Internet message's tree keeps its bytes where the writers find them.
-      if (node->SubProperties().FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false))
-        continue;
       const TMSGProperty* data = AttachmentData(*node);
       if (data == nullptr)
         continue;
@@ -420,7 +436,7 @@ const TMSGProperty* OuterSignedEntity(const TMSGProperties& level) {
     const TMSGProperty* r = level.Items(i);
     if (r->TagID != TAG_ATTACHMENT_NODE)
       continue;
-    if (const TMSGProperty* held = HolderData(*r))
+    if (const TMSGProperty* held = HolderData(*r, false))
       return held;
   }
   return nullptr;
@@ -440,7 +456,7 @@ std::vector<TSignedEntity> FindSignedEntities(const TMSGProperties& level) {
     if (const TMSGProperty* entity = sub.FindProperty(TAG_SIGNED_ENTITY, false, false);
         entity != nullptr && entity->Value.IsBytes())
       AddEntity(out, entity->Value.Bytes());
-    else if (const TMSGProperty* held = HolderData(*r))
+    else if (const TMSGProperty* held = HolderData(*r, true))
       AddEntity(out, held->Value.Bytes());
   }
   return out;
