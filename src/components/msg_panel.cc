@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
@@ -12,6 +13,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QThreadPool>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -27,9 +30,11 @@
 #include "components/html_view.h"
 #include "components/interface_locale.h"
 #include "components/item_view.h"
+#include "components/security_banner.h"
 #include "export/html_body.h"
 #include "export/item_accessors.h"
 #include "mime/qvemlfile.h"
+#include "mime/signed_content.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -221,6 +226,14 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   setObjectName("frmMessage");
   resize(529, 408);
 
+  lblSecurity = new QLabel(this);
+  lblSecurity->setObjectName("lblSecurity");
+  lblSecurity->setAutoFillBackground(true);
+  lblSecurity->setWordWrap(true);
+  lblSecurity->setMargin(4);
+  lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblSecurity->hide();
+
   lblImportance = new QLabel(this);
   lblImportance->setObjectName("lblImportance");
   lblImportance->setFixedHeight(25);
@@ -359,6 +372,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  layout->addWidget(lblSecurity);
   layout->addWidget(lblImportance);
   layout->addWidget(pnlHeader);
   pnlItem = new TItemHeader(this);
@@ -398,6 +412,9 @@ void TfrmMessage::CreateBrowser() {
 
 void TfrmMessage::Clear() {
   messageProperties_ = nullptr;
+  ++shown_;
+  checking_ = false;
+  lblSecurity->hide();
   for (QLineEdit* edit : {edFrom, edTo, edSubject, edCC, edBCC, edSent})
     edit->clear();
   cbMessageFormat->setCurrentIndex(0);
@@ -449,6 +466,7 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  CheckSignatures(m);
   // An item that is not mail shows as a calendar or an address book shows it; only the items
   // that travel as mail (meeting messages, task requests) keep their sender and recipients.
   const TItemKind kind = GetItemKind(m);
@@ -491,6 +509,62 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   if (!pcBody->isTabVisible(kPlainTab) && pcBody->currentIndex() == kPlainTab)
     pcBody->setCurrentIndex(hasRtf ? kRtfTab : kHtmlTab);
   pnlHeaderResize();
+}
+
+void TfrmMessage::CheckSignatures(const TMSGProperties& m) {
+  const uint64_t shown = ++shown_;
+  // Copies: the check runs on while the user may open another message.
+  std::vector<TSignedEntity> entities = FindSignedEntities(m);
+  checking_ = !entities.empty();
+  if (entities.empty()) {
+    lblSecurity->hide();
+    return;
+  }
+  lblSecurity->setText(QString::fromStdString(MessageString("strSignatureChecking")));
+  QPalette palette = lblSecurity->palette();
+  palette.setColor(QPalette::Window, kHeaderColour);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  lblSecurity->setPalette(palette);
+  lblSecurity->show();
+  // Loading the authorities and checking a chain takes a moment: never on the UI thread.
+  QPointer<TfrmMessage> panel(this);
+  QThreadPool::globalInstance()->start(
+      [panel, shown, entities = std::move(entities), anchors = trustAnchors_] {
+        TMessageSecurity security = orlendo::CheckSignatures(entities, anchors);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [panel, shown, security = std::move(security)] {
+              if (panel != nullptr && panel->shown_ == shown) {
+                panel->checking_ = false;
+                panel->ShowSecurity(security);
+              }
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+void TfrmMessage::ShowSecurity(const TMessageSecurity& security) {
+  TBannerTone tone = TBannerTone::Info;
+  const QString text = SecurityBannerText(security, tone);
+  lblSecurity->setVisible(!text.isEmpty());
+  lblSecurity->setText(text);
+  QPalette palette = lblSecurity->palette();
+  switch (tone) {
+  case TBannerTone::Good:
+    palette.setColor(QPalette::Window, QColor(0xD4, 0xED, 0xDA));
+    break;
+  case TBannerTone::Warning:
+    palette.setColor(QPalette::Window, QColor(0xFF, 0xF3, 0xCD));
+    break;
+  case TBannerTone::Bad:
+    palette.setColor(QPalette::Window, QColor(0xF8, 0xD7, 0xDA));
+    break;
+  case TBannerTone::Info:
+    palette.setColor(QPalette::Window, kHeaderColour);
+    break;
+  }
+  palette.setColor(QPalette::WindowText, Qt::black);
+  lblSecurity->setPalette(palette);
 }
 
 void TfrmMessage::ShowImportance(int priority) {

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <string>
 
+#include "mime/message_security.h"
+#include "mime/smime_cms.h"
 #include "model/variant.h"
 
 class QComboBox;
@@ -91,7 +93,17 @@ public:
   // is none; true when found.
   bool FindDialogFind(const QString& text);
 
+  // Shows security in the banner above the header (hidden when it is empty). DisplayMessage
+  // checks the signatures of the message it shows off the UI thread and calls this with the
+  // result; a result for a message no longer shown is dropped.
+  void ShowSecurity(const TMessageSecurity& security);
+  // The authorities the signature check trusts (the system's by default).
+  void SetTrustAnchors(TTrustAnchors anchors) { trustAnchors_ = std::move(anchors); }
+  // True while a signature check of the message shown runs.
+  bool CheckingSignatures() const { return checking_; }
+
   // The controls, named as the window and tests know them.
+  QLabel* lblSecurity = nullptr;
   QLabel* lblImportance = nullptr;
   QWidget* pnlHeader = nullptr;
   QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
@@ -133,8 +145,14 @@ private:
   void OpenAttachment(int index, QListWidgetItem* item);
   void SaveAttachment(int index, QListWidgetItem* item);
 
+  void CheckSignatures(const TMSGProperties& m);
+
   TSettings* settings_ = nullptr;
   std::string fileName_;
+  TTrustAnchors trustAnchors_;
+  // Counts the messages shown, so that a late check result finds out whether its is still shown.
+  uint64_t shown_ = 0;
+  bool checking_ = false;
   const TMSGProperties* messageProperties_ = nullptr;
 };
 

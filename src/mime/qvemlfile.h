@@ -158,6 +158,17 @@ private:
   // a later part of that kind is shown after it unless they are alternatives of one another.
   std::vector<int> bodyPaths_[3];
   std::vector<int> partPath_;
+  // The multipart/signed entities met: the level that gets the entity's bytes (the message's or
+  // the part node's), where its header block begins in the input, and its boundary.
+  struct TSignedStart {
+    TMSGProperties* Level;
+    size_t Start;
+    std::string Boundary;
+  };
+  std::vector<TSignedStart> signedStarts_;
+  // Stores each signed entity met, to its closing delimiter, in a TAG_SIGNED_ENTITY record of
+  // its level, so that its signature can be checked and the entity written out as it came.
+  void StoreSignedEntities();
 };
 
 // The reader of MHTML web archives: the same reader, chosen by the file's extension.
