@@ -1,5 +1,7 @@
 #include "mime/smime_cms.h"
 
+#include "crypto/pgp_mime.h"
+
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
@@ -244,7 +246,7 @@ TMessageSecurity CheckSignatures(const std::vector<TSignedEntity>& entities,
     if (!SplitMultipartSigned(entity.Bytes, parts)) {
       status.Reason = "the signed message is incomplete";
     } else if (entity.Protocol == TSignatureProtocol::OpenPgp) {
-      status.Reason = "OpenPGP signatures are not checked";
+      status = PgpSignatureStatus(VerifyPgpDetached(parts.Content, parts.Signature));
     } else {
       status = VerifyCmsSignature(parts.Signature, &parts.Content, anchors);
     }
