@@ -14,9 +14,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QThreadPool>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <fstream>
