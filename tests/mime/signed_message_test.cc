@@ -18,6 +18,7 @@
 #include "mime/mime_test_util.h"
 #include "mime/signed_content.h"
 #include "mime/smime_cms.h"
+#include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
@@ -301,6 +302,34 @@ TEST_F(SignedMessageTest, WrittenEmlStillVerifies) {
   TQvEMLFile thunderbird;
   thunderbird.LoadFromFile(CorpusPath("eml/mimekit_thunderbird-signed.eml"));
   verify(thunderbird, "thunderbird.eml", {"-noverify"});
+}
+
+// A signed .msg saved as .msg is the signed message it was: the signed attachment with its own
+// bytes, without the files read out of it, which reading it again brings back.
+TEST_F(SignedMessageTest, SavedMsgKeepsTheSignedAttachment) {
+  TempDir out;
+  for (const char* file :
+       {"msg/omp_S_MIME_test_message_signed.msg", "msg/poi_logsat.com_signatures_valid.msg"}) {
+    SCOPED_TRACE(file);
+    TQvMSGFile first;
+    first.LoadFromFile(CorpusPath(file));
+    const TMSGProperty* entity = OuterSignedEntity(first.Properties());
+    ASSERT_NE(entity, nullptr);
+    first.SaveToMSG(out.File("saved.msg"), true);
+    // The file as Outlook sees it: one attachment, the signed entity.
+    const cfb::Storage root = cfb::OpenFile(out.File("saved.msg"));
+    std::vector<std::u16string> storages;
+    for (const cfb::EntryStat& child : root.Children())
+      if (child.kind == cfb::EntryKind::Storage && child.name.rfind(u"__attach", 0) == 0)
+        storages.push_back(child.name);
+    ASSERT_EQ(storages.size(), 1u);
+    EXPECT_EQ(root.OpenStorage(storages[0]).OpenStream(u"__substg1.0_37010102").ReadAll(),
+              entity->Value.Bytes());
+    TQvMSGFile again;
+    again.LoadFromFile(out.File("saved.msg"));
+    EXPECT_EQ(AttachmentNames(again.Properties()), AttachmentNames(first.Properties()));
+    EXPECT_EQ(again.Properties().GetBody(), first.Properties().GetBody());
+  }
 }
 
 // PGP/MIME signatures reach the banner's record through the same reading of the message: a key
