@@ -72,6 +72,8 @@ const std::vector<TMessageString>& MessageStringTable() {
       {"strEncryptedTo", "This message is encrypted to %s."},
       {"strRecipientUnknown", "an unknown recipient"},
       {"strDecryptedShown", "This message is encrypted; it is shown decrypted."},
+      {"strDecryptButton", "&Decrypt..."},
+      {"strDecryptFailed", "The message cannot be decrypted."},
       // Opening an attachment that runs as a program; %s is its name.
       {"strOpenRunnable", "\"%s\" is a program or script: opening it runs it, with your rights. "
                           "Open it only when you trust its sender.\n\nOpen it?"},

@@ -1,11 +1,13 @@
 #include "components/msg_panel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QThreadPool>
@@ -24,6 +27,7 @@
 #include "app/attachment_files.h"
 #include "app/message_strings.h"
 #include "app/settings.h"
+#include "components/decrypt_dialog.h"
 #include "components/display_limits.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
@@ -31,6 +35,8 @@
 #include "components/interface_locale.h"
 #include "components/item_view.h"
 #include "components/security_banner.h"
+#include "crypto/cms_envelope.h"
+#include "crypto/pgp_mime.h"
 #include "export/html_body.h"
 #include "export/item_accessors.h"
 #include "mime/qvemlfile.h"
@@ -233,6 +239,10 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   lblSecurity->setMargin(4);
   lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lblSecurity->hide();
+  btnDecrypt = new QPushButton(QString::fromStdString(MessageString("strDecryptButton")), this);
+  btnDecrypt->setObjectName("btnDecrypt");
+  btnDecrypt->hide();
+  connect(btnDecrypt, &QPushButton::clicked, this, [this] { DecryptMessage(); });
 
   lblImportance = new QLabel(this);
   lblImportance->setObjectName("lblImportance");
@@ -372,7 +382,13 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(lblSecurity);
+  // The banner and its Decrypt... button in one row; with both hidden the row takes no room.
+  auto* securityRow = new QHBoxLayout;
+  securityRow->setContentsMargins(0, 0, 0, 0);
+  securityRow->setSpacing(0);
+  securityRow->addWidget(lblSecurity, 1);
+  securityRow->addWidget(btnDecrypt, 0, Qt::AlignVCenter);
+  layout->addLayout(securityRow);
   layout->addWidget(lblImportance);
   layout->addWidget(pnlHeader);
   pnlItem = new TItemHeader(this);
@@ -415,6 +431,10 @@ void TfrmMessage::Clear() {
   ++shown_;
   checking_ = false;
   lblSecurity->hide();
+  btnDecrypt->hide();
+  encrypted_ = {};
+  encryption_ = {};
+  decrypted_.reset();
   for (QLineEdit* edit : {edFrom, edTo, edSubject, edCC, edBCC, edSent})
     edit->clear();
   cbMessageFormat->setCurrentIndex(0);
@@ -466,6 +486,15 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  if (decrypted_ == nullptr || root != &decrypted_->Properties()) {
+    decrypted_.reset();
+    encrypted_ = FindEncryptedContent(m);
+    encryption_ = {};
+    encryption_.Encrypted = encrypted_.Kind != TEncryptedContent::TKind::None;
+    encryption_.Recipients = encrypted_.Recipients;
+  } else {
+    encryption_.Decrypted = true;
+  }
   CheckSignatures(m);
   // An item that is not mail shows as a calendar or an address book shows it; only the items
   // that travel as mail (meeting messages, task requests) keep their sender and recipients.
@@ -517,7 +546,7 @@ void TfrmMessage::CheckSignatures(const TMSGProperties& m) {
   std::vector<TSignedEntity> entities = FindSignedEntities(m);
   checking_ = !entities.empty();
   if (entities.empty()) {
-    lblSecurity->hide();
+    ShowSecurity({});
     return;
   }
   lblSecurity->setText(QString::fromStdString(MessageString("strSignatureChecking")));
@@ -543,7 +572,15 @@ void TfrmMessage::CheckSignatures(const TMSGProperties& m) {
       });
 }
 
-void TfrmMessage::ShowSecurity(const TMessageSecurity& security) {
+void TfrmMessage::ShowSecurity(const TMessageSecurity& signatures) {
+  TMessageSecurity security = signatures;
+  if (!security.Encrypted) {
+    security.Encrypted = encryption_.Encrypted;
+    security.Recipients = encryption_.Recipients;
+    security.Decrypted = encryption_.Decrypted;
+  }
+  btnDecrypt->setVisible(security.Encrypted && !security.Decrypted &&
+                         encrypted_.Kind != TEncryptedContent::TKind::None);
   TBannerTone tone = TBannerTone::Info;
   const QString text = SecurityBannerText(security, tone);
   lblSecurity->setVisible(!text.isEmpty());
@@ -565,6 +602,51 @@ void TfrmMessage::ShowSecurity(const TMessageSecurity& security) {
   }
   palette.setColor(QPalette::WindowText, Qt::black);
   lblSecurity->setPalette(palette);
+}
+
+bool TfrmMessage::DecryptMessage() {
+  if (messageProperties_ == nullptr || encrypted_.Kind == TEncryptedContent::TKind::None)
+    return false;
+  std::string clear;
+  if (encrypted_.Kind == TEncryptedContent::TKind::Cms) {
+    QStringList recipients;
+    for (const TEncryptionRecipient& r : encrypted_.Recipients)
+      recipients << QString::fromStdString(r.Issuer.empty() ? r.Serial
+                                                            : r.Issuer + " (" + r.Serial + ")");
+    const std::string data = encrypted_.Data;
+    const bool opened =
+        ShowDecryptDialog(this, recipients, [&](const QByteArray& key, const QByteArray& password) {
+          TCmsDecryption result =
+              DecryptCmsEnvelope(data, std::string_view(key.constData(), key.size()),
+                                 std::string_view(password.constData(), password.size()));
+          if (!result.Ok)
+            return QString::fromStdString(result.Error);
+          clear = std::move(result.Content);
+          return QString();
+        });
+    if (!opened)
+      return false;
+  } else {
+    // The key is the keyring's: nothing to ask, and GnuPG never prompts from here.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TPgpDecryption result = DecryptPgp(encrypted_.Data);
+    QApplication::restoreOverrideCursor();
+    if (!result.Ok) {
+      FileDialogs().Error(this, QString::fromStdString(MessageString("strDecryptFailed")) + "\n" +
+                                    QString::fromStdString(result.Error));
+      return false;
+    }
+    clear = std::move(result.Content);
+  }
+  ShowDecrypted(std::move(clear));
+  return true;
+}
+
+void TfrmMessage::ShowDecrypted(std::string content) {
+  if (messageProperties_ == nullptr)
+    return;
+  decrypted_ = ReadDecryptedMessage(std::move(content), *messageProperties_);
+  DisplayMessage(&decrypted_->Properties());
 }
 
 void TfrmMessage::ShowImportance(int priority) {

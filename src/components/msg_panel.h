@@ -6,7 +6,10 @@
 
 #include <QTextBrowser>
 #include <QWidget>
+#include <memory>
 #include <string>
+
+#include "crypto/encrypted_content.h"
 
 #include "mime/message_security.h"
 #include "mime/smime_cms.h"
@@ -20,6 +23,7 @@ class QListWidgetItem;
 class QMenu;
 class QAction;
 class QPlainTextEdit;
+class QPushButton;
 class QSplitter;
 class QTabWidget;
 
@@ -28,6 +32,7 @@ namespace orlendo {
 class TMSGProperties;
 class THtmlView;
 class TItemHeader;
+class TQvEMLFile;
 struct TSettings;
 
 // Rendered RTF: a read-only browser that shows only what the document itself holds (data: images)
@@ -102,8 +107,19 @@ public:
   // True while a signature check of the message shown runs.
   bool CheckingSignatures() const { return checking_; }
 
+  // The encrypted content of the message shown (Kind None when it is not encrypted); the banner
+  // names its recipients and offers btnDecrypt.
+  const TEncryptedContent& EncryptedContent() const { return encrypted_; }
+  // Asks for the key (S/MIME: a PKCS#12 file and its password; OpenPGP: the keyring's) and shows
+  // the decrypted message in place of the encrypted one. True when it is shown.
+  bool DecryptMessage();
+  // Shows content, the decrypted MIME entity of the message shown, as that message. The clear
+  // text stays in memory: it is held by the panel until another message is shown.
+  void ShowDecrypted(std::string content);
+
   // The controls, named as the window and tests know them.
   QLabel* lblSecurity = nullptr;
+  QPushButton* btnDecrypt = nullptr;
   QLabel* lblImportance = nullptr;
   QWidget* pnlHeader = nullptr;
   QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
@@ -153,6 +169,11 @@ private:
   // Counts the messages shown, so that a late check result finds out whether its is still shown.
   uint64_t shown_ = 0;
   bool checking_ = false;
+  // The encryption of the message shown, and its decrypted content once the user opened it; the
+  // banner shows both beside the signatures.
+  TEncryptedContent encrypted_;
+  TMessageSecurity encryption_;
+  std::unique_ptr<TQvEMLFile> decrypted_;
   const TMSGProperties* messageProperties_ = nullptr;
 };
 

@@ -232,6 +232,46 @@ TPgpVerification VerifyPgpDetached(std::string_view signedEntity, std::string_vi
   return result;
 }
 
+TSignatureStatus PgpSignatureStatus(const TPgpVerification& verification) {
+  TSignatureStatus status;
+  status.Protocol = TSignatureProtocol::OpenPgp;
+  auto withoutPrefix = [](std::string text) {
+    const std::string prefix = "cannot check: ";
+    return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+  };
+  if (verification.Signatures.empty()) {
+    status.Verdict = TSignatureVerdict::CannotCheck;
+    status.Reason = withoutPrefix(verification.Error);
+    return status;
+  }
+  const TPgpSignature& sig = verification.Signatures.front();
+  status.SignerName = sig.Name;
+  status.SignerAddress = sig.Address;
+  if (status.SignerName.empty() && status.SignerAddress.empty())
+    status.SignerName = sig.UserId.empty() ? "OpenPGP key " + sig.KeyId : sig.UserId;
+  status.SigningTime = sig.SigningTime;
+  status.HasSigningTime = sig.SigningTime != 0;
+  switch (sig.Verdict) {
+  case TPgpVerdict::Valid:
+    status.Verdict = TSignatureVerdict::Valid;
+    break;
+  case TPgpVerdict::NotTrusted:
+    status.Verdict = TSignatureVerdict::Untrusted;
+    status.Reason = sig.Detail;
+    break;
+  case TPgpVerdict::Invalid:
+    status.Verdict = TSignatureVerdict::Invalid;
+    status.Reason = sig.Detail;
+    break;
+  case TPgpVerdict::NoPublicKey:
+  case TPgpVerdict::CannotCheck:
+    status.Verdict = TSignatureVerdict::CannotCheck;
+    status.Reason = withoutPrefix(sig.Detail);
+    break;
+  }
+  return status;
+}
+
 bool VerifyPgpMimeMessage(std::string_view message, TPgpVerification& result,
                           const std::string& gnupgHome) {
   TRawSecuredParts parts;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mime/message_security.h"
+
 namespace orlendo {
 
 enum class TPgpVerdict {
@@ -44,6 +46,10 @@ struct TPgpVerification {
 // ends are made CR LF first, as RFC 3156 signs them. gnupgHome overrides $GNUPGHOME when set.
 TPgpVerification VerifyPgpDetached(std::string_view signedEntity, std::string_view signature,
                                    const std::string& gnupgHome = {});
+
+// The first signature of a check as the banner shows it; CannotCheck with the error when there
+// is none. A signer whose key is not in the keyring is named by its key id.
+TSignatureStatus PgpSignatureStatus(const TPgpVerification& verification);
 
 // Finds the first PGP/MIME multipart/signed entity in a message (or in a part of its
 // multiparts) and checks it. False when the message has none; then result is unchanged.

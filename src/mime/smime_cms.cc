@@ -1,5 +1,7 @@
 #include "mime/smime_cms.h"
 
+#include "crypto/pgp_mime.h"
+
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
@@ -9,8 +11,6 @@
 #include <climits>
 #include <ctime>
 #include <memory>
-
-#include "crypto/pgp_mime.h"
 
 namespace orlendo {
 
@@ -196,42 +196,6 @@ TSignatureStatus Verify(std::string_view der, const std::string* detachedContent
   return status;
 }
 
-TSignatureStatus FromPgp(const TPgpSignature& pgp) {
-  TSignatureStatus status;
-  status.Protocol = TSignatureProtocol::OpenPgp;
-  status.SignerName = !pgp.Name.empty() ? pgp.Name : pgp.UserId;
-  status.SignerAddress = pgp.Address;
-  status.HasSigningTime = pgp.SigningTime != 0;
-  status.SigningTime = pgp.SigningTime;
-  status.Reason = pgp.Detail;
-  switch (pgp.Verdict) {
-  case TPgpVerdict::Valid:
-    status.Verdict = TSignatureVerdict::Valid;
-    status.Reason.clear();
-    break;
-  case TPgpVerdict::NotTrusted:
-    status.Verdict = TSignatureVerdict::Untrusted;
-    break;
-  case TPgpVerdict::Invalid:
-    status.Verdict = TSignatureVerdict::Invalid;
-    status.Reason = "the content was changed after it was signed";
-    break;
-  case TPgpVerdict::NoPublicKey:
-    status.Verdict = TSignatureVerdict::CannotCheck;
-    status.Reason = "no public key";
-    // All that is known of the signer is the key it signed with.
-    if (status.SignerName.empty() && !pgp.KeyId.empty())
-      status.SignerName = "key " + pgp.KeyId;
-    break;
-  case TPgpVerdict::CannotCheck:
-    status.Verdict = TSignatureVerdict::CannotCheck;
-    break;
-  }
-  if (status.Verdict != TSignatureVerdict::Valid && status.Reason.empty())
-    status.Reason = "the signature cannot be read";
-  return status;
-}
-
 } // namespace
 
 bool ExtractSignedContent(std::string_view der, std::string& content) {
@@ -282,12 +246,8 @@ TMessageSecurity CheckSignatures(const std::vector<TSignedEntity>& entities,
     if (!SplitMultipartSigned(entity.Bytes, parts)) {
       status.Reason = "the signed message is incomplete";
     } else if (entity.Protocol == TSignatureProtocol::OpenPgp) {
-      const TPgpVerification pgp =
-          VerifyPgpDetached(parts.Content, parts.Signature, anchors.GnupgHome);
-      if (pgp.Signatures.empty())
-        status.Reason = pgp.Error.empty() ? "the signature cannot be read" : pgp.Error;
-      else
-        status = FromPgp(pgp.Signatures.front());
+      status =
+          PgpSignatureStatus(VerifyPgpDetached(parts.Content, parts.Signature, anchors.GnupgHome));
     } else {
       status = VerifyCmsSignature(parts.Signature, &parts.Content, anchors);
     }

@@ -7,7 +7,10 @@
 #include <sstream>
 
 #include "crypto/cms_envelope.h"
+#include "crypto/encrypted_content.h"
+#include "mime/qvemlfile.h"
 #include "model/qvmsg.h"
+#include "model/stream.h"
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 
@@ -205,6 +208,32 @@ TEST_F(CmsEnvelope, FoundInAnInternetMessage) {
   EXPECT_FALSE(FindSmimeEnvelope(kClear, cms));
 }
 
+// The reader keeps the encrypted body as an attachment node; the decrypted entity is read as the
+// message, with the outer header where the entity has none.
+TEST_F(CmsEnvelope, EncryptedInternetMessageInTheModel) {
+  std::string message = "From: Ann <ann@example.org>\r\nTo: b@example.org\r\n"
+                        "Subject: Quarterly figures\r\n" +
+                        File("envelope.eml");
+  TQvEMLFile eml;
+  TMemoryStream stream(message);
+  eml.LoadFromStream(stream);
+  TEncryptedContent found = FindEncryptedContent(eml.Properties());
+  ASSERT_EQ(found.Kind, TEncryptedContent::TKind::Cms);
+  ASSERT_EQ(found.Recipients.size(), 1u);
+  EXPECT_EQ(found.Recipients[0].Issuer, "C=NL, O=Test Mail CA, CN=Test Root");
+  EXPECT_EQ(found.Recipients[0].Serial, "0A1B2C3D4E5F");
+
+  TCmsDecryption result = DecryptCmsEnvelope(found.Data, File("alice.p12"), "right horse");
+  ASSERT_TRUE(result.Ok) << result.Error;
+  std::unique_ptr<TQvEMLFile> clear = ReadDecryptedMessage(result.Content, eml.Properties());
+  const TMSGProperties& shown = clear->Properties();
+  EXPECT_EQ(shown.GetSubject(), u"Quarterly figures");
+  EXPECT_NE(shown.GetFrom().find(u"ann@example.org"), std::u16string::npos);
+  EXPECT_NE(shown.GetBody().find(u"The merger closes on Friday."), std::u16string::npos);
+  EXPECT_EQ(shown.AttachmentCount(), 0);
+  EXPECT_EQ(FindEncryptedContent(shown).Kind, TEncryptedContent::TKind::None);
+}
+
 // Outlook keeps the whole encrypted message as the smime.p7m attachment of an IPM.Note.SMIME.
 TEST(CmsCorpus, RecipientsOfOutlookEncryptedMessages) {
   for (const char* name : {"msg/omp_S_MIME_test_message_encrypted.msg",
@@ -219,6 +248,7 @@ TEST(CmsCorpus, RecipientsOfOutlookEncryptedMessages) {
     ASSERT_NE(data, nullptr);
     TCmsEnvelope envelope = ReadCmsEnvelope(data->Value.Bytes());
     ASSERT_TRUE(envelope.Ok) << envelope.Error;
+    EXPECT_EQ(FindEncryptedContent(msg.Properties()).Kind, TEncryptedContent::TKind::Cms);
     ASSERT_EQ(envelope.Recipients.size(), 1u);
     EXPECT_EQ(envelope.Recipients[0].Kind, "key transport");
     EXPECT_EQ(envelope.Recipients[0].Issuer, "C=NL, ST=Friesland, O=Simple Java Mail CA");
