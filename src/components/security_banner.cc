@@ -57,8 +57,8 @@ QString SecurityBannerText(const TMessageSecurity& security, TBannerTone& tone) 
     QString line = Filled("strSignedBy", Signer(status));
     if (status.HasSigningTime) {
       const TDateTime utc = UnixMsToDateTime(status.SigningTime * 1000);
-      line += QLatin1Char(' ') +
-              Filled("strSignedAt", InterfaceDateTimeText(UtcToLocalDateTime(utc)));
+      line +=
+          QLatin1Char(' ') + Filled("strSignedAt", InterfaceDateTimeText(UtcToLocalDateTime(utc)));
     }
     line += QLatin1String(". ");
     const QString reason = QString::fromStdString(status.Reason);

@@ -834,7 +834,8 @@ void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
                                  ? static_cast<size_t>(lines_[cursor].data() - lines_.Text().data())
                                  : lines_.Text().size();
   ReadHeaderBlock(node->SubProperties(), cursor);
-  if (partType_ == "multipart/signed" && BoundaryStack.size() > openBefore)
+  if (partType_ == "multipart/signed" && BoundaryStack.size() > openBefore &&
+      signedStarts_.size() < kMaxSignedEntities)
     signedStarts_.push_back({&node->SubProperties(), headerStart, BoundaryStack.back()});
   // A part whose own boundary is "-" is read as a multipart of its own, below its node.
   if (BoundaryStack.size() > openBefore && BoundaryStack.back() == "-" && depth + 1 < kMaxNesting) {

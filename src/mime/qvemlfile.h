@@ -38,6 +38,9 @@ public:
   // The properties that header lines store for a tag their block already stored (a second
   // Subject), at most, in one load; past it such a line is kept in its block's header text only.
   static constexpr int kMaxRepeatedHeaders = 50000;
+  // The multipart/signed entities whose bytes one load keeps, at most: each is a copy of its part
+  // of the input, and finding its end costs a pass over the input. Real messages have one.
+  static constexpr size_t kMaxSignedEntities = 4;
   // The property of each part node that gives how deep the part sits in the MIME tree (1 for a
   // part of the message's own multipart), so that the flattened parts can be written back in
   // their structure.

@@ -214,6 +214,7 @@ void MergeContent(TMSGProperties& level, const TMSGProperties& inner) {
         continue;
       copy->SubProperties().Add()->Assign(*r);
     }
+    copy->SubProperties().AddProperty(TAG_UNPACKED_ATTACHMENT, TVariant::FromBoolean(true));
   }
 }
 
@@ -282,7 +283,7 @@ const TMSGProperty* HolderData(const TMSGProperty& node, bool treeParts) {
   }
   for (int i = 0; i < sub.Count(); ++i) {
     const TMSGProperty* r = sub.Items(i);
-    if (r->TagID != 0 || !r->Value.IsWide() || r->Value.Wide() != kSignedHolderName)
+    if (!IsSignedHolder(*r))
       continue;
     const TMSGProperties& held = r->SubProperties();
     for (int j = 0; j < held.Count(); ++j) {
@@ -424,6 +425,10 @@ void ExpandSignedContent(TMSGProperties& level) {
   } catch (const std::bad_alloc&) {
     // The message as it was read stays usable.
   }
+}
+
+bool IsSignedHolder(const TMSGProperty& record) {
+  return record.TagID == 0 && record.Value.IsWide() && record.Value.Wide() == kSignedHolderName;
 }
 
 const TMSGProperty* OuterSignedEntity(const TMSGProperties& level) {

@@ -24,6 +24,11 @@ namespace orlendo {
 // message itself, when the message is the entity) and its body to the closing delimiter.
 inline constexpr uint32_t TAG_SIGNED_ENTITY = 0x67F10102;
 
+// A boolean of each attachment node that ExpandSignedContent made of a file inside signed
+// content: the .msg writer leaves such nodes out and writes the signed attachment as it came, so
+// that a saved message is signed as it was.
+inline constexpr uint32_t TAG_UNPACKED_ATTACHMENT = 0x67F2000B;
+
 // The value of the node that keeps the bytes of an unpacked signed attachment.
 inline constexpr char16_t kSignedHolderName[] = u"Signed content";
 
@@ -72,6 +77,9 @@ std::string EntityContentType(std::string_view entity, std::string* protocol = n
 // with its data moved into a child node named kSignedHolderName, so that it is no longer listed
 // as a file. Never raises on the content: what cannot be read stays as it was.
 void ExpandSignedContent(TMSGProperties& level);
+
+// True when record is the node in which ExpandSignedContent keeps a signed attachment's data.
+bool IsSignedHolder(const TMSGProperty& record);
 
 // The record that holds the signed entity that is level's whole content: a TAG_SIGNED_ENTITY
 // record of level itself, or the data kept by ExpandSignedContent; nullptr for a message that is

@@ -246,7 +246,8 @@ TMessageSecurity CheckSignatures(const std::vector<TSignedEntity>& entities,
     if (!SplitMultipartSigned(entity.Bytes, parts)) {
       status.Reason = "the signed message is incomplete";
     } else if (entity.Protocol == TSignatureProtocol::OpenPgp) {
-      status = PgpSignatureStatus(VerifyPgpDetached(parts.Content, parts.Signature));
+      status =
+          PgpSignatureStatus(VerifyPgpDetached(parts.Content, parts.Signature, anchors.GnupgHome));
     } else {
       status = VerifyCmsSignature(parts.Signature, &parts.Content, anchors);
     }

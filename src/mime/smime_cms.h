@@ -23,6 +23,9 @@ struct TTrustAnchors {
   std::vector<std::string> Folders;
   // The moment at which certificates must be valid, in seconds since 1970 UTC; 0 for now.
   int64_t At = 0;
+  // The GnuPG home whose keyring OpenPGP signatures are checked against; empty for $GNUPGHOME,
+  // else ~/.gnupg.
+  std::string GnupgHome;
 };
 
 // The content that the CMS signed-data der holds (an opaque signature), in content. False for
@@ -40,8 +43,9 @@ bool IsEnvelopedData(std::string_view der);
 TSignatureStatus VerifyCmsSignature(std::string_view der, const std::string* detachedContent,
                                     const TTrustAnchors& anchors);
 
-// Checks every signed entity; a multipart/signed whose protocol is OpenPGP is handed to the
-// OpenPGP check. Never raises; may take a while (a view calls it off its own thread).
+// Checks every signed entity; a multipart/signed whose protocol is OpenPGP is checked against
+// the keyring of anchors.GnupgHome (a signer whose key is not there: CannotCheck, "no public
+// key"). Never raises; may take a while (a view calls it off its own thread).
 TMessageSecurity CheckSignatures(const std::vector<TSignedEntity>& entities,
                                  const TTrustAnchors& anchors);
 

@@ -18,6 +18,7 @@
 #include "mime/mime_test_util.h"
 #include "mime/signed_content.h"
 #include "mime/smime_cms.h"
+#include "msg/compound_file.h"
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
@@ -301,6 +302,114 @@ TEST_F(SignedMessageTest, WrittenEmlStillVerifies) {
   TQvEMLFile thunderbird;
   thunderbird.LoadFromFile(CorpusPath("eml/mimekit_thunderbird-signed.eml"));
   verify(thunderbird, "thunderbird.eml", {"-noverify"});
+}
+
+// A signed .msg saved as .msg is the signed message it was: the signed attachment with its own
+// bytes, without the files read out of it, which reading it again brings back.
+TEST_F(SignedMessageTest, SavedMsgKeepsTheSignedAttachment) {
+  TempDir out;
+  for (const char* file :
+       {"msg/omp_S_MIME_test_message_signed.msg", "msg/poi_logsat.com_signatures_valid.msg"}) {
+    SCOPED_TRACE(file);
+    TQvMSGFile first;
+    first.LoadFromFile(CorpusPath(file));
+    const TMSGProperty* entity = OuterSignedEntity(first.Properties());
+    ASSERT_NE(entity, nullptr);
+    first.SaveToMSG(out.File("saved.msg"), true);
+    // The file as Outlook sees it: one attachment, the signed entity.
+    const cfb::Storage root = cfb::OpenFile(out.File("saved.msg"));
+    std::vector<std::u16string> storages;
+    for (const cfb::EntryStat& child : root.Children())
+      if (child.kind == cfb::EntryKind::Storage && child.name.rfind(u"__attach", 0) == 0)
+        storages.push_back(child.name);
+    ASSERT_EQ(storages.size(), 1u);
+    EXPECT_EQ(root.OpenStorage(storages[0]).OpenStream(u"__substg1.0_37010102").ReadAll(),
+              entity->Value.Bytes());
+    TQvMSGFile again;
+    again.LoadFromFile(out.File("saved.msg"));
+    EXPECT_EQ(AttachmentNames(again.Properties()), AttachmentNames(first.Properties()));
+    EXPECT_EQ(again.Properties().GetBody(), first.Properties().GetBody());
+  }
+}
+
+// PGP/MIME signatures reach the banner's record through the same reading of the message: a key
+// of the keyring's own (valid), a changed content, a keyring without the key. The corpus
+// messages are signed by keys no test keyring has.
+TEST(SignedMessagePgp, VerdictsAgainstAKeyring) {
+  if (RunProcess("/usr/bin/gpg", {"--version"}).exitCode != 0)
+    GTEST_SKIP() << "no gpg program";
+  TempDir own, empty, work;
+  const auto gpg = [](const TempDir& home, std::vector<std::string> args) {
+    std::vector<std::string> all = {"--homedir", home.Path(), "--batch", "--no-tty", "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProcess("/usr/bin/gpg", all);
+  };
+  const auto made =
+      gpg(own, {"--passphrase", "", "--pinentry-mode", "loopback", "--quick-gen-key",
+                "Pat Signer <pat@example.org>", "future-default", "default", "never"});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  std::ofstream(work.File("content"), std::ios::binary) << kContent;
+  const auto signature =
+      gpg(own, {"--armor", "--detach-sign", "--output", "-", work.File("content")});
+  ASSERT_EQ(signature.exitCode, 0) << signature.err;
+  const std::string message =
+      std::string(kHeaders) +
+      "Content-Type: multipart/signed; micalg=pgp-sha256;\r\n"
+      "\tprotocol=\"application/pgp-signature\"; boundary=\"pgp\"\r\n\r\n"
+      "--pgp\r\n" +
+      kContent +
+      "\r\n--pgp\r\nContent-Type: application/pgp-signature; name=\"signature.asc\"\r\n\r\n" +
+      signature.out + "\r\n--pgp--\r\n";
+  std::string tampered = message;
+  tampered[tampered.find("Hello from")] = 'J';
+  const struct {
+    const char* name;
+    std::string text;
+    const TempDir& home;
+    TSignatureVerdict verdict;
+  } cases[] = {
+      {"own key", message, own, TSignatureVerdict::Valid},
+      {"tampered", tampered, own, TSignatureVerdict::Invalid},
+      {"no key", message, empty, TSignatureVerdict::CannotCheck},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto loaded = Load(c.text);
+    TTrustAnchors anchors;
+    anchors.GnupgHome = c.home.Path();
+    const TMessageSecurity security =
+        CheckSignatures(FindSignedEntities(loaded->Properties()), anchors);
+    ASSERT_EQ(security.Signatures.size(), 1u);
+    const TSignatureStatus& status = security.Signatures[0];
+    EXPECT_EQ(status.Protocol, TSignatureProtocol::OpenPgp);
+    EXPECT_EQ(status.Verdict, c.verdict) << status.Reason;
+    if (c.verdict == TSignatureVerdict::Valid) {
+      EXPECT_EQ(status.SignerName, "Pat Signer");
+      EXPECT_EQ(status.SignerAddress, "pat@example.org");
+      EXPECT_TRUE(status.HasSigningTime);
+    }
+    if (c.verdict == TSignatureVerdict::CannotCheck)
+      EXPECT_EQ(status.Reason, "no public key");
+  }
+  for (const char* file : {"msg/eom_gpg_signed.msg", "eml/mimekit_gnupg-announce-pgp-signed.eml"}) {
+    SCOPED_TRACE(file);
+    std::unique_ptr<TQvMessage> loaded;
+    if (std::string(file).rfind("msg/", 0) == 0)
+      loaded = std::make_unique<TQvMSGFile>();
+    else
+      loaded = std::make_unique<TQvEMLFile>();
+    loaded->LoadFromFile(CorpusPath(file));
+    TTrustAnchors anchors;
+    anchors.GnupgHome = empty.Path();
+    const TMessageSecurity security =
+        CheckSignatures(FindSignedEntities(loaded->Properties()), anchors);
+    ASSERT_EQ(security.Signatures.size(), 1u);
+    EXPECT_EQ(security.Signatures[0].Verdict, TSignatureVerdict::CannotCheck);
+    EXPECT_EQ(security.Signatures[0].Reason, "no public key");
+    EXPECT_NE(security.Signatures[0].SignerName.find("key "), std::string::npos);
+  }
+  for (const TempDir* home : {&own, &empty})
+    RunProcess("/usr/bin/gpgconf", {"--homedir", home->Path(), "--kill", "all"});
 }
 
 } // namespace
