@@ -190,6 +190,18 @@ TEST_F(PgpMime, WholeMessageVerifiesNestedSignedPart) {
   EXPECT_FALSE(VerifyPgpMimeMessage(kEntity, result, own_->Path()));
 }
 
+// A keyring whose gpg.conf asks for missing keys to be fetched: the check must neither wait on a
+// key server nor fail for it, only say that the key is missing.
+TEST_F(PgpMime, MissingKeyIsNeverFetched) {
+  TempDir fetching;
+  WriteAll(fetching.File("gpg.conf"),
+           "auto-key-retrieve\nkeyserver hkps://keys.invalid\nauto-key-locate wkd,keyserver\n");
+  TPgpVerification result = VerifyPgpDetached(kEntity, Sign(kEntity), fetching.Path());
+  RunProcess("/usr/bin/gpgconf", {"--homedir", fetching.Path(), "--kill", "all"});
+  ASSERT_EQ(result.Signatures.size(), 1u) << result.Error;
+  EXPECT_EQ(result.Signatures[0].Verdict, TPgpVerdict::NoPublicKey) << result.Signatures[0].Detail;
+}
+
 TEST_F(PgpMime, CorpusSignaturesWithoutTheirKeys) {
   struct Case {
     const char* file;
