@@ -58,6 +58,22 @@ const std::vector<TMessageString>& MessageStringTable() {
       {"strKeepBothFiles", "&Keep both"},
       {"strSkipFile", "&Skip"},
       {"strForAllFiles", "Do this for &all files"},
+      // The banner of signed and encrypted messages.
+      {"strSignatureChecking", "Checking the signature..."},
+      {"strSignedBy", "Signed by %s"},
+      {"strSignerUnknown", "an unknown signer"},
+      {"strSignedAt", "on %s"},
+      {"strSignatureValid", "The signature is valid."},
+      {"strSignatureInvalid",
+       "The signature is NOT valid: the content was changed after it was signed."},
+      {"strSignatureUntrusted",
+       "The signature matches the content, but the signer is not trusted: %s."},
+      {"strSignatureUnchecked", "The signature cannot be checked: %s."},
+      {"strEncryptedTo", "This message is encrypted to %s."},
+      {"strRecipientUnknown", "an unknown recipient"},
+      {"strDecryptedShown", "This message is encrypted; it is shown decrypted."},
+      {"strDecryptButton", "&Decrypt..."},
+      {"strDecryptFailed", "The message cannot be decrypted."},
       // Opening an attachment that runs as a program; %s is its name.
       {"strOpenRunnable", "\"%s\" is a program or script: opening it runs it, with your rights. "
                           "Open it only when you trust its sender.\n\nOpen it?"},

@@ -1,10 +1,13 @@
 #include "components/msg_panel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -12,8 +15,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <fstream>
@@ -21,15 +27,20 @@
 #include "app/attachment_files.h"
 #include "app/message_strings.h"
 #include "app/settings.h"
+#include "components/decrypt_dialog.h"
 #include "components/display_limits.h"
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
 #include "components/html_view.h"
 #include "components/interface_locale.h"
 #include "components/item_view.h"
+#include "components/security_banner.h"
+#include "crypto/cms_envelope.h"
+#include "crypto/pgp_mime.h"
 #include "export/html_body.h"
 #include "export/item_accessors.h"
 #include "mime/qvemlfile.h"
+#include "mime/signed_content.h"
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
@@ -219,6 +230,18 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   setObjectName("frmMessage");
   resize(529, 408);
 
+  lblSecurity = new QLabel(this);
+  lblSecurity->setObjectName("lblSecurity");
+  lblSecurity->setAutoFillBackground(true);
+  lblSecurity->setWordWrap(true);
+  lblSecurity->setMargin(4);
+  lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblSecurity->hide();
+  btnDecrypt = new QPushButton(QString::fromStdString(MessageString("strDecryptButton")), this);
+  btnDecrypt->setObjectName("btnDecrypt");
+  btnDecrypt->hide();
+  connect(btnDecrypt, &QPushButton::clicked, this, [this] { DecryptMessage(); });
+
   lblImportance = new QLabel(this);
   lblImportance->setObjectName("lblImportance");
   lblImportance->setFixedHeight(25);
@@ -368,6 +391,13 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  // The banner and its Decrypt... button in one row; with both hidden the row takes no room.
+  auto* securityRow = new QHBoxLayout;
+  securityRow->setContentsMargins(0, 0, 0, 0);
+  securityRow->setSpacing(0);
+  securityRow->addWidget(lblSecurity, 1);
+  securityRow->addWidget(btnDecrypt, 0, Qt::AlignVCenter);
+  layout->addLayout(securityRow);
   layout->addWidget(lblImportance);
   layout->addWidget(lblTnefDamage);
   layout->addWidget(pnlHeader);
@@ -408,6 +438,13 @@ void TfrmMessage::CreateBrowser() {
 
 void TfrmMessage::Clear() {
   messageProperties_ = nullptr;
+  ++shown_;
+  checking_ = false;
+  lblSecurity->hide();
+  btnDecrypt->hide();
+  encrypted_ = {};
+  encryption_ = {};
+  decrypted_.reset();
   for (QLineEdit* edit : {edFrom, edTo, edSubject, edCC, edBCC, edSent})
     edit->clear();
   cbMessageFormat->setCurrentIndex(0);
@@ -460,6 +497,16 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   edSent->setText(sent == 0 ? QString() : InterfaceDateTimeText(sent));
   cbMessageFormat->setCurrentIndex(m.BodyFormat <= 3 ? m.BodyFormat : -1);
   ShowImportance(m.GetPriority());
+  if (decrypted_ == nullptr || root != &decrypted_->Properties()) {
+    decrypted_.reset();
+    encrypted_ = FindEncryptedContent(m);
+    encryption_ = {};
+    encryption_.Encrypted = encrypted_.Kind != TEncryptedContent::TKind::None;
+    encryption_.Recipients = encrypted_.Recipients;
+  } else {
+    encryption_.Decrypted = true;
+  }
+  CheckSignatures(m);
   // An item that is not mail shows as a calendar or an address book shows it; only the items
   // that travel as mail (meeting messages, task requests) keep their sender and recipients.
   const TItemKind kind = GetItemKind(m);
@@ -503,6 +550,115 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
   if (!pcBody->isTabVisible(kPlainTab) && pcBody->currentIndex() == kPlainTab)
     pcBody->setCurrentIndex(hasRtf ? kRtfTab : kHtmlTab);
   pnlHeaderResize();
+}
+
+void TfrmMessage::CheckSignatures(const TMSGProperties& m) {
+  const uint64_t shown = ++shown_;
+  // Copies: the check runs on while the user may open another message.
+  std::vector<TSignedEntity> entities = FindSignedEntities(m);
+  checking_ = !entities.empty();
+  if (entities.empty()) {
+    ShowSecurity({});
+    return;
+  }
+  lblSecurity->setText(QString::fromStdString(MessageString("strSignatureChecking")));
+  QPalette palette = lblSecurity->palette();
+  palette.setColor(QPalette::Window, kHeaderColour);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  lblSecurity->setPalette(palette);
+  lblSecurity->show();
+  // Loading the authorities and checking a chain takes a moment: never on the UI thread.
+  QPointer<TfrmMessage> panel(this);
+  QThreadPool::globalInstance()->start(
+      [panel, shown, entities = std::move(entities), anchors = trustAnchors_] {
+        TMessageSecurity security = orlendo::CheckSignatures(entities, anchors);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [panel, shown, security = std::move(security)] {
+              if (panel != nullptr && panel->shown_ == shown) {
+                panel->checking_ = false;
+                panel->ShowSecurity(security);
+              }
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+void TfrmMessage::ShowSecurity(const TMessageSecurity& signatures) {
+  TMessageSecurity security = signatures;
+  if (!security.Encrypted) {
+    security.Encrypted = encryption_.Encrypted;
+    security.Recipients = encryption_.Recipients;
+    security.Decrypted = encryption_.Decrypted;
+  }
+  btnDecrypt->setVisible(security.Encrypted && !security.Decrypted &&
+                         encrypted_.Kind != TEncryptedContent::TKind::None);
+  TBannerTone tone = TBannerTone::Info;
+  const QString text = SecurityBannerText(security, tone);
+  lblSecurity->setVisible(!text.isEmpty());
+  lblSecurity->setText(text);
+  QPalette palette = lblSecurity->palette();
+  switch (tone) {
+  case TBannerTone::Good:
+    palette.setColor(QPalette::Window, QColor(0xD4, 0xED, 0xDA));
+    break;
+  case TBannerTone::Warning:
+    palette.setColor(QPalette::Window, QColor(0xFF, 0xF3, 0xCD));
+    break;
+  case TBannerTone::Bad:
+    palette.setColor(QPalette::Window, QColor(0xF8, 0xD7, 0xDA));
+    break;
+  case TBannerTone::Info:
+    palette.setColor(QPalette::Window, kHeaderColour);
+    break;
+  }
+  palette.setColor(QPalette::WindowText, Qt::black);
+  lblSecurity->setPalette(palette);
+}
+
+bool TfrmMessage::DecryptMessage() {
+  if (messageProperties_ == nullptr || encrypted_.Kind == TEncryptedContent::TKind::None)
+    return false;
+  std::string clear;
+  if (encrypted_.Kind == TEncryptedContent::TKind::Cms) {
+    QStringList recipients;
+    for (const TEncryptionRecipient& r : encrypted_.Recipients)
+      recipients << QString::fromStdString(r.Issuer.empty() ? r.Serial
+                                                            : r.Issuer + " (" + r.Serial + ")");
+    const std::string data = encrypted_.Data;
+    const bool opened =
+        ShowDecryptDialog(this, recipients, [&](const QByteArray& key, const QByteArray& password) {
+          TCmsDecryption result =
+              DecryptCmsEnvelope(data, std::string_view(key.constData(), key.size()),
+                                 std::string_view(password.constData(), password.size()));
+          if (!result.Ok)
+            return QString::fromStdString(result.Error);
+          clear = std::move(result.Content);
+          return QString();
+        });
+    if (!opened)
+      return false;
+  } else {
+    // The key is the keyring's: nothing to ask, and GnuPG never prompts from here.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TPgpDecryption result = DecryptPgp(encrypted_.Data);
+    QApplication::restoreOverrideCursor();
+    if (!result.Ok) {
+      FileDialogs().Error(this, QString::fromStdString(MessageString("strDecryptFailed")) + "\n" +
+                                    QString::fromStdString(result.Error));
+      return false;
+    }
+    clear = std::move(result.Content);
+  }
+  ShowDecrypted(std::move(clear));
+  return true;
+}
+
+void TfrmMessage::ShowDecrypted(std::string content) {
+  if (messageProperties_ == nullptr)
+    return;
+  decrypted_ = ReadDecryptedMessage(std::move(content), *messageProperties_);
+  DisplayMessage(&decrypted_->Properties());
 }
 
 void TfrmMessage::ShowImportance(int priority) {

@@ -6,8 +6,13 @@
 
 #include <QTextBrowser>
 #include <QWidget>
+#include <memory>
 #include <string>
 
+#include "crypto/encrypted_content.h"
+
+#include "mime/message_security.h"
+#include "mime/smime_cms.h"
 #include "model/variant.h"
 
 class QComboBox;
@@ -18,6 +23,7 @@ class QListWidgetItem;
 class QMenu;
 class QAction;
 class QPlainTextEdit;
+class QPushButton;
 class QSplitter;
 class QTabWidget;
 
@@ -27,6 +33,7 @@ class TMSGProperties;
 class TMSGProperty;
 class THtmlView;
 class TItemHeader;
+class TQvEMLFile;
 struct TSettings;
 
 // Rendered RTF: a read-only browser that shows only what the document itself holds (data: images)
@@ -97,7 +104,28 @@ public:
   // is none; true when found.
   bool FindDialogFind(const QString& text);
 
+  // Shows security in the banner above the header (hidden when it is empty). DisplayMessage
+  // checks the signatures of the message it shows off the UI thread and calls this with the
+  // result; a result for a message no longer shown is dropped.
+  void ShowSecurity(const TMessageSecurity& security);
+  // The authorities the signature check trusts (the system's by default).
+  void SetTrustAnchors(TTrustAnchors anchors) { trustAnchors_ = std::move(anchors); }
+  // True while a signature check of the message shown runs.
+  bool CheckingSignatures() const { return checking_; }
+
+  // The encrypted content of the message shown (Kind None when it is not encrypted); the banner
+  // names its recipients and offers btnDecrypt.
+  const TEncryptedContent& EncryptedContent() const { return encrypted_; }
+  // Asks for the key (S/MIME: a PKCS#12 file and its password; OpenPGP: the keyring's) and shows
+  // the decrypted message in place of the encrypted one. True when it is shown.
+  bool DecryptMessage();
+  // Shows content, the decrypted MIME entity of the message shown, as that message. The clear
+  // text stays in memory: it is held by the panel until another message is shown.
+  void ShowDecrypted(std::string content);
+
   // The controls, named as the window and tests know them.
+  QLabel* lblSecurity = nullptr;
+  QPushButton* btnDecrypt = nullptr;
   QLabel* lblImportance = nullptr;
   // What of a TNEF attachment (winmail.dat) could not be read.
   QLabel* lblTnefDamage = nullptr;
@@ -142,8 +170,19 @@ private:
   void OpenAttachment(int index, QListWidgetItem* item);
   void SaveAttachment(int index, QListWidgetItem* item);
 
+  void CheckSignatures(const TMSGProperties& m);
+
   TSettings* settings_ = nullptr;
   std::string fileName_;
+  TTrustAnchors trustAnchors_;
+  // Counts the messages shown, so that a late check result finds out whether its is still shown.
+  uint64_t shown_ = 0;
+  bool checking_ = false;
+  // The encryption of the message shown, and its decrypted content once the user opened it; the
+  // banner shows both beside the signatures.
+  TEncryptedContent encrypted_;
+  TMessageSecurity encryption_;
+  std::unique_ptr<TQvEMLFile> decrypted_;
   const TMSGProperties* messageProperties_ = nullptr;
 };
 

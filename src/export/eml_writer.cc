@@ -17,6 +17,7 @@
 #include "export/item_accessors.h"
 #include "export/message_addresses.h"
 #include "mime/qvemlfile.h"
+#include "mime/signed_content.h"
 #include "msg/qvmsgfile.h"
 #include "msg/tnef_message.h"
 #include "text/quoted_printable_encode.h"
@@ -899,6 +900,11 @@ public:
   }
 
   void Write(const TMSGProperties& level) {
+    // A signed message goes out as it was signed, so that its signature still holds.
+    if (const TMSGProperty* entity = OuterSignedEntity(level)) {
+      WriteSigned(level, entity->Value.Bytes());
+      return;
+    }
     if (const std::string rootType = TreeRootType(level); !rootType.empty()) {
       WriteTree(level, rootType);
       return;
@@ -1052,7 +1058,8 @@ private:
   }
 
   void WriteHeaderBlock(const TMSGProperties& level, const CharsetConverter& convert,
-                        const Entity& root) {
+                        const Entity& root,
+                        const std::vector<std::string>* contentHeaders = nullptr) {
     const TMailAddress sender = GetSenderAddress(level);
     if (const std::string from = AddressList(convert, {sender}); !from.empty())
       Header("From: " + from);
@@ -1077,7 +1084,10 @@ private:
       Header("Message-ID: " + convert.Header(u"<" + id + u">"));
     WriteThreadHeaders(level, convert);
     out_.Line("MIME-Version: 1.0");
-    if (!root.contentType.empty()) {
+    if (contentHeaders != nullptr) {
+      for (const std::string& line : *contentHeaders)
+        out_.Line(CanonicalLineEnds(line));
+    } else if (!root.contentType.empty()) {
       Header("Content-Type: " + WithBoundary(root.contentType, root.boundary));
       out_.Line("Content-Transfer-Encoding: 7bit");
     } else if (root.IsMultipart()) {
@@ -1196,6 +1206,34 @@ private:
     Base64Sink data(out_);
     level.SaveAttachmentToStream(a.index, data);
     if (data.Complete())
+      out_.Line();
+  }
+
+  // The message's header block with the content headers of the signed entity, then the entity's
+  // body byte for byte (line ends made CR LF, as signed content is canonically). An opaque
+  // signature (the DER of a CMS signed-data) goes out as the smime.p7m it came as.
+  void WriteSigned(const TMSGProperties& level, const std::string& entity) {
+    const CharsetConverter convert(level);
+    Entity root;
+    if (!entity.empty() && static_cast<unsigned char>(entity[0]) == 0x30) {
+      const std::vector<std::string> headers = {
+          "Content-Type: application/pkcs7-mime; smime-type=signed-data; name=\"smime.p7m\"",
+          "Content-Disposition: attachment; filename=\"smime.p7m\"",
+          "Content-Transfer-Encoding: base64"};
+      WriteHeaderBlock(level, convert, root, &headers);
+      out_.Line();
+      Base64Sink data(out_);
+      data.WriteBuffer(entity.data(), entity.size());
+      if (data.Complete())
+        out_.Line();
+      return;
+    }
+    const std::vector<std::string> headers = EntityContentHeaders(entity);
+    WriteHeaderBlock(level, convert, root, &headers);
+    out_.Line();
+    const std::string body = CanonicalLineEnds(EntityBody(entity));
+    out_.Raw(body);
+    if (!body.empty() && body.back() != '\n')
       out_.Line();
   }
 
@@ -1327,6 +1365,16 @@ private:
       return Lower(line.substr(0, 13)) == "content-type:";
     };
     const std::string type = TypeOfNode(node);
+    if (const TMSGProperty* entity =
+            node.SubProperties().FindProperty(TAG_SIGNED_ENTITY, false, false);
+        entity != nullptr && entity->Value.IsBytes() && IsContainer(part)) {
+      // A signed part as it came, header block and all: rebuilt, its signature would fail.
+      const std::string bytes = CanonicalLineEnds(entity->Value.Bytes());
+      out_.Raw(bytes);
+      if (!bytes.empty() && bytes.back() != '\n')
+        out_.Line();
+      return;
+    }
     if (IsContainer(part)) {
       bool typed = false;
       for (const std::string& line : headers) {

@@ -5,6 +5,7 @@
 
 #include "mime/mime_headers.h"
 #include "mime/rfc2047.h"
+#include "mime/signed_content.h"
 #include "msg/tnef_message.h"
 #include "text/internet_encodings.h"
 #include "text/qvmsgcp.h"
@@ -174,6 +175,7 @@ void TQvEMLFile::Clear() {
   recipients_ = 0;
   levelRecipients_ = 0;
   parts_ = 0;
+  signedStarts_.clear();
 }
 
 void TQvEMLFile::LoadFromStream(TStream& stream) {
@@ -195,13 +197,49 @@ void TQvEMLFile::LoadFromStream(TStream& stream) {
   childIndex_ = -1;
   partPath_.clear();
   ReadHeaderBlock(Properties(), cursor);
+  if (partType_ == "multipart/signed" && !Boundary.empty())
+    signedStarts_.push_back({&Properties(), 0, Boundary});
   if (!Boundary.empty())
     MultipartWalk(Properties(), cursor, 0, 0);
   else
     ReadLeafBody(Properties(), cursor);
   CurrentLevel = &Properties();
+  StoreSignedEntities();
   // A winmail.dat holds the attachments and the rich body the sender meant.
   ExpandTnefAttachments(Properties());
+  // An opaque-signed message holds its content inside its signature.
+  ExpandSignedContent(Properties());
+}
+
+void TQvEMLFile::StoreSignedEntities() {
+  const std::string_view text = lines_.Text();
+  size_t line = 0;
+  for (const TSignedStart& entity : signedStarts_) {
+    // The entities are met in input order: the search for each one's first line goes on from
+    // the last one's.
+    while (line < lines_.Count() &&
+           static_cast<size_t>(lines_[line].data() - text.data()) < entity.Start)
+      ++line;
+    size_t end = text.size();
+    for (size_t i = line; i < lines_.Count(); ++i) {
+      std::string_view candidate = lines_[i];
+      while (!candidate.empty() && (candidate.back() == ' ' || candidate.back() == '\t'))
+        candidate.remove_suffix(1);
+      if (candidate.size() == entity.Boundary.size() + 4 && candidate.substr(0, 2) == "--" &&
+          candidate.substr(2, entity.Boundary.size()) == entity.Boundary &&
+          candidate.substr(candidate.size() - 2) == "--") {
+        end = static_cast<size_t>(lines_[i].data() + lines_[i].size() - text.data());
+        break;
+      }
+    }
+    if (end <= entity.Start)
+      continue;
+    CurrentLevel = entity.Level;
+    Store(TAG_SIGNED_ENTITY,
+          TVariant::FromBytes(std::string(text.substr(entity.Start, end - entity.Start))),
+          SizeOf(end - entity.Start));
+  }
+  CurrentLevel = &Properties();
 }
 
 void TQvEMLFile::LoadFromFile(const std::string& fileName) {
@@ -792,7 +830,13 @@ void TQvEMLFile::ReadPart(TMSGProperties& parent, size_t& cursor, int depth) {
   TMSGProperty* node = Store(TAG_ATTACHMENT_NODE, TVariant(), 0);
   const std::string savedEncoding = TransferEncoding;
   const size_t openBefore = BoundaryStack.size();
+  const size_t headerStart = cursor < lines_.Count()
+                                 ? static_cast<size_t>(lines_[cursor].data() - lines_.Text().data())
+                                 : lines_.Text().size();
   ReadHeaderBlock(node->SubProperties(), cursor);
+  if (partType_ == "multipart/signed" && BoundaryStack.size() > openBefore &&
+      signedStarts_.size() < kMaxSignedEntities)
+    signedStarts_.push_back({&node->SubProperties(), headerStart, BoundaryStack.back()});
   // A part whose own boundary is "-" is read as a multipart of its own, below its node.
   if (BoundaryStack.size() > openBefore && BoundaryStack.back() == "-" && depth + 1 < kMaxNesting) {
     MultipartWalk(node->SubProperties(), cursor, BoundaryStack.size() - 1, depth + 1);

@@ -38,6 +38,9 @@ public:
   // The properties that header lines store for a tag their block already stored (a second
   // Subject), at most, in one load; past it such a line is kept in its block's header text only.
   static constexpr int kMaxRepeatedHeaders = 50000;
+  // The multipart/signed entities whose bytes one load keeps, at most: each is a copy of its part
+  // of the input, and finding its end costs a pass over the input. Real messages have one.
+  static constexpr size_t kMaxSignedEntities = 4;
   // The property of each part node that gives how deep the part sits in the MIME tree (1 for a
   // part of the message's own multipart), so that the flattened parts can be written back in
   // their structure.
@@ -158,6 +161,17 @@ private:
   // a later part of that kind is shown after it unless they are alternatives of one another.
   std::vector<int> bodyPaths_[3];
   std::vector<int> partPath_;
+  // The multipart/signed entities met: the level that gets the entity's bytes (the message's or
+  // the part node's), where its header block begins in the input, and its boundary.
+  struct TSignedStart {
+    TMSGProperties* Level;
+    size_t Start;
+    std::string Boundary;
+  };
+  std::vector<TSignedStart> signedStarts_;
+  // Stores each signed entity met, to its closing delimiter, in a TAG_SIGNED_ENTITY record of
+  // its level, so that its signature can be checked and the entity written out as it came.
+  void StoreSignedEntities();
 };
 
 // The reader of MHTML web archives: the same reader, chosen by the file's extension.

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "mime/signed_content.h"
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
 #include "msg/tnef_message.h"
@@ -765,6 +766,17 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
     return;
   }
   const TMSGProperties& children = record.SubProperties();
+  // A signed message goes out as it came: the signed attachment with its own data, without the
+  // files that were read out of it.
+  if (IsSignedHolder(record)) {
+    SiblingOrdinals ordinals;
+    for (int i = 0; i < children.Count(); ++i)
+      WriteStorageAt(*children.Items(i), storage, ordinals.Next(*children.Items(i)));
+    return;
+  }
+  if (record.TagID == TAG_ATTACHMENT_NODE &&
+      children.FindProperty(TAG_UNPACKED_ATTACHMENT, false, false) != nullptr)
+    return;
   if (children.Count() != 0 || IsEmptyStorageRecord(record)) {
     cfb::Storage sub =
         storage.CreateStorage(name != nullptr ? *name : StorageName(record, storage, ordinal));

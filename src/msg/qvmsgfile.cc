@@ -6,6 +6,7 @@
 #include <ctime>
 #include <limits>
 
+#include "mime/signed_content.h"
 #include "msg/tnef_message.h"
 
 namespace orlendo {
@@ -292,6 +293,8 @@ void TQvMSGFile::LoadFromFile(const std::string& fileName) {
   ReadStorage(root, Properties());
   // A winmail.dat holds the attachments and the rich body the sender meant.
   ExpandTnefAttachments(Properties());
+  // Outlook keeps a signed message's content inside its signed attachment.
+  ExpandSignedContent(Properties());
 }
 
 void TQvMSGFile::LoadFromStream(TStream& stream) {
@@ -310,6 +313,7 @@ void TQvMSGFile::LoadFromStream(TStream& stream) {
   const cfb::Storage root = cfb::OpenMemory(std::move(image));
   ReadStorage(root, Properties());
   ExpandTnefAttachments(Properties());
+  ExpandSignedContent(Properties());
 }
 
 void TQvMSGFile::ReadStorage(const cfb::Storage& storage, TMSGProperties& collection) {

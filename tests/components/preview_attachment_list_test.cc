@@ -63,7 +63,9 @@ view = runpy.run_path(sys.argv[1], run_name="oracle")["view"]
 listed = json.load(open(sys.argv[2]))
 problems = []
 for path, items in listed.items():
-    expected = view(path)["attachments"]
+    # A whole signed message kept as an attachment (multipart/signed without a boundary) is read
+    # as the signed content it holds, as a signed message shows: the entity is not listed.
+    expected = [e for e in view(path)["attachments"] if e["type"] != "multipart/signed"]
     where = path.rsplit("/", 1)[-1]
     if len(expected) != len(items):
         problems.append("%s: listed %s, a mail client %s" % (

@@ -21,6 +21,7 @@
 #include "model/stream.h"
 #include "msg/tnef_message.h"
 #include "preview_util.h"
+#include "testutil/run_process.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 #include "url_catcher.h"
@@ -505,6 +506,62 @@ TEST(PreviewItems, AppointmentsAndContactsShowAsSuch) {
     for (const char* t : c.texts)
       EXPECT_TRUE(text.contains(QString::fromUtf8(t))) << t << "\n" << text.toStdString();
   }
+}
+
+// Signed messages show the content that was signed (its images inline, its files listed, not the
+// signature) under a banner that names the signer and says whether the signature holds; the
+// check runs off the UI thread. Changing one letter of the signed text breaks the signature.
+TEST(PreviewSecurity, SignedMessagesShowTheirContentUnderASignatureBanner) {
+  testutil::TempDir dir;
+  {
+    std::ifstream in(Corpus("eml/mimekit_thunderbird-signed.eml"), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.find("being generated");
+    ASSERT_NE(at, std::string::npos);
+    text[at + 6] = 'G';
+    std::ofstream(dir.File("tampered.eml"), std::ios::binary) << text;
+  }
+  const struct {
+    std::string file;
+    const char* banner;
+    const char* listed;
+  } cases[] = {
+      {Corpus("msg/omp_S_MIME_test_message_signed.msg"), "Signed by Benny Bottema",
+       "03-07-2005 errata SharnErrata.pdf"},
+      {Corpus("eml/mimekit_thunderbird-signed.eml"), "Signed by ", "signed.jpg"},
+      {dir.File("tampered.eml"), "The signature is NOT valid", "signed.jpg"},
+      {Corpus("msg/poi_logsat.com_signatures_valid.msg"), "Signed by ", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto message = Load(c.file);
+    ShownPanel shown;
+    ASSERT_TRUE(shown.Display(message->Properties()));
+    ASSERT_TRUE(WaitFor([&] { return !shown.panel.CheckingSignatures(); }));
+    EXPECT_TRUE(shown.panel.lblSecurity->isVisible());
+    EXPECT_TRUE(shown.panel.lblSecurity->text().contains(c.banner))
+        << shown.panel.lblSecurity->text().toStdString();
+    QStringList listed;
+    for (int i = 0; i < shown.panel.lvAttachments->count(); ++i)
+      listed << shown.panel.lvAttachments->item(i)->data(TfrmMessage::kFileNameRole).toString();
+    EXPECT_EQ(listed, c.listed != nullptr ? QStringList{c.listed} : QStringList{})
+        << listed.join(", ").toStdString();
+  }
+  // The image the signed HTML shows comes from inside the signed attachment.
+  auto signedMsg = Load(Corpus("msg/omp_S_MIME_test_message_signed.msg"));
+  ShownPanel shown;
+  ASSERT_TRUE(shown.Display(signedMsg->Properties()));
+  EXPECT_TRUE(WaitFor([&] {
+    return shown
+        .Js("document.images.length > 0 && document.images[0].complete && "
+            "document.images[0].naturalWidth > 0")
+        .toBool();
+  }));
+  // A message that is not signed has no banner.
+  auto plain = Load(Corpus("msg/jotl_generated_base-message.msg"));
+  shown.Display(plain->Properties());
+  EXPECT_FALSE(shown.panel.lblSecurity->isVisible());
+  EXPECT_FALSE(shown.panel.CheckingSignatures());
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 #include "export/html_body.h"
 #include "export/message_addresses.h"
 #include "mime/qvemlfile.h"
+#include "mime/signed_content.h"
+#include "mime/smime_cms.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
@@ -84,8 +86,24 @@ std::string Expect(const TMSGProperties& level) {
   // An ID without "@" is no msg-id (RFC 5322, 3.6.4); it is kept as the message has it.
   out += std::string(",\"idvalid\":") +
          (level.GetMessageID().find(u'@') != std::u16string::npos ? "true" : "false");
-  out += ",\"plain\":" + JsonString(level.GetBody());
-  out += ",\"html\":" + JsonString(GetHtmlBodyOrFromRtf(level));
+  // A signed message goes out as the entity that was signed: its texts are the signed content's,
+  // which the message's own bodies (Outlook's copy of them) may wrap differently.
+  std::u16string plain = level.GetBody(), html = GetHtmlBodyOrFromRtf(level);
+  if (const TMSGProperty* entity = OuterSignedEntity(level)) {
+    TSignedParts parts;
+    std::string content;
+    if (SplitMultipartSigned(entity->Value.Bytes(), parts))
+      content = std::move(parts.Content);
+    else
+      ExtractSignedContent(entity->Value.Bytes(), content);
+    TQvEMLFile inner;
+    TMemoryStream stream(std::move(content));
+    inner.LoadFromStream(stream);
+    plain = inner.Properties().GetBody();
+    html = GetHtmlBodyOrFromRtf(inner.Properties());
+  }
+  out += ",\"plain\":" + JsonString(plain);
+  out += ",\"html\":" + JsonString(html);
   std::string attachments, messages;
   for (int i = 0; i < level.AttachmentCount(); ++i) {
     const TMSGProperty* node = level.GetAttachment(i);
@@ -148,6 +166,8 @@ def people(h):
         for a in g.addresses:
             out.append([a.display_name, a.addr_spec])
     return out
+SIGNATURES = ('application/pkcs7-signature', 'application/x-pkcs7-signature',
+              'application/pgp-signature')
 def describe(msg):
     d = {'texts': {}, 'attachments': [], 'messages': [], 'defects': list(msg.defects)}
     def walk(part):
@@ -161,6 +181,8 @@ def describe(msg):
                                      'sha256': '', 'cid': ''})
         elif part.is_multipart():
             for p in part.iter_parts(): walk(p)
+        elif ct in SIGNATURES:
+            pass  # what a signed message carries to be checked, no file of the sender's
         elif part.get_filename() is None and ct in ('text/plain', 'text/html', 'text/rtf') \
                 and ct not in d['texts']:
             d['texts'][ct] = part.get_content()
@@ -250,6 +272,8 @@ sub walk {
   $ct //= 'text/plain';
   if ($ct eq 'message/rfc822') { push @{$d->{messages}}, Email::MIME->new($part->body); return; }
   if ($ct =~ m{^multipart/}) { walk($_, $d) for $part->subparts; return; }
+  # A signed message's signature is no file of the sender's: mail programs do not list it.
+  return if $ct =~ m{^application/(x-)?(pkcs7|pgp)-signature$};
   my $name = $part->filename;
   if (!defined $name && $ct =~ m{^text/(plain|html|rtf)$}) { return; }
   push @{$d->{attachments}}, [words($name) // '', $ct =~ m{^message/} ? '' : sha256_hex($part->body), $ct];
