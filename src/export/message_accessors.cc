@@ -78,9 +78,7 @@ std::string TrimBytes(const std::string& s) {
 std::string HeaderDateText(std::string_view headers) {
   size_t pos = 0;
   while (pos < headers.size()) {
-    size_t end = headers.find_first_of("\r\n", pos);
-    if (end == std::string::npos)
-      end = headers.size();
+    const size_t end = HeaderLineEnd(headers, pos);
     if (end - pos >= 5 && headers.compare(pos, 5, "Date:") == 0)
       return TrimBytes(std::string(headers.substr(pos + 5, end - pos - 5)));
     pos = end;

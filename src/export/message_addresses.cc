@@ -1,5 +1,7 @@
 #include "export/message_addresses.h"
 
+#include <cstring>
+
 #include <initializer_list>
 
 #include "export/property_chains.h"
@@ -225,6 +227,9 @@ std::string TransportHeaderText(const TMSGProperties& level) {
     const TMSGProperty* record = level.FindProperty(tag, false, !level.IsRoot());
     if (record == nullptr)
       continue;
+    // Headers of megabytes are not decoded and encoded again for the same bytes.
+    if (record->TextIsBytesAsUtf8())
+      return record->Value.Bytes();
     if (record->Value.IsBytes()) {
       const std::string& bytes = record->Value.Bytes();
       if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes) &&
@@ -414,12 +419,22 @@ TMailAddressList ParseAddressList(std::string_view value) {
   return out;
 }
 
+size_t HeaderLineEnd(std::string_view headers, size_t pos) {
+  if (pos >= headers.size())
+    return headers.size();
+  const char* begin = headers.data() + pos;
+  const size_t rest = headers.size() - pos;
+  const void* lf = std::memchr(begin, '\n', rest);
+  const size_t lfAt =
+      lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : rest;
+  const void* cr = std::memchr(begin, '\r', lfAt);
+  return pos + (cr != nullptr ? static_cast<size_t>(static_cast<const char*>(cr) - begin) : lfAt);
+}
+
 std::string HeaderFieldValue(std::string_view headers, std::string_view name) {
   size_t pos = 0;
   while (pos < headers.size()) {
-    size_t end = headers.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos)
-      end = headers.size();
+    const size_t end = HeaderLineEnd(headers, pos);
     const std::string_view line = headers.substr(pos, end - pos);
     size_t next = end;
     if (next < headers.size() && headers[next] == '\r')
@@ -437,9 +452,7 @@ std::string HeaderFieldValue(std::string_view headers, std::string_view name) {
       std::string value(line.substr(colon + 1));
       // Continuation lines start with white space; unfolding removes only the line break.
       while (next < headers.size() && (headers[next] == ' ' || headers[next] == '\t')) {
-        size_t lineEnd = headers.find_first_of("\r\n", next);
-        if (lineEnd == std::string_view::npos)
-          lineEnd = headers.size();
+        const size_t lineEnd = HeaderLineEnd(headers, next);
         value.append(headers.substr(next, lineEnd - next));
         next = lineEnd;
         if (next < headers.size() && headers[next] == '\r')

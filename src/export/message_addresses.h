@@ -59,6 +59,9 @@ std::string TransportHeaderText(const TMSGProperties& level);
 // The unfolded value of the first header field named name (case-insensitive, without the colon)
 // in a header block; empty when there is none.
 std::string HeaderFieldValue(std::string_view headers, std::string_view name);
+// Where the line of headers that goes on at pos ends: its first CR or LF, or the end. Two memchr
+// scans, not a set lookup per byte, so that a header line of megabytes is found fast.
+size_t HeaderLineEnd(std::string_view headers, size_t pos);
 
 // One person as the reports show it: "Name <address>" (the name quoted as QuoteDisplayName
 // does), or the name or the address alone.
