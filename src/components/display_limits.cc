@@ -61,10 +61,16 @@ size_t Utf8PrefixOfUnits(std::string_view utf8, size_t units) {
 
 } // namespace
 
-QString OneLineText(const std::u16string& text) {
+QString OneLineText(std::u16string_view text) {
   if (text.size() <= static_cast<size_t>(kOneLineChars))
     return Wide(text.data(), text.size());
   return Wide(text.data(), CutAt(text, kOneLineChars)) + QChar(0x2026);
+}
+
+QString OneLineUtf8Text(std::string_view text) {
+  const size_t shown = Utf8PrefixOfUnits(text, static_cast<size_t>(kOneLineChars));
+  const QString head = QString::fromUtf8(text.data(), static_cast<qsizetype>(shown));
+  return shown < text.size() ? head + QChar(0x2026) : head;
 }
 
 QString BoundedText(std::u16string_view text, qsizetype maxChars, qsizetype maxLine) {

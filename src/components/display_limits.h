@@ -18,7 +18,9 @@ inline constexpr qsizetype kViewChars = 4 * 1024 * 1024;
 inline constexpr qsizetype kValueChars = 256 * 1024;
 
 // The first kOneLineChars characters of text, with "…" when there is more.
-QString OneLineText(const std::u16string& text);
+QString OneLineText(std::u16string_view text);
+// The same for valid UTF-8, from a prefix of it.
+QString OneLineUtf8Text(std::string_view text);
 
 // text for a multi-line view: lines longer than maxLine are cut, ending in "… [N more
 // characters]"; after maxChars characters the text ends with a line "[N more characters not

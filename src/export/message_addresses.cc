@@ -85,7 +85,10 @@ std::u16string InternetAddressOr(std::u16string text) {
 // the SMTP address of a person whom the message names by an Exchange address only.
 class HeaderAddresses {
 public:
-  explicit HeaderAddresses(const TMSGProperties& level) : headers_(TransportHeaderText(level)) {}
+  explicit HeaderAddresses(const TMSGProperties& level)
+      : headers_(TransportHeaderView(level, storage_)) {}
+  HeaderAddresses(const HeaderAddresses&) = delete;
+  HeaderAddresses& operator=(const HeaderAddresses&) = delete;
 
   bool Has(std::string_view field) const { return !HeaderFieldValue(headers_, field).empty(); }
   TMailAddressList Field(std::string_view field) const {
@@ -111,7 +114,9 @@ public:
   }
 
 private:
-  std::string headers_;
+  // The level's record, or the text made of it (declared first: headers_ may view it).
+  std::string storage_;
+  std::string_view headers_;
   bool parsed_ = false;
   TMailAddressList all_;
 };
@@ -222,7 +227,7 @@ bool IsInternetAddress(std::u16string_view address) {
   return address.substr(at + 1).find(u'@') == std::u16string_view::npos && address.front() != u'/';
 }
 
-std::string TransportHeaderText(const TMSGProperties& level) {
+std::string_view TransportHeaderView(const TMSGProperties& level, std::string& storage) {
   for (const uint32_t tag : {0x007D001Eu, 0x007D001Fu}) {
     const TMSGProperty* record = level.FindProperty(tag, false, !level.IsRoot());
     if (record == nullptr)
@@ -236,11 +241,17 @@ std::string TransportHeaderText(const TMSGProperties& level) {
           level.GetCodePage() == 65001)
         return bytes;
     }
-    std::string text = WideToSystem(record->GetValueText());
-    if (!text.empty())
-      return text;
+    storage = WideToSystem(record->GetValueText());
+    if (!storage.empty())
+      return storage;
   }
   return {};
+}
+
+std::string TransportHeaderText(const TMSGProperties& level) {
+  std::string storage;
+  const std::string_view text = TransportHeaderView(level, storage);
+  return text.data() == storage.data() ? std::move(storage) : std::string(text);
 }
 
 TMailAddress GetSenderAddress(const TMSGProperties& level) {

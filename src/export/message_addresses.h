@@ -55,6 +55,9 @@ TMailAddressList ParseAddressList(std::string_view value);
 // UTF-8 is copied as it is, which spares the wide copy of a header block that may be as large as
 // the file.
 std::string TransportHeaderText(const TMSGProperties& level);
+// The same without a copy where the record's bytes are the text: a view of them, else of the
+// text made in storage. The view lives as long as the record and storage do.
+std::string_view TransportHeaderView(const TMSGProperties& level, std::string& storage);
 
 // The unfolded value of the first header field named name (case-insensitive, without the colon)
 // in a header block; empty when there is none.
