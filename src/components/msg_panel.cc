@@ -100,29 +100,6 @@ QString Lowered(const std::u16string& text) {
   return QString::fromStdU16String(text).toLower();
 }
 
-// An attachment that mail clients leave out of the list: a resource that the HTML body uses
-// (by cid: or Content-Location), and a part of an Internet message that its reader marked
-// hidden (a signature).
-bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
-  const TMSGProperties& sub = node.SubProperties();
-  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
-      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
-      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
-    return true;
-  if (lowerHtml.isEmpty())
-    return false;
-  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
-  if (id.isEmpty())
-    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
-  if (id.startsWith('<') && id.endsWith('>'))
-    id = id.mid(1, id.size() - 2).trimmed();
-  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
-    return true;
-  const QString location =
-      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
-  return !location.isEmpty() && lowerHtml.contains(location);
-}
-
 void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
   for (const cfb::EntryStat& child : storage.Children()) {
     auto* item = new QTreeWidgetItem(parent);
@@ -181,6 +158,26 @@ void OpenWithSystem(QWidget* parent, const std::string& path) {
 }
 
 } // namespace
+
+bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
+  const TMSGProperties& sub = node.SubProperties();
+  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
+      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
+      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
+    return true;
+  if (lowerHtml.isEmpty())
+    return false;
+  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
+  if (id.isEmpty())
+    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
+  if (id.startsWith('<') && id.endsWith('>'))
+    id = id.mid(1, id.size() - 2).trimmed();
+  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
+    return true;
+  const QString location =
+      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
+  return !location.isEmpty() && lowerHtml.contains(location);
+}
 
 // ---------------------------------------------------------------------------------------------
 
