@@ -147,6 +147,9 @@ public:
   // else UTF-8 when valid and Windows-1252 otherwise (DecodeStoredText: the text ends at the
   // first zero byte). The raw bytes stay in Value.
   std::u16string GetValueText() const;
+  // Whether GetValueText gives the 8-bit value's bytes read as UTF-8, unchanged: a caller that
+  // wants UTF-8 takes the bytes then, rather than decoding and encoding a value of megabytes.
+  bool TextIsBytesAsUtf8() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value
   // occupies (0 when unknown). Never fails on short data; stream errors propagate.
