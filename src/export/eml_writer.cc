@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "export/generator_text.h"
@@ -18,6 +19,7 @@
 #include "export/message_addresses.h"
 #include "mime/qvemlfile.h"
 #include "msg/qvmsgfile.h"
+#include "text/base64.h"
 #include "text/quoted_printable_encode.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
@@ -80,101 +82,6 @@ private:
   std::string buffer_;
 };
 
-// Base64 in lines of 76 characters (57 input bytes), the most that RFC 2045 (6.8) allows, for
-// any chunking of the input. Whole lines take a fast path.
-class StreamingBase64 {
-public:
-  StreamingBase64() {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (unsigned v = 0; v < 4096; ++v) {
-      pairs_[2 * v] = kAlphabet[v >> 6];
-      pairs_[2 * v + 1] = kAlphabet[v & 63];
-    }
-  }
-
-  void Filter(std::string_view input, std::string& out) {
-    const auto* p = reinterpret_cast<const uint8_t*>(input.data());
-    size_t n = input.size();
-    out.reserve(out.size() + n / kLineBytes * (kLineChars + 2) + 100);
-    while (heldCount_ > 0 && n > 0) {
-      held_[heldCount_++] = *p++;
-      --n;
-      if (heldCount_ == 3) {
-        Group(held_, 3, out);
-        heldCount_ = 0;
-      }
-    }
-    while (n >= 3 && consumed_ % kLineBytes != 0) {
-      Group(p, 3, out);
-      p += 3;
-      n -= 3;
-    }
-    if (n >= kLineBytes) {
-      const size_t lines = n / kLineBytes;
-      const size_t at = out.size();
-      out.resize(at + lines * kLineChars + (lines - 1 + (lineBreakDue_ ? 1 : 0)) * 2);
-      char* o = out.data() + at;
-      for (size_t line = 0; line < lines; ++line) {
-        if (lineBreakDue_) {
-          *o++ = '\r';
-          *o++ = '\n';
-        }
-        for (size_t k = 0; k < kLineBytes; k += 3, p += 3, o += 4) {
-          const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-          std::memcpy(o, &pairs_[2 * (v >> 12)], 2);
-          std::memcpy(o + 2, &pairs_[2 * (v & 4095)], 2);
-        }
-        lineBreakDue_ = true;
-      }
-      consumed_ += lines * kLineBytes;
-      n -= lines * kLineBytes;
-    }
-    for (; n >= 3; p += 3, n -= 3)
-      Group(p, 3, out);
-    while (n > 0) {
-      held_[heldCount_++] = *p++;
-      --n;
-    }
-  }
-
-  void Complete(std::string& out) {
-    if (heldCount_ > 0)
-      Group(held_, heldCount_, out);
-    heldCount_ = 0;
-    consumed_ = 0;
-    lineBreakDue_ = false;
-  }
-
-private:
-  static constexpr size_t kLineBytes = 57;
-  static constexpr size_t kLineChars = 76;
-
-  void Group(const uint8_t* g, int size, std::string& out) {
-    const uint32_t v = (uint32_t{g[0]} << 16) | (size > 1 ? uint32_t{g[1]} << 8 : 0u) |
-                       (size > 2 ? uint32_t{g[2]} : 0u);
-    char quad[4];
-    std::memcpy(quad, &pairs_[2 * (v >> 12)], 2);
-    std::memcpy(quad + 2, &pairs_[2 * (v & 4095)], 2);
-    if (size < 3)
-      quad[3] = '=';
-    if (size < 2)
-      quad[2] = '=';
-    // The break after a full line comes when more follows: the data never ends in an empty line.
-    if (lineBreakDue_)
-      out += "\r\n";
-    out.append(quad, 4);
-    consumed_ += static_cast<uint64_t>(size);
-    lineBreakDue_ = consumed_ % kLineBytes == 0;
-  }
-
-  char pairs_[8192];
-  uint8_t held_[3] = {};
-  int heldCount_ = 0;
-  uint64_t consumed_ = 0;
-  bool lineBreakDue_ = false;
-};
-
 // A write-only stream that base64-encodes what it receives straight into the output.
 class Base64Sink : public TStream {
 public:
@@ -182,11 +89,13 @@ public:
   size_t Read(void*, size_t) override { return 0; }
   size_t Write(const void* buffer, size_t count) override {
     const char* data = static_cast<const char*>(buffer);
+    if (!encoded_ && count > 0)
+      encoded_ = std::make_unique_for_overwrite<char[]>(
+          Base64LineEncoder::MaxEncodedSize(kBase64InputChunk));
     for (size_t done = 0; done < count;) {
       const size_t n = std::min(kBase64InputChunk, count - done);
-      encoded_.clear();
-      encoder_.Filter(std::string_view(data + done, n), encoded_);
-      out_.Raw(encoded_);
+      const char* end = encoder_.Filter(std::string_view(data + done, n), encoded_.get());
+      out_.Raw(std::string_view(encoded_.get(), static_cast<size_t>(end - encoded_.get())));
       done += n;
     }
     written_ += static_cast<int64_t>(count);
@@ -202,16 +111,16 @@ public:
   int64_t Size() override { return written_; }
   // Ends the data; true when any byte was written.
   bool Complete() {
-    encoded_.clear();
-    encoder_.Complete(encoded_);
-    out_.Raw(encoded_);
+    char tail[8];
+    const char* end = encoder_.Complete(tail);
+    out_.Raw(std::string_view(tail, static_cast<size_t>(end - tail)));
     return written_ > 0;
   }
 
 private:
   EmlOutput& out_;
-  StreamingBase64 encoder_;
-  std::string encoded_;
+  Base64LineEncoder encoder_;
+  std::unique_ptr<char[]> encoded_; // one chunk's characters
   int64_t written_ = 0;
 };
 

@@ -842,6 +842,11 @@ void TQvMessage::LoadFromStream(TStream&) {
   Clear();
 }
 
+void TQvMessage::LoadFromFileImage(const std::string&, std::string image) {
+  TMemoryStream stream(std::move(image));
+  LoadFromStream(stream);
+}
+
 void TQvMessage::LoadFromFile(const std::string& fileName) {
   struct stat info {};
   if (::stat(fileName.c_str(), &info) != 0)

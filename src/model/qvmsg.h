@@ -237,6 +237,8 @@ public:
 
   int Count() const { return static_cast<int>(items_.size()); }
   TMSGProperty* Items(int index) const { return items_[static_cast<size_t>(index)].get(); }
+  // Room for more records, when a reader knows how many are coming.
+  void Reserve(size_t more) { items_.reserve(items_.size() + more); }
   // Index of a record of this collection, or -1.
   int IndexOf(const TMSGProperty* record) const;
   // Takes the record at index out of the collection and hands it to the caller; the records
@@ -353,6 +355,9 @@ public:
   virtual void LoadFromStream(TStream& stream);
   // Base step: "File %s is not found." when no such file exists (model not cleared), else Clear.
   virtual void LoadFromFile(const std::string& fileName);
+  // The same as LoadFromFile for a file whose bytes the caller has read whole (a batch reads
+  // each file once): what fileName holds, as image. Base step: Clear, then LoadFromStream.
+  virtual void LoadFromFileImage(const std::string& fileName, std::string image);
 
   bool HasMessageFlag(uint16_t flag) const;
 

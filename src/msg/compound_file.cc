@@ -223,12 +223,14 @@ public:
     s.modificationTime = n.modificationTime;
     s.clsid = n.clsid;
     s.stateBits = n.stateBits;
+    s.entryId = id;
     return s;
   }
 
   std::vector<uint32_t> SortedChildren(uint32_t id) const {
     const Node& n = LiveNode(id);
     std::vector<uint32_t> ids;
+    ids.reserve(n.children.size());
     for (uint32_t c : n.children) {
       if (nodes_[c].alive)
         ids.push_back(c);
@@ -259,8 +261,24 @@ public:
     return it == p.index->end() ? NO_STREAM : it->second;
   }
 
+  // The child that a listing of parent gave as entry, when it is still there under that name.
+  uint32_t FindListed(uint32_t parent, const EntryStat& entry) {
+    const uint32_t id = entry.entryId;
+    if (id < nodes_.size() && id != parent && nodes_[id].alive && nodes_[id].parent == parent &&
+        nodes_[id].name == entry.name)
+      return id;
+    return Find(parent, entry.name);
+  }
+
   uint32_t OpenChild(uint32_t parent, const std::u16string& name, bool wantStorage) {
-    const uint32_t id = Find(parent, name);
+    return OpenFound(Find(parent, name), name, wantStorage);
+  }
+
+  uint32_t OpenListedChild(uint32_t parent, const EntryStat& entry, bool wantStorage) {
+    return OpenFound(FindListed(parent, entry), entry.name, wantStorage);
+  }
+
+  uint32_t OpenFound(uint32_t id, const std::u16string& name, bool wantStorage) {
     const bool isStorage = id != NO_STREAM && nodes_[id].kind != EntryKind::Stream;
     if (id == NO_STREAM || isStorage != wantStorage) {
       throw EOleError(STG_E_FILENOTFOUND,
@@ -367,9 +385,8 @@ public:
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t i = ext.Find(pos);
-    const auto& list = ext.List();
-    while (done < wanted && i < list.size()) {
-      const Extent& e = list[i];
+    while (done < wanted && i < ext.Count()) {
+      const Extent& e = ext.At(i);
       const uint64_t within = pos + done - e.logicalStart;
       const size_t n2 = size_t(std::min<uint64_t>(e.length - within, wanted - done));
       sectors_.Read(e.fileOffset + within, out + done, n2);
@@ -595,31 +612,37 @@ private:
       }
       const uint32_t len = sectors_.SectorLen();
       const uint64_t need = CeilDiv(size, len);
-      const std::vector<uint32_t> chain =
-          FollowChain(fat_.entries, n.startSector, need, sectors_.Count(), fatGuard_, FAT_CHAIN);
-      if (chain.size() < need) {
+      // Straight into the runs: contiguous sectors merge as they come.
+      uint64_t left = size;
+      const uint64_t found = WalkChain(fat_.entries, n.startSector, need, sectors_.Count(),
+                                       fatGuard_, FAT_CHAIN, [&](uint32_t sector) {
+                                         const uint64_t part = std::min<uint64_t>(len, left);
+                                         ext->Append(sectors_.Offset(sector), part);
+                                         left -= part;
+                                       });
+      if (found < need) {
         throw EOleError(STG_E_DOCFILECORRUPT,
                         "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) + " bytes needs " +
-                            Num(need) + " sectors, but its chain ends after " + Num(chain.size()));
-      }
-      for (size_t i = 0; i < chain.size(); ++i) {
-        ext->Append(sectors_.Offset(chain[i]), std::min<uint64_t>(len, size - i * len));
+                            Num(need) + " sectors, but its chain ends after " + Num(found));
       }
     } else if (size > 0) {
       LoadMini();
       const uint64_t need = CeilDiv(size, MINI_SECTOR_LEN);
-      const std::vector<uint32_t> chain =
-          FollowChain(miniFat_, n.startSector, need, miniSectors_, miniGuard_, MINI_FAT_CHAIN);
-      if (chain.size() < need) {
-        throw EOleError(STG_E_DOCFILECORRUPT, "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) +
-                                                  " bytes needs " + Num(need) +
-                                                  " mini sectors, but its chain ends after " +
-                                                  Num(chain.size()));
-      }
-      for (size_t i = 0; i < chain.size(); ++i) {
-        // Mini sectors never straddle two sectors: both sizes are powers of two.
-        const uint64_t at = miniStream_.FileOffset(uint64_t(chain[i]) * MINI_SECTOR_LEN, nullptr);
-        ext->Append(at, std::min<uint64_t>(MINI_SECTOR_LEN, size - i * MINI_SECTOR_LEN));
+      uint64_t left = size;
+      const uint64_t found =
+          WalkChain(miniFat_, n.startSector, need, miniSectors_, miniGuard_, MINI_FAT_CHAIN,
+                    [&](uint32_t sector) {
+                      // Mini sectors never straddle two sectors: both sizes are powers of two.
+                      const uint64_t at =
+                          miniStream_.FileOffset(uint64_t(sector) * MINI_SECTOR_LEN, nullptr);
+                      const uint64_t part = std::min<uint64_t>(MINI_SECTOR_LEN, left);
+                      ext->Append(at, part);
+                      left -= part;
+                    });
+      if (found < need) {
+        throw EOleError(STG_E_DOCFILECORRUPT,
+                        "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) + " bytes needs " +
+                            Num(need) + " mini sectors, but its chain ends after " + Num(found));
       }
     }
     n.extents = std::move(ext);
@@ -742,7 +765,9 @@ EntryStat Storage::Stat() const {
 std::vector<EntryStat> Storage::Children() const {
   RequireValid(*this);
   std::vector<EntryStat> out;
-  for (uint32_t c : file_->SortedChildren(id_))
+  const std::vector<uint32_t> ids = file_->SortedChildren(id_);
+  out.reserve(ids.size());
+  for (uint32_t c : ids)
     out.push_back(file_->Stat(c));
   return out;
 }
@@ -755,6 +780,16 @@ Storage Storage::OpenStorage(const std::u16string& name) const {
 Stream Storage::OpenStream(const std::u16string& name) const {
   RequireValid(*this);
   return Stream(file_, file_->OpenChild(id_, name, false));
+}
+
+Storage Storage::OpenStorage(const EntryStat& child) const {
+  RequireValid(*this);
+  return Storage(file_, file_->OpenListedChild(id_, child, true));
+}
+
+Stream Storage::OpenStream(const EntryStat& child) const {
+  RequireValid(*this);
+  return Stream(file_, file_->OpenListedChild(id_, child, false));
 }
 
 bool Storage::Exists(const std::u16string& name) const {

@@ -76,6 +76,9 @@ struct EntryStat {
   uint64_t accessTime = 0;         // always 0: the format keeps none
   std::array<uint8_t, 16> clsid{}; // class id, as stored
   uint32_t stateBits = 0;
+  // Where the element is in its open file: opening it from this record then needs no search by
+  // name. Records made by hand leave it unset.
+  uint32_t entryId = UINT32_MAX;
 };
 
 class CompoundFile; // the open file, shared by all handles (private)
@@ -97,6 +100,10 @@ public:
   // Opening a child that is missing, or of the other kind, raises STG_E_FILENOTFOUND.
   Storage OpenStorage(const std::u16string& name) const;
   Stream OpenStream(const std::u16string& name) const;
+  // The same for an element that Children() of this storage listed: found at once when it is
+  // still the child listed, else by its name.
+  Storage OpenStorage(const EntryStat& child) const;
+  Stream OpenStream(const EntryStat& child) const;
   bool Exists(const std::u16string& name) const;
 
   // Creating replaces an existing element of the same name (with its subtree). Names are at most

@@ -546,13 +546,29 @@ std::u16string LenientUtf8ToWide(std::string_view bytes) {
 }
 
 std::string WideToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
+  // Two passes: the exact length first, so that the bytes are written straight into place.
   const std::size_t n = text.size();
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t u = text[i];
+    if (u < 0x80) {
+      length += 1;
+    } else if (u < 0x800) {
+      length += 2;
+    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      length += 4;
+      ++i;
+    } else {
+      length += 3; // other code units and unpaired surrogates (U+FFFD)
+    }
+  }
+  std::string out(length, '\0');
+  char* o = out.data();
   for (std::size_t i = 0; i < n; ++i) {
     char32_t u = text[i];
     if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
+      *o++ = static_cast<char>(u);
       continue;
     }
     if (u >= 0xD800 && u <= 0xDFFF) {
@@ -564,17 +580,17 @@ std::string WideToUtf8(std::u16string_view text) {
       }
     }
     if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xC0 | (u >> 6));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     } else if (u < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xE0 | (u >> 12));
+      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xF0 | (u >> 18));
+      *o++ = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
   }
   return out;
