@@ -265,8 +265,8 @@ std::u16string TMSGProperties::FormatRecipientList(const std::u16string& list) c
 }
 
 TDateTime TMSGProperties::GetSentDate() const {
-  const std::string text = TransportHeaderText(*this);
-  std::string_view headers = text;
+  const TUtf8Text text = TransportHeaderText(*this);
+  std::string_view headers = text.View();
   while (!headers.empty() && static_cast<unsigned char>(headers.front()) <= ' ')
     headers.remove_prefix(1);
   if (!headers.empty()) {

@@ -85,13 +85,15 @@ class HeaderAddresses {
 public:
   explicit HeaderAddresses(const TMSGProperties& level) : headers_(TransportHeaderText(level)) {}
 
-  bool Has(std::string_view field) const { return !HeaderFieldValue(headers_, field).empty(); }
+  bool Has(std::string_view field) const {
+    return !HeaderFieldValue(headers_.View(), field).empty();
+  }
   TMailAddressList Field(std::string_view field) const {
-    return ParseAddressList(HeaderFieldValue(headers_, field));
+    return ParseAddressList(HeaderFieldValue(headers_.View(), field));
   }
   // The address that the headers give a person of this name, or empty.
   std::u16string AddressOf(const std::u16string& name) {
-    if (headers_.empty() || NameKey(name).empty())
+    if (headers_.Empty() || NameKey(name).empty())
       return {};
     if (!parsed_) {
       for (const char* field : {"From", "To", "Cc", "Bcc"}) {
@@ -109,7 +111,7 @@ public:
   }
 
 private:
-  std::string headers_;
+  TUtf8Text headers_;
   bool parsed_ = false;
   TMailAddressList all_;
 };
@@ -220,22 +222,8 @@ bool IsInternetAddress(std::u16string_view address) {
   return address.substr(at + 1).find(u'@') == std::u16string_view::npos && address.front() != u'/';
 }
 
-std::string TransportHeaderText(const TMSGProperties& level) {
-  for (const uint32_t tag : {0x007D001Eu, 0x007D001Fu}) {
-    const TMSGProperty* record = level.FindProperty(tag, false, !level.IsRoot());
-    if (record == nullptr)
-      continue;
-    if (record->Value.IsBytes()) {
-      const std::string& bytes = record->Value.Bytes();
-      if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes) &&
-          level.GetCodePage() == 65001)
-        return bytes;
-    }
-    std::string text = WideToSystem(record->GetValueText());
-    if (!text.empty())
-      return text;
-  }
-  return {};
+TUtf8Text TransportHeaderText(const TMSGProperties& level) {
+  return TransportHeadersUtf8(level);
 }
 
 TMailAddress GetSenderAddress(const TMSGProperties& level) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "export/utf8_text.h"
 #include "model/qvmsg.h"
 
 namespace orlendo {
@@ -51,10 +52,10 @@ TMailAddressList GetRecipientAddresses(const TMSGProperties& level, TRecipientKi
 // Items that are no Internet address keep their text as a name without address.
 TMailAddressList ParseAddressList(std::string_view value);
 
-// The transport headers of level (GetTransportHeaders) as UTF-8. An 8-bit record that is valid
-// UTF-8 is copied as it is, which spares the wide copy of a header block that may be as large as
-// the file.
-std::string TransportHeaderText(const TMSGProperties& level);
+// The transport headers of level (GetTransportHeaders) as UTF-8: a view of an 8-bit record that
+// already is that text, which spares the copies of a header block that may be as large as the
+// file.
+TUtf8Text TransportHeaderText(const TMSGProperties& level);
 
 // The unfolded value of the first header field named name (case-insensitive, without the colon)
 // in a header block; empty when there is none.

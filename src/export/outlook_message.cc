@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "export/message_addresses.h"
+#include "export/utf8_text.h"
 #include "mime/qvemlfile.h"
 #include "model/utf8.h"
 #include "msg/compressed_rtf.h"
@@ -136,6 +139,14 @@ public:
     if (!text.empty())
       Text(id, text);
   }
+  // A text that the record takes from UTF-8 held by the source tree, when it is written.
+  void TextView(uint16_t id, std::string_view utf8) {
+    auto* record = out_.AddRecord<TMSGPropertyUtf8Text>();
+    record->TagID = Tag(id, 0x001F);
+    record->Utf8 = utf8;
+    record->DataSize = SizeOf(Utf16Units(utf8) * 2);
+    Entry(Tag(id, 0x0000), TVariant());
+  }
   void Binary(uint16_t id, std::string bytes) {
     const size_t size = bytes.size();
     TMSGProperty* record = out_.Add();
@@ -186,8 +197,8 @@ std::u16string NumberedName(const char16_t* prefix, int number) {
 }
 
 // "RE: ", "Fwd: ": a prefix of one to three letters and a colon, as the normalized subject
-// leaves it out.
-size_t SubjectPrefixLength(const std::u16string& subject) {
+// leaves it out. In UTF-16 units or UTF-8 bytes alike: the prefix is ASCII.
+template <class Text> size_t SubjectPrefixLength(const Text& subject) {
   size_t i = 0;
   while (i < subject.size() && i < 4 &&
          ((subject[i] >= u'a' && subject[i] <= u'z') || (subject[i] >= u'A' && subject[i] <= u'Z')))
@@ -236,8 +247,15 @@ std::u16string DisplayNameOf(const TMailAddress& person) {
   return person.Name.empty() ? person.Address : person.Name;
 }
 
+// Texts from this size on are referred to rather than copied, when the tree is built to be
+// written while its source lives.
+constexpr size_t kReferredTextSize = 1 << 20;
+
 class Builder {
 public:
+  // referLargeText: the large texts of the message (not of attached ones, which may be parsed
+  // here for the while only) become records that refer to the source's UTF-8.
+  explicit Builder(bool referLargeText = false) : referLargeText_(referLargeText) {}
   void Message(const TMSGProperties& source, TMSGProperties& out, bool embedded, int depth);
 
 private:
@@ -245,6 +263,14 @@ private:
   void Attachments(const TMSGProperties& source, Level& message, int& count, int depth);
   bool EmbeddedMessage(const TMSGProperty& node, const std::string& data, Level& attachment,
                        int depth);
+  // The text when it is to be referred to: large and held by the source as UTF-8.
+  std::optional<std::string_view> Referred(const TUtf8Text& text) const {
+    if (!referLargeText_ || !text.IsView() || text.View().size() < kReferredTextSize)
+      return std::nullopt;
+    return text.View();
+  }
+
+  bool referLargeText_;
 };
 
 void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool embedded, int depth) {
@@ -255,12 +281,21 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   Level m(out, stream);
 
   m.Text(PID_MESSAGE_CLASS, u"IPM.Note");
-  const std::u16string subject = source.GetSubject();
-  const size_t prefix = SubjectPrefixLength(subject);
-  m.Text(PID_SUBJECT, subject);
-  m.Text(PID_SUBJECT_PREFIX, subject.substr(0, prefix));
-  m.Text(PID_NORMALIZED_SUBJECT, subject.substr(prefix));
-  m.Text(PID_CONVERSATION_TOPIC, subject.substr(prefix));
+  const TUtf8Text subjectText = referLargeText_ ? SubjectUtf8(source) : TUtf8Text();
+  if (const std::optional<std::string_view> referred = Referred(subjectText)) {
+    const size_t prefix = SubjectPrefixLength(*referred);
+    m.TextView(PID_SUBJECT, *referred);
+    m.Text(PID_SUBJECT_PREFIX, SystemToWide(referred->substr(0, prefix)));
+    m.TextView(PID_NORMALIZED_SUBJECT, referred->substr(prefix));
+    m.TextView(PID_CONVERSATION_TOPIC, referred->substr(prefix));
+  } else {
+    const std::u16string subject = source.GetSubject();
+    const size_t prefix = SubjectPrefixLength(subject);
+    m.Text(PID_SUBJECT, subject);
+    m.Text(PID_SUBJECT_PREFIX, subject.substr(0, prefix));
+    m.Text(PID_NORMALIZED_SUBJECT, subject.substr(prefix));
+    m.Text(PID_CONVERSATION_TOPIC, subject.substr(prefix));
+  }
 
   const TMailAddress from = GetSenderAddress(source);
   if (!from.Name.empty() || !from.Address.empty()) {
@@ -282,7 +317,11 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
     m.Time(PID_MESSAGE_DELIVERY_TIME, sent);
   }
   m.TextIfAny(PID_INTERNET_MESSAGE_ID, Trimmed(source.GetMessageID()));
-  m.TextIfAny(PID_TRANSPORT_MESSAGE_HEADERS, source.GetTransportHeaders());
+  const TUtf8Text headerText = referLargeText_ ? TransportHeadersUtf8(source) : TUtf8Text();
+  if (const std::optional<std::string_view> headers = Referred(headerText))
+    m.TextView(PID_TRANSPORT_MESSAGE_HEADERS, *headers);
+  else
+    m.TextIfAny(PID_TRANSPORT_MESSAGE_HEADERS, source.GetTransportHeaders());
 
   // Importance from the message's own level: IMPORTANCE as it stands, else the sign of PRIORITY.
   if (const TMSGProperty* importance = source.FindOwnProperty(Tag(PID_IMPORTANCE, 0x0003))) {
@@ -304,7 +343,11 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   m.Integer(PID_INTERNET_CPID, 65001);
   m.Integer(PID_STORE_SUPPORT_MASK, kStoreUnicodeOk);
 
-  m.TextIfAny(PID_BODY, source.GetBody());
+  const TUtf8Text bodyText = referLargeText_ ? BodyUtf8(source) : TUtf8Text();
+  if (const std::optional<std::string_view> body = Referred(bodyText))
+    m.TextView(PID_BODY, *body);
+  else
+    m.TextIfAny(PID_BODY, source.GetBody());
   const std::u16string html = source.GetBodyHTML();
   if (!html.empty())
     m.Binary(PID_BODY_HTML, utf8::Encode(html));
@@ -507,13 +550,14 @@ void BuildOutlookMessage(const TMSGProperties& source, TMSGProperties& target) {
 void SaveInternetMessageToMSG(const TMSGProperties& source, const std::string& fileName,
                               bool full) {
   TQvMessage built;
-  BuildOutlookMessage(source, built.Properties());
+  // Written while source lives: its large texts are not copied into the tree.
+  Builder(true).Message(source, built.Properties(), false, 0);
   SaveToMSG(built.Properties(), fileName, full);
 }
 
 std::string InternetMessageToMSGImage(const TMSGProperties& source, bool full) {
   TQvMessage built;
-  BuildOutlookMessage(source, built.Properties());
+  Builder(true).Message(source, built.Properties(), false, 0);
   return SaveToMSGImage(built.Properties(), full);
 }
 

@@ -229,10 +229,17 @@ void TMSGProperty::Assign(const TMSGProperty& source) {
 
 namespace {
 
+// How the 8-bit values of a level become text: through codePage as it stands (direct), or by
+// the rule of DecodeStoredText for codePage.
+struct TextDecoding {
+  int codePage = 0;
+  bool direct = false;
+};
+
 // 8-bit values stay as stored; they become text in the code page of their message level.
-std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
+TextDecoding DecodingAtLevel(const TMSGProperties* collection) {
   if (collection == nullptr)
-    return DecodeStoredText(bytes, 0);
+    return {};
   const TMSGProperties& level = collection->MessageLevel();
   const TMSGProperties& root = collection->Root();
   for (const TMSGProperties* where : {&level, &root}) {
@@ -243,18 +250,25 @@ std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* 
         // A message code page is taken as it is, even when it is not a Windows one.
         const int family = WindowsFamilyCodePage(cp);
         if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
-          return CodePageToWide(bytes, static_cast<unsigned>(cp));
-        return DecodeStoredText(bytes, cp);
+          return {cp, true};
+        return {cp, false};
       }
       if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID, ownLevel));
           cp > 0) {
-        return DecodeStoredText(bytes, WindowsFamilyCodePage(cp));
+        return {WindowsFamilyCodePage(cp), false};
       }
     }
     if (where == &root)
       break;
   }
-  return DecodeStoredText(bytes, 0);
+  return {};
+}
+
+std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
+  const TextDecoding decoding = DecodingAtLevel(collection);
+  if (decoding.direct)
+    return CodePageToWide(bytes, static_cast<unsigned>(decoding.codePage));
+  return DecodeStoredText(bytes, decoding.codePage);
 }
 
 std::u16string HexText(const std::string& bytes) {
@@ -383,6 +397,22 @@ std::u16string TMSGProperty::GetValueText() const {
   if (!Value.IsBytes())
     return Value.ToWide();
   return BytesTextAtLevel(Value.Bytes(), collection_);
+}
+
+std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
+  if (!Value.IsBytes())
+    return std::nullopt;
+  const std::string& bytes = Value.Bytes();
+  const TextDecoding decoding = DecodingAtLevel(collection_);
+  // DecodeStoredText reads the bytes as UTF-8 when the code page family is UTF-8, or is none or
+  // one without a converter, and the bytes are valid UTF-8; the text ends at the first zero.
+  const int family = WindowsFamilyCodePage(decoding.codePage);
+  const bool utf8 =
+      !decoding.direct && (family <= 0 || family == 65001 ||
+                           IcuConverterName(static_cast<unsigned>(family)) == nullptr);
+  if (!utf8 || !IsValidUtf8(bytes))
+    return std::nullopt;
+  return std::string_view(bytes).substr(0, bytes.find('\0'));
 }
 
 void TMSGProperty::ReadValue(TStream& stream, int32_t size) {
@@ -836,6 +866,15 @@ TQvMessage::~TQvMessage() {
 void TQvMessage::Clear() {
   if (properties_ != nullptr)
     properties_->Clear();
+  loadNotes_.clear();
+}
+
+void TQvMessage::AddLoadNote(const std::string& note) {
+  // Notes come from hostile input too (one per charset name): each once, and a few at most.
+  constexpr size_t kMaxNotes = 16;
+  if (loadNotes_.size() < kMaxNotes &&
+      std::find(loadNotes_.begin(), loadNotes_.end(), note) == loadNotes_.end())
+    loadNotes_.push_back(note);
 }
 
 void TQvMessage::LoadFromStream(TStream&) {
