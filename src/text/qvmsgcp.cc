@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "text/iso8859_16.h"
+
 namespace orlendo {
 
 const std::array<TMsgCodePageData, kMsgCodePageCount> MsgCodePages = {{
@@ -733,7 +735,8 @@ int IcuCodePage(const std::string& charset) {
 
 bool IsKnownCharset(const std::string& charset) {
   return EqualsIgnoreCase(charset, "utf-8") || TableCodePage(charset) != 0 ||
-         ConverterForName(charset) != nullptr || CyrillicKind(charset) != 0;
+         IsIso8859_16Name(charset) || ConverterForName(charset) != nullptr ||
+         CyrillicKind(charset) != 0;
 }
 
 int CharsetToCodePage(const std::string& charset) {
@@ -893,6 +896,8 @@ std::u16string DecodeCharset(const std::string& charset, std::string_view bytes)
   }
   if (int cp = TableCodePage(charset))
     return CodePageToWide(bytes, static_cast<unsigned>(cp));
+  if (IsIso8859_16Name(charset))
+    return DecodeIso8859_16(bytes);
   // ICU knows every registered name and alias; the Cyrillic markers only serve names it does not.
   if (UConverter* conv = ConverterForName(charset))
     return CutAtZero(ToWide(conv, bytes));
@@ -910,6 +915,8 @@ bool EncodeCharsetImpl(const std::string& charset, std::u16string_view text, boo
     return true;
   }
   unsigned cp = static_cast<unsigned>(TableCodePage(charset));
+  if (!cp && IsIso8859_16Name(charset))
+    return EncodeIso8859_16(text, exact, out) || !exact;
   UConverter* conv = cp ? nullptr : ConverterForName(charset);
   if (!cp && !conv)
     cp = CyrillicCodePage(CyrillicKind(charset));
