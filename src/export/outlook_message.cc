@@ -119,6 +119,23 @@ std::u16string Trimmed(const std::u16string& s) {
   return s.substr(b, e - b);
 }
 
+// A text of the source tree, as UTF-8 or as UTF-16 (wide), that the tree being built refers to.
+struct TReferredText {
+  bool wide = false;
+  std::string_view utf8;
+  std::u16string_view utf16;
+  size_t Units() const { return wide ? utf16.size() : Utf16Units(utf8); }
+  size_t Size() const { return wide ? utf16.size() : utf8.size(); }
+  TReferredText From(size_t offset) const {
+    TReferredText rest = *this;
+    if (wide)
+      rest.utf16 = utf16.substr(offset);
+    else
+      rest.utf8 = utf8.substr(offset);
+    return rest;
+  }
+};
+
 // One message, recipient or attachment level of the tree being built: its records, and the
 // entries of its property stream that declare them.
 class Level {
@@ -139,12 +156,14 @@ public:
     if (!text.empty())
       Text(id, text);
   }
-  // A text that the record takes from UTF-8 held by the source tree, when it is written.
-  void TextView(uint16_t id, std::string_view utf8) {
-    auto* record = out_.AddRecord<TMSGPropertyUtf8Text>();
+  // A text that the record takes from the source tree when it is written.
+  void TextRef(uint16_t id, const TReferredText& text) {
+    auto* record = out_.AddRecord<TMSGPropertyTextRef>();
     record->TagID = Tag(id, 0x001F);
-    record->Utf8 = utf8;
-    record->DataSize = SizeOf(Utf16Units(utf8) * 2);
+    record->Wide = text.wide;
+    record->Utf8 = text.utf8;
+    record->Utf16 = text.utf16;
+    record->DataSize = SizeOf(text.Units() * 2);
     Entry(Tag(id, 0x0000), TVariant());
   }
   void Binary(uint16_t id, std::string bytes) {
@@ -263,11 +282,23 @@ private:
   void Attachments(const TMSGProperties& source, Level& message, int& count, int depth);
   bool EmbeddedMessage(const TMSGProperty& node, const std::string& data, Level& attachment,
                        int depth);
-  // The text when it is to be referred to: large and held by the source as UTF-8.
-  std::optional<std::string_view> Referred(const TUtf8Text& text) const {
-    if (!referLargeText_ || !text.IsView() || text.View().size() < kReferredTextSize)
+  // The text of the record when it is to be referred to: large, and held by the source as
+  // UTF-16 or as UTF-8.
+  std::optional<TReferredText> Referred(const TMSGProperty* record) const {
+    if (!referLargeText_ || record == nullptr)
       return std::nullopt;
-    return text.View();
+    TReferredText text;
+    if (record->Value.IsWide()) {
+      text.wide = true;
+      text.utf16 = record->Value.Wide();
+    } else if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
+      text.utf8 = *view;
+    } else {
+      return std::nullopt;
+    }
+    if (text.Size() < kReferredTextSize)
+      return std::nullopt;
+    return text;
   }
 
   bool referLargeText_;
@@ -281,13 +312,15 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   Level m(out, stream);
 
   m.Text(PID_MESSAGE_CLASS, u"IPM.Note");
-  const TUtf8Text subjectText = referLargeText_ ? SubjectUtf8(source) : TUtf8Text();
-  if (const std::optional<std::string_view> referred = Referred(subjectText)) {
-    const size_t prefix = SubjectPrefixLength(*referred);
-    m.TextView(PID_SUBJECT, *referred);
-    m.Text(PID_SUBJECT_PREFIX, SystemToWide(referred->substr(0, prefix)));
-    m.TextView(PID_NORMALIZED_SUBJECT, referred->substr(prefix));
-    m.TextView(PID_CONVERSATION_TOPIC, referred->substr(prefix));
+  if (const std::optional<TReferredText> referred =
+          Referred(referLargeText_ ? SubjectRecord(source) : nullptr)) {
+    const size_t prefix =
+        referred->wide ? SubjectPrefixLength(referred->utf16) : SubjectPrefixLength(referred->utf8);
+    m.TextRef(PID_SUBJECT, *referred);
+    m.Text(PID_SUBJECT_PREFIX, referred->wide ? std::u16string(referred->utf16.substr(0, prefix))
+                                              : SystemToWide(referred->utf8.substr(0, prefix)));
+    m.TextRef(PID_NORMALIZED_SUBJECT, referred->From(prefix));
+    m.TextRef(PID_CONVERSATION_TOPIC, referred->From(prefix));
   } else {
     const std::u16string subject = source.GetSubject();
     const size_t prefix = SubjectPrefixLength(subject);
@@ -317,9 +350,9 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
     m.Time(PID_MESSAGE_DELIVERY_TIME, sent);
   }
   m.TextIfAny(PID_INTERNET_MESSAGE_ID, Trimmed(source.GetMessageID()));
-  const TUtf8Text headerText = referLargeText_ ? TransportHeadersUtf8(source) : TUtf8Text();
-  if (const std::optional<std::string_view> headers = Referred(headerText))
-    m.TextView(PID_TRANSPORT_MESSAGE_HEADERS, *headers);
+  if (const std::optional<TReferredText> headers =
+          Referred(referLargeText_ ? TransportHeadersRecord(source) : nullptr))
+    m.TextRef(PID_TRANSPORT_MESSAGE_HEADERS, *headers);
   else
     m.TextIfAny(PID_TRANSPORT_MESSAGE_HEADERS, source.GetTransportHeaders());
 
@@ -343,9 +376,9 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   m.Integer(PID_INTERNET_CPID, 65001);
   m.Integer(PID_STORE_SUPPORT_MASK, kStoreUnicodeOk);
 
-  const TUtf8Text bodyText = referLargeText_ ? BodyUtf8(source) : TUtf8Text();
-  if (const std::optional<std::string_view> body = Referred(bodyText))
-    m.TextView(PID_BODY, *body);
+  if (const std::optional<TReferredText> body =
+          Referred(referLargeText_ ? BodyRecord(source) : nullptr))
+    m.TextRef(PID_BODY, *body);
   else
     m.TextIfAny(PID_BODY, source.GetBody());
   const std::u16string html = source.GetBodyHTML();

@@ -30,16 +30,43 @@ TUtf8Text ValueUtf8(const TMSGProperty& record) {
   return TUtf8Text::Owning(WideToSystem(record.GetValueText()));
 }
 
-TUtf8Text FirstUtf8(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
-                    bool recursive) {
+const TMSGProperty* FirstTextRecord(const TMSGProperties& level,
+                                    std::initializer_list<uint32_t> tags, bool recursive) {
   for (const uint32_t tag : tags) {
-    if (const TMSGProperty* record = level.FindProperty(tag, false, recursive)) {
-      TUtf8Text text = ValueUtf8(*record);
-      if (!text.Empty())
-        return text;
+    const TMSGProperty* record = level.FindProperty(tag, false, recursive);
+    if (record == nullptr)
+      continue;
+    if (record->Value.IsWide()) {
+      if (!record->Value.Wide().empty())
+        return record;
+    } else if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
+      if (!view->empty())
+        return record;
+    } else if (!record->GetValueText().empty()) {
+      return record;
     }
   }
-  return {};
+  return nullptr;
+}
+
+TUtf8Text FirstUtf8(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
+                    bool recursive) {
+  const TMSGProperty* record = FirstTextRecord(level, tags, recursive);
+  return record != nullptr ? ValueUtf8(*record) : TUtf8Text();
+}
+
+const TMSGProperty* SubjectRecord(const TMSGProperties& level) {
+  return FirstTextRecord(level, {PR_SUBJECT_W, PR_SUBJECT_A, PR_CONVERSATION_TOPIC_A},
+                         !level.IsRoot());
+}
+
+const TMSGProperty* BodyRecord(const TMSGProperties& level) {
+  return FirstTextRecord(level, {PR_BODY_W, PR_BODY_A}, !level.IsRoot());
+}
+
+const TMSGProperty* TransportHeadersRecord(const TMSGProperties& level) {
+  return FirstTextRecord(level, {PR_TRANSPORT_MESSAGE_HEADERS_A, PR_TRANSPORT_MESSAGE_HEADERS_W},
+                         !level.IsRoot());
 }
 
 TUtf8Text SubjectUtf8(const TMSGProperties& level) {

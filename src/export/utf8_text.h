@@ -45,6 +45,15 @@ TUtf8Text ValueUtf8(const TMSGProperty& record);
 TUtf8Text FirstUtf8(const TMSGProperties& level, std::initializer_list<uint32_t> tags,
                     bool recursive);
 
+// The record whose text the chain of FirstText gives (the first of the tags found with a
+// non-empty text), or null.
+const TMSGProperty* FirstTextRecord(const TMSGProperties& level,
+                                    std::initializer_list<uint32_t> tags, bool recursive);
+// The records of GetSubject, GetBody and GetTransportHeaders.
+const TMSGProperty* SubjectRecord(const TMSGProperties& level);
+const TMSGProperty* BodyRecord(const TMSGProperties& level);
+const TMSGProperty* TransportHeadersRecord(const TMSGProperties& level);
+
 // GetSubject, GetBody and GetTransportHeaders as UTF-8.
 TUtf8Text SubjectUtf8(const TMSGProperties& level);
 TUtf8Text BodyUtf8(const TMSGProperties& level);

@@ -561,10 +561,12 @@ std::string PropertyStreamBytes(const TMSGProperty& record) {
 
 namespace {
 
-// The UTF-16LE of UTF-8, made piece by piece as the compound file reads it.
-class Utf16FromUtf8 : public cfb::StreamSource {
+// The UTF-16LE of a text that another tree holds, made piece by piece as the compound file
+// reads it.
+class Utf16FromText : public cfb::StreamSource {
 public:
-  Utf16FromUtf8(std::string_view utf8, uint64_t size) : utf8_(utf8), size_(size) {}
+  Utf16FromText(const TMSGPropertyTextRef& text, uint64_t size)
+      : wide_(text.Wide), utf8_(text.Utf8), utf16_(text.Utf16), size_(size) {}
   uint64_t Size() const override { return size_; }
   void Read(uint64_t offset, void* buffer, size_t count) override {
     if (offset < made_ - (pending_.size() - taken_)) {
@@ -600,13 +602,24 @@ public:
 private:
   // Converts the next piece of the text into pending_.
   bool More() {
-    if (consumed_ >= utf8_.size())
-      return false;
-    size_t cut = std::min(utf8_.size(), consumed_ + (size_t{1} << 16));
-    while (cut < utf8_.size() && (static_cast<unsigned char>(utf8_[cut]) & 0xC0) == 0x80)
-      --cut;
-    const std::u16string text = SystemToWide(utf8_.substr(consumed_, cut - consumed_));
-    consumed_ = cut;
+    constexpr size_t kPiece = size_t{1} << 16;
+    std::u16string converted;
+    std::u16string_view text;
+    if (wide_) {
+      if (consumed_ >= utf16_.size())
+        return false;
+      text = utf16_.substr(consumed_, kPiece);
+      consumed_ += text.size();
+    } else {
+      if (consumed_ >= utf8_.size())
+        return false;
+      size_t cut = std::min(utf8_.size(), consumed_ + kPiece);
+      while (cut < utf8_.size() && (static_cast<unsigned char>(utf8_[cut]) & 0xC0) == 0x80)
+        --cut;
+      converted = SystemToWide(utf8_.substr(consumed_, cut - consumed_));
+      text = converted;
+      consumed_ = cut;
+    }
     pending_.resize(text.size() * 2);
     for (size_t i = 0; i < text.size(); ++i)
       PutLittleEndian(pending_.data() + 2 * i, static_cast<uint16_t>(text[i]));
@@ -615,9 +628,11 @@ private:
     return true;
   }
 
+  bool wide_;
   std::string_view utf8_;
+  std::u16string_view utf16_;
   uint64_t size_;
-  size_t consumed_ = 0; // bytes of utf8_ converted
+  size_t consumed_ = 0; // units of the text converted
   uint64_t made_ = 0;   // bytes made so far, pending_ included
   std::vector<uint8_t> pending_;
   size_t taken_ = 0;
@@ -626,10 +641,10 @@ private:
 } // namespace
 
 void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
-  if (const auto* text = dynamic_cast<const TMSGPropertyUtf8Text*>(&record)) {
+  if (const auto* text = dynamic_cast<const TMSGPropertyTextRef*>(&record)) {
     if (record.DataSize > 0)
       stream.SetSource(
-          std::make_shared<Utf16FromUtf8>(text->Utf8, static_cast<uint64_t>(record.DataSize)));
+          std::make_shared<Utf16FromText>(*text, static_cast<uint64_t>(record.DataSize)));
     return;
   }
   if (record.Value.IsMulti()) {
