@@ -417,8 +417,8 @@ TEST(EmlWriterLayout, HugeSubjectsFoldOrEncodeAndReadBack) {
   mixed += "end";
   for (const std::string& subject : {words, oneWord, mixed}) {
     TQvEMLFile source;
-    const std::string text = "Subject: " + subject + "\r\nContent-Type: text/plain; charset=utf-8" +
-                             "\r\n\r\nbody\r\n";
+    const std::string text =
+        "Subject: " + subject + "\r\nContent-Type: text/plain; charset=utf-8" + "\r\n\r\nbody\r\n";
     TMemoryStream in(text);
     source.LoadFromStream(in);
     Message outlook;

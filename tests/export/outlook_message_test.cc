@@ -314,8 +314,8 @@ TEST(OutlookFromInternetText, HugeTextsAreWrittenWhole) {
     subject += i % 5 ? "Gr\xC3\xBC\xC3\x9F " : "\xF0\x9F\x98\x80 ";
   for (int i = 0; body.size() < 1300000; ++i)
     body += "line \xE2\x82\xAC " + std::to_string(i) + "\r\n";
-  TMemoryStream eml("Subject: " + subject +
-                    "\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + body);
+  TMemoryStream eml("Subject: " + subject + "\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" +
+                    body);
   TQvEMLFile source;
   source.LoadFromStream(eml);
   testutil::TempDir dir;

@@ -232,12 +232,26 @@ TEST(MimeReader, RawHeaderBytesAndThreadHeaders) {
   EXPECT_TRUE(hkscs->LoadNotes().empty());
 }
 
+TEST(MimeReader, EncodedWordsAsOutlookSplitsThem) {
+  // A UTF-8 character begun in one encoded word ends in the next, and the second word's line has
+  // lost its folding blank: the subject reads whole, as in mail clients.
+  auto reader = Load(
+      Join({"Subject: =?utf-8?B?6YCa55+=?=", "=?utf-8?B?pSAy?=", "To: a@example.org", "", "x"}));
+  EXPECT_EQ(U8(reader->Properties().GetSubject()), "\u901A\u77E5 2");
+  EXPECT_EQ(Text(reader->Properties(), kRcvdRepresentingEmail), "a@example.org");
+  // Words in different charsets, or with text between them, are decoded each by itself.
+  auto mixed =
+      Load(Join({"Subject: =?iso-8859-1?Q?=E9?= =?utf-8?Q?=C3=A9?= x =?utf-8?Q?=C3?=", "", "x"}));
+  EXPECT_EQ(U8(mixed->Properties().GetSubject()), "\u00E9\u00E9 x \uFFFD");
+}
+
 TEST(MimeReader, Latin10AndUnknownCharsets) {
   // ISO-8859-16, which ICU does not ship here, in a body and in an encoded-word; its letters
   // S and T with comma below are where Latin-2 has cedillas.
   auto romanian = Load(Join({"Subject: =?iso-8859-16?Q?=AA=E2r_=DEar=E3?=",
                              "Content-Type: text/plain; charset=\"ISO-8859-16\"", "",
-                             "\xAAi \xFE" "ar\xE3 \xA4"}));
+                             "\xAAi \xFE"
+                             "ar\xE3 \xA4"}));
   EXPECT_EQ(U8(romanian->Properties().GetSubject()), "\u0218\u00E2r \u021Aar\u0103");
   EXPECT_EQ(U8(romanian->Properties().GetBody()), "\u0218i \u021Bar\u0103 \u20AC\r\n");
   EXPECT_TRUE(romanian->LoadNotes().empty());
