@@ -908,8 +908,8 @@ std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
 // The zone in which the sender wrote the date: that of the "Date:" field of the transport
 // headers when it names one and gives the date of the message, else UTC (a .msg date has none).
 int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
-  const TUtf8Text text = TransportHeaderText(level);
-  const std::string_view headers = text.View();
+  std::string storage;
+  const std::string_view headers = TransportHeaderView(level, storage);
   for (size_t pos = 0; pos < headers.size();) {
     size_t end = headers.find_first_of("\r\n", pos);
     if (end == std::string::npos)

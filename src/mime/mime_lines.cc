@@ -146,4 +146,20 @@ std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor) {
   return result;
 }
 
+std::string_view ReadHeaderLine(const TMimeLines& lines, size_t& cursor, std::string& storage) {
+  if (cursor >= lines.Count())
+    return {};
+  const std::string_view first = lines[cursor];
+  // As ReadHeaderLine folds: a next line that starts with a blank or a TAB and is not the last.
+  const size_t next = cursor + 1;
+  const bool folded = !first.empty() && next + 1 < lines.Count() && !lines[next].empty() &&
+                      (lines[next][0] == ' ' || lines[next][0] == '\t');
+  if (!folded) {
+    ++cursor;
+    return first;
+  }
+  storage = ReadHeaderLine(lines, cursor);
+  return storage;
+}
+
 } // namespace orlendo

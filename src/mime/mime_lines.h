@@ -68,6 +68,10 @@ private:
 // returned as it is, and at or past the end the result is empty with the cursor unchanged. The work
 // is linear in the length of the folded header.
 std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor);
+// The same without a copy where it can: a line that nothing is folded onto comes back as a view
+// of the input (a header of megabytes is not copied to be read), a folded one is built in
+// storage and the view is of that.
+std::string_view ReadHeaderLine(const TMimeLines& lines, size_t& cursor, std::string& storage);
 
 // Removes leading and trailing blanks and control characters (every byte up to 0x20).
 std::string_view TrimBlanks(std::string_view text);

@@ -314,13 +314,13 @@ void TQvEMLFile::ReadHeaderBlock(TMSGProperties& level, size_t& cursor) {
   headerCharset_ = BlockCharset(cursor);
   // The block as received (unfolded) comes first among the part's properties.
   TMSGProperty* headers = Store(TAG_TRANSPORT_MESSAGE_HEADERS, TVariant::FromBytes({}), 0);
-  std::string text;
+  std::string text, folded;
   while (cursor < count) {
     // A delimiter ends the block unread, so that a part without a blank line after its header
     // does not swallow the next part.
     if (ClassifyDelimiter(lines_[cursor], index) != DelimiterKind::None)
       break;
-    std::string line = ReadHeaderLine(lines_, cursor);
+    const std::string_view line = ReadHeaderLine(lines_, cursor, folded);
     if (line.empty())
       break;
     // Room for the line and its line end at once: appending them one after the other would

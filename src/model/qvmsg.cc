@@ -229,17 +229,20 @@ void TMSGProperty::Assign(const TMSGProperty& source) {
 
 namespace {
 
-// How the 8-bit values of a level become text: through codePage as it stands (direct), or by
-// the rule of DecodeStoredText for codePage.
-struct TextDecoding {
-  int codePage = 0;
-  bool direct = false;
-};
-
 // 8-bit values stay as stored; they become text in the code page of their message level.
-TextDecoding DecodingAtLevel(const TMSGProperties* collection) {
+// The code page in which DecodeStoredText reads text of cp, or 0 where it reads valid UTF-8 as
+// UTF-8 and other bytes as Windows-1252.
+int StoredTextCodePage(int cp) {
+  const int family = WindowsFamilyCodePage(cp);
+  return family > 0 && family != 65001 && IcuConverterName(static_cast<unsigned>(family)) ? family
+                                                                                          : 0;
+}
+
+// The code page that 8-bit text of the collection is read in (0: UTF-8 when valid, else
+// Windows-1252).
+int TextCodePageAtLevel(const TMSGProperties* collection) {
   if (collection == nullptr)
-    return {};
+    return 0;
   const TMSGProperties& level = collection->MessageLevel();
   const TMSGProperties& root = collection->Root();
   for (const TMSGProperties* where : {&level, &root}) {
@@ -250,25 +253,45 @@ TextDecoding DecodingAtLevel(const TMSGProperties* collection) {
         // A message code page is taken as it is, even when it is not a Windows one.
         const int family = WindowsFamilyCodePage(cp);
         if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
-          return {cp, true};
-        return {cp, false};
+          return cp;
+        return StoredTextCodePage(cp);
       }
       if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID, ownLevel));
-          cp > 0) {
-        return {WindowsFamilyCodePage(cp), false};
-      }
+          cp > 0)
+        return StoredTextCodePage(WindowsFamilyCodePage(cp));
     }
     if (where == &root)
       break;
   }
-  return {};
+  return 0;
 }
 
 std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
-  const TextDecoding decoding = DecodingAtLevel(collection);
-  if (decoding.direct)
-    return CodePageToWide(bytes, static_cast<unsigned>(decoding.codePage));
-  return DecodeStoredText(bytes, decoding.codePage);
+  const int cp = TextCodePageAtLevel(collection);
+  return cp > 0 ? CodePageToWide(bytes, static_cast<unsigned>(cp)) : DecodeStoredText(bytes, 0);
+}
+
+// Code pages that read every 7-bit byte as the ASCII character of that number: none of the
+// stateful ones (ISO-2022, HZ, UTF-7), EBCDIC or UTF-16.
+bool KeepsAscii(int cp) {
+  switch (cp) {
+  case 874:
+  case 932:
+  case 936:
+  case 949:
+  case 950:
+  case 1361:
+  case 20127:
+  case 20866:
+  case 21866:
+  case 51932:
+  case 51936:
+  case 51949:
+  case 54936:
+    return true;
+  default:
+    return (cp >= 1250 && cp <= 1258) || (cp >= 28591 && cp <= 28606);
+  }
 }
 
 std::u16string HexText(const std::string& bytes) {
@@ -383,6 +406,25 @@ void AddMultiValueItem(TMSGProperty& record, size_t index, std::string bytes) {
   }
 }
 
+bool TMSGProperty::TextIsBytesAsUtf8() const {
+  if (!Value.IsBytes() || Value.IsMulti())
+    return false;
+  const std::string& bytes = Value.Bytes();
+  if (bytes.find('\0') != std::string::npos)
+    return false;
+  const int cp = TextCodePageAtLevel(collection_);
+  if (cp == 0)
+    return IsValidUtf8(bytes);
+  return KeepsAscii(cp) &&
+         std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
+  if (!TextIsBytesAsUtf8())
+    return std::nullopt;
+  return std::string_view(Value.Bytes());
+}
+
 std::u16string TMSGProperty::GetValueText() const {
   if (Value.IsMulti()) {
     const uint16_t singleType = PropType(TagID) & ~MV_FLAG;
@@ -397,22 +439,6 @@ std::u16string TMSGProperty::GetValueText() const {
   if (!Value.IsBytes())
     return Value.ToWide();
   return BytesTextAtLevel(Value.Bytes(), collection_);
-}
-
-std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
-  if (!Value.IsBytes())
-    return std::nullopt;
-  const std::string& bytes = Value.Bytes();
-  const TextDecoding decoding = DecodingAtLevel(collection_);
-  // DecodeStoredText reads the bytes as UTF-8 when the code page family is UTF-8, or is none or
-  // one without a converter, and the bytes are valid UTF-8; the text ends at the first zero.
-  const int family = WindowsFamilyCodePage(decoding.codePage);
-  const bool utf8 =
-      !decoding.direct && (family <= 0 || family == 65001 ||
-                           IcuConverterName(static_cast<unsigned>(family)) == nullptr);
-  if (!utf8 || !IsValidUtf8(bytes))
-    return std::nullopt;
-  return std::string_view(bytes).substr(0, bytes.find('\0'));
 }
 
 void TMSGProperty::ReadValue(TStream& stream, int32_t size) {

@@ -149,9 +149,11 @@ public:
   // else UTF-8 when valid and Windows-1252 otherwise (DecodeStoredText: the text ends at the
   // first zero byte). The raw bytes stay in Value.
   std::u16string GetValueText() const;
-  // The UTF-8 of GetValueText without a copy, where the stored bytes already are that text (an
-  // 8-bit value that its level reads as UTF-8); nullopt otherwise. For the writers, whose values
-  // can be as large as the file.
+  // Whether GetValueText gives the 8-bit value's bytes read as UTF-8, unchanged: a caller that
+  // wants UTF-8 takes the bytes then, rather than decoding and encoding a value of megabytes.
+  bool TextIsBytesAsUtf8() const;
+  // The bytes as that UTF-8, without a copy, when TextIsBytesAsUtf8; nullopt otherwise. For the
+  // writers, whose values can be as large as the file.
   std::optional<std::string_view> Utf8ValueView() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value

@@ -525,25 +525,30 @@ void WalkUtf8(std::string_view bytes, Emit&& emit, Bad&& bad) {
   }
 }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 std::u16string LenientUtf8ToWide(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
+  // No byte gives more than one UTF-16 unit (four give a surrogate pair), so the units are
+  // written into room made once, not appended one by one.
+  std::u16string out(bytes.size(), u'\0');
+  char16_t* next = out.data();
   WalkUtf8(
-      bytes, [&](char32_t cp) { AppendUtf16(out, cp); },
+      bytes,
+      [&](char32_t cp) {
+        if (cp < 0x10000) {
+          *next++ = static_cast<char16_t>(cp);
+        } else {
+          cp -= 0x10000;
+          *next++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+          *next++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        }
+      },
       [&] {
-        out.push_back(kReplacement);
+        *next++ = kReplacement;
         return true;
       });
+  out.resize(static_cast<std::size_t>(next - out.data()));
+  // Text of two- and three-byte characters needs far less room than its bytes.
+  if (out.size() < bytes.size() / 4 * 3)
+    out.shrink_to_fit();
   return out;
 }
 
