@@ -1,5 +1,5 @@
-// TOleStream lives apart from the model proper so that programs which never touch a compound file
-// do not pull in the compound-file layer.
+// The model declares TOleStream; its body sits with the compound-file layer it adapts, so that
+// the model itself never reaches up into that layer.
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 
