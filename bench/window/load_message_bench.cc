@@ -3,8 +3,9 @@
 // the 20 MB one-line message of bench/generate; LoadMessage until the preview's HTML view has
 // loaded the body; and selecting each top-level property of the one-line message. Each benchmark
 // reports the file's size and the process's peak resident memory above what it held before the
-// first load; run one benchmark per process (--benchmark_filter) to read the peak of that file
-// alone. Goal: any file up to 100 MB opens to filled pages in under 1 s, within 3 times its size.
+// first load and above a window that has shown a small message; run one benchmark per process
+// (--benchmark_filter) to read the peak of that file alone. Goal: any file up to 100 MB opens to
+// filled pages in under 1 s, within 3 times its size.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -58,6 +59,9 @@ std::unique_ptr<TfrmMain> ShownWindow(benchmark::State& state) {
   return window;
 }
 
+const std::string kCorpus = ORLENDO_CORPUS_DIR;
+const std::string kTypical = kCorpus + "/msg/mrdr_EmailWithAttachments.msg";
+
 void LoadToFilledPages(benchmark::State& state, const std::string& file) {
   std::error_code ec;
   const auto size = std::filesystem::file_size(file, ec);
@@ -67,15 +71,22 @@ void LoadToFilledPages(benchmark::State& state, const std::string& file) {
   }
   auto shown = ShownWindow(state);
   TfrmMain& window = *shown;
-  for (auto _ : state) {
-    window.cbFileName->setEditText(QString::fromStdString(file));
+  const auto load = [&window](const std::string& name) {
+    window.cbFileName->setEditText(QString::fromStdString(name));
     window.LoadMessage();
     window.PageControl->setCurrentWidget(window.tsProperties);
     // The pages are filled when they have been laid out and painted once.
     QApplication::processEvents();
-  }
+  };
+  // What the file costs is measured over a window that has shown a small message once (fonts,
+  // icons and the pages' first layout), the state in which a user opens the next file.
+  load(kTypical);
+  const double windowMB = PeakResidentMB();
+  for (auto _ : state)
+    load(file);
   state.counters["file_MB"] = static_cast<double>(size) / (1024.0 * 1024.0);
   state.counters["peak_rss_over_start_MB"] = PeakResidentMB() - baselineMB;
+  state.counters["peak_rss_over_window_MB"] = PeakResidentMB() - windowMB;
 }
 
 // After the load, selecting each top-level property in turn: its value and its bytes are shown,
@@ -125,8 +136,6 @@ void LoadToHtmlShown(benchmark::State& state, const std::string& file) {
     }
   }
 }
-
-const std::string kCorpus = ORLENDO_CORPUS_DIR;
 
 BENCHMARK_CAPTURE(LoadToFilledPages, typical, kCorpus + "/msg/mrdr_EmailWithAttachments.msg")
     ->Unit(benchmark::kMillisecond);

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <string>
+#include <string_view>
 
 namespace orlendo {
 
@@ -17,12 +18,18 @@ inline constexpr qsizetype kViewChars = 4 * 1024 * 1024;
 inline constexpr qsizetype kValueChars = 256 * 1024;
 
 // The first kOneLineChars characters of text, with "…" when there is more.
-QString OneLineText(const std::u16string& text);
+QString OneLineText(std::u16string_view text);
+// The same for valid UTF-8, from a prefix of it.
+QString OneLineUtf8Text(std::string_view text);
 
 // text for a multi-line view: lines longer than maxLine are cut, ending in "… [N more
 // characters]"; after maxChars characters the text ends with a line "[N more characters not
 // shown]". A text within both limits comes back unchanged. A surrogate pair is never split.
-QString BoundedText(const std::u16string& text, qsizetype maxChars = kViewChars,
+QString BoundedText(std::u16string_view text, qsizetype maxChars = kViewChars,
                     qsizetype maxLine = kViewLineChars);
+// The same for valid UTF-8 (a stored value that is read as UTF-8 as it stands), without a wide
+// copy of all of it; the counts are of characters as BoundedText counts them.
+QString BoundedUtf8Text(std::string_view text, qsizetype maxChars = kViewChars,
+                        qsizetype maxLine = kViewLineChars);
 
 } // namespace orlendo

@@ -51,6 +51,10 @@ constexpr uint32_t PID_ATTACH_CONTENT_ID = 0x37120000;
 constexpr uint32_t PID_ATTACH_CONTENT_LOCATION = 0x37130000;
 constexpr uint32_t PID_CONTENT_IDENTIFIER = 0x00080000;
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
+// The subject as GetSubject looks for it.
+constexpr uint32_t PR_SUBJECT_W = 0x0037001F;
+constexpr uint32_t PR_SUBJECT_A = 0x0037001E;
+constexpr uint32_t PR_CONVERSATION_TOPIC_A = 0x0070001E;
 constexpr int kMargin = 5;
 
 // Colours as the panel's design gives them (0xBBGGRR there).
@@ -70,6 +74,26 @@ QString Wide(const std::u16string& s) {
 const TMSGProperties& EmbeddedLevel(const TMSGProperty& node) {
   const TMSGProperty* object = node.SubProperties().FindProperty(PID_ATTACH_DATA, true, true);
   return object != nullptr ? object->SubProperties() : node.SubProperties();
+}
+
+// The text of the first of the tags that has one, as the message's accessors choose it, for a
+// one-line edit: a subject of megabytes is not copied whole to show its first line.
+QString OneLineFieldText(const TMSGProperties& m, std::initializer_list<uint32_t> tags) {
+  for (const uint32_t tag : tags) {
+    const TMSGProperty* record = m.FindProperty(tag, false, !m.IsRoot());
+    if (record == nullptr)
+      continue;
+    if (record->Value.IsWide()) {
+      if (!record->Value.Wide().empty())
+        return OneLineText(record->Value.Wide());
+    } else if (record->TextIsBytesAsUtf8()) {
+      if (!record->Value.Bytes().empty())
+        return OneLineUtf8Text(record->Value.Bytes());
+    } else if (const std::u16string text = record->GetValueText(); !text.empty()) {
+      return OneLineText(text);
+    }
+  }
+  return {};
 }
 
 QString Lowered(const std::u16string& text) {
@@ -442,7 +466,7 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
     label->setVisible(!edit->text().isEmpty());
     edit->setVisible(!edit->text().isEmpty());
   }
-  edSubject->setText(OneLineText(m.GetSubject()));
+  edSubject->setText(OneLineFieldText(m, {PR_SUBJECT_W, PR_SUBJECT_A, PR_CONVERSATION_TOPIC_A}));
   for (QLineEdit* edit : {edFrom, edTo, edCC, edBCC, edSubject})
     edit->setCursorPosition(0);
   const TDateTime sent = m.GetSentDate();

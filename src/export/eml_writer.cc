@@ -17,6 +17,7 @@
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
 #include "export/message_addresses.h"
+#include "export/utf8_text.h"
 #include "mime/qvemlfile.h"
 #include "msg/qvmsgfile.h"
 #include "text/base64.h"
@@ -249,6 +250,11 @@ public:
     return EncodeParameterValue(WithoutNul(text), charset_);
   }
 
+  // An unstructured header field (name ends in ": ") whose UTF-8 value is large, written to out
+  // piece by piece in the form that Header and Fold give it: plain text folded at its blanks, or
+  // else the whole value as encoded-words, one per line.
+  void LargeHeader(std::string_view name, std::string_view utf8, EmlOutput& out) const;
+
 private:
   std::string Hook(std::u16string_view text) const {
     std::string value = WideToSystem(text);
@@ -261,6 +267,96 @@ private:
   std::string charset_;
   const TQvMSGConvertCodepage* hook_ = nullptr;
 };
+
+// Header values past this size are written piece by piece.
+constexpr size_t kLargeHeaderValue = 1 << 20;
+// The UTF-8 bytes converted and encoded at a time.
+constexpr size_t kHeaderPiece = 1 << 15;
+
+// IsPlainHeaderText without a long word, on UTF-8 bytes: printable ASCII and TAB only, no "=?",
+// no run of more than kMaxPlainWord characters without a blank.
+bool IsPlainHeaderBytes(std::string_view utf8) {
+  size_t run = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (!((c >= 0x20 && c < 0x7F) || c == '\t'))
+      return false;
+    if (c == '=' && i + 1 < utf8.size() && utf8[i + 1] == '?')
+      return false;
+    run = (c == ' ' || c == '\t') ? 0 : run + 1;
+    if (run > kMaxPlainWord)
+      return false;
+  }
+  return true;
+}
+
+// Fold(name + value, false) of a value without line breaks, one character at a time, holding no
+// more than the line being made.
+class UnstructuredFolder {
+public:
+  UnstructuredFolder(std::string_view name, EmlOutput& out)
+      : out_(out), line_(name), firstBreak_(name.size()), position_(name.size()) {}
+  void Add(std::string_view text) {
+    for (const char c : text) {
+      if ((c == ' ' || c == '\t') && position_ >= firstBreak_ && !line_.empty())
+        candidate_ = line_.size();
+      line_ += c;
+      ++position_;
+      if (line_.size() > kFoldColumn && candidate_ > 0) {
+        out_.Line(std::string_view(line_).substr(0, candidate_));
+        line_.erase(0, candidate_);
+        candidate_ = 0;
+      } else if (line_.size() >= kMaxLineLength) {
+        // Nothing to break at: the break adds a blank to the value.
+        out_.Line(std::string_view(line_).substr(0, line_.size() - 1));
+        line_.erase(0, line_.size() - 1);
+        line_.insert(0, " ");
+        candidate_ = 0;
+      }
+    }
+  }
+  void Finish() { out_.Line(line_); }
+
+private:
+  EmlOutput& out_;
+  std::string line_;
+  size_t firstBreak_;
+  size_t position_; // in name + value, of the next character
+  size_t candidate_ = 0;
+};
+
+void CharsetConverter::LargeHeader(std::string_view name, std::string_view utf8,
+                                   EmlOutput& out) const {
+  if (IsPlainHeaderBytes(utf8)) {
+    UnstructuredFolder folder(name, out);
+    for (size_t at = 0; at < utf8.size(); at += kHeaderPiece)
+      folder.Add(utf8.substr(at, kHeaderPiece));
+    folder.Finish();
+    return;
+  }
+  out.Raw(name);
+  bool first = true;
+  while (!utf8.empty()) {
+    size_t cut = std::min(utf8.size(), kHeaderPiece);
+    while (cut < utf8.size() && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+      --cut;
+    std::u16string piece = SystemToWide(utf8.substr(0, cut));
+    utf8.remove_prefix(cut);
+    piece.erase(std::remove(piece.begin(), piece.end(), u'\0'), piece.end());
+    if (piece.empty())
+      continue;
+    // Encoded-words side by side read as one text: the pieces join without a seam.
+    std::string words = hook_ != nullptr
+                            ? EncodeAsWords(piece, charset_,
+                                            [this](std::u16string_view part) { return Hook(part); })
+                            : EncodeAsWords(piece, charset_);
+    if (!first)
+      out.Raw("\r\n ");
+    first = false;
+    out.Raw(words);
+  }
+  out.Line();
+}
 
 // A header value without line breaks or other control characters (which would end the header).
 std::u16string WithoutControls(std::u16string text) {
@@ -721,7 +817,8 @@ std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
 // The zone in which the sender wrote the date: that of the "Date:" field of the transport
 // headers when it names one and gives the date of the message, else UTC (a .msg date has none).
 int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
-  const std::string headers = TransportHeaderText(level);
+  std::string storage;
+  const std::string_view headers = TransportHeaderView(level, storage);
   for (size_t pos = 0; pos < headers.size();) {
     size_t end = headers.find_first_of("\r\n", pos);
     if (end == std::string::npos)
@@ -730,7 +827,8 @@ int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
       TDateTime parsed = 0;
       int zone = 0;
       bool hasZone = false;
-      if (TryParseRfc822Date(headers.substr(pos + 5, end - pos - 5), parsed, zone, hasZone) &&
+      if (TryParseRfc822Date(std::string(headers.substr(pos + 5, end - pos - 5)), parsed, zone,
+                             hasZone) &&
           hasZone && std::abs(parsed - date) < 1.0 / 86400)
         return zone;
       return 0;
@@ -916,9 +1014,12 @@ private:
       if (!list.empty())
         Header(name + list);
     }
-    std::string subject = convert.Header(level.GetSubject());
-    if (!subject.empty())
-      HeaderField("Subject: ", std::move(subject), false);
+    if (const TUtf8Text subject = SubjectUtf8(level); subject.View().size() >= kLargeHeaderValue) {
+      // A subject as large as the file: neither it nor its encoded form is copied whole.
+      convert.LargeHeader("Subject: ", subject.View(), out_);
+    } else if (std::string text = convert.Header(level.GetSubject()); !text.empty()) {
+      HeaderField("Subject: ", std::move(text), false);
+    }
     if (const TDateTime date = level.GetSentDate(); date != 0)
       Header("Date: " + FormatRfc822DateInZone(date, SenderZoneMinutes(level, date)));
     // The ID in its angle brackets, also when the message stores it without them (or with one

@@ -78,9 +78,7 @@ std::string TrimBytes(const std::string& s) {
 std::string HeaderDateText(std::string_view headers) {
   size_t pos = 0;
   while (pos < headers.size()) {
-    size_t end = headers.find_first_of("\r\n", pos);
-    if (end == std::string::npos)
-      end = headers.size();
+    const size_t end = HeaderLineEnd(headers, pos);
     if (end - pos >= 5 && headers.compare(pos, 5, "Date:") == 0)
       return TrimBytes(std::string(headers.substr(pos + 5, end - pos - 5)));
     pos = end;
@@ -265,8 +263,8 @@ std::u16string TMSGProperties::FormatRecipientList(const std::u16string& list) c
 }
 
 TDateTime TMSGProperties::GetSentDate() const {
-  const std::string text = TransportHeaderText(*this);
-  std::string_view headers = text;
+  std::string storage;
+  std::string_view headers = TransportHeaderView(*this, storage);
   while (!headers.empty() && static_cast<unsigned char>(headers.front()) <= ' ')
     headers.remove_prefix(1);
   if (!headers.empty()) {

@@ -1,5 +1,7 @@
 #include "export/message_addresses.h"
 
+#include <cstring>
+
 #include <initializer_list>
 
 #include "export/property_chains.h"
@@ -83,7 +85,10 @@ std::u16string InternetAddressOr(std::u16string text) {
 // the SMTP address of a person whom the message names by an Exchange address only.
 class HeaderAddresses {
 public:
-  explicit HeaderAddresses(const TMSGProperties& level) : headers_(TransportHeaderText(level)) {}
+  explicit HeaderAddresses(const TMSGProperties& level)
+      : headers_(TransportHeaderView(level, storage_)) {}
+  HeaderAddresses(const HeaderAddresses&) = delete;
+  HeaderAddresses& operator=(const HeaderAddresses&) = delete;
 
   bool Has(std::string_view field) const { return !HeaderFieldValue(headers_, field).empty(); }
   TMailAddressList Field(std::string_view field) const {
@@ -109,7 +114,9 @@ public:
   }
 
 private:
-  std::string headers_;
+  // The level's record, or the text made of it (declared first: headers_ may view it).
+  std::string storage_;
+  std::string_view headers_;
   bool parsed_ = false;
   TMailAddressList all_;
 };
@@ -235,22 +242,31 @@ bool IsInternetAddress(std::u16string_view address) {
   return address.substr(at + 1).find(u'@') == std::u16string_view::npos && address.front() != u'/';
 }
 
-std::string TransportHeaderText(const TMSGProperties& level) {
+std::string_view TransportHeaderView(const TMSGProperties& level, std::string& storage) {
   for (const uint32_t tag : {0x007D001Eu, 0x007D001Fu}) {
     const TMSGProperty* record = level.FindProperty(tag, false, !level.IsRoot());
     if (record == nullptr)
       continue;
+    // Headers of megabytes are not decoded and encoded again for the same bytes.
+    if (record->TextIsBytesAsUtf8())
+      return record->Value.Bytes();
     if (record->Value.IsBytes()) {
       const std::string& bytes = record->Value.Bytes();
       if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes) &&
           level.GetCodePage() == 65001)
         return bytes;
     }
-    std::string text = WideToSystem(record->GetValueText());
-    if (!text.empty())
-      return text;
+    storage = WideToSystem(record->GetValueText());
+    if (!storage.empty())
+      return storage;
   }
   return {};
+}
+
+std::string TransportHeaderText(const TMSGProperties& level) {
+  std::string storage;
+  const std::string_view text = TransportHeaderView(level, storage);
+  return text.data() == storage.data() ? std::move(storage) : std::string(text);
 }
 
 TMailAddress GetSenderAddress(const TMSGProperties& level) {
@@ -429,12 +445,22 @@ TMailAddressList ParseAddressList(std::string_view value) {
   return out;
 }
 
+size_t HeaderLineEnd(std::string_view headers, size_t pos) {
+  if (pos >= headers.size())
+    return headers.size();
+  const char* begin = headers.data() + pos;
+  const size_t rest = headers.size() - pos;
+  const void* lf = std::memchr(begin, '\n', rest);
+  const size_t lfAt =
+      lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : rest;
+  const void* cr = std::memchr(begin, '\r', lfAt);
+  return pos + (cr != nullptr ? static_cast<size_t>(static_cast<const char*>(cr) - begin) : lfAt);
+}
+
 std::string HeaderFieldValue(std::string_view headers, std::string_view name) {
   size_t pos = 0;
   while (pos < headers.size()) {
-    size_t end = headers.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos)
-      end = headers.size();
+    const size_t end = HeaderLineEnd(headers, pos);
     const std::string_view line = headers.substr(pos, end - pos);
     size_t next = end;
     if (next < headers.size() && headers[next] == '\r')
@@ -452,9 +478,7 @@ std::string HeaderFieldValue(std::string_view headers, std::string_view name) {
       std::string value(line.substr(colon + 1));
       // Continuation lines start with white space; unfolding removes only the line break.
       while (next < headers.size() && (headers[next] == ' ' || headers[next] == '\t')) {
-        size_t lineEnd = headers.find_first_of("\r\n", next);
-        if (lineEnd == std::string_view::npos)
-          lineEnd = headers.size();
+        const size_t lineEnd = HeaderLineEnd(headers, next);
         value.append(headers.substr(next, lineEnd - next));
         next = lineEnd;
         if (next < headers.size() && headers[next] == '\r')

@@ -55,10 +55,16 @@ TMailAddressList ParseAddressList(std::string_view value);
 // UTF-8 is copied as it is, which spares the wide copy of a header block that may be as large as
 // the file.
 std::string TransportHeaderText(const TMSGProperties& level);
+// The same without a copy where the record's bytes are the text: a view of them, else of the
+// text made in storage. The view lives as long as the record and storage do.
+std::string_view TransportHeaderView(const TMSGProperties& level, std::string& storage);
 
 // The unfolded value of the first header field named name (case-insensitive, without the colon)
 // in a header block; empty when there is none.
 std::string HeaderFieldValue(std::string_view headers, std::string_view name);
+// Where the line of headers that goes on at pos ends: its first CR or LF, or the end. Two memchr
+// scans, not a set lookup per byte, so that a header line of megabytes is found fast.
+size_t HeaderLineEnd(std::string_view headers, size_t pos);
 
 // One person as the reports show it: "Name <address>" (the name quoted as QuoteDisplayName
 // does), or the name or the address alone.

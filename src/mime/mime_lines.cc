@@ -132,7 +132,7 @@ std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor) {
     return result;
   while (cursor + 1 < lines.Count()) {
     std::string_view next = lines[cursor];
-    if (next.empty() || (next[0] != ' ' && next[0] != '\t'))
+    if (next.empty() || (next[0] != ' ' && next[0] != '\t' && next.substr(0, 2) != "=?"))
       break;
     std::string_view trimmed = TrimBlanks(next);
     result.push_back(' ');
@@ -144,6 +144,22 @@ std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor) {
     ++cursor;
   }
   return result;
+}
+
+std::string_view ReadHeaderLine(const TMimeLines& lines, size_t& cursor, std::string& storage) {
+  if (cursor >= lines.Count())
+    return {};
+  const std::string_view first = lines[cursor];
+  // As ReadHeaderLine folds: a next line that starts with a blank or a TAB and is not the last.
+  const size_t next = cursor + 1;
+  const bool folded = !first.empty() && next + 1 < lines.Count() && !lines[next].empty() &&
+                      (lines[next][0] == ' ' || lines[next][0] == '\t');
+  if (!folded) {
+    ++cursor;
+    return first;
+  }
+  storage = ReadHeaderLine(lines, cursor);
+  return storage;
 }
 
 } // namespace orlendo

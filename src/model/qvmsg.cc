@@ -230,9 +230,19 @@ void TMSGProperty::Assign(const TMSGProperty& source) {
 namespace {
 
 // 8-bit values stay as stored; they become text in the code page of their message level.
-std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
+// The code page in which DecodeStoredText reads text of cp, or 0 where it reads valid UTF-8 as
+// UTF-8 and other bytes as Windows-1252.
+int StoredTextCodePage(int cp) {
+  const int family = WindowsFamilyCodePage(cp);
+  return family > 0 && family != 65001 && IcuConverterName(static_cast<unsigned>(family)) ? family
+                                                                                          : 0;
+}
+
+// The code page that 8-bit text of the collection is read in (0: UTF-8 when valid, else
+// Windows-1252).
+int TextCodePageAtLevel(const TMSGProperties* collection) {
   if (collection == nullptr)
-    return DecodeStoredText(bytes, 0);
+    return 0;
   const TMSGProperties& level = collection->MessageLevel();
   const TMSGProperties& root = collection->Root();
   for (const TMSGProperties* where : {&level, &root}) {
@@ -243,18 +253,45 @@ std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* 
         // A message code page is taken as it is, even when it is not a Windows one.
         const int family = WindowsFamilyCodePage(cp);
         if (family != cp && family != 65001 && IcuConverterName(static_cast<unsigned>(cp)))
-          return CodePageToWide(bytes, static_cast<unsigned>(cp));
-        return DecodeStoredText(bytes, cp);
+          return cp;
+        return StoredTextCodePage(cp);
       }
       if (const int cp = CodePageValue(where->FindPropertyCached(TAG_INTERNET_CPID, ownLevel));
-          cp > 0) {
-        return DecodeStoredText(bytes, WindowsFamilyCodePage(cp));
-      }
+          cp > 0)
+        return StoredTextCodePage(WindowsFamilyCodePage(cp));
     }
     if (where == &root)
       break;
   }
-  return DecodeStoredText(bytes, 0);
+  return 0;
+}
+
+std::u16string BytesTextAtLevel(const std::string& bytes, const TMSGProperties* collection) {
+  const int cp = TextCodePageAtLevel(collection);
+  return cp > 0 ? CodePageToWide(bytes, static_cast<unsigned>(cp)) : DecodeStoredText(bytes, 0);
+}
+
+// Code pages that read every 7-bit byte as the ASCII character of that number: none of the
+// stateful ones (ISO-2022, HZ, UTF-7), EBCDIC or UTF-16.
+bool KeepsAscii(int cp) {
+  switch (cp) {
+  case 874:
+  case 932:
+  case 936:
+  case 949:
+  case 950:
+  case 1361:
+  case 20127:
+  case 20866:
+  case 21866:
+  case 51932:
+  case 51936:
+  case 51949:
+  case 54936:
+    return true;
+  default:
+    return (cp >= 1250 && cp <= 1258) || (cp >= 28591 && cp <= 28606);
+  }
 }
 
 std::u16string HexText(const std::string& bytes) {
@@ -367,6 +404,25 @@ void AddMultiValueItem(TMSGProperty& record, size_t index, std::string bytes) {
     // Text of 8 bits, binary data, and a UTF-16 value of an odd length: the bytes as stored.
     item = TVariant::FromBytes(std::move(bytes));
   }
+}
+
+bool TMSGProperty::TextIsBytesAsUtf8() const {
+  if (!Value.IsBytes() || Value.IsMulti())
+    return false;
+  const std::string& bytes = Value.Bytes();
+  if (bytes.find('\0') != std::string::npos)
+    return false;
+  const int cp = TextCodePageAtLevel(collection_);
+  if (cp == 0)
+    return IsValidUtf8(bytes);
+  return KeepsAscii(cp) &&
+         std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
+  if (!TextIsBytesAsUtf8())
+    return std::nullopt;
+  return std::string_view(Value.Bytes());
 }
 
 std::u16string TMSGProperty::GetValueText() const {
@@ -836,6 +892,15 @@ TQvMessage::~TQvMessage() {
 void TQvMessage::Clear() {
   if (properties_ != nullptr)
     properties_->Clear();
+  loadNotes_.clear();
+}
+
+void TQvMessage::AddLoadNote(const std::string& note) {
+  // Notes come from hostile input too (one per charset name): each once, and a few at most.
+  constexpr size_t kMaxNotes = 16;
+  if (loadNotes_.size() < kMaxNotes &&
+      std::find(loadNotes_.begin(), loadNotes_.end(), note) == loadNotes_.end())
+    loadNotes_.push_back(note);
 }
 
 void TQvMessage::LoadFromStream(TStream&) {

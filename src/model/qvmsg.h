@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/stream.h"
@@ -147,6 +149,12 @@ public:
   // else UTF-8 when valid and Windows-1252 otherwise (DecodeStoredText: the text ends at the
   // first zero byte). The raw bytes stay in Value.
   std::u16string GetValueText() const;
+  // Whether GetValueText gives the 8-bit value's bytes read as UTF-8, unchanged: a caller that
+  // wants UTF-8 takes the bytes then, rather than decoding and encoding a value of megabytes.
+  bool TextIsBytesAsUtf8() const;
+  // The bytes as that UTF-8, without a copy, when TextIsBytesAsUtf8; nullopt otherwise. For the
+  // writers, whose values can be as large as the file.
+  std::optional<std::string_view> Utf8ValueView() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value
   // occupies (0 when unknown). Never fails on short data; stream errors propagate.
@@ -361,6 +369,13 @@ public:
 
   bool HasMessageFlag(uint16_t flag) const;
 
+  // What the last load could not read as the file asked, one sentence each ("The charset
+  // \"x-foo\" is unknown; ..."): the content is there all the same, and whoever shows the message
+  // tells the user. Emptied by Clear.
+  const std::vector<std::string>& LoadNotes() const { return loadNotes_; }
+  // Adds a note unless it is already there (or many are).
+  void AddLoadNote(const std::string& note);
+
   // Forwards to the accessors and writers (defined with them).
   std::u16string Subject() const { return properties_->GetSubject(); }
   std::u16string Body() const { return properties_->GetBody(); }
@@ -382,6 +397,7 @@ public:
 
 private:
   std::unique_ptr<TMSGProperties> properties_;
+  std::vector<std::string> loadNotes_;
 };
 
 // A TStream over a compound-file stream; failures of the storage raise its EOleError. Lives in

@@ -5,6 +5,7 @@
 #include "msg/compound_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,8 @@ public:
     // A stream's bytes are either in the image (startSector, size) or owned (data).
     bool owned = false;
     std::string data;
+    // An owned stream whose bytes are made on demand instead of held in data.
+    std::shared_ptr<StreamSource> source;
     uint32_t startSector = END_OF_CHAIN;
     uint64_t size = 0;
     std::shared_ptr<const Extents> extents; // the image bytes, resolved once
@@ -378,7 +381,10 @@ public:
       return 0;
     const size_t wanted = size_t(std::min<uint64_t>(count, n.size - pos));
     if (n.owned) {
-      std::memcpy(buffer, n.data.data() + pos, wanted);
+      if (n.source)
+        n.source->Read(pos, buffer, wanted);
+      else
+        std::memcpy(buffer, n.data.data() + pos, wanted);
       return wanted;
     }
     const Extents& ext = Resolve(id);
@@ -409,6 +415,22 @@ public:
     n.size = n.data.size();
     dirty_ = true;
     return count;
+  }
+
+  void SetSource(uint32_t id, std::shared_ptr<StreamSource> source) {
+    RequireWritable();
+    const uint64_t size = source ? source->Size() : 0;
+    if (size > MAX_STREAM_SIZE_V3)
+      TooLarge(size);
+    Node& n = LiveNode(id);
+    if (n.kind != EntryKind::Stream)
+      throw EOleError(STG_E_INVALIDFUNCTION);
+    n.owned = true;
+    n.extents.reset();
+    std::string().swap(n.data);
+    n.source = std::move(source);
+    n.size = size;
+    dirty_ = true;
   }
 
   void SetSize(uint32_t id, uint64_t size) {
@@ -449,14 +471,26 @@ public:
       }
       entries.push_back(std::move(w));
     }
-    WrittenImage image = WriteImage(entries, [&](uint32_t entry, uint8_t* dst) {
-      const uint32_t id = nodeOf[entry];
-      ReadAt(id, 0, dst, size_t(nodes_[id].size));
-    });
-    if (!path_.empty())
-      WriteToDisk(image.bytes);
-
-    bytes_ = FileBytes::Own(std::move(image.bytes));
+    const StreamReader read = [&](uint32_t entry, uint64_t offset, uint8_t* dst, size_t count) {
+      ReadAt(nodeOf[entry], offset, dst, count);
+    };
+    std::vector<uint32_t> startSector;
+    if (!path_.empty()) {
+      // Straight to the disk, a piece at a time: the image of a large message is never held
+      // whole. Written as a new file that then takes the name, so that the image read so far
+      // (which may be that file, mapped) stays readable while the new one is written.
+      DiskFile file(path_);
+      startSector = WriteImageTo(entries, read,
+                                 [&](const uint8_t* data, size_t size) { file.Write(data, size); });
+      file.Complete();
+      bytes_ = FileBytes::MapFile(path_);
+    } else {
+      std::string image;
+      startSector = WriteImageTo(entries, read, [&](const uint8_t* data, size_t size) {
+        image.append(reinterpret_cast<const char*>(data), size);
+      });
+      bytes_ = FileBytes::Own(std::move(image));
+    }
     LoadImage();
     for (size_t i = 0; i < nodeOf.size(); ++i) {
       Node& n = nodes_[nodeOf[i]];
@@ -464,7 +498,8 @@ public:
         continue;
       n.owned = false;
       std::string().swap(n.data);
-      n.startSector = image.startSector[i];
+      n.source.reset();
+      n.startSector = startSector[i];
       n.extents.reset();
     }
     dirty_ = false;
@@ -654,6 +689,12 @@ private:
     Node& n = LiveNode(id);
     if (n.kind != EntryKind::Stream)
       throw EOleError(STG_E_INVALIDFUNCTION);
+    if (n.source) {
+      std::string data(size_t(n.size), '\0');
+      ReadAt(id, 0, data.data(), data.size());
+      n.source.reset();
+      n.data = std::move(data);
+    }
     if (!n.owned) {
       std::string data(size_t(n.size), '\0');
       ReadAt(id, 0, data.data(), data.size());
@@ -698,32 +739,58 @@ private:
                                           Num(MAX_STREAM_SIZE_V3) + ")");
   }
 
-  void WriteToDisk(const std::string& bytes) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      const int err = errno;
-      throw EOleError(err == ENOENT || err == ENOTDIR ? STG_E_PATHNOTFOUND
-                      : err == EACCES || err == EPERM || err == EISDIR || err == EROFS
-                          ? STG_E_ACCESSDENIED
-                          : STG_E_WRITEFAULT,
-                      path_);
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR)
-          continue;
+  // A new file beside path that replaces it when complete.
+  class DiskFile {
+  public:
+    explicit DiskFile(const std::string& path) : path_(path), temp_(path + ".XXXXXX") {
+      fd_ = ::mkstemp(temp_.data());
+      if (fd_ < 0) {
         const int err = errno;
-        ::close(fd);
-        throw EOleError(err == ENOSPC || err == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT,
+        throw EOleError(err == ENOENT || err == ENOTDIR ? STG_E_PATHNOTFOUND
+                        : err == EACCES || err == EPERM || err == EISDIR || err == EROFS
+                            ? STG_E_ACCESSDENIED
+                            : STG_E_WRITEFAULT,
                         path_);
       }
-      done += size_t(n);
+      // The mode of any new file, as creating it under its name would give it.
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      ::fchmod(fd_, 0666 & ~mask);
     }
-    if (::close(fd) != 0)
-      throw EOleError(STG_E_WRITEFAULT, path_);
-  }
+    ~DiskFile() {
+      if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temp_.c_str());
+      }
+    }
+    void Write(const uint8_t* data, size_t size) {
+      size_t done = 0;
+      while (done < size) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
+        if (n < 0) {
+          if (errno == EINTR)
+            continue;
+          const int err = errno;
+          throw EOleError(err == ENOSPC || err == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT,
+                          path_);
+        }
+        done += size_t(n);
+      }
+    }
+    void Complete() {
+      const int fd = fd_;
+      fd_ = -1;
+      if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        ::unlink(temp_.c_str());
+        throw EOleError(STG_E_WRITEFAULT, path_);
+      }
+    }
+
+  private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+  };
 
   Validation validation_;
   bool writable_;
@@ -847,6 +914,11 @@ size_t Stream::Write(const void* buffer, size_t count) {
 void Stream::SetSize(uint64_t size) {
   RequireValid(*this);
   file_->SetSize(id_, size);
+}
+
+void Stream::SetSource(std::shared_ptr<StreamSource> source) {
+  RequireValid(*this);
+  file_->SetSource(id_, std::move(source));
 }
 
 uint64_t Stream::Seek(int64_t offset, SeekOrigin origin) {

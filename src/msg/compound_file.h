@@ -130,6 +130,17 @@ private:
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 
+// The bytes of a stream made only when the file is written (Stream::SetSource): a stream whose
+// content would otherwise be held whole in memory until the commit, such as a text converted from
+// one that the caller holds anyway. Commits read it front to back.
+class StreamSource {
+public:
+  virtual ~StreamSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Copies the bytes [offset, offset + count) to buffer; offset and count stay within Size.
+  virtual void Read(uint64_t offset, void* buffer, size_t count) = 0;
+};
+
 // A stream of a compound file, with its own position.
 class Stream {
 public:
@@ -149,6 +160,9 @@ public:
   size_t Write(const void* buffer, size_t count);
   // Sets the size (truncates or zero-extends).
   void SetSize(uint64_t size);
+  // The stream's bytes become those of source, made when they are read or committed (a write
+  // before then takes them into memory first). The position is unchanged.
+  void SetSource(std::shared_ptr<StreamSource> source);
 
   // Moves the position; a position before 0 raises STG_E_INVALIDFUNCTION. Returns the new
   // position. Seeking past the end is allowed (reads there return 0 bytes).

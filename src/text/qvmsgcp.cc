@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "text/iso8859_16.h"
+
 namespace orlendo {
 
 const std::array<TMsgCodePageData, kMsgCodePageCount> MsgCodePages = {{
@@ -523,25 +525,30 @@ void WalkUtf8(std::string_view bytes, Emit&& emit, Bad&& bad) {
   }
 }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 std::u16string LenientUtf8ToWide(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
+  // No byte gives more than one UTF-16 unit (four give a surrogate pair), so the units are
+  // written into room made once, not appended one by one.
+  std::u16string out(bytes.size(), u'\0');
+  char16_t* next = out.data();
   WalkUtf8(
-      bytes, [&](char32_t cp) { AppendUtf16(out, cp); },
+      bytes,
+      [&](char32_t cp) {
+        if (cp < 0x10000) {
+          *next++ = static_cast<char16_t>(cp);
+        } else {
+          cp -= 0x10000;
+          *next++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+          *next++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        }
+      },
       [&] {
-        out.push_back(kReplacement);
+        *next++ = kReplacement;
         return true;
       });
+  out.resize(static_cast<std::size_t>(next - out.data()));
+  // Text of two- and three-byte characters needs far less room than its bytes.
+  if (out.size() < bytes.size() / 4 * 3)
+    out.shrink_to_fit();
   return out;
 }
 
@@ -749,7 +756,8 @@ int IcuCodePage(const std::string& charset) {
 
 bool IsKnownCharset(const std::string& charset) {
   return EqualsIgnoreCase(charset, "utf-8") || TableCodePage(charset) != 0 ||
-         ConverterForName(charset) != nullptr || CyrillicKind(charset) != 0;
+         IsIso8859_16Name(charset) || ConverterForName(charset) != nullptr ||
+         CyrillicKind(charset) != 0;
 }
 
 int CharsetToCodePage(const std::string& charset) {
@@ -909,6 +917,8 @@ std::u16string DecodeCharset(const std::string& charset, std::string_view bytes)
   }
   if (int cp = TableCodePage(charset))
     return CodePageToWide(bytes, static_cast<unsigned>(cp));
+  if (IsIso8859_16Name(charset))
+    return DecodeIso8859_16(bytes);
   // ICU knows every registered name and alias; the Cyrillic markers only serve names it does not.
   if (UConverter* conv = ConverterForName(charset))
     return CutAtZero(ToWide(conv, bytes));
@@ -926,6 +936,8 @@ bool EncodeCharsetImpl(const std::string& charset, std::u16string_view text, boo
     return true;
   }
   unsigned cp = static_cast<unsigned>(TableCodePage(charset));
+  if (!cp && IsIso8859_16Name(charset))
+    return EncodeIso8859_16(text, exact, out) || !exact;
   UConverter* conv = cp ? nullptr : ConverterForName(charset);
   if (!cp && !conv)
     cp = CyrillicCodePage(CyrillicKind(charset));

@@ -7,6 +7,11 @@
 
 namespace orlendo {
 
+namespace {
+constexpr uint32_t kTransportHeadersA = 0x007D001E;
+constexpr uint32_t kTransportHeadersW = 0x007D001F;
+} // namespace
+
 THeaderPage::THeaderPage(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
@@ -23,8 +28,24 @@ void THeaderPage::Fill(const TMSGProperties* root) {
   Clear();
   if (root == nullptr)
     return;
-  const std::u16string headers = root->GetTransportHeaders();
-  reTransport->setPlainText(BoundedText(headers));
+  // The headers as GetTransportHeaders chooses them; bytes that read as UTF-8 unchanged go to
+  // the view without a wide copy of megabytes of them.
+  for (const uint32_t tag : {kTransportHeadersA, kTransportHeadersW}) {
+    const TMSGProperty* record = root->FindProperty(tag, false, !root->IsRoot());
+    if (record == nullptr)
+      continue;
+    if (record->TextIsBytesAsUtf8()) {
+      if (record->Value.Bytes().empty())
+        continue;
+      reTransport->setPlainText(BoundedUtf8Text(record->Value.Bytes()));
+      return;
+    }
+    const std::u16string headers = record->GetValueText();
+    if (!headers.empty()) {
+      reTransport->setPlainText(BoundedText(headers));
+      return;
+    }
+  }
 }
 
 void THeaderPage::Clear() {

@@ -168,8 +168,13 @@ void TPropertiesPage::ShowRecord(const TMSGProperty* record) {
   edPropName->setText(QString::fromStdString(PropertyDisplayName(*record, true)));
   edPropSize->setText(QString::number(record->DataSize));
   cbPropType->setCurrentIndex(PropertyTypeIndex(PropType(record->TagID)));
-  const std::u16string text = record->GetValueText();
-  rePropValue->setPlainText(BoundedText(text, kValueChars));
+  // A value of megabytes goes to the page as its first part, without a whole copy of it first.
+  if (record->Value.IsWide() && !record->Value.IsMulti())
+    rePropValue->setPlainText(BoundedText(record->Value.Wide(), kValueChars));
+  else if (record->TextIsBytesAsUtf8())
+    rePropValue->setPlainText(BoundedUtf8Text(record->Value.Bytes(), kValueChars));
+  else
+    rePropValue->setPlainText(BoundedText(record->GetValueText(), kValueChars));
   const std::string_view bytes = StoredValueBytes(*record, hexBytes_);
   if (!bytes.empty()) {
     hexDump_->SetDataPointer(bytes.data());
