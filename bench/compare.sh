@@ -3,9 +3,11 @@
 #   1. every valid .msg of the test corpus converted to EML: quillet FILE /E eml vs msgconvert
 #   2. the 100 MB message converted to EML by both
 #   3. reading every stream: quillet --dump vs python3 with olefile
-#   4. batch: the valid corpus .msg files, and 1000 generated ones (made by orlendo_bench's
-#      BM_ConvertGenerated into $ORLENDO_BENCH_DATA/convert_generated, when present), into one
-#      mbox in one process: quillet --convert --to mbox vs msgconvert --mbox
+#   4. batch: the valid corpus .msg files, and 1000 and 10000 generated ones (bench_generate_batch,
+#      in $ORLENDO_BENCH_DATA/convert_generated), into one mbox in one process: quillet --convert
+#      --to mbox on 1 and on 2 jobs vs msgconvert --mbox; and to EML files, quillet --convert on 2
+#      jobs vs msgconvert writing them in one process. The peak memory of 1000 and of 10000 files
+#      shows whether it grows with the number of files.
 # Each is run REPS times (default 3); the table shows the median wall time, the peak resident
 # memory (/usr/bin/time -v) and how many files each converted.
 # Usage: bench/compare.sh   (env: REPS, BUILD_DIR, ORLENDO_BENCH_DATA)
@@ -22,8 +24,9 @@ if ! command -v msgconvert >/dev/null || ! /usr/bin/python3 -c 'import olefile' 
 fi
 scripts/deps >/dev/null
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" --target quillet bench_generate_messages >/dev/null
+cmake --build "$BUILD" --target quillet bench_generate_messages bench_generate_batch >/dev/null
 bench/generate "$DATA" >/dev/null
+"$BUILD/bench/bench_generate_batch" "$DATA/convert_generated" 10000
 QUILLET="$BUILD/quillet"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT INT TERM
@@ -74,8 +77,16 @@ for path in open(sys.argv[1]).read().split('\n'):
 open(sys.argv[2], 'w').write(str(n))
 PY
 cat > "$WORK/quillet_mbox.sh" <<SH
-"$QUILLET" --convert --quiet --to mbox --out "$WORK/out/q.mbox" - < "\$1" >/dev/null 2>&1
+"$QUILLET" --convert --quiet --jobs "\${2:-2}" --to mbox --out "$WORK/out/q.mbox" - < "\$1" >/dev/null 2>&1
 grep -c '^From ' "$WORK/out/q.mbox" > "$WORK/count"; rm -f "$WORK/out/q.mbox"
+SH
+cat > "$WORK/quillet_emls.sh" <<SH
+"$QUILLET" --convert --quiet --jobs 2 --out "$WORK/out/q" - < "\$1" >/dev/null 2>&1
+find "$WORK/out/q" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/q"
+SH
+cat > "$WORK/msgconvert_emls.sh" <<SH
+mkdir -p "$WORK/out/m" && ( cd "$WORK/out/m" && xargs -d '\\n' msgconvert < "\$1" ) >/dev/null 2>&1
+find "$WORK/out/m" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/m"
 SH
 cat > "$WORK/msgconvert_mbox.sh" <<SH
 ( cd "$WORK/out" && xargs -d '\\n' msgconvert --mbox "$WORK/out/m.mbox" < "\$1" ) >/dev/null 2>&1
@@ -134,9 +145,17 @@ row "100 MB: quillet --dump vs cat" "$A" "$C"
 A=$(run q_mbox sh "$WORK/quillet_mbox.sh" "$WORK/files")
 B=$(run m_mbox sh "$WORK/msgconvert_mbox.sh" "$WORK/files")
 row "corpus .msg -> one mbox" "$A" "$B"
-if [ -d "$DATA/convert_generated" ]; then
-  find "$DATA/convert_generated" -name '*.msg' | sort | head -1000 > "$WORK/generated"
-  A=$(run q_gen sh "$WORK/quillet_mbox.sh" "$WORK/generated")
-  B=$(REPS=1 run m_gen sh "$WORK/msgconvert_mbox.sh" "$WORK/generated")
-  row "1000 generated .msg -> one mbox" "$A" "$B"
-fi
+for n in 1000 10000; do
+  find "$DATA/convert_generated" -name '*.msg' | sort | head -$n > "$WORK/generated"
+  # The peer takes long on many files: it runs once there, between our runs.
+  peer_reps=$REPS
+  [ "$n" -gt 1000 ] && peer_reps=1
+  A=$(run q_gen1 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 1)
+  B=$(REPS=$peer_reps run m_gen sh "$WORK/msgconvert_mbox.sh" "$WORK/generated")
+  C=$(run q_gen2 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 2)
+  row "$n generated .msg -> mbox, 1 job" "$A" "$B"
+  row "$n generated .msg -> mbox, 2 jobs" "$C" "$B"
+  A=$(run q_emls sh "$WORK/quillet_emls.sh" "$WORK/generated")
+  B=$(REPS=$peer_reps run m_emls sh "$WORK/msgconvert_emls.sh" "$WORK/generated")
+  row "$n generated .msg -> EML files, 2 jobs" "$A" "$B"
+done

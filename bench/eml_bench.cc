@@ -91,6 +91,26 @@ void BM_EmlBigAttachmentWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_EmlBigAttachmentWrite)->Unit(benchmark::kMillisecond);
 
+// What quillet FILE /E eml does: the message read from disk and written to a new EML file
+// (no file replaced, which makes the file system write it out at once). The goal: under 0.3 s.
+void BM_EmlBigAttachmentConvert(benchmark::State& state) {
+  const std::string& path = EmlInputs::Get().BigAttachment();
+  const auto size = static_cast<int64_t>(fs::file_size(path));
+  const std::string target = EmlInputs::Get().Folder() + "/converted.eml";
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove(target);
+    state.ResumeTiming();
+    TQvMSGFile message;
+    message.LoadFromFile(path);
+    TFileStream file(target, TFileStream::Create);
+    SaveToEML(message.Properties(), &file);
+    file.Close();
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+BENCHMARK(BM_EmlBigAttachmentConvert)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The same into a stream that discards what it gets: the writer's own cost, without the disk.
 class DiscardStream : public TStream {
 public:

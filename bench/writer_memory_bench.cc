@@ -14,6 +14,7 @@
 #include <string>
 
 #include "export/eml_writer.h"
+#include "export/outlook_message.h"
 #include "export/report_writers.h"
 #include "mime/qvemlfile.h"
 #include "msg/msg_writer.h"
@@ -93,7 +94,9 @@ const std::pair<const char*, Writer> kFormats[] = {
     {"txt", [](const TMSGProperties& p, const std::string& f) { SaveToTXTFile(p, f, true); }},
     {"html", [](const TMSGProperties& p, const std::string& f) { SaveToHTMLFile(p, f, true); }},
     {"xml", [](const TMSGProperties& p, const std::string& f) { SaveToXMLFile(p, f, true); }},
-    {"msg", [](const TMSGProperties& p, const std::string& f) { SaveToMSG(p, f, true); }},
+    // As quillet writes an Internet message: in the Outlook form.
+    {"msg",
+     [](const TMSGProperties& p, const std::string& f) { SaveInternetMessageToMSG(p, f, true); }},
 };
 
 void BM_WriterPeakLongSubject(benchmark::State& state) {

@@ -38,6 +38,9 @@ namespace {
 
 constexpr uint32_t TAG_MESSAGE_FLAGS = 0x0E070003;
 constexpr int64_t MSGFLAG_READ = 0x1;
+// Files up to this size are read whole, once: their kind, their reader and the bytes an mbox
+// takes as they are all come from that one read. Larger ones are read in place by their readers.
+constexpr off_t kReadWholeLimit = off_t(16) << 20;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -175,21 +178,93 @@ std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
 }
 
 // A new private file in folder for output under construction; its name begins with a dot so
-// that no mail program or folder walk takes it for a finished file.
-std::string MakeTempFile(const fs::path& folder, const std::string& base) {
+// that no mail program or folder walk takes it for a finished file. With fd, the file is left
+// open for writing there.
+std::string MakeTempFile(const fs::path& folder, const std::string& base, int* fd = nullptr) {
   std::string name = (folder / ("." + base + ".XXXXXX")).string();
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0)
+  const int made = ::mkstemp(name.data());
+  if (made < 0)
     throw EMSGError("Unable to write to " + folder.string() + ": " + ErrnoText(errno));
-  ::close(fd);
+  if (fd)
+    *fd = made;
+  else
+    ::close(made);
   return name;
 }
 
-// The mode a new file gets (mkstemp makes it private).
+// The mode a new file gets (mkstemp makes it private), from the umask of the start of the run:
+// reading the umask means setting it, which threads must not do while others create files.
+mode_t OrdinaryMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
 void GiveOrdinaryMode(const std::string& file) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(file.c_str(), 0666 & ~mask);
+  ::chmod(file.c_str(), OrdinaryMode());
+}
+
+// An output file under construction, written with plain writes (the writers buffer already).
+class TFdStream : public TStream {
+public:
+  TFdStream(int fd, const std::string& name) : fd_(fd), name_(name) {}
+  size_t Read(void*, size_t) override { return 0; }
+  size_t Write(const void* buffer, size_t count) override {
+    const char* p = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd_, p + done, count - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        throw EMSGError("Unable to write to " + name_ + ": " + ErrnoText(errno));
+      done += static_cast<size_t>(n);
+    }
+    written_ += static_cast<int64_t>(count);
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    if (offset != 0 || origin == TSeekOrigin::Beginning) {
+      if (!(origin == TSeekOrigin::Beginning && offset == written_))
+        throw EMSGError("Unable to write to " + name_ + ": the output cannot seek");
+    }
+    return written_;
+  }
+  int64_t Size() override { return written_; }
+
+private:
+  int fd_;
+  const std::string& name_;
+  int64_t written_ = 0;
+};
+
+// Reads a regular file of the given size whole; false when it cannot be opened (its reader then
+// says why).
+bool ReadFileImage(const std::string& fileName, off_t size, std::string& image) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
+    return false;
+  image.resize(static_cast<size_t>(size));
+  size_t got = 0;
+  while (got < image.size()) {
+    const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw EMSGError("Unable to read " + fileName + ": " + ErrnoText(error));
+    }
+    if (n == 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  image.resize(got);
+  return true;
 }
 
 std::string ReadWholeFile(const std::string& fileName) {
@@ -263,9 +338,13 @@ private:
   void Walk(const std::vector<std::string>& paths);
   bool Enqueue(TJob job);
   void WalkFolder(const fs::path& root);
+  // What one worker keeps between its files.
+  struct TWorker {
+    fs::path madeFolder; // the output folder last made (or found) for a file
+  };
   void Work();
-  TConvertResult Convert(const TJob& job);
-  std::string WriteFile(const TQvMessage& message, const TJob& job);
+  TConvertResult Convert(const TJob& job, TWorker& worker);
+  std::string WriteFile(const TQvMessage& message, const TJob& job, TWorker& worker);
   void AppendToMbox(const std::string& framed);
   std::string WriteToMaildir(const std::string& content, bool seen);
   void Finish(const TConvertResult& result);
@@ -498,29 +577,51 @@ void TBatchRun::Finish(const TConvertResult& result) {
     options_.OnFile(result, progress_);
 }
 
-std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job) {
+std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWorker& worker) {
   const fs::path input(job.Input);
   fs::path folder;
   if (options_.Out.empty()) {
     folder = input.has_parent_path() ? input.parent_path() : fs::path(".");
   } else {
     folder = outFolder_ / job.RelativeFolder;
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder, ec))
-      throw EMSGError("Unable to create the folder " + folder.string());
+    // Files of one folder come one after the other: its output folder is made once.
+    if (folder != worker.madeFolder) {
+      std::error_code ec;
+      fs::create_directories(folder, ec);
+      if (!fs::is_directory(folder, ec))
+        throw EMSGError("Unable to create the folder " + folder.string());
+      worker.madeFolder = folder;
+    }
   }
   std::string stem = input.stem().string();
   if (stem.empty())
     stem = input.filename().string();
-  const std::string temp = MakeTempFile(folder, stem + options_.Extension);
+  const bool eml = options_.Format == TConvertFormat::Eml;
+  int fd = -1;
+  std::string temp;
+  try {
+    temp = MakeTempFile(folder, stem + options_.Extension, eml ? &fd : nullptr);
+  } catch (const EMSGError&) {
+    if (options_.Out.empty() || folder != worker.madeFolder)
+      throw;
+    // The folder went away since it was made: make it again.
+    worker.madeFolder.clear();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    temp = MakeTempFile(folder, stem + options_.Extension, eml ? &fd : nullptr);
+    worker.madeFolder = folder;
+  }
   try {
     switch (options_.Format) {
     case TConvertFormat::Eml: {
       // Straight into the temporary: the file writer would make a temporary of its own.
-      TFileStream file(temp, TFileStream::Create);
+      TFdStream file(fd, temp);
       SaveToEML(message.Properties(), &file);
-      file.Close();
+      ::fchmod(fd, OrdinaryMode());
+      const int closing = fd;
+      fd = -1;
+      if (::close(closing) != 0)
+        throw EMSGError("Unable to write to " + temp + ": " + ErrnoText(errno));
       break;
     }
     case TConvertFormat::Msg:
@@ -552,9 +653,12 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job) {
     case TConvertFormat::Maildir:
       break;
     }
-    GiveOrdinaryMode(temp);
+    if (!eml)
+      GiveOrdinaryMode(temp);
     return RenameToFreeName(temp, folder, stem, options_.Extension);
   } catch (...) {
+    if (fd >= 0)
+      ::close(fd);
     ::unlink(temp.c_str());
     throw;
   }
@@ -598,7 +702,7 @@ std::string TBatchRun::WriteToMaildir(const std::string& content, bool seen) {
   }
 }
 
-TConvertResult TBatchRun::Convert(const TJob& job) {
+TConvertResult TBatchRun::Convert(const TJob& job, TWorker& worker) {
   TConvertResult result;
   result.Input = job.Input;
   try {
@@ -613,18 +717,38 @@ TConvertResult TBatchRun::Convert(const TJob& job) {
       return result;
     }
     const std::string ext = LowerExtension(job.Input);
-    const TMessageFileKind kind = DetectMessageFileKind(job.Input);
     // A file found in a folder is a message by its extension, or by its content when it has
     // none; a file named directly by its content too.
-    const bool message = IsMessageExtension(ext) ||
-                         (kind != TMessageFileKind::Unknown && (job.Named || ext.empty()));
-    if (!message) {
+    const bool byExtension = IsMessageExtension(ext);
+    TMessageFileKind kind = TMessageFileKind::Unknown;
+    if (!byExtension && (job.Named || ext.empty()))
+      kind = DetectMessageFileKind(job.Input);
+    if (!byExtension && kind == TMessageFileKind::Unknown) {
       result.Status = TConvertStatus::Skipped;
       result.Reason = "not a message";
       return result;
     }
-    std::unique_ptr<TQvMessage> reader = CreateMessageReader(job.Input);
-    reader->LoadFromFile(job.Input);
+    std::string image;
+    const bool haveImage =
+        info.st_size <= kReadWholeLimit && ReadFileImage(job.Input, info.st_size, image);
+    if (byExtension)
+      kind = haveImage ? DetectMessageKind(std::string_view(image).substr(0, kMessageKindHeadSize))
+                       : DetectMessageFileKind(job.Input);
+    std::unique_ptr<TQvMessage> reader = CreateMessageReader(job.Input, kind);
+    const bool mailbox =
+        options_.Format == TConvertFormat::Mbox || options_.Format == TConvertFormat::Maildir;
+    // An Internet message goes into a mailbox as it was received; every other message as our
+    // EML.
+    const bool internet = typeid(*reader) == typeid(TQvEMLFile);
+    std::string content;
+    if (!haveImage) {
+      reader->LoadFromFile(job.Input);
+    } else if (internet && mailbox) {
+      content = image;
+      reader->LoadFromFileImage(job.Input, std::move(image));
+    } else {
+      reader->LoadFromFileImage(job.Input, std::move(image));
+    }
     // An item of another kind than the format holds is no input of this run.
     if (options_.Format == TConvertFormat::Ics && !HasICalendar(reader->Properties())) {
       result.Status = TConvertStatus::Skipped;
@@ -637,14 +761,12 @@ TConvertResult TBatchRun::Convert(const TJob& job) {
       return result;
     }
 
-    if (options_.Format != TConvertFormat::Mbox && options_.Format != TConvertFormat::Maildir) {
-      result.Output = WriteFile(*reader, job);
+    if (!mailbox) {
+      result.Output = WriteFile(*reader, job, worker);
     } else {
-      // An Internet message goes in as it was received; every other message as our EML.
-      const bool internet = typeid(*reader) == typeid(TQvEMLFile);
-      std::string content;
       if (internet) {
-        content = ReadWholeFile(job.Input);
+        if (!haveImage)
+          content = ReadWholeFile(job.Input);
       } else {
         TMemoryStream stream;
         SaveToEML(reader->Properties(), &stream);
@@ -681,10 +803,11 @@ TConvertResult TBatchRun::Convert(const TJob& job) {
 }
 
 void TBatchRun::Work() {
+  TWorker worker;
   while (std::optional<TJob> job = queue_.Pop()) {
     if (Cancelled())
       break;
-    Finish(Convert(*job));
+    Finish(Convert(*job, worker));
   }
   // The walk may be waiting for room in the queue.
   if (Cancelled())
@@ -732,6 +855,7 @@ TConvertSummary TBatchRun::Run(const std::vector<std::string>& paths) {
     return summary;
   }
   summary.Started = true;
+  OrdinaryMode(); // read before any worker creates a file
   unsigned jobs = options_.Jobs ? options_.Jobs : std::thread::hardware_concurrency();
   jobs = std::clamp(jobs, 1u, 256u);
   std::vector<std::thread> workers;

@@ -19,7 +19,7 @@ namespace {
 
 constexpr unsigned char kCompoundSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 // Enough for a count line and the first header field of any real message.
-constexpr size_t kHeadSize = 4096;
+constexpr size_t kHeadSize = kMessageKindHeadSize;
 
 std::string UpperExtension(const std::string& fileName) {
   const size_t slash = fileName.find_last_of('/');
@@ -108,9 +108,14 @@ TMessageFileKind DetectMessageFileKind(const std::string& fileName) {
 }
 
 std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName) {
+  return CreateMessageReader(fileName, DetectMessageFileKind(fileName));
+}
+
+std::unique_ptr<TQvMessage> CreateMessageReader(const std::string& fileName,
+                                                TMessageFileKind kind) {
   const std::string ext = UpperExtension(fileName);
   const bool webArchive = ext == ".MHT" || ext == ".MHTML";
-  switch (DetectMessageFileKind(fileName)) {
+  switch (kind) {
   case TMessageFileKind::CompoundFile:
     return Make<TQvMSGFile>();
   case TMessageFileKind::Internet:

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "export/generator_text.h"
@@ -16,10 +17,12 @@
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
 #include "export/message_addresses.h"
+#include "export/utf8_text.h"
 #include "mime/qvemlfile.h"
 #include "mime/signed_content.h"
 #include "msg/qvmsgfile.h"
 #include "msg/tnef_message.h"
+#include "text/base64.h"
 #include "text/quoted_printable_encode.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
@@ -84,101 +87,6 @@ private:
   std::string buffer_;
 };
 
-// Base64 in lines of 76 characters (57 input bytes), the most that RFC 2045 (6.8) allows, for
-// any chunking of the input. Whole lines take a fast path.
-class StreamingBase64 {
-public:
-  StreamingBase64() {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (unsigned v = 0; v < 4096; ++v) {
-      pairs_[2 * v] = kAlphabet[v >> 6];
-      pairs_[2 * v + 1] = kAlphabet[v & 63];
-    }
-  }
-
-  void Filter(std::string_view input, std::string& out) {
-    const auto* p = reinterpret_cast<const uint8_t*>(input.data());
-    size_t n = input.size();
-    out.reserve(out.size() + n / kLineBytes * (kLineChars + 2) + 100);
-    while (heldCount_ > 0 && n > 0) {
-      held_[heldCount_++] = *p++;
-      --n;
-      if (heldCount_ == 3) {
-        Group(held_, 3, out);
-        heldCount_ = 0;
-      }
-    }
-    while (n >= 3 && consumed_ % kLineBytes != 0) {
-      Group(p, 3, out);
-      p += 3;
-      n -= 3;
-    }
-    if (n >= kLineBytes) {
-      const size_t lines = n / kLineBytes;
-      const size_t at = out.size();
-      out.resize(at + lines * kLineChars + (lines - 1 + (lineBreakDue_ ? 1 : 0)) * 2);
-      char* o = out.data() + at;
-      for (size_t line = 0; line < lines; ++line) {
-        if (lineBreakDue_) {
-          *o++ = '\r';
-          *o++ = '\n';
-        }
-        for (size_t k = 0; k < kLineBytes; k += 3, p += 3, o += 4) {
-          const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-          std::memcpy(o, &pairs_[2 * (v >> 12)], 2);
-          std::memcpy(o + 2, &pairs_[2 * (v & 4095)], 2);
-        }
-        lineBreakDue_ = true;
-      }
-      consumed_ += lines * kLineBytes;
-      n -= lines * kLineBytes;
-    }
-    for (; n >= 3; p += 3, n -= 3)
-      Group(p, 3, out);
-    while (n > 0) {
-      held_[heldCount_++] = *p++;
-      --n;
-    }
-  }
-
-  void Complete(std::string& out) {
-    if (heldCount_ > 0)
-      Group(held_, heldCount_, out);
-    heldCount_ = 0;
-    consumed_ = 0;
-    lineBreakDue_ = false;
-  }
-
-private:
-  static constexpr size_t kLineBytes = 57;
-  static constexpr size_t kLineChars = 76;
-
-  void Group(const uint8_t* g, int size, std::string& out) {
-    const uint32_t v = (uint32_t{g[0]} << 16) | (size > 1 ? uint32_t{g[1]} << 8 : 0u) |
-                       (size > 2 ? uint32_t{g[2]} : 0u);
-    char quad[4];
-    std::memcpy(quad, &pairs_[2 * (v >> 12)], 2);
-    std::memcpy(quad + 2, &pairs_[2 * (v & 4095)], 2);
-    if (size < 3)
-      quad[3] = '=';
-    if (size < 2)
-      quad[2] = '=';
-    // The break after a full line comes when more follows: the data never ends in an empty line.
-    if (lineBreakDue_)
-      out += "\r\n";
-    out.append(quad, 4);
-    consumed_ += static_cast<uint64_t>(size);
-    lineBreakDue_ = consumed_ % kLineBytes == 0;
-  }
-
-  char pairs_[8192];
-  uint8_t held_[3] = {};
-  int heldCount_ = 0;
-  uint64_t consumed_ = 0;
-  bool lineBreakDue_ = false;
-};
-
 // A write-only stream that base64-encodes what it receives straight into the output.
 class Base64Sink : public TStream {
 public:
@@ -186,11 +94,13 @@ public:
   size_t Read(void*, size_t) override { return 0; }
   size_t Write(const void* buffer, size_t count) override {
     const char* data = static_cast<const char*>(buffer);
+    if (!encoded_ && count > 0)
+      encoded_ = std::make_unique_for_overwrite<char[]>(
+          Base64LineEncoder::MaxEncodedSize(kBase64InputChunk));
     for (size_t done = 0; done < count;) {
       const size_t n = std::min(kBase64InputChunk, count - done);
-      encoded_.clear();
-      encoder_.Filter(std::string_view(data + done, n), encoded_);
-      out_.Raw(encoded_);
+      const char* end = encoder_.Filter(std::string_view(data + done, n), encoded_.get());
+      out_.Raw(std::string_view(encoded_.get(), static_cast<size_t>(end - encoded_.get())));
       done += n;
     }
     written_ += static_cast<int64_t>(count);
@@ -206,16 +116,16 @@ public:
   int64_t Size() override { return written_; }
   // Ends the data; true when any byte was written.
   bool Complete() {
-    encoded_.clear();
-    encoder_.Complete(encoded_);
-    out_.Raw(encoded_);
+    char tail[8];
+    const char* end = encoder_.Complete(tail);
+    out_.Raw(std::string_view(tail, static_cast<size_t>(end - tail)));
     return written_ > 0;
   }
 
 private:
   EmlOutput& out_;
-  StreamingBase64 encoder_;
-  std::string encoded_;
+  Base64LineEncoder encoder_;
+  std::unique_ptr<char[]> encoded_; // one chunk's characters
   int64_t written_ = 0;
 };
 
@@ -344,6 +254,11 @@ public:
     return EncodeParameterValue(WithoutNul(text), charset_);
   }
 
+  // An unstructured header field (name ends in ": ") whose UTF-8 value is large, written to out
+  // piece by piece in the form that Header and Fold give it: plain text folded at its blanks, or
+  // else the whole value as encoded-words, one per line.
+  void LargeHeader(std::string_view name, std::string_view utf8, EmlOutput& out) const;
+
 private:
   std::string Hook(std::u16string_view text) const {
     std::string value = WideToSystem(text);
@@ -356,6 +271,96 @@ private:
   std::string charset_;
   const TQvMSGConvertCodepage* hook_ = nullptr;
 };
+
+// Header values past this size are written piece by piece.
+constexpr size_t kLargeHeaderValue = 1 << 20;
+// The UTF-8 bytes converted and encoded at a time.
+constexpr size_t kHeaderPiece = 1 << 15;
+
+// IsPlainHeaderText without a long word, on UTF-8 bytes: printable ASCII and TAB only, no "=?",
+// no run of more than kMaxPlainWord characters without a blank.
+bool IsPlainHeaderBytes(std::string_view utf8) {
+  size_t run = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (!((c >= 0x20 && c < 0x7F) || c == '\t'))
+      return false;
+    if (c == '=' && i + 1 < utf8.size() && utf8[i + 1] == '?')
+      return false;
+    run = (c == ' ' || c == '\t') ? 0 : run + 1;
+    if (run > kMaxPlainWord)
+      return false;
+  }
+  return true;
+}
+
+// Fold(name + value, false) of a value without line breaks, one character at a time, holding no
+// more than the line being made.
+class UnstructuredFolder {
+public:
+  UnstructuredFolder(std::string_view name, EmlOutput& out)
+      : out_(out), line_(name), firstBreak_(name.size()), position_(name.size()) {}
+  void Add(std::string_view text) {
+    for (const char c : text) {
+      if ((c == ' ' || c == '\t') && position_ >= firstBreak_ && !line_.empty())
+        candidate_ = line_.size();
+      line_ += c;
+      ++position_;
+      if (line_.size() > kFoldColumn && candidate_ > 0) {
+        out_.Line(std::string_view(line_).substr(0, candidate_));
+        line_.erase(0, candidate_);
+        candidate_ = 0;
+      } else if (line_.size() >= kMaxLineLength) {
+        // Nothing to break at: the break adds a blank to the value.
+        out_.Line(std::string_view(line_).substr(0, line_.size() - 1));
+        line_.erase(0, line_.size() - 1);
+        line_.insert(0, " ");
+        candidate_ = 0;
+      }
+    }
+  }
+  void Finish() { out_.Line(line_); }
+
+private:
+  EmlOutput& out_;
+  std::string line_;
+  size_t firstBreak_;
+  size_t position_; // in name + value, of the next character
+  size_t candidate_ = 0;
+};
+
+void CharsetConverter::LargeHeader(std::string_view name, std::string_view utf8,
+                                   EmlOutput& out) const {
+  if (IsPlainHeaderBytes(utf8)) {
+    UnstructuredFolder folder(name, out);
+    for (size_t at = 0; at < utf8.size(); at += kHeaderPiece)
+      folder.Add(utf8.substr(at, kHeaderPiece));
+    folder.Finish();
+    return;
+  }
+  out.Raw(name);
+  bool first = true;
+  while (!utf8.empty()) {
+    size_t cut = std::min(utf8.size(), kHeaderPiece);
+    while (cut < utf8.size() && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+      --cut;
+    std::u16string piece = SystemToWide(utf8.substr(0, cut));
+    utf8.remove_prefix(cut);
+    piece.erase(std::remove(piece.begin(), piece.end(), u'\0'), piece.end());
+    if (piece.empty())
+      continue;
+    // Encoded-words side by side read as one text: the pieces join without a seam.
+    std::string words = hook_ != nullptr
+                            ? EncodeAsWords(piece, charset_,
+                                            [this](std::u16string_view part) { return Hook(part); })
+                            : EncodeAsWords(piece, charset_);
+    if (!first)
+      out.Raw("\r\n ");
+    first = false;
+    out.Raw(words);
+  }
+  out.Line();
+}
 
 // A header value without line breaks or other control characters (which would end the header).
 std::u16string WithoutControls(std::u16string text) {
@@ -869,7 +874,8 @@ std::u16string RenderedRtf(const TMSGProperties& level, bool hasPlain) {
 // The zone in which the sender wrote the date: that of the "Date:" field of the transport
 // headers when it names one and gives the date of the message, else UTC (a .msg date has none).
 int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
-  const std::string headers = TransportHeaderText(level);
+  std::string storage;
+  const std::string_view headers = TransportHeaderView(level, storage);
   for (size_t pos = 0; pos < headers.size();) {
     size_t end = headers.find_first_of("\r\n", pos);
     if (end == std::string::npos)
@@ -878,7 +884,8 @@ int SenderZoneMinutes(const TMSGProperties& level, TDateTime date) {
       TDateTime parsed = 0;
       int zone = 0;
       bool hasZone = false;
-      if (TryParseRfc822Date(headers.substr(pos + 5, end - pos - 5), parsed, zone, hasZone) &&
+      if (TryParseRfc822Date(std::string(headers.substr(pos + 5, end - pos - 5)), parsed, zone,
+                             hasZone) &&
           hasZone && std::abs(parsed - date) < 1.0 / 86400)
         return zone;
       return 0;
@@ -1070,9 +1077,12 @@ private:
       if (!list.empty())
         Header(name + list);
     }
-    std::string subject = convert.Header(level.GetSubject());
-    if (!subject.empty())
-      HeaderField("Subject: ", std::move(subject), false);
+    if (const TUtf8Text subject = SubjectUtf8(level); subject.View().size() >= kLargeHeaderValue) {
+      // A subject as large as the file: neither it nor its encoded form is copied whole.
+      convert.LargeHeader("Subject: ", subject.View(), out_);
+    } else if (std::string text = convert.Header(level.GetSubject()); !text.empty()) {
+      HeaderField("Subject: ", std::move(text), false);
+    }
     if (const TDateTime date = level.GetSentDate(); date != 0)
       Header("Date: " + FormatRfc822DateInZone(date, SenderZoneMinutes(level, date)));
     // The ID in its angle brackets, also when the message stores it without them (or with one

@@ -220,9 +220,24 @@ bool IsInternetAddress(std::u16string_view address) {
   if (at == std::u16string_view::npos || at == 0 || at + 1 >= address.size())
     return false;
   for (const char16_t c : address) {
-    if (c <= u' ' || c == 0x7F ||
-        std::u16string_view(u"<>()[],;:\"\\").find(c) != std::u16string_view::npos)
+    if (c <= u' ' || c == 0x7F)
       return false;
+    switch (c) {
+    case u'<':
+    case u'>':
+    case u'(':
+    case u')':
+    case u'[':
+    case u']':
+    case u',':
+    case u';':
+    case u':':
+    case u'"':
+    case u'\\':
+      return false;
+    default:
+      break;
+    }
   }
   return address.substr(at + 1).find(u'@') == std::u16string_view::npos && address.front() != u'/';
 }

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "export/message_addresses.h"
+#include "export/utf8_text.h"
 #include "mime/qvemlfile.h"
 #include "model/utf8.h"
 #include "msg/compressed_rtf.h"
@@ -118,6 +121,23 @@ std::u16string Trimmed(const std::u16string& s) {
   return s.substr(b, e - b);
 }
 
+// A text of the source tree, as UTF-8 or as UTF-16 (wide), that the tree being built refers to.
+struct TReferredText {
+  bool wide = false;
+  std::string_view utf8;
+  std::u16string_view utf16;
+  size_t Units() const { return wide ? utf16.size() : Utf16Units(utf8); }
+  size_t Size() const { return wide ? utf16.size() : utf8.size(); }
+  TReferredText From(size_t offset) const {
+    TReferredText rest = *this;
+    if (wide)
+      rest.utf16 = utf16.substr(offset);
+    else
+      rest.utf8 = utf8.substr(offset);
+    return rest;
+  }
+};
+
 // One message, recipient or attachment level of the tree being built: its records, and the
 // entries of its property stream that declare them.
 class Level {
@@ -137,6 +157,16 @@ public:
   void TextIfAny(uint16_t id, const std::u16string& text) {
     if (!text.empty())
       Text(id, text);
+  }
+  // A text that the record takes from the source tree when it is written.
+  void TextRef(uint16_t id, const TReferredText& text) {
+    auto* record = out_.AddRecord<TMSGPropertyTextRef>();
+    record->TagID = Tag(id, 0x001F);
+    record->Wide = text.wide;
+    record->Utf8 = text.utf8;
+    record->Utf16 = text.utf16;
+    record->DataSize = SizeOf(text.Units() * 2);
+    Entry(Tag(id, 0x0000), TVariant());
   }
   void Binary(uint16_t id, std::string bytes) {
     const size_t size = bytes.size();
@@ -188,8 +218,8 @@ std::u16string NumberedName(const char16_t* prefix, int number) {
 }
 
 // "RE: ", "Fwd: ": a prefix of one to three letters and a colon, as the normalized subject
-// leaves it out.
-size_t SubjectPrefixLength(const std::u16string& subject) {
+// leaves it out. In UTF-16 units or UTF-8 bytes alike: the prefix is ASCII.
+template <class Text> size_t SubjectPrefixLength(const Text& subject) {
   size_t i = 0;
   while (i < subject.size() && i < 4 &&
          ((subject[i] >= u'a' && subject[i] <= u'z') || (subject[i] >= u'A' && subject[i] <= u'Z')))
@@ -238,8 +268,15 @@ std::u16string DisplayNameOf(const TMailAddress& person) {
   return person.Name.empty() ? person.Address : person.Name;
 }
 
+// Texts from this size on are referred to rather than copied, when the tree is built to be
+// written while its source lives.
+constexpr size_t kReferredTextSize = 1 << 20;
+
 class Builder {
 public:
+  // referLargeText: the large texts of the message (not of attached ones, which may be parsed
+  // here for the while only) become records that refer to the source's UTF-8.
+  explicit Builder(bool referLargeText = false) : referLargeText_(referLargeText) {}
   void Message(const TMSGProperties& source, TMSGProperties& out, bool embedded, int depth);
 
 private:
@@ -247,6 +284,26 @@ private:
   void Attachments(const TMSGProperties& source, Level& message, int& count, int depth);
   bool EmbeddedMessage(const TMSGProperty& node, const std::string& data, Level& attachment,
                        int depth);
+  // The text of the record when it is to be referred to: large, and held by the source as
+  // UTF-16 or as UTF-8.
+  std::optional<TReferredText> Referred(const TMSGProperty* record) const {
+    if (!referLargeText_ || record == nullptr)
+      return std::nullopt;
+    TReferredText text;
+    if (record->Value.IsWide()) {
+      text.wide = true;
+      text.utf16 = record->Value.Wide();
+    } else if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
+      text.utf8 = *view;
+    } else {
+      return std::nullopt;
+    }
+    if (text.Size() < kReferredTextSize)
+      return std::nullopt;
+    return text;
+  }
+
+  bool referLargeText_;
 };
 
 void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool embedded, int depth) {
@@ -257,12 +314,23 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   Level m(out, stream);
 
   m.Text(PID_MESSAGE_CLASS, u"IPM.Note");
-  const std::u16string subject = source.GetSubject();
-  const size_t prefix = SubjectPrefixLength(subject);
-  m.Text(PID_SUBJECT, subject);
-  m.Text(PID_SUBJECT_PREFIX, subject.substr(0, prefix));
-  m.Text(PID_NORMALIZED_SUBJECT, subject.substr(prefix));
-  m.Text(PID_CONVERSATION_TOPIC, subject.substr(prefix));
+  if (const std::optional<TReferredText> referred =
+          Referred(referLargeText_ ? SubjectRecord(source) : nullptr)) {
+    const size_t prefix =
+        referred->wide ? SubjectPrefixLength(referred->utf16) : SubjectPrefixLength(referred->utf8);
+    m.TextRef(PID_SUBJECT, *referred);
+    m.Text(PID_SUBJECT_PREFIX, referred->wide ? std::u16string(referred->utf16.substr(0, prefix))
+                                              : SystemToWide(referred->utf8.substr(0, prefix)));
+    m.TextRef(PID_NORMALIZED_SUBJECT, referred->From(prefix));
+    m.TextRef(PID_CONVERSATION_TOPIC, referred->From(prefix));
+  } else {
+    const std::u16string subject = source.GetSubject();
+    const size_t prefix = SubjectPrefixLength(subject);
+    m.Text(PID_SUBJECT, subject);
+    m.Text(PID_SUBJECT_PREFIX, subject.substr(0, prefix));
+    m.Text(PID_NORMALIZED_SUBJECT, subject.substr(prefix));
+    m.Text(PID_CONVERSATION_TOPIC, subject.substr(prefix));
+  }
 
   const TMailAddress from = GetSenderAddress(source);
   if (!from.Name.empty() || !from.Address.empty()) {
@@ -284,7 +352,11 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
     m.Time(PID_MESSAGE_DELIVERY_TIME, sent);
   }
   m.TextIfAny(PID_INTERNET_MESSAGE_ID, Trimmed(source.GetMessageID()));
-  m.TextIfAny(PID_TRANSPORT_MESSAGE_HEADERS, source.GetTransportHeaders());
+  if (const std::optional<TReferredText> headers =
+          Referred(referLargeText_ ? TransportHeadersRecord(source) : nullptr))
+    m.TextRef(PID_TRANSPORT_MESSAGE_HEADERS, *headers);
+  else
+    m.TextIfAny(PID_TRANSPORT_MESSAGE_HEADERS, source.GetTransportHeaders());
 
   // Importance from the message's own level: IMPORTANCE as it stands, else the sign of PRIORITY.
   if (const TMSGProperty* importance = source.FindOwnProperty(Tag(PID_IMPORTANCE, 0x0003))) {
@@ -306,7 +378,11 @@ void Builder::Message(const TMSGProperties& source, TMSGProperties& out, bool em
   m.Integer(PID_INTERNET_CPID, 65001);
   m.Integer(PID_STORE_SUPPORT_MASK, kStoreUnicodeOk);
 
-  m.TextIfAny(PID_BODY, source.GetBody());
+  if (const std::optional<TReferredText> body =
+          Referred(referLargeText_ ? BodyRecord(source) : nullptr))
+    m.TextRef(PID_BODY, *body);
+  else
+    m.TextIfAny(PID_BODY, source.GetBody());
   const std::u16string html = source.GetBodyHTML();
   if (!html.empty())
     m.Binary(PID_BODY_HTML, utf8::Encode(html));
@@ -515,13 +591,14 @@ void BuildOutlookMessage(const TMSGProperties& source, TMSGProperties& target) {
 void SaveInternetMessageToMSG(const TMSGProperties& source, const std::string& fileName,
                               bool full) {
   TQvMessage built;
-  BuildOutlookMessage(source, built.Properties());
+  // Written while source lives: its large texts are not copied into the tree.
+  Builder(true).Message(source, built.Properties(), false, 0);
   SaveToMSG(built.Properties(), fileName, full);
 }
 
 std::string InternetMessageToMSGImage(const TMSGProperties& source, bool full) {
   TQvMessage built;
-  BuildOutlookMessage(source, built.Properties());
+  Builder(true).Message(source, built.Properties(), false, 0);
   return SaveToMSGImage(built.Properties(), full);
 }
 

@@ -12,6 +12,7 @@
 
 #include "export/generator_text.h"
 #include "export/html_body.h"
+#include "export/utf8_text.h"
 #include "model/qvmsgtags.h"
 #include "text/html_entities.h"
 #include "text/qvmsgcp.h"
@@ -47,21 +48,11 @@ bool IsBinaryValue(const TMSGProperty& record) {
   return dynamic_cast<const TMSGPropertyCompressedRTF*>(&record) == nullptr;
 }
 
-std::string ValueText(const TMSGProperty& property) {
+TUtf8Text ValueText(const TMSGProperty& property) {
   if (IsBinaryValue(property))
-    return BinaryValueText(property.Value.Bytes());
-  // A wide value is narrowed where it stands: a value can be as large as the file.
-  if (property.Value.IsWide())
-    return Narrow(property.Value.Wide());
-  // So is a large 8-bit value that is UTF-8 in a UTF-8 message (a header block as received).
-  if (property.Value.IsBytes() && property.Value.Bytes().size() >= (1u << 20) &&
-      property.Collection() != nullptr &&
-      property.Collection()->MessageLevel().GetCodePage() == 65001) {
-    const std::string& bytes = property.Value.Bytes();
-    if (bytes.find('\0') == std::string::npos && IsValidUtf8(bytes))
-      return bytes;
-  }
-  return Narrow(property.GetValueText());
+    return TUtf8Text::Owning(BinaryValueText(property.Value.Bytes()));
+  // A value can be as large as the file: it is viewed where the model holds it as UTF-8.
+  return ValueUtf8(property);
 }
 
 // The UTF-8 of a wide text that is no longer needed, its memory given back before the caller
@@ -74,16 +65,8 @@ std::string NarrowAndFree(std::u16string&& text) {
 
 // Text for the plain-text report: control characters other than TAB, CR and LF (C0, DEL and the
 // C1 controls U+0080-U+009F) are written as "%XX" per byte, so that the report holds only
-// printable text that no terminal or editor acts on.
-std::string PrintableText(std::string&& utf8) {
-  const bool clean = std::none_of(utf8.begin(), utf8.end(), [](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xC2;
-  });
-  if (clean)
-    return std::move(utf8);
-  std::string out;
-  out.reserve(utf8.size());
+// printable text that no terminal or editor acts on. Appends to out.
+void AppendPrintable(std::string_view utf8, std::string& out) {
   for (size_t i = 0; i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     size_t width = 0;
@@ -103,7 +86,18 @@ std::string PrintableText(std::string&& utf8) {
     }
     i += width - 1;
   }
-  return out;
+}
+
+void AppendHtmlEscaped(std::string_view utf8, std::string& out) {
+  out += EscapeHtml(utf8, true);
+}
+
+void AppendXmlEscaped(std::string_view utf8, std::string& out) {
+  out += XmlSafeText(EscapeHtml(utf8, false));
+}
+
+void AppendAsIs(std::string_view utf8, std::string& out) {
+  out += utf8;
 }
 
 // Collects the output and hands it to the stream in large pieces: reports of big messages are
@@ -113,30 +107,37 @@ public:
   explicit LineWriter(TStream& stream) : stream_(stream) {}
   ~LineWriter() = default;
 
-  void Line(const std::string& text) {
-    if (text.size() >= kFlushSize) {
-      // A huge line goes to the stream as it is, not through a copy in the buffer.
-      Flush();
-      stream_.WriteBuffer(text.data(), text.size());
-      buffer_ += kCrLf;
-      return;
+  void Line(std::string_view text) {
+    Raw(text);
+    Raw(kCrLf);
+  }
+  // A line of a short prefix, a text and a short suffix. The text goes through transform
+  // (appending its form to the buffer) piece by piece: a text can be as large as the file, and
+  // neither it nor its transformed form is ever copied whole.
+  template <class Transform>
+  void Line(std::string_view prefix, std::string_view text, std::string_view suffix,
+            Transform transform) {
+    Raw(prefix);
+    Pieces(text, transform);
+    Raw(suffix);
+    Raw(kCrLf);
+  }
+  void Line(std::string_view prefix, std::string_view text, std::string_view suffix = {}) {
+    Line(prefix, text, suffix, AppendAsIs);
+  }
+  template <class Transform> void Pieces(std::string_view text, Transform transform) {
+    while (!text.empty()) {
+      const size_t cut = TextPieceEnd(text, kFlushSize);
+      transform(text.substr(0, cut), buffer_);
+      text.remove_prefix(cut);
+      if (buffer_.size() >= kFlushSize)
+        Flush();
     }
+  }
+  void Raw(std::string_view text) {
     buffer_ += text;
-    buffer_ += kCrLf;
     if (buffer_.size() >= kFlushSize)
       Flush();
-  }
-  // The same for a line that is a short prefix, a text and a short suffix, without joining them.
-  void Line(std::string_view prefix, const std::string& text, std::string_view suffix = {}) {
-    if (text.size() < kFlushSize) {
-      Line(std::string(prefix) + text + std::string(suffix));
-      return;
-    }
-    buffer_ += prefix;
-    Flush();
-    stream_.WriteBuffer(text.data(), text.size());
-    buffer_ += suffix;
-    buffer_ += kCrLf;
   }
   void Flush() {
     stream_.WriteBuffer(buffer_.data(), buffer_.size());
@@ -192,14 +193,6 @@ void WalkProperties(const TMSGProperties& level, int step, Row row, Open open, C
 
 std::string Indent(int depth) {
   return std::string(static_cast<size_t>(depth) * 2, ' ');
-}
-
-std::string EscapeForHtml(std::u16string&& text) {
-  return EscapeHtml(NarrowAndFree(std::move(text)), true);
-}
-
-std::string EscapeForXml(std::u16string&& text) {
-  return XmlSafeText(EscapeHtml(NarrowAndFree(std::move(text)), false));
 }
 
 std::string LowerAscii(std::string s) {
@@ -268,45 +261,42 @@ std::string LocaleName(const wchar_t* format, const std::tm& tm) {
 }
 
 // The summary that both HTML forms show above the body; it ends inside an open paragraph.
-std::string HtmlSummary(const TMSGProperties& level) {
-  std::string summary = "<p><b>From:</b> " + EscapeForHtml(level.GetFrom()) + "</p>" + kCrLf;
+// Written field by field: a field can be as large as the file.
+void WriteHtmlSummary(LineWriter& out, const TMSGProperties& level) {
+  out.Line("<p><b>From:</b> ", WideToSystem(level.GetFrom()), "</p>", AppendHtmlEscaped);
   TDateTime sent = level.GetSentDate();
   if (sent != 0) {
     std::string date = FormatReportDate(sent);
     if (!date.empty())
-      summary += "<p><b>Sent:</b> " + date + "</p>" + kCrLf;
+      out.Line("<p><b>Sent:</b> " + date + "</p>");
   }
-  // Appended piece by piece: a field can be as large as the file.
-  summary += "<p><b>To:</b> ";
-  summary += EscapeForHtml(level.GetTo());
-  summary += "</p>";
-  summary += kCrLf;
-  summary += "<p><b>Subject:</b> ";
-  summary += EscapeForHtml(level.GetSubject());
-  summary += "</p>";
-  summary += kCrLf;
-  summary += "<p><b>Body:</b><br> ";
-  return summary;
+  out.Line("<p><b>To:</b> ", WideToSystem(level.GetTo()), "</p>", AppendHtmlEscaped);
+  out.Line("<p><b>Subject:</b> ", SubjectUtf8(level).View(), "</p>", AppendHtmlEscaped);
+  out.Raw("<p><b>Body:</b><br> ");
 }
 
-// The message's own HTML with the summary after its body tag.
-std::string HtmlBodyDocument(const TMSGProperties& level, const std::string& body) {
+// The message's own HTML with the summary after its body tag, as one line.
+void WriteHtmlBodyDocument(LineWriter& out, const TMSGProperties& level, const std::string& body) {
   std::string lower = LowerAscii(body);
   if (lower.find("charset=") == std::string::npos) {
-    return "<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"><body>" +
-           HtmlSummary(level) + body + "</body></html>";
+    out.Raw("<html><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"><body>");
+    WriteHtmlSummary(out, level);
+    out.Line({}, body, "</body></html>");
+    return;
   }
   std::string html = body;
   DeclareUtf8(html);
   lower = LowerAscii(html);
   size_t bodyTag = lower.find("<body");
-  if (bodyTag == std::string::npos)
-    return html;
-  size_t close = lower.find('>', bodyTag + 5);
-  if (close == std::string::npos || close + 1 >= lower.size())
-    return html;
-  html.insert(close + 1, HtmlSummary(level));
-  return html;
+  size_t close = bodyTag == std::string::npos ? std::string::npos : lower.find('>', bodyTag + 5);
+  std::string().swap(lower);
+  if (close == std::string::npos || close + 1 >= html.size()) {
+    out.Line(html);
+    return;
+  }
+  out.Raw(std::string_view(html).substr(0, close + 1));
+  WriteHtmlSummary(out, level);
+  out.Line({}, std::string_view(html).substr(close + 1));
 }
 
 } // namespace
@@ -398,19 +388,27 @@ std::string XmlSafeText(const std::string& utf8) {
   return out;
 }
 
-std::string XmlCData(const std::string& utf8) {
-  std::string safe = XmlSafeText(utf8);
-  std::string out = "<![CDATA[";
+namespace {
+
+// The text of a CDATA section without its delimiters: "]]>" cannot stand inside a section, so the
+// section ends after "]]" and the next one starts with ">". Appends to out.
+void AppendCDataText(std::string_view utf8, std::string& out) {
+  const std::string safe = XmlSafeText(std::string(utf8));
   size_t pos = 0;
   size_t found;
-  // "]]>" cannot stand inside a section: end the section after "]]" and start the next one
-  // with ">".
   while ((found = safe.find("]]>", pos)) != std::string::npos) {
     out.append(safe, pos, found + 2 - pos);
     out += "]]><![CDATA[";
     pos = found + 2;
   }
   out.append(safe, pos, std::string::npos);
+}
+
+} // namespace
+
+std::string XmlCData(const std::string& utf8) {
+  std::string out = "<![CDATA[";
+  AppendCDataText(utf8, out);
   out += "]]>";
   return out;
 }
@@ -419,16 +417,16 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
   LineWriter out(RequireStream(stream));
   out.Line(GeneratorText());
   out.Line("");
-  out.Line("From: ", PrintableText(NarrowAndFree(level.GetFrom())));
+  out.Line("From: ", WideToSystem(level.GetFrom()), {}, AppendPrintable);
   TDateTime sent = level.GetSentDate();
   if (sent != 0) {
     std::string date = FormatReportDate(sent);
     if (!date.empty())
       out.Line("Sent: " + date);
   }
-  out.Line("To: ", PrintableText(NarrowAndFree(level.GetTo())));
-  out.Line("Subject: ", PrintableText(NarrowAndFree(level.GetSubject())));
-  out.Line("Body: ", PrintableText(NarrowAndFree(GetPlainTextBody(level))));
+  out.Line("To: ", WideToSystem(level.GetTo()), {}, AppendPrintable);
+  out.Line("Subject: ", SubjectUtf8(level).View(), {}, AppendPrintable);
+  out.Line("Body: ", NarrowAndFree(GetPlainTextBody(level)), {}, AppendPrintable);
   if (includeProperties) {
     out.Line("Properties:");
     out.Line("");
@@ -438,7 +436,7 @@ void SaveToTXT(const TMSGProperties& level, TStream* stream, bool includePropert
         [&](const TMSGProperty& p, int depth) {
           out.Line(Indent(depth - 1) + CategoryText(p.Category()) + "\t" + TagText(p.TagID) +
                        "\t\"",
-                   PrintableText(ValueText(p)), "\"");
+                   ValueText(p).View(), "\"", AppendPrintable);
         },
         [](const TMSGProperty&, int) {}, [](const TMSGProperty&, int) {});
   }
@@ -452,7 +450,7 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
     if (level.FindProperty(PID_BODY_HTML, true, false) != nullptr)
       htmlBody = Narrow(level.GetBodyHTML()); // finds the same record, level first
     if (!htmlBody.empty()) {
-      out.Line(HtmlBodyDocument(level, htmlBody));
+      WriteHtmlBodyDocument(out, level, htmlBody);
       out.Flush();
       return;
     }
@@ -467,11 +465,8 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
   out.Line("");
   out.Line("<body>");
   out.Line("");
-  {
-    std::string summary = HtmlSummary(level);
-    summary += EscapeForHtml(GetPlainTextBody(level));
-    out.Line({}, summary, "</p>");
-  }
+  WriteHtmlSummary(out, level);
+  out.Line({}, NarrowAndFree(GetPlainTextBody(level)), "</p>", AppendHtmlEscaped);
   if (includeProperties) {
     out.Line("<p><b>Properties:</b></p>");
     out.Line("<table border=\"1\">");
@@ -485,7 +480,7 @@ void SaveToHTML(const TMSGProperties& level, TStream* stream, bool includeProper
           out.Line(indent + "<tr>");
           out.Line(indent + "  <td>" + CategoryText(p.Category()) + "</td>");
           out.Line(indent + "  <td>" + TagText(p.TagID) + "</td>");
-          out.Line(indent + "  <td>", EscapeHtml(ValueText(p), true), "</td>");
+          out.Line(indent + "  <td>", ValueText(p).View(), "</td>", AppendHtmlEscaped);
           out.Line(indent + "</tr>");
         },
         [&](const TMSGProperty&, int depth) {
@@ -516,10 +511,10 @@ void SaveToXML(const TMSGProperties& level, TStream* stream, bool includePropert
   out.Line("<DATAPACKET Version=\"2.0\">");
   out.Line("<MESSAGE>");
   out.Line("<GENERAL>");
-  out.Line("  <FROM>", EscapeForXml(level.GetFrom()), "</FROM>");
-  out.Line("  <TO>", EscapeForXml(level.GetTo()), "</TO>");
-  out.Line("  <SUBJECT>", EscapeForXml(level.GetSubject()), "</SUBJECT>");
-  out.Line("  <BODY>", EscapeForXml(GetPlainTextBody(level)), "</BODY>");
+  out.Line("  <FROM>", WideToSystem(level.GetFrom()), "</FROM>", AppendXmlEscaped);
+  out.Line("  <TO>", WideToSystem(level.GetTo()), "</TO>", AppendXmlEscaped);
+  out.Line("  <SUBJECT>", SubjectUtf8(level).View(), "</SUBJECT>", AppendXmlEscaped);
+  out.Line("  <BODY>", NarrowAndFree(GetPlainTextBody(level)), "</BODY>", AppendXmlEscaped);
   out.Line("</GENERAL>");
   if (includeProperties) {
     out.Line("<PROPERTIES>");
@@ -529,7 +524,8 @@ void SaveToXML(const TMSGProperties& level, TStream* stream, bool includePropert
           std::string indent = Indent(depth);
           out.Line(indent + "<PROPERTY TAGID=\"" + TagText(p.TagID) + "\">");
           out.Line(indent + "<CATEGORY>" + CategoryText(p.Category()) + "</CATEGORY>");
-          out.Line(indent + "<VALUE>", XmlCData(ValueText(p)), "</VALUE>");
+          out.Line(indent + "<VALUE><![CDATA[", ValueText(p).View(), "]]></VALUE>",
+                   AppendCDataText);
           out.Line(indent + "</PROPERTY>");
         },
         [&](const TMSGProperty&, int depth) { out.Line(Indent(depth) + "<SUBPROPERTIES>"); },

@@ -132,7 +132,7 @@ std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor) {
     return result;
   while (cursor + 1 < lines.Count()) {
     std::string_view next = lines[cursor];
-    if (next.empty() || (next[0] != ' ' && next[0] != '\t'))
+    if (next.empty() || (next[0] != ' ' && next[0] != '\t' && next.substr(0, 2) != "=?"))
       break;
     std::string_view trimmed = TrimBlanks(next);
     result.push_back(' ');

@@ -62,8 +62,11 @@ private:
 // Reads one header line at cursor and advances it: the line itself and, while the cursor is
 // before the last line of the input, every following line that begins with a blank or a TAB
 // (a folded continuation), trimmed and appended after one blank, with TABs turned into blanks.
-// An empty line is returned as it is, and at or past the end the result is empty with the cursor
-// unchanged. The work is linear in the length of the folded header.
+// A following line that begins with "=?" is taken as a continuation too: no field name starts
+// so, and it is the next encoded-word of a value whose folding blank a mail program left out
+// (seen in the wild on long subjects), which readers that stop there lose. An empty line is
+// returned as it is, and at or past the end the result is empty with the cursor unchanged. The work
+// is linear in the length of the folded header.
 std::string ReadHeaderLine(const TMimeLines& lines, size_t& cursor);
 // The same without a copy where it can: a line that nothing is folded onto comes back as a view
 // of the input (a header of megabytes is not copied to be read), a folded one is built in

@@ -6,6 +6,7 @@
 #include "mime/mime_headers.h"
 #include "mime/rfc2047.h"
 #include "mime/signed_content.h"
+#include "model/qvmsgcnst.h"
 #include "msg/tnef_message.h"
 #include "text/internet_encodings.h"
 #include "text/qvmsgcp.h"
@@ -270,7 +271,31 @@ void TQvEMLFile::StoreHeader(uint32_t tag, TVariant value, int32_t size) {
 }
 
 std::u16string TQvEMLFile::DecodeWords(std::string_view value) {
+  if (!OnConvertCodepage) {
+    // The charsets of the encoded-words: one that nothing here knows is read by the fallback,
+    // and the user is told so. Runs of words in one charset are the rule: each name is looked
+    // up once per run.
+    std::string_view previous;
+    for (size_t at = value.find("=?"); at != std::string_view::npos; at = value.find("=?", at)) {
+      at += 2;
+      const size_t question = value.find('?', at);
+      if (question == std::string_view::npos)
+        break;
+      const std::string_view charset = value.substr(at, question - at);
+      if (charset != previous)
+        NoteCharset(std::string(charset));
+      previous = charset;
+      at = question + 1;
+    }
+  }
   return DecodeEncodedWords(value, OnConvertCodepage, this, headerCharset_);
+}
+
+void TQvEMLFile::NoteCharset(const std::string& charset) {
+  // RFC 2231 lets a language follow the name ("utf-8*en"): the name is what comes before it.
+  const std::string name = charset.substr(0, charset.find('*'));
+  if (!name.empty() && !IsKnownCharset(name))
+    AddLoadNote(FormatMessageText(SUnknownCharset, {name.substr(0, 64)}));
 }
 
 TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,
@@ -604,6 +629,8 @@ void TQvEMLFile::HandleContentType(std::string_view value) {
   std::string param;
   if (FindParameter(value, lower, "charset=", param)) {
     Charset = param;
+    if (!OnConvertCodepage)
+      NoteCharset(Charset);
     StoreHeader(TAG_MESSAGE_CODEPAGE, TVariant::FromInteger(CharsetToCodePage(Charset)),
                 SizeOf(Charset.size()));
   }

@@ -83,6 +83,8 @@ private:
   void ReadHeaderBlock(TMSGProperties& level, size_t& cursor);
   void ApplyHeaderLine(std::string_view line);
   void HandleAddressList(std::string_view value, uint32_t tag);
+  // Adds a load note when neither ICU nor the code-page table knows the charset name.
+  void NoteCharset(const std::string& charset);
   // The charset parameter of the Content-Type of the header block at cursor, or "".
   std::string BlockCharset(size_t cursor) const;
   // The Reply-To list as text: "name <address>" items, names decoded, separated by commas.

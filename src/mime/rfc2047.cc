@@ -45,6 +45,18 @@ std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCod
   out.reserve(value.size());
   size_t pos = 0;         // start of the text not yet copied to out
   bool afterWord = false; // the text at pos follows an encoded word
+  // The bytes of a run of adjacent encoded words in one charset, converted together: mail
+  // programs split a long text between words without regard to its characters (a UTF-8 sequence
+  // begun in one word ends in the next), and mail clients join them before decoding.
+  std::string runCharset, runBytes;
+  const auto flush = [&] {
+    if (!runBytes.empty() && hook)
+      hook(sender, runCharset, runBytes);
+    else
+      DefaultDecodeCodepage(sender, runCharset, runBytes);
+    out += SystemToWide(runBytes);
+    runBytes.clear();
+  };
   while (pos < value.size()) {
     const size_t start = value.find("=?", pos);
     if (start == std::string_view::npos)
@@ -69,20 +81,25 @@ std::u16string DecodeEncodedWords(std::string_view value, const TQvMSGConvertCod
       decoded = DecodeBase64(encoded);
     else if (letter == 'Q' || letter == 'q')
       decoded = DecodeQuotedPrintable(UnderscoresToSpaces(encoded));
-    if (!decoded.empty() && hook)
-      hook(sender, charset, decoded);
-    else
-      DefaultDecodeCodepage(sender, charset, decoded);
 
     // Only white space between two encoded words is dropped: a word split into two encoded words
     // (to change charset, or to keep lines short) reads unbroken.
     const std::string_view between = value.substr(pos, start - pos);
-    if (!afterWord || between.find_first_not_of(" \t\r\n") != std::string_view::npos)
-      out += RawText(between, rawCharset);
-    out += SystemToWide(decoded);
+    const bool adjacent =
+        afterWord && between.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (!adjacent || AsciiLowerCopy(charset) != AsciiLowerCopy(runCharset)) {
+      if (afterWord)
+        flush();
+      if (!adjacent)
+        out += RawText(between, rawCharset);
+      runCharset = charset;
+    }
+    runBytes += decoded;
     pos = close + 2;
     afterWord = true;
   }
+  if (afterWord)
+    flush();
   out += RawText(value.substr(pos), rawCharset);
   return out;
 }

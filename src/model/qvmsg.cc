@@ -419,6 +419,12 @@ bool TMSGProperty::TextIsBytesAsUtf8() const {
          std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
+std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
+  if (!TextIsBytesAsUtf8())
+    return std::nullopt;
+  return std::string_view(Value.Bytes());
+}
+
 std::u16string TMSGProperty::GetValueText() const {
   if (Value.IsMulti()) {
     const uint16_t singleType = PropType(TagID) & ~MV_FLAG;
@@ -893,10 +899,24 @@ TQvMessage::~TQvMessage() {
 void TQvMessage::Clear() {
   if (properties_ != nullptr)
     properties_->Clear();
+  loadNotes_.clear();
+}
+
+void TQvMessage::AddLoadNote(const std::string& note) {
+  // Notes come from hostile input too (one per charset name): each once, and a few at most.
+  constexpr size_t kMaxNotes = 16;
+  if (loadNotes_.size() < kMaxNotes &&
+      std::find(loadNotes_.begin(), loadNotes_.end(), note) == loadNotes_.end())
+    loadNotes_.push_back(note);
 }
 
 void TQvMessage::LoadFromStream(TStream&) {
   Clear();
+}
+
+void TQvMessage::LoadFromFileImage(const std::string&, std::string image) {
+  TMemoryStream stream(std::move(image));
+  LoadFromStream(stream);
 }
 
 void TQvMessage::LoadFromFile(const std::string& fileName) {

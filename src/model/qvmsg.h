@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/stream.h"
@@ -150,6 +152,9 @@ public:
   // Whether GetValueText gives the 8-bit value's bytes read as UTF-8, unchanged: a caller that
   // wants UTF-8 takes the bytes then, rather than decoding and encoding a value of megabytes.
   bool TextIsBytesAsUtf8() const;
+  // The bytes as that UTF-8, without a copy, when TextIsBytesAsUtf8; nullopt otherwise. For the
+  // writers, whose values can be as large as the file.
+  std::optional<std::string_view> Utf8ValueView() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value
   // occupies (0 when unknown). Never fails on short data; stream errors propagate.
@@ -240,6 +245,8 @@ public:
 
   int Count() const { return static_cast<int>(items_.size()); }
   TMSGProperty* Items(int index) const { return items_[static_cast<size_t>(index)].get(); }
+  // Room for more records, when a reader knows how many are coming.
+  void Reserve(size_t more) { items_.reserve(items_.size() + more); }
   // Index of a record of this collection, or -1.
   int IndexOf(const TMSGProperty* record) const;
   // Takes the record at index out of the collection and hands it to the caller; the records
@@ -359,8 +366,18 @@ public:
   virtual void LoadFromStream(TStream& stream);
   // Base step: "File %s is not found." when no such file exists (model not cleared), else Clear.
   virtual void LoadFromFile(const std::string& fileName);
+  // The same as LoadFromFile for a file whose bytes the caller has read whole (a batch reads
+  // each file once): what fileName holds, as image. Base step: Clear, then LoadFromStream.
+  virtual void LoadFromFileImage(const std::string& fileName, std::string image);
 
   bool HasMessageFlag(uint16_t flag) const;
+
+  // What the last load could not read as the file asked, one sentence each ("The charset
+  // \"x-foo\" is unknown; ..."): the content is there all the same, and whoever shows the message
+  // tells the user. Emptied by Clear.
+  const std::vector<std::string>& LoadNotes() const { return loadNotes_; }
+  // Adds a note unless it is already there (or many are).
+  void AddLoadNote(const std::string& note);
 
   // Forwards to the accessors and writers (defined with them).
   std::u16string Subject() const { return properties_->GetSubject(); }
@@ -383,6 +400,7 @@ public:
 
 private:
   std::unique_ptr<TMSGProperties> properties_;
+  std::vector<std::string> loadNotes_;
 };
 
 // A TStream over a compound-file stream; failures of the storage raise its EOleError. Lives in

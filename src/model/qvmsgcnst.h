@@ -11,6 +11,10 @@ inline constexpr char SFileNotFound[] = "File %s is not found.";
 inline constexpr char SFileNotCompound[] = "File %s is not valid file (compound storage)";
 // A folder, a pipe, a device: nothing that a message is read from.
 inline constexpr char SFileNotRegular[] = "File %s is not a regular file.";
+// A load note: neither ICU nor the code-page table knows a charset name (%s) of the message.
+inline constexpr char SUnknownCharset[] =
+    "The charset \"%s\" is unknown: its text is read as UTF-8 where it is valid UTF-8, else as "
+    "Windows-1252.";
 // The fallback file name of an attachment without one; its 1-based number follows.
 inline constexpr char SAttachmentDefaultName[] = "Attachment ";
 

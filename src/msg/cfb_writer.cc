@@ -1,6 +1,7 @@
 #include "msg/cfb_writer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "msg/cfb_directory.h"
 #include "msg/cfb_format.h"
@@ -21,6 +22,29 @@ uint64_t CeilDiv(uint64_t a, uint64_t b) {
 } // namespace
 
 WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFiller& fill) {
+  // Whole streams to the filler, as it wants them.
+  std::vector<std::string> pending(entries.size());
+  WrittenImage out;
+  out.startSector = WriteImageTo(
+      entries,
+      [&](uint32_t entry, uint64_t offset, uint8_t* dst, size_t count) {
+        std::string& whole = pending[entry];
+        if (offset == 0) {
+          whole.assign(size_t(entries[entry].size), '\0');
+          fill(entry, reinterpret_cast<uint8_t*>(whole.data()));
+        }
+        std::memcpy(dst, whole.data() + offset, count);
+        if (offset + count >= whole.size())
+          std::string().swap(whole);
+      },
+      [&](const uint8_t* data, size_t size) {
+        out.bytes.append(reinterpret_cast<const char*>(data), size);
+      });
+  return out;
+}
+
+std::vector<uint32_t> WriteImageTo(const std::vector<WriterEntry>& entries,
+                                   const StreamReader& read, const ImageSink& sink) {
   // Directory ids in breadth-first order from the root, so that a storage's entries sit near
   // each other; the input order does not matter.
   std::vector<uint32_t> order{0};
@@ -37,7 +61,10 @@ WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFil
   const uint32_t numEntries = uint32_t(order.size());
 
   // Place the streams: small ones in the mini stream, the others in whole sectors.
-  WrittenImage out;
+  struct {
+    std::string bytes;
+    std::vector<uint32_t> startSector;
+  } out;
   out.startSector.assign(entries.size(), END_OF_CHAIN);
   std::vector<uint64_t> offsetInArea(entries.size(), 0); // mini stream offset or data offset
   uint64_t miniLen = 0;     // bytes of the mini stream (whole mini sectors)
@@ -86,7 +113,8 @@ WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFil
   const uint32_t firstMiniStream = uint32_t(firstMiniFat + miniFatSecs);
   const uint32_t firstRegular = uint32_t(firstMiniStream + miniStreamSecs);
 
-  out.bytes.assign(size_t(HEADER_LEN + totalSecs * SECTOR_LEN), '\0');
+  // Everything before the large streams is made in memory; they follow it.
+  out.bytes.assign(size_t(HEADER_LEN + uint64_t(firstRegular) * SECTOR_LEN), '\0');
   uint8_t* image = reinterpret_cast<uint8_t*>(out.bytes.data());
   auto sectorPtr = [&](uint64_t s) { return image + HEADER_LEN + s * SECTOR_LEN; };
 
@@ -116,12 +144,11 @@ WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFil
       for (uint64_t i = 0; i < count; ++i) {
         miniFat[size_t(first + i)] = i + 1 == count ? END_OF_CHAIN : uint32_t(first + i + 1);
       }
-      fill(idx, sectorPtr(firstMiniStream) + offsetInArea[idx]);
+      read(idx, 0, sectorPtr(firstMiniStream) + offsetInArea[idx], size_t(e.size));
     } else {
       const uint64_t first = firstRegular + offsetInArea[idx];
       chain(first, CeilDiv(e.size, SECTOR_LEN));
       out.startSector[idx] = uint32_t(first);
-      fill(idx, sectorPtr(first));
     }
   }
 
@@ -201,7 +228,27 @@ WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFil
              d + 1 == difatSecs ? END_OF_CHAIN : uint32_t(firstDifat + d + 1));
   }
   SerializeHeader(h, image);
-  return out;
+  sink(image, out.bytes.size());
+  std::string().swap(out.bytes);
+
+  // The large streams, in the order they were placed, each to the end of its last sector.
+  constexpr size_t kPiece = 1 << 20;
+  std::vector<uint8_t> piece(kPiece);
+  for (uint32_t idx : order) {
+    const WriterEntry& e = entries[idx];
+    if (e.objectType != OBJ_TYPE_STREAM || e.size < MINI_STREAM_CUTOFF)
+      continue;
+    const uint64_t padded = CeilDiv(e.size, SECTOR_LEN) * SECTOR_LEN;
+    for (uint64_t at = 0; at < padded; at += kPiece) {
+      const size_t n = size_t(std::min<uint64_t>(kPiece, padded - at));
+      const size_t data = at < e.size ? size_t(std::min<uint64_t>(n, e.size - at)) : 0;
+      if (data > 0)
+        read(idx, at, piece.data(), data);
+      std::fill(piece.begin() + std::ptrdiff_t(data), piece.begin() + std::ptrdiff_t(n), 0);
+      sink(piece.data(), n);
+    }
+  }
+  return out.startSector;
 }
 
 } // namespace orlendo::cfb

@@ -37,4 +37,16 @@ using StreamFiller = std::function<void(uint32_t entry, uint8_t* dst)>;
 // once). Raises EOleError STG_E_MEDIUMFULL when the file would exceed what version 3 addresses.
 WrittenImage WriteImage(const std::vector<WriterEntry>& entries, const StreamFiller& fill);
 
+// Called for pieces of a stream, front to back: copies the count bytes at offset to dst.
+using StreamReader =
+    std::function<void(uint32_t entry, uint64_t offset, uint8_t* dst, size_t count)>;
+// Receives the image in order, a piece at a time.
+using ImageSink = std::function<void(const uint8_t* data, size_t size)>;
+
+// The same image handed to sink as it is made: everything before the large streams (header,
+// allocation tables, directory, mini stream) at once, then the large streams piece by piece, so
+// that the image of large streams is never held whole. Returns the start sectors of WrittenImage.
+std::vector<uint32_t> WriteImageTo(const std::vector<WriterEntry>& entries,
+                                   const StreamReader& read, const ImageSink& sink);
+
 } // namespace orlendo::cfb

@@ -5,6 +5,7 @@
 #include "msg/compound_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,8 @@ public:
     // A stream's bytes are either in the image (startSector, size) or owned (data).
     bool owned = false;
     std::string data;
+    // An owned stream whose bytes are made on demand instead of held in data.
+    std::shared_ptr<StreamSource> source;
     uint32_t startSector = END_OF_CHAIN;
     uint64_t size = 0;
     std::shared_ptr<const Extents> extents; // the image bytes, resolved once
@@ -223,12 +226,14 @@ public:
     s.modificationTime = n.modificationTime;
     s.clsid = n.clsid;
     s.stateBits = n.stateBits;
+    s.entryId = id;
     return s;
   }
 
   std::vector<uint32_t> SortedChildren(uint32_t id) const {
     const Node& n = LiveNode(id);
     std::vector<uint32_t> ids;
+    ids.reserve(n.children.size());
     for (uint32_t c : n.children) {
       if (nodes_[c].alive)
         ids.push_back(c);
@@ -259,8 +264,24 @@ public:
     return it == p.index->end() ? NO_STREAM : it->second;
   }
 
+  // The child that a listing of parent gave as entry, when it is still there under that name.
+  uint32_t FindListed(uint32_t parent, const EntryStat& entry) {
+    const uint32_t id = entry.entryId;
+    if (id < nodes_.size() && id != parent && nodes_[id].alive && nodes_[id].parent == parent &&
+        nodes_[id].name == entry.name)
+      return id;
+    return Find(parent, entry.name);
+  }
+
   uint32_t OpenChild(uint32_t parent, const std::u16string& name, bool wantStorage) {
-    const uint32_t id = Find(parent, name);
+    return OpenFound(Find(parent, name), name, wantStorage);
+  }
+
+  uint32_t OpenListedChild(uint32_t parent, const EntryStat& entry, bool wantStorage) {
+    return OpenFound(FindListed(parent, entry), entry.name, wantStorage);
+  }
+
+  uint32_t OpenFound(uint32_t id, const std::u16string& name, bool wantStorage) {
     const bool isStorage = id != NO_STREAM && nodes_[id].kind != EntryKind::Stream;
     if (id == NO_STREAM || isStorage != wantStorage) {
       throw EOleError(STG_E_FILENOTFOUND,
@@ -360,16 +381,18 @@ public:
       return 0;
     const size_t wanted = size_t(std::min<uint64_t>(count, n.size - pos));
     if (n.owned) {
-      std::memcpy(buffer, n.data.data() + pos, wanted);
+      if (n.source)
+        n.source->Read(pos, buffer, wanted);
+      else
+        std::memcpy(buffer, n.data.data() + pos, wanted);
       return wanted;
     }
     const Extents& ext = Resolve(id);
     auto* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     size_t i = ext.Find(pos);
-    const auto& list = ext.List();
-    while (done < wanted && i < list.size()) {
-      const Extent& e = list[i];
+    while (done < wanted && i < ext.Count()) {
+      const Extent& e = ext.At(i);
       const uint64_t within = pos + done - e.logicalStart;
       const size_t n2 = size_t(std::min<uint64_t>(e.length - within, wanted - done));
       sectors_.Read(e.fileOffset + within, out + done, n2);
@@ -392,6 +415,22 @@ public:
     n.size = n.data.size();
     dirty_ = true;
     return count;
+  }
+
+  void SetSource(uint32_t id, std::shared_ptr<StreamSource> source) {
+    RequireWritable();
+    const uint64_t size = source ? source->Size() : 0;
+    if (size > MAX_STREAM_SIZE_V3)
+      TooLarge(size);
+    Node& n = LiveNode(id);
+    if (n.kind != EntryKind::Stream)
+      throw EOleError(STG_E_INVALIDFUNCTION);
+    n.owned = true;
+    n.extents.reset();
+    std::string().swap(n.data);
+    n.source = std::move(source);
+    n.size = size;
+    dirty_ = true;
   }
 
   void SetSize(uint32_t id, uint64_t size) {
@@ -432,14 +471,26 @@ public:
       }
       entries.push_back(std::move(w));
     }
-    WrittenImage image = WriteImage(entries, [&](uint32_t entry, uint8_t* dst) {
-      const uint32_t id = nodeOf[entry];
-      ReadAt(id, 0, dst, size_t(nodes_[id].size));
-    });
-    if (!path_.empty())
-      WriteToDisk(image.bytes);
-
-    bytes_ = FileBytes::Own(std::move(image.bytes));
+    const StreamReader read = [&](uint32_t entry, uint64_t offset, uint8_t* dst, size_t count) {
+      ReadAt(nodeOf[entry], offset, dst, count);
+    };
+    std::vector<uint32_t> startSector;
+    if (!path_.empty()) {
+      // Straight to the disk, a piece at a time: the image of a large message is never held
+      // whole. Written as a new file that then takes the name, so that the image read so far
+      // (which may be that file, mapped) stays readable while the new one is written.
+      DiskFile file(path_);
+      startSector = WriteImageTo(entries, read,
+                                 [&](const uint8_t* data, size_t size) { file.Write(data, size); });
+      file.Complete();
+      bytes_ = FileBytes::MapFile(path_);
+    } else {
+      std::string image;
+      startSector = WriteImageTo(entries, read, [&](const uint8_t* data, size_t size) {
+        image.append(reinterpret_cast<const char*>(data), size);
+      });
+      bytes_ = FileBytes::Own(std::move(image));
+    }
     LoadImage();
     for (size_t i = 0; i < nodeOf.size(); ++i) {
       Node& n = nodes_[nodeOf[i]];
@@ -447,7 +498,8 @@ public:
         continue;
       n.owned = false;
       std::string().swap(n.data);
-      n.startSector = image.startSector[i];
+      n.source.reset();
+      n.startSector = startSector[i];
       n.extents.reset();
     }
     dirty_ = false;
@@ -595,31 +647,37 @@ private:
       }
       const uint32_t len = sectors_.SectorLen();
       const uint64_t need = CeilDiv(size, len);
-      const std::vector<uint32_t> chain =
-          FollowChain(fat_.entries, n.startSector, need, sectors_.Count(), fatGuard_, FAT_CHAIN);
-      if (chain.size() < need) {
+      // Straight into the runs: contiguous sectors merge as they come.
+      uint64_t left = size;
+      const uint64_t found = WalkChain(fat_.entries, n.startSector, need, sectors_.Count(),
+                                       fatGuard_, FAT_CHAIN, [&](uint32_t sector) {
+                                         const uint64_t part = std::min<uint64_t>(len, left);
+                                         ext->Append(sectors_.Offset(sector), part);
+                                         left -= part;
+                                       });
+      if (found < need) {
         throw EOleError(STG_E_DOCFILECORRUPT,
                         "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) + " bytes needs " +
-                            Num(need) + " sectors, but its chain ends after " + Num(chain.size()));
-      }
-      for (size_t i = 0; i < chain.size(); ++i) {
-        ext->Append(sectors_.Offset(chain[i]), std::min<uint64_t>(len, size - i * len));
+                            Num(need) + " sectors, but its chain ends after " + Num(found));
       }
     } else if (size > 0) {
       LoadMini();
       const uint64_t need = CeilDiv(size, MINI_SECTOR_LEN);
-      const std::vector<uint32_t> chain =
-          FollowChain(miniFat_, n.startSector, need, miniSectors_, miniGuard_, MINI_FAT_CHAIN);
-      if (chain.size() < need) {
-        throw EOleError(STG_E_DOCFILECORRUPT, "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) +
-                                                  " bytes needs " + Num(need) +
-                                                  " mini sectors, but its chain ends after " +
-                                                  Num(chain.size()));
-      }
-      for (size_t i = 0; i < chain.size(); ++i) {
-        // Mini sectors never straddle two sectors: both sizes are powers of two.
-        const uint64_t at = miniStream_.FileOffset(uint64_t(chain[i]) * MINI_SECTOR_LEN, nullptr);
-        ext->Append(at, std::min<uint64_t>(MINI_SECTOR_LEN, size - i * MINI_SECTOR_LEN));
+      uint64_t left = size;
+      const uint64_t found =
+          WalkChain(miniFat_, n.startSector, need, miniSectors_, miniGuard_, MINI_FAT_CHAIN,
+                    [&](uint32_t sector) {
+                      // Mini sectors never straddle two sectors: both sizes are powers of two.
+                      const uint64_t at =
+                          miniStream_.FileOffset(uint64_t(sector) * MINI_SECTOR_LEN, nullptr);
+                      const uint64_t part = std::min<uint64_t>(MINI_SECTOR_LEN, left);
+                      ext->Append(at, part);
+                      left -= part;
+                    });
+      if (found < need) {
+        throw EOleError(STG_E_DOCFILECORRUPT,
+                        "Stream \"" + ToUtf8(n.name) + "\" of " + Num(size) + " bytes needs " +
+                            Num(need) + " mini sectors, but its chain ends after " + Num(found));
       }
     }
     n.extents = std::move(ext);
@@ -631,6 +689,12 @@ private:
     Node& n = LiveNode(id);
     if (n.kind != EntryKind::Stream)
       throw EOleError(STG_E_INVALIDFUNCTION);
+    if (n.source) {
+      std::string data(size_t(n.size), '\0');
+      ReadAt(id, 0, data.data(), data.size());
+      n.source.reset();
+      n.data = std::move(data);
+    }
     if (!n.owned) {
       std::string data(size_t(n.size), '\0');
       ReadAt(id, 0, data.data(), data.size());
@@ -675,32 +739,58 @@ private:
                                           Num(MAX_STREAM_SIZE_V3) + ")");
   }
 
-  void WriteToDisk(const std::string& bytes) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      const int err = errno;
-      throw EOleError(err == ENOENT || err == ENOTDIR ? STG_E_PATHNOTFOUND
-                      : err == EACCES || err == EPERM || err == EISDIR || err == EROFS
-                          ? STG_E_ACCESSDENIED
-                          : STG_E_WRITEFAULT,
-                      path_);
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR)
-          continue;
+  // A new file beside path that replaces it when complete.
+  class DiskFile {
+  public:
+    explicit DiskFile(const std::string& path) : path_(path), temp_(path + ".XXXXXX") {
+      fd_ = ::mkstemp(temp_.data());
+      if (fd_ < 0) {
         const int err = errno;
-        ::close(fd);
-        throw EOleError(err == ENOSPC || err == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT,
+        throw EOleError(err == ENOENT || err == ENOTDIR ? STG_E_PATHNOTFOUND
+                        : err == EACCES || err == EPERM || err == EISDIR || err == EROFS
+                            ? STG_E_ACCESSDENIED
+                            : STG_E_WRITEFAULT,
                         path_);
       }
-      done += size_t(n);
+      // The mode of any new file, as creating it under its name would give it.
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      ::fchmod(fd_, 0666 & ~mask);
     }
-    if (::close(fd) != 0)
-      throw EOleError(STG_E_WRITEFAULT, path_);
-  }
+    ~DiskFile() {
+      if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temp_.c_str());
+      }
+    }
+    void Write(const uint8_t* data, size_t size) {
+      size_t done = 0;
+      while (done < size) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
+        if (n < 0) {
+          if (errno == EINTR)
+            continue;
+          const int err = errno;
+          throw EOleError(err == ENOSPC || err == EDQUOT ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT,
+                          path_);
+        }
+        done += size_t(n);
+      }
+    }
+    void Complete() {
+      const int fd = fd_;
+      fd_ = -1;
+      if (::close(fd) != 0 || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        ::unlink(temp_.c_str());
+        throw EOleError(STG_E_WRITEFAULT, path_);
+      }
+    }
+
+  private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+  };
 
   Validation validation_;
   bool writable_;
@@ -742,7 +832,9 @@ EntryStat Storage::Stat() const {
 std::vector<EntryStat> Storage::Children() const {
   RequireValid(*this);
   std::vector<EntryStat> out;
-  for (uint32_t c : file_->SortedChildren(id_))
+  const std::vector<uint32_t> ids = file_->SortedChildren(id_);
+  out.reserve(ids.size());
+  for (uint32_t c : ids)
     out.push_back(file_->Stat(c));
   return out;
 }
@@ -755,6 +847,16 @@ Storage Storage::OpenStorage(const std::u16string& name) const {
 Stream Storage::OpenStream(const std::u16string& name) const {
   RequireValid(*this);
   return Stream(file_, file_->OpenChild(id_, name, false));
+}
+
+Storage Storage::OpenStorage(const EntryStat& child) const {
+  RequireValid(*this);
+  return Storage(file_, file_->OpenListedChild(id_, child, true));
+}
+
+Stream Storage::OpenStream(const EntryStat& child) const {
+  RequireValid(*this);
+  return Stream(file_, file_->OpenListedChild(id_, child, false));
 }
 
 bool Storage::Exists(const std::u16string& name) const {
@@ -812,6 +914,11 @@ size_t Stream::Write(const void* buffer, size_t count) {
 void Stream::SetSize(uint64_t size) {
   RequireValid(*this);
   file_->SetSize(id_, size);
+}
+
+void Stream::SetSource(std::shared_ptr<StreamSource> source) {
+  RequireValid(*this);
+  file_->SetSource(id_, std::move(source));
 }
 
 uint64_t Stream::Seek(int64_t offset, SeekOrigin origin) {

@@ -76,6 +76,9 @@ struct EntryStat {
   uint64_t accessTime = 0;         // always 0: the format keeps none
   std::array<uint8_t, 16> clsid{}; // class id, as stored
   uint32_t stateBits = 0;
+  // Where the element is in its open file: opening it from this record then needs no search by
+  // name. Records made by hand leave it unset.
+  uint32_t entryId = UINT32_MAX;
 };
 
 class CompoundFile; // the open file, shared by all handles (private)
@@ -97,6 +100,10 @@ public:
   // Opening a child that is missing, or of the other kind, raises STG_E_FILENOTFOUND.
   Storage OpenStorage(const std::u16string& name) const;
   Stream OpenStream(const std::u16string& name) const;
+  // The same for an element that Children() of this storage listed: found at once when it is
+  // still the child listed, else by its name.
+  Storage OpenStorage(const EntryStat& child) const;
+  Stream OpenStream(const EntryStat& child) const;
   bool Exists(const std::u16string& name) const;
 
   // Creating replaces an existing element of the same name (with its subtree). Names are at most
@@ -123,6 +130,17 @@ private:
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 
+// The bytes of a stream made only when the file is written (Stream::SetSource): a stream whose
+// content would otherwise be held whole in memory until the commit, such as a text converted from
+// one that the caller holds anyway. Commits read it front to back.
+class StreamSource {
+public:
+  virtual ~StreamSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Copies the bytes [offset, offset + count) to buffer; offset and count stay within Size.
+  virtual void Read(uint64_t offset, void* buffer, size_t count) = 0;
+};
+
 // A stream of a compound file, with its own position.
 class Stream {
 public:
@@ -142,6 +160,9 @@ public:
   size_t Write(const void* buffer, size_t count);
   // Sets the size (truncates or zero-extends).
   void SetSize(uint64_t size);
+  // The stream's bytes become those of source, made when they are read or committed (a write
+  // before then takes them into memory first). The position is unchanged.
+  void SetSource(std::shared_ptr<StreamSource> source);
 
   // Moves the position; a position before 0 raises STG_E_INVALIDFUNCTION. Returns the new
   // position. Seeking past the end is allowed (reads there return 0 bytes).

@@ -12,9 +12,11 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "mime/signed_content.h"
 #include "msg/cfb_format.h"
@@ -560,7 +562,94 @@ std::string PropertyStreamBytes(const TMSGProperty& record) {
   return out;
 }
 
+namespace {
+
+// The UTF-16LE of a text that another tree holds, made piece by piece as the compound file
+// reads it.
+class Utf16FromText : public cfb::StreamSource {
+public:
+  Utf16FromText(const TMSGPropertyTextRef& text, uint64_t size)
+      : wide_(text.Wide), utf8_(text.Utf8), utf16_(text.Utf16), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  void Read(uint64_t offset, void* buffer, size_t count) override {
+    if (offset < made_ - (pending_.size() - taken_)) {
+      // Read again from an earlier place: start over.
+      consumed_ = 0;
+      made_ = 0;
+      pending_.clear();
+      taken_ = 0;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint64_t at = made_ - (pending_.size() - taken_); // the offset of pending_[taken_]
+    while (count > 0) {
+      if (taken_ == pending_.size() && !More()) {
+        std::memset(out, 0, count); // past the text: cannot happen for a size from the text
+        return;
+      }
+      const size_t available = pending_.size() - taken_;
+      if (at < offset) {
+        const size_t skip = size_t(std::min<uint64_t>(available, offset - at));
+        taken_ += skip;
+        at += skip;
+        continue;
+      }
+      const size_t n = std::min(available, count);
+      std::memcpy(out, pending_.data() + taken_, n);
+      out += n;
+      count -= n;
+      taken_ += n;
+      at += n;
+    }
+  }
+
+private:
+  // Converts the next piece of the text into pending_.
+  bool More() {
+    constexpr size_t kPiece = size_t{1} << 16;
+    std::u16string converted;
+    std::u16string_view text;
+    if (wide_) {
+      if (consumed_ >= utf16_.size())
+        return false;
+      text = utf16_.substr(consumed_, kPiece);
+      consumed_ += text.size();
+    } else {
+      if (consumed_ >= utf8_.size())
+        return false;
+      size_t cut = std::min(utf8_.size(), consumed_ + kPiece);
+      while (cut < utf8_.size() && (static_cast<unsigned char>(utf8_[cut]) & 0xC0) == 0x80)
+        --cut;
+      converted = SystemToWide(utf8_.substr(consumed_, cut - consumed_));
+      text = converted;
+      consumed_ = cut;
+    }
+    pending_.resize(text.size() * 2);
+    for (size_t i = 0; i < text.size(); ++i)
+      PutLittleEndian(pending_.data() + 2 * i, static_cast<uint16_t>(text[i]));
+    taken_ = 0;
+    made_ += pending_.size();
+    return true;
+  }
+
+  bool wide_;
+  std::string_view utf8_;
+  std::u16string_view utf16_;
+  uint64_t size_;
+  size_t consumed_ = 0; // units of the text converted
+  uint64_t made_ = 0;   // bytes made so far, pending_ included
+  std::vector<uint8_t> pending_;
+  size_t taken_ = 0;
+};
+
+} // namespace
+
 void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
+  if (const auto* text = dynamic_cast<const TMSGPropertyTextRef*>(&record)) {
+    if (record.DataSize > 0)
+      stream.SetSource(
+          std::make_shared<Utf16FromText>(*text, static_cast<uint64_t>(record.DataSize)));
+    return;
+  }
   if (record.Value.IsMulti()) {
     WriteBytes(stream, MultiValueStreamBytes(PropType(record.TagID), record.Value.Multi()));
     return;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
@@ -24,6 +25,18 @@ inline constexpr std::array<uint32_t, 32> kPartialSaveTags = {
     0x0E04001F, 0x0E03001E, 0x0E03001F, 0x0E02001E, 0x0E02001F, 0x0042001E, 0x0042001F, 0x0044001E,
     0x0044001F, 0x0065001E, 0x0065001F, 0x0078001E, 0x0078001F, 0x0037001E, 0x0037001F, 0x003D001E,
     0x0E1D001E, 0x0070001E, 0x00390040, 0x1035001E, 0x1000001E, 0x1000001F, 0x1013001E, 0x300B0102};
+
+// A PT_UNICODE record whose text another tree holds (as UTF-8, or as UTF-16 when Wide), written
+// as UTF-16 when the file is: a tree built only to be written (the Outlook form of an Internet
+// message) refers to the large texts of its source instead of copying them. Value stays empty;
+// DataSize is the size of the UTF-16, and the text (UTF-8 valid) must outlive the writing.
+class TMSGPropertyTextRef : public TMSGProperty {
+public:
+  using TMSGProperty::TMSGProperty;
+  bool Wide = false;
+  std::string_view Utf8;
+  std::u16string_view Utf16;
+};
 
 // Saves collection as the .msg file fileName: with full, every record of the tree; without, only
 // kPartialSaveTags (no property stream, recipients or attachments). The file is written under a

@@ -69,7 +69,7 @@ template <class Fill>
 void ReadStreamInto(const cfb::Storage& parent, const cfb::EntryStat& element, Fill fill) {
   cfb::Stream stream;
   try {
-    stream = parent.OpenStream(element.name);
+    stream = parent.OpenStream(element);
   } catch (const cfb::EOleError&) {
     return;
   }
@@ -152,6 +152,7 @@ TDateTime FileTimeToLocalDateTime(uint64_t fileTime) {
 void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection) {
   const auto* data = reinterpret_cast<const unsigned char*>(entries.data());
   const size_t count = entries.size() / kEntrySize;
+  collection.Reserve(count);
   for (size_t i = 0; i < count; ++i) {
     const size_t start = i * kEntrySize;
     const uint16_t typeCode = LE16(data + start);
@@ -297,6 +298,16 @@ void TQvMSGFile::LoadFromFile(const std::string& fileName) {
   ExpandSignedContent(Properties());
 }
 
+void TQvMSGFile::LoadFromFileImage(const std::string& fileName, std::string image) {
+  Clear();
+  if (!cfb::IsCompoundFile(image.data(), image.size())) {
+    throw EMSGError("File " + fileName + " is not valid file (compound storage)");
+  }
+  const cfb::Storage root = cfb::OpenMemory(std::move(image));
+  ReadStorage(root, Properties());
+  ExpandTnefAttachments(Properties());
+}
+
 void TQvMSGFile::LoadFromStream(TStream& stream) {
   TQvMessage::LoadFromStream(stream);
   const int64_t start = stream.Position();
@@ -359,6 +370,7 @@ void TQvMSGFile::ReadStorageAt(const cfb::Storage& storage,
     const cfb::EntryStat* element;
   };
   std::vector<ElementStream> valueStreams;
+  collection.Reserve(elements.size());
   for (const cfb::EntryStat& element : elements) {
     if (element.kind == cfb::EntryKind::Storage) {
       ReadSubStorage(storage, element, collection, storageDepth, embeddedDepth);
@@ -422,7 +434,7 @@ void TQvMSGFile::ReadSubStorage(const cfb::Storage& parent, const cfb::EntryStat
   cfb::Storage sub;
   std::vector<cfb::EntryStat> children;
   try {
-    sub = parent.OpenStorage(element.name);
+    sub = parent.OpenStorage(element);
     children = sub.Children();
   } catch (const cfb::EOleError&) {
     return;

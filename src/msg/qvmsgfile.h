@@ -36,6 +36,8 @@ public:
   // Reads the stream from its position to its end into one block of memory and walks the
   // compound file in it.
   void LoadFromStream(TStream& stream) override;
+  // The file's bytes read already: the same checks and messages as LoadFromFile.
+  void LoadFromFileImage(const std::string& fileName, std::string image) override;
 
   // Appends the elements of storage to collection, recursively. The nesting limits count from
   // the level of collection in its tree, so that a storage handed in from outside (a dropped

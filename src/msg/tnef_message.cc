@@ -881,6 +881,11 @@ void TQvTNEFFile::LoadFromFile(const std::string& fileName) {
   LoadBytes(bytes.Data(), fileName);
 }
 
+void TQvTNEFFile::LoadFromFileImage(const std::string& fileName, std::string image) {
+  Clear();
+  LoadBytes(image, fileName);
+}
+
 void TQvTNEFFile::LoadFromStream(TStream& stream) {
   TQvMessage::LoadFromStream(stream);
   TMemoryStream bytes;

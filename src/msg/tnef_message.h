@@ -44,6 +44,7 @@ public:
   void LoadFromFile(const std::string& fileName) override;
   // Reads the stream from its position to its end and loads the bytes.
   void LoadFromStream(TStream& stream) override;
+  void LoadFromFileImage(const std::string& fileName, std::string image) override;
 
   // The damage of the last load.
   uint32_t Damage() const { return damage_; }

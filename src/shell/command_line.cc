@@ -11,6 +11,7 @@
 
 #include "app/pdf_output.h"
 #include "app/program_version.h"
+#include "export/eml_writer.h"
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
 #include "export/vcard_writer.h"
@@ -240,9 +241,13 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
       message.SaveToHTMLFile(tmpl, full);
     else if (ext == ".XML")
       message.SaveToXMLFile(tmpl, full);
-    else if (ext == ".EML")
-      message.SaveToEMLFile(tmpl);
-    else if (ext == ".MSG")
+    else if (ext == ".EML") {
+      // Straight into the temporary: the file writer would make a temporary of its own and
+      // rename it over this one, which makes the file system write the whole file out at once.
+      TFileStream file(tmpl, TFileStream::Create);
+      SaveToEML(message.Properties(), &file);
+      file.Close();
+    } else if (ext == ".MSG")
       message.SaveToMSG(tmpl, full);
     else if (ext == ".ICS")
       SaveToICSFile(message.Properties(), tmpl);
@@ -358,6 +363,8 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     try {
       message->LoadFromFile(fileName);
       loaded = true;
+      for (const std::string& note : message->LoadNotes())
+        std::fprintf(err, "quillet: %s: %s\n", fileName.c_str(), note.c_str());
     } catch (const std::exception& e) {
       std::fprintf(err, "%s\n", e.what());
       status = 1;

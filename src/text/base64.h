@@ -2,6 +2,7 @@
 // RFC 2047 words).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,11 +25,44 @@ public:
   void Reset();
 
 private:
-  void EmitGroup(const unsigned char* group, int size, std::string& out);
+  char* EmitGroup(const unsigned char* group, int size, char* out);
+  char* Encode(const unsigned char* p, std::size_t n, char* out);
 
   unsigned char held_[3] = {};
   int heldCount_ = 0;
   uint64_t consumed_ = 0; // input bytes encoded so far
+};
+
+// Base64 in lines of 76 characters (57 input bytes), the most that RFC 2045 (6.8) allows, with
+// CR LF between lines and none after the last: what the attachments of written messages need.
+// Incremental, with the same output for every way of cutting the input. The encoding writes
+// straight into memory that the caller provides.
+class Base64LineEncoder {
+public:
+  static constexpr std::size_t kLineBytes = 57;
+  static constexpr std::size_t kLineChars = 76;
+
+  // The most characters that Filter and then Complete can write for n more input bytes.
+  static constexpr std::size_t MaxEncodedSize(std::size_t n) {
+    const std::size_t groups = (n + 2) / 3 + 1;
+    return groups * 4 + (groups / (kLineBytes / 3) + 2) * 2;
+  }
+
+  // Encodes data into out, which has room for MaxEncodedSize(data.size()); returns the end of
+  // what was written. One or two bytes of a group may be held back for the next call.
+  char* Filter(std::string_view data, char* out);
+  // The final partial group; then ready for new data.
+  char* Complete(char* out);
+  // The same, appending to a string.
+  void Filter(std::string_view data, std::string& out);
+  void Complete(std::string& out);
+
+private:
+  char* Group(const unsigned char* g, int size, char* out);
+
+  unsigned char held_[3] = {};
+  int heldCount_ = 0;
+  std::size_t lineFill_ = 0; // input bytes in the current line, a multiple of 3
 };
 
 // Incremental decoder: feed chunks of any size with Filter, then Complete once; the output is

@@ -1,14 +1,31 @@
 #include "text/quoted_printable_encode.h"
 
+#include <algorithm>
+#include <array>
+
 namespace orlendo {
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool IsLiteral(unsigned char c) {
+constexpr bool IsLiteral(unsigned char c) {
   return c >= 33 && c <= 126 && c != '=';
 }
+
+// What each byte is to the encoder, looked up once per byte on the fast path.
+enum ByteClass : unsigned char { kLiteral, kBlank, kCR, kLF, kEncoded };
+
+constexpr std::array<unsigned char, 256> MakeClasses() {
+  std::array<unsigned char, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = IsLiteral(static_cast<unsigned char>(c)) ? kLiteral : kEncoded;
+  t[' '] = t['\t'] = kBlank;
+  t['\r'] = kCR;
+  t['\n'] = kLF;
+  return t;
+}
+constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
 
 } // namespace
 
@@ -39,9 +56,45 @@ void QuotedPrintableEncoder::FlushBlankBeforeBreak(std::string& out) {
   }
 }
 
+void QuotedPrintableEncoder::PutRun(const char* run, size_t size, std::string& out) {
+  while (size > 0) {
+    if (lineLength_ >= kMaxLineLength - 1) {
+      out += "=\r\n";
+      lineLength_ = 0;
+    }
+    const size_t n = std::min(size, kMaxLineLength - 1 - lineLength_);
+    out.append(run, n);
+    lineLength_ += n;
+    run += n;
+    size -= n;
+  }
+}
+
 void QuotedPrintableEncoder::Filter(std::string_view input, std::string& out) {
   out.reserve(out.size() + input.size() + input.size() / 8);
-  for (const char ch : input) {
+  const auto* p = reinterpret_cast<const unsigned char*>(input.data());
+  const size_t n = input.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (!pendingCR_ && pendingBlank_ < 0) {
+      // A run of bytes that go out as they are, each Put on its own: literals, and blanks that
+      // something other than a line break follows within this input.
+      size_t j = i;
+      while (j < n) {
+        const unsigned char k = kClasses[p[j]];
+        if (k == kLiteral ||
+            (k == kBlank && j + 1 < n && kClasses[p[j + 1]] != kCR && kClasses[p[j + 1]] != kLF))
+          ++j;
+        else
+          break;
+      }
+      if (j > i) {
+        PutRun(input.data() + i, j - i, out);
+        i = j;
+        if (i == n)
+          break;
+      }
+    }
+    const char ch = input[i];
     const auto c = static_cast<unsigned char>(ch);
     if (pendingCR_) {
       pendingCR_ = false;

@@ -30,6 +30,8 @@ public:
 
 private:
   void Put(std::string_view token, std::string& out);
+  // Bytes of which each would go through Put on its own, with the same soft breaks.
+  void PutRun(const char* run, size_t size, std::string& out);
   void PutEncoded(unsigned char c, std::string& out);
   void HardBreak(std::string& out);
   void FlushBlankBeforeBreak(std::string& out);

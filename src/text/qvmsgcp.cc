@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "text/iso8859_16.h"
+
 namespace orlendo {
 
 const std::array<TMsgCodePageData, kMsgCodePageCount> MsgCodePages = {{
@@ -551,13 +553,29 @@ std::u16string LenientUtf8ToWide(std::string_view bytes) {
 }
 
 std::string WideToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
+  // Two passes: the exact length first, so that the bytes are written straight into place.
   const std::size_t n = text.size();
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t u = text[i];
+    if (u < 0x80) {
+      length += 1;
+    } else if (u < 0x800) {
+      length += 2;
+    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      length += 4;
+      ++i;
+    } else {
+      length += 3; // other code units and unpaired surrogates (U+FFFD)
+    }
+  }
+  std::string out(length, '\0');
+  char* o = out.data();
   for (std::size_t i = 0; i < n; ++i) {
     char32_t u = text[i];
     if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
+      *o++ = static_cast<char>(u);
       continue;
     }
     if (u >= 0xD800 && u <= 0xDFFF) {
@@ -569,17 +587,17 @@ std::string WideToUtf8(std::u16string_view text) {
       }
     }
     if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xC0 | (u >> 6));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     } else if (u < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xE0 | (u >> 12));
+      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      *o++ = static_cast<char>(0xF0 | (u >> 18));
+      *o++ = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
   }
   return out;
@@ -738,7 +756,8 @@ int IcuCodePage(const std::string& charset) {
 
 bool IsKnownCharset(const std::string& charset) {
   return EqualsIgnoreCase(charset, "utf-8") || TableCodePage(charset) != 0 ||
-         ConverterForName(charset) != nullptr || CyrillicKind(charset) != 0;
+         IsIso8859_16Name(charset) || ConverterForName(charset) != nullptr ||
+         CyrillicKind(charset) != 0;
 }
 
 int CharsetToCodePage(const std::string& charset) {
@@ -898,6 +917,8 @@ std::u16string DecodeCharset(const std::string& charset, std::string_view bytes)
   }
   if (int cp = TableCodePage(charset))
     return CodePageToWide(bytes, static_cast<unsigned>(cp));
+  if (IsIso8859_16Name(charset))
+    return DecodeIso8859_16(bytes);
   // ICU knows every registered name and alias; the Cyrillic markers only serve names it does not.
   if (UConverter* conv = ConverterForName(charset))
     return CutAtZero(ToWide(conv, bytes));
@@ -915,6 +936,8 @@ bool EncodeCharsetImpl(const std::string& charset, std::u16string_view text, boo
     return true;
   }
   unsigned cp = static_cast<unsigned>(TableCodePage(charset));
+  if (!cp && IsIso8859_16Name(charset))
+    return EncodeIso8859_16(text, exact, out) || !exact;
   UConverter* conv = cp ? nullptr : ConverterForName(charset);
   if (!cp && !conv)
     cp = CyrillicCodePage(CyrillicKind(charset));

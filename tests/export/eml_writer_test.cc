@@ -404,6 +404,38 @@ TEST(EmlWriterLayout, HeaderLinesStayWithin998Octets) {
   EXPECT_EQ(back.Properties().GetSubject(), std::u16string(5000, u'a'));
 }
 
+// A subject as large as a hostile file goes out piece by piece: folded at its blanks, or as
+// encoded-words where it has none or needs encoding, and reads back as it was, from an Internet
+// message (whose subject the writer views where it stands) and from an Outlook one alike.
+TEST(EmlWriterLayout, HugeSubjectsFoldOrEncodeAndReadBack) {
+  std::string words, oneWord(1500000, 'x'), mixed;
+  for (int i = 0; words.size() < 1500000; ++i)
+    words += std::string(1 + i % 13, static_cast<char>('a' + i % 26)) + " ";
+  for (int i = 0; mixed.size() < 1500000; ++i)
+    mixed += i % 3 ? "Gr\xC3\xBC\xC3\x9F " : "\xF0\x9F\x98\x80=";
+  words.pop_back();
+  mixed += "end";
+  for (const std::string& subject : {words, oneWord, mixed}) {
+    TQvEMLFile source;
+    const std::string text =
+        "Subject: " + subject + "\r\nContent-Type: text/plain; charset=utf-8" + "\r\n\r\nbody\r\n";
+    TMemoryStream in(text);
+    source.LoadFromStream(in);
+    Message outlook;
+    outlook.level.FindProperty(0x0037001F, false, false)->Value = W(SystemToWide(subject));
+    for (const TMSGProperties* level : {&source.Properties(), &outlook.level}) {
+      const std::string eml = Eml(*level);
+      const std::string head = eml.substr(0, eml.find("\r\n\r\n"));
+      for (const std::string& line : Lines(head))
+        ASSERT_LE(line.size(), 998u) << subject.substr(0, 20);
+      TQvEMLFile back;
+      TMemoryStream out(eml);
+      back.LoadFromStream(out);
+      EXPECT_TRUE(back.Properties().GetSubject() == SystemToWide(subject)) << subject.substr(0, 20);
+    }
+  }
+}
+
 // Almost every Outlook message says IMPORTANCE normal (1): such a message is an ordinary one,
 // written with X-Priority 3 and no Importance header.
 TEST(EmlWriterLayout, OrdinaryCorpusMessagesHaveNormalPriority) {

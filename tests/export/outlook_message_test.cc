@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -305,6 +306,37 @@ TEST(OutlookFromInternetText, JapaneseMessageKeepsItsSubjectAndBody) {
   EXPECT_EQ(back.Properties().GetFrom(), source.Properties().GetFrom());
   EXPECT_EQ(back.Properties().GetBody(), source.Properties().GetBody());
   EXPECT_NE(back.Properties().GetBody().find(u"\u65e5\u672c\u8a9e"), std::u16string::npos);
+}
+
+// Texts as large as a hostile file go into the .msg from the Internet message's own text (its
+// UTF-16 subject, its UTF-8 body and header block), streamed to the disk: the file holds the
+// same bytes as the image made in memory, and reads back with every text whole.
+TEST(OutlookFromInternetText, HugeTextsAreWrittenWhole) {
+  std::string subject = "Re: ", body;
+  for (int i = 0; subject.size() < 1600000; ++i)
+    subject += i % 5 ? "Gr\xC3\xBC\xC3\x9F " : "\xF0\x9F\x98\x80 ";
+  for (int i = 0; body.size() < 1300000; ++i)
+    body += "line \xE2\x82\xAC " + std::to_string(i) + "\r\n";
+  TMemoryStream eml("Subject: " + subject + "\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" +
+                    body);
+  TQvEMLFile source;
+  source.LoadFromStream(eml);
+  testutil::TempDir dir;
+  const std::string path = dir.File("huge.msg");
+  SaveInternetMessageToMSG(source.Properties(), path, true);
+  const std::string image = InternetMessageToMSGImage(source.Properties(), true);
+  std::ifstream in(path, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(file == image);
+  TQvMSGFile back;
+  back.LoadFromFile(path);
+  const TMSGProperties& p = back.Properties();
+  EXPECT_TRUE(p.GetSubject() == source.Properties().GetSubject());
+  EXPECT_TRUE(p.GetPropertyText(0x0E1D001F, false, false) ==
+              source.Properties().GetSubject().substr(4));
+  EXPECT_TRUE(p.GetBody() == source.Properties().GetBody());
+  EXPECT_TRUE(p.GetTransportHeaders() == source.Properties().GetTransportHeaders());
+  EXPECT_GE(p.GetTransportHeaders().size(), 1000000u);
 }
 
 TEST(OutlookFromInternetNames, ShortFileNames) {

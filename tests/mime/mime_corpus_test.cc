@@ -242,7 +242,12 @@ TEST(MimeCorpus, AgreesWithPythonEmail) {
     const TMSGProperties& root = reader->Properties();
     EXPECT_EQ(reader->Lines().Count(), view.lines);
     // Exactly, white space included: adjacent encoded words join, folding leaves one blank.
-    EXPECT_EQ(U8(root.GetSubject()), view.subject);
+    // Where Python ends the header block early (a folded line without its blank), its subject
+    // ends there too, and ours goes on.
+    if (view.headersCut)
+      EXPECT_EQ(U8(root.GetSubject()).substr(0, view.subject.size()), view.subject);
+    else
+      EXPECT_EQ(U8(root.GetSubject()), view.subject);
     // Every recipient of To, Cc and Bcc, with its type, name and address.
     if (!view.headersCut) {
       EXPECT_EQ(Recipients(root), view.recipients);

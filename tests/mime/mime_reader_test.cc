@@ -229,6 +229,46 @@ TEST(MimeReader, RawHeaderBytesAndThreadHeaders) {
   // A charset that ICU knows without a Windows code page is decoded by its name.
   auto hkscs = Load(Join({"Content-Type: text/plain; charset=big5-hkscs", "", "\xA4\xA4"}));
   EXPECT_EQ(U8(hkscs->Properties().GetBody()), "\u4E2D\r\n");
+  EXPECT_TRUE(hkscs->LoadNotes().empty());
+}
+
+TEST(MimeReader, EncodedWordsAsOutlookSplitsThem) {
+  // A UTF-8 character begun in one encoded word ends in the next, and the second word's line has
+  // lost its folding blank: the subject reads whole, as in mail clients.
+  auto reader = Load(
+      Join({"Subject: =?utf-8?B?6YCa55+=?=", "=?utf-8?B?pSAy?=", "To: a@example.org", "", "x"}));
+  EXPECT_EQ(U8(reader->Properties().GetSubject()), "\u901A\u77E5 2");
+  EXPECT_EQ(Text(reader->Properties(), kRcvdRepresentingEmail), "a@example.org");
+  // Words in different charsets, or with text between them, are decoded each by itself.
+  auto mixed =
+      Load(Join({"Subject: =?iso-8859-1?Q?=E9?= =?utf-8?Q?=C3=A9?= x =?utf-8?Q?=C3?=", "", "x"}));
+  EXPECT_EQ(U8(mixed->Properties().GetSubject()), "\u00E9\u00E9 x \uFFFD");
+}
+
+TEST(MimeReader, Latin10AndUnknownCharsets) {
+  // ISO-8859-16, which ICU does not ship here, in a body and in an encoded-word; its letters
+  // S and T with comma below are where Latin-2 has cedillas.
+  auto romanian = Load(Join({"Subject: =?iso-8859-16?Q?=AA=E2r_=DEar=E3?=",
+                             "Content-Type: text/plain; charset=\"ISO-8859-16\"", "",
+                             "\xAAi \xFE"
+                             "ar\xE3 \xA4"}));
+  EXPECT_EQ(U8(romanian->Properties().GetSubject()), "\u0218\u00E2r \u021Aar\u0103");
+  EXPECT_EQ(U8(romanian->Properties().GetBody()), "\u0218i \u021Bar\u0103 \u20AC\r\n");
+  EXPECT_TRUE(romanian->LoadNotes().empty());
+
+  // A name that neither ICU nor the code-page table knows is read by the fallback, and the load
+  // says so, once per name, for a part and for an encoded-word alike.
+  auto unknown = Load(Join({"Subject: =?x-martian?Q?a?= =?x-martian?Q?b?= =?x-venusian?B?Yw==?=",
+                            "Content-Type: text/plain; charset=x-martian", "", "Caf\xE9"}));
+  EXPECT_EQ(U8(unknown->Properties().GetBody()), "Caf\u00E9\r\n");
+  EXPECT_EQ(U8(unknown->Properties().GetSubject()), "abc");
+  ASSERT_EQ(unknown->LoadNotes().size(), 2u);
+  EXPECT_EQ(unknown->LoadNotes()[0], FormatMessageText(SUnknownCharset, {"x-martian"}));
+  EXPECT_EQ(unknown->LoadNotes()[1], FormatMessageText(SUnknownCharset, {"x-venusian"}));
+  // The notes are the last load's.
+  TMemoryStream again(std::string("Subject: x\r\n\r\ny"));
+  unknown->LoadFromStream(again);
+  EXPECT_TRUE(unknown->LoadNotes().empty());
 }
 
 TEST(MimeReader, DatesAndBadDates) {

@@ -12,6 +12,8 @@
 #include <set>
 
 #include "app/reader_choice.h"
+#include "export/ics_writer.h"
+#include "export/vcard_writer.h"
 #include "model/qvmsg.h"
 #include "model/utf8.h"
 #include "testutil/run_process.h"
@@ -149,6 +151,26 @@ TEST_F(ConvertFolder, EveryFileFormatMirrorsTheTreeAndNamesTheBrokenFiles) {
   }
 }
 
+TEST_F(ConvertFolder, ItemFormatsTakeTheItemsOfTheirKindAndNameTheBrokenFiles) {
+  for (const char* format : {"ics", "vcf"}) {
+    SCOPED_TRACE(format);
+    std::set<std::string> items;
+    for (const std::string& m : messages_) {
+      std::unique_ptr<TQvMessage> message = CreateMessageReader(m);
+      message->LoadFromFile(m);
+      if (std::string(format) == "ics" ? HasICalendar(message->Properties())
+                                       : HasVCard(message->Properties()))
+        items.insert(m);
+    }
+    const std::string out = work_.File(std::string("out-") + format);
+    ProcessResult r = Convert({"--to", format, "--out", out});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(Inputs(Reported("converted")), items);
+    EXPECT_EQ(Inputs(Reported("failed")), broken_);
+    EXPECT_EQ(Reported("skipped").size(), messages_.size() - items.size() + 1); // and notes.txt
+  }
+}
+
 TEST_F(ConvertFolder, MboxReadsBackInPythonWithEverySubjectAndTheInternetMessagesAsTheyWere) {
   ASSERT_TRUE(testutil::PythonHasModule("mailbox"));
   const std::string mbox = work_.File("all.mbox");
@@ -205,6 +227,99 @@ print(len(box))
                                {mbox, work_.File("expected")});
   EXPECT_EQ(py.exitCode, 0) << py.err;
   EXPECT_EQ(py.out, std::to_string(messages_.size()) + "\n");
+}
+
+// Blanks, tabs and line breaks as single blanks, none at the ends: how a subject reads on
+// screen, whatever a program does with the folding of long ones.
+std::string ReadAsShown(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (!blank)
+      out += c;
+    else if (!out.empty() && out.back() != ' ')
+      out += ' ';
+  }
+  if (!out.empty() && out.back() == ' ')
+    out.pop_back();
+  return out;
+}
+
+// A subject (UTF-8) as mutt puts it on screen: the control characters that it cannot show
+// (C0 but blanks, DEL, C1) each as "?".
+std::string AsMuttShows(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool blank = c == '\t' || c == '\r' || c == '\n';
+    if ((c < 0x20 && !blank) || c == 0x7F) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+TEST_F(ConvertFolder, MboxOpensInMuttWithEverySubject) {
+  ASSERT_TRUE(fs::exists("/usr/bin/mutt"));
+  ASSERT_TRUE(fs::exists("/usr/bin/script")); // mutt wants a terminal
+  const std::string mbox = work_.File("all.mbox");
+  ProcessResult r = Convert({"--to", "mbox", "--out", mbox});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+
+  std::multiset<std::string> expected;
+  for (const std::string& m : messages_) {
+    std::unique_ptr<TQvMessage> message = CreateMessageReader(m);
+    message->LoadFromFile(m);
+    std::string subject = utf8::Encode(message->Subject());
+    subject.erase(std::remove(subject.begin(), subject.end(), '\0'), subject.end());
+    expected.insert(ReadAsShown(AsMuttShows(subject)));
+  }
+  // Every message of the folder as mutt shows it: decoded, with its Subject header alone, piped
+  // out one after the other.
+  const std::string piped = work_.File("piped");
+  const std::string rc = work_.File("muttrc");
+  std::ofstream(rc) << "set charset=utf-8\nset pipe_split=yes\nset pipe_decode=yes\n"
+                       "set pipe_sep=\"\\n--next--\\n\"\nset weed=yes\nset wait_key=no\n"
+                       "set sort=mailbox-order\nignore *\nunignore subject\n"
+                    // A folder that exists: mutt would ask to make ~/Mail first.
+                    << "set folder=\"" << work_.Path() << "\"\n";
+  const std::string keys =
+      "<tag-pattern>~A<enter><tag-prefix><pipe-entry>cat >> " + piped + "<enter><exit>";
+  const std::string mutt =
+      "mutt -n -F '" + rc + "' -R -f '" + mbox + "' -e 'push \"" + keys + "\"'";
+  ProcessResult m =
+      RunProcess("/usr/bin/env", {"HOME=" + work_.Path(), "TERM=xterm", "timeout", "120",
+                                  "/usr/bin/script", "-qec", mutt, "/dev/null"});
+  EXPECT_EQ(m.exitCode, 0) << m.err;
+  const std::string text = ReadBytes(piped);
+  std::multiset<std::string> shown;
+  size_t pos = 0;
+  for (size_t end; (end = text.find("\n--next--\n", pos)) != std::string::npos; pos = end + 10) {
+    const std::string one = text.substr(pos, end - pos);
+    const std::string headers = one.substr(0, one.find("\n\n"));
+    std::string subject;
+    if (headers.rfind("Subject: ", 0) == 0) {
+      // The header with its continuation lines.
+      size_t stop = 0;
+      while ((stop = headers.find('\n', stop + 1)) != std::string::npos &&
+             stop + 1 < headers.size() && (headers[stop + 1] == ' ' || headers[stop + 1] == '\t'))
+        ;
+      subject = headers.substr(9, stop == std::string::npos ? std::string::npos : stop - 9);
+    }
+    shown.insert(ReadAsShown(subject));
+  }
+  EXPECT_EQ(shown.size(), messages_.size());
+  for (const std::string& s : std::set<std::string>(expected.begin(), expected.end()))
+    EXPECT_EQ(shown.count(s), expected.count(s)) << "subject \"" << s << "\"";
+  for (const std::string& s : std::set<std::string>(shown.begin(), shown.end()))
+    EXPECT_EQ(shown.count(s), expected.count(s)) << "mutt shows \"" << s << "\"";
 }
 
 TEST_F(ConvertFolder, MaildirHoldsEachMessageOnceUnderAUniqueNameWithItsFlags) {

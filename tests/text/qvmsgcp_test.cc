@@ -440,6 +440,29 @@ TEST(TranslateCharset, CharsetsThatIcuKnowsByNameConvert) {
   EXPECT_EQ(text, u"\u00E9");
 }
 
+TEST(TranslateCharset, Latin10ConvertsFromItsTableBothWays) {
+  // Every byte decodes to the character that Python's codec gives it, and encodes back to the
+  // byte; characters outside the charset fail an exact encoding.
+  std::string all;
+  for (int b = 1; b < 256; ++b)
+    all += static_cast<char>(b);
+  for (const char* name : {"ISO-8859-16", "iso8859-16", "latin10", "ISO_8859-16:2001"}) {
+    ASSERT_TRUE(IsKnownCharset(name)) << name;
+    const std::u16string text = DecodeCharset(name, all);
+    ASSERT_EQ(text.size(), 255u) << name;
+    EXPECT_EQ(text[0x7F], u'\u0080');
+    EXPECT_EQ(text.substr(0x9F, 8), u"\u00A0\u0104\u0105\u0141\u20AC\u201E\u0160\u00A7");
+    EXPECT_EQ(text.substr(0xF7), u"\u0171\u00F9\u00FA\u00FB\u00FC\u0119\u021B\u00FF");
+    std::string back;
+    ASSERT_TRUE(TryEncodeCharset(name, text, back)) << name;
+    EXPECT_EQ(back, all) << name;
+  }
+  std::string out;
+  EXPECT_FALSE(TryEncodeCharset("iso-8859-16", u"\u0163", out)); // t cedilla: Latin-2 only
+  EXPECT_EQ(EncodeCharset("iso-8859-16", u"a\u0163\U0001F600b"), "a??b");
+  EXPECT_EQ(CharsetToCodePage("iso-8859-16"), 0); // no Windows code page: decoded by name
+}
+
 TEST(TranslateCharset, UnknownNamesReadAsTheSystemCodePage) {
   std::u16string text = Carrier("\xC3\xA9");
   TranslateCharset("x-unknown", false, text);
