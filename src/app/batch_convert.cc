@@ -19,6 +19,7 @@
 #include <thread>
 #include <typeinfo>
 
+#include "app/pdf_output.h"
 #include "app/reader_choice.h"
 #include "export/eml_writer.h"
 #include "export/ics_writer.h"
@@ -540,6 +541,13 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job) {
     case TConvertFormat::Vcf:
       SaveToVCFFile(message.Properties(), temp);
       break;
+    case TConvertFormat::Pdf: {
+      const TPdfWriter writer = GetPdfWriter();
+      if (!writer)
+        throw EMSGError("PDF output needs the window module, which is not loaded");
+      writer(message.Properties(), temp);
+      break;
+    }
     case TConvertFormat::Mbox:
     case TConvertFormat::Maildir:
       break;
@@ -778,7 +786,8 @@ bool ParseConvertFormat(const std::string& word, TConvertFormat& format, std::st
       {"txt", TConvertFormat::Txt, ".txt"},    {"htm", TConvertFormat::Html, ".htm"},
       {"html", TConvertFormat::Html, ".html"}, {"xml", TConvertFormat::Xml, ".xml"},
       {"ics", TConvertFormat::Ics, ".ics"},    {"vcf", TConvertFormat::Vcf, ".vcf"},
-      {"mbox", TConvertFormat::Mbox, ""},      {"maildir", TConvertFormat::Maildir, ""}};
+      {"pdf", TConvertFormat::Pdf, ".pdf"},    {"mbox", TConvertFormat::Mbox, ""},
+      {"maildir", TConvertFormat::Maildir, ""}};
   for (const Entry& e : kFormats) {
     if (w == e.word) {
       format = e.format;
@@ -805,6 +814,8 @@ const char* ConvertFormatName(TConvertFormat format) {
     return "ics";
   case TConvertFormat::Vcf:
     return "vcf";
+  case TConvertFormat::Pdf:
+    return "pdf";
   case TConvertFormat::Mbox:
     return "mbox";
   case TConvertFormat::Maildir:

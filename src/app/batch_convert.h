@@ -23,10 +23,11 @@
 
 namespace orlendo {
 
-enum class TConvertFormat { Eml, Msg, Txt, Html, Xml, Ics, Vcf, Mbox, Maildir };
+enum class TConvertFormat { Eml, Msg, Txt, Html, Xml, Ics, Vcf, Pdf, Mbox, Maildir };
 
-// The format of a --to word, any letter case: eml, msg, txt, htm, html, xml, ics, vcf, mbox,
-// maildir.
+// The format of a --to word, any letter case: eml, msg, txt, htm, html, xml, ics, vcf, pdf,
+// mbox, maildir. PDF is written by the installed PDF writer (app/pdf_output.h): without one,
+// every message fails with the reason.
 // extension is the output files' extension with its dot (".htm" for htm); empty for mbox and
 // Maildir. False for any other word.
 bool ParseConvertFormat(const std::string& word, TConvertFormat& format, std::string& extension);

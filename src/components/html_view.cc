@@ -16,16 +16,16 @@
 
 namespace orlendo {
 
-namespace {
+namespace {} // namespace
 
 // Hosts are unique in the process, so that a late request of a closed showing (or of another
-// panel) never reaches the content of the current one.
-QString NextHost() {
+// panel, or of a printout) never reaches the content of the current one.
+QString NextMessageHost() {
   static std::atomic<int> counter{0};
   return "m" + QString::number(++counter);
 }
 
-void LockDown(QWebEngineSettings* s) {
+void LockDownWebSettings(QWebEngineSettings* s) {
   using S = QWebEngineSettings;
   for (S::WebAttribute off : {S::JavascriptEnabled,
                               S::JavascriptCanOpenWindows,
@@ -58,7 +58,31 @@ void LockDown(QWebEngineSettings* s) {
   s->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
 }
 
-} // namespace
+QWebEngineProfile* NewMessageProfile(QObject* parent, TMessageSchemeHandler* handler) {
+  RegisterMessageScheme();
+  // Without a storage name the profile is off the record: no cache, cookies or history on disk.
+  auto* profile = new QWebEngineProfile(parent);
+  profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+  profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  profile->setSpellCheckEnabled(false);
+  profile->cookieStore()->setCookieFilter(
+      [](const QWebEngineCookieStore::FilterRequest&) { return false; });
+  LockDownWebSettings(profile->settings());
+  profile->installUrlSchemeHandler(kMessageScheme, handler);
+  return profile;
+}
+
+TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent, const TMessageSchemeHandler* handler,
+                                              std::function<bool()> allowRemote) {
+  auto* interceptor = new TMessageUrlInterceptor(parent);
+  interceptor->Add(std::make_unique<TMessageContentPolicy>([handler] { return handler->Host(); }));
+  interceptor->Add(std::make_unique<TArchiveLocationPolicy>(
+      [handler](const QUrl& url) { return handler->PartUrlForLocation(url); }));
+  interceptor->Add(std::make_unique<TBlockRemoteFontsPolicy>());
+  interceptor->Add(std::make_unique<TLoadExternalReferencesPolicy>(std::move(allowRemote)));
+  interceptor->Add(std::make_unique<TBlockExternalResourcesPolicy>());
+  return interceptor;
+}
 
 void OpenExternalLink(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
@@ -68,7 +92,7 @@ void OpenExternalLink(const QUrl& url) {
 
 TMessagePage::TMessagePage(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
-  LockDown(settings());
+  LockDownWebSettings(settings());
   connect(this, &QWebEnginePage::featurePermissionRequested, this,
           [this](const QUrl& origin, Feature feature) {
             setFeaturePermission(origin, feature, PermissionDeniedByUser);
@@ -92,7 +116,7 @@ namespace {
 class TLinkCatcherPage : public QWebEnginePage {
 public:
   TLinkCatcherPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {
-    LockDown(settings());
+    LockDownWebSettings(settings());
   }
 
 protected:
@@ -112,27 +136,10 @@ QWebEnginePage* TMessagePage::createWindow(WebWindowType) {
 }
 
 THtmlView::THtmlView(QWidget* parent) : QWidget(parent) {
-  RegisterMessageScheme();
-  // Without a storage name the profile is off the record: no cache, cookies or history on disk.
-  profile_ = new QWebEngineProfile(this);
-  profile_->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-  profile_->setSpellCheckEnabled(false);
-  profile_->cookieStore()->setCookieFilter(
-      [](const QWebEngineCookieStore::FilterRequest&) { return false; });
-  LockDown(profile_->settings());
   handler_ = new TMessageSchemeHandler(this);
-  profile_->installUrlSchemeHandler(kMessageScheme, handler_);
-
+  profile_ = NewMessageProfile(this, handler_);
   page_ = new TMessagePage(profile_, this);
-  interceptor_ = new TMessageUrlInterceptor(this);
-  interceptor_->Add(std::make_unique<TMessageContentPolicy>([this] { return handler_->Host(); }));
-  interceptor_->Add(std::make_unique<TArchiveLocationPolicy>(
-      [this](const QUrl& url) { return handler_->PartUrlForLocation(url); }));
-  interceptor_->Add(std::make_unique<TBlockRemoteFontsPolicy>());
-  interceptor_->Add(
-      std::make_unique<TLoadExternalReferencesPolicy>([this] { return allowRemote_; }));
-  interceptor_->Add(std::make_unique<TBlockExternalResourcesPolicy>());
+  interceptor_ = NewMessageInterceptor(this, handler_, [this] { return allowRemote_; });
   page_->setUrlRequestInterceptor(interceptor_);
   connect(interceptor_, &TMessageUrlInterceptor::RemoteBlocked, this, [this] { Blocked(); });
 
@@ -177,7 +184,7 @@ THtmlView::~THtmlView() {
 
 void THtmlView::ShowHtml(const TMSGProperties* level, const std::string& charset,
                          const std::u16string& html) {
-  const QString host = NextHost();
+  const QString host = NextMessageHost();
   const QString base = QString::fromLatin1(kMessageScheme) + "://" + host + "/";
   const QString text = RewriteContentIdReferences(QString::fromStdU16String(html), base);
   handler_->SetContent(host, level, MakeHtmlDocument(charset, text.toStdU16String()));

@@ -6,11 +6,13 @@
 
 #include <QWebEnginePage>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 class QLabel;
 class QPushButton;
 class QWebEngineProfile;
+class QWebEngineSettings;
 class QWebEngineView;
 
 namespace orlendo {
@@ -18,6 +20,24 @@ namespace orlendo {
 class TMSGProperties;
 class TMessageSchemeHandler;
 class TMessageUrlInterceptor;
+
+// A host of kMessageScheme that no showing in this process has had yet.
+QString NextMessageHost();
+
+// Switches off whatever mail does not need: scripts, plugins, storage, remote access of local
+// content, unknown schemes, ...; images stay on (the message's own, served under
+// kMessageScheme).
+void LockDownWebSettings(QWebEngineSettings* settings);
+
+// An off-the-record profile (nothing on disk) with locked-down settings, refusing cookies, and
+// serving kMessageScheme with handler.
+QWebEngineProfile* NewMessageProfile(QObject* parent, TMessageSchemeHandler* handler);
+
+// The policies every message page obeys, in order: the message's own content, archive
+// locations, no remote fonts, remote content only when allowRemote says so, nothing else.
+// handler must outlive the interceptor.
+TMessageUrlInterceptor* NewMessageInterceptor(QObject* parent, const TMessageSchemeHandler* handler,
+                                              std::function<bool()> allowRemote);
 
 // The page: navigations other than the message's own document are refused; a clicked link (or a
 // form, or a link meant for a new window) goes to the system browser when it is a web or mail

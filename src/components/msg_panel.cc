@@ -33,6 +33,7 @@
 #include "model/qvmsg.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
+#include "msg/tnef_message.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 #include "text/rtf_render.h"
@@ -100,29 +101,6 @@ QString Lowered(const std::u16string& text) {
   return QString::fromStdU16String(text).toLower();
 }
 
-// An attachment that mail clients leave out of the list: a resource that the HTML body uses
-// (by cid: or Content-Location), and a part of an Internet message that its reader marked
-// hidden (a signature).
-bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
-  const TMSGProperties& sub = node.SubProperties();
-  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
-      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
-      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
-    return true;
-  if (lowerHtml.isEmpty())
-    return false;
-  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
-  if (id.isEmpty())
-    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
-  if (id.startsWith('<') && id.endsWith('>'))
-    id = id.mid(1, id.size() - 2).trimmed();
-  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
-    return true;
-  const QString location =
-      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
-  return !location.isEmpty() && lowerHtml.contains(location);
-}
-
 void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
   for (const cfb::EntryStat& child : storage.Children()) {
     auto* item = new QTreeWidgetItem(parent);
@@ -181,6 +159,26 @@ void OpenWithSystem(QWidget* parent, const std::string& path) {
 }
 
 } // namespace
+
+bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml) {
+  const TMSGProperties& sub = node.SubProperties();
+  if (const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, false);
+      hidden != nullptr && hidden->Value.ToInt64() != 0 &&
+      sub.FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false) != nullptr)
+    return true;
+  if (lowerHtml.isEmpty())
+    return false;
+  QString id = Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_ID, true, false)).trimmed();
+  if (id.isEmpty())
+    id = Lowered(sub.GetPropertyText(PID_CONTENT_IDENTIFIER, false, false)).trimmed();
+  if (id.startsWith('<') && id.endsWith('>'))
+    id = id.mid(1, id.size() - 2).trimmed();
+  if (!id.isEmpty() && lowerHtml.contains("cid:" + id))
+    return true;
+  const QString location =
+      Lowered(sub.GetPropertyText(PID_ATTACH_CONTENT_LOCATION, true, false)).trimmed();
+  return !location.isEmpty() && lowerHtml.contains(location);
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -254,6 +252,17 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   banner.setColor(QPalette::Window, kBannerColour);
   lblImportance->setPalette(banner);
   lblImportance->hide();
+
+  lblTnefDamage = new QLabel(this);
+  lblTnefDamage->setObjectName("lblTnefDamage");
+  lblTnefDamage->setWordWrap(true);
+  lblTnefDamage->setAutoFillBackground(true);
+  lblTnefDamage->setContentsMargins(6, 3, 6, 3);
+  QPalette note = lblTnefDamage->palette();
+  note.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xC2));
+  note.setColor(QPalette::WindowText, Qt::black);
+  lblTnefDamage->setPalette(note);
+  lblTnefDamage->hide();
 
   pnlHeader = new QWidget(this);
   pnlHeader->setObjectName("pnlHeader");
@@ -384,6 +393,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(lblImportance);
+  layout->addWidget(lblTnefDamage);
   layout->addWidget(pnlHeader);
   pnlItem = new TItemHeader(this);
   layout->addWidget(pnlItem);
@@ -426,6 +436,7 @@ void TfrmMessage::Clear() {
     edit->clear();
   cbMessageFormat->setCurrentIndex(0);
   lblImportance->hide();
+  lblTnefDamage->hide();
   reBody->clear();
   reRTFBody->clear();
   if (wbHTMLBody != nullptr)
@@ -492,6 +503,7 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
     LoadRichEditText(reBody, reRTFBody->toPlainText().toStdU16String());
 
   FillAttachments();
+  ShowTnefDamage();
 
   const std::string charset =
       m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
@@ -540,6 +552,22 @@ void TfrmMessage::ShowImportance(int priority) {
     }
   }
   lblImportance->setPalette(palette);
+}
+
+void TfrmMessage::ShowTnefDamage() {
+  // A winmail.dat that was read whole gave way to its files; one that still stands was damaged,
+  // and its name says what could not be read.
+  const TMSGProperties& m = *messageProperties_;
+  QStringList damaged;
+  for (int i = 0; i < m.AttachmentCount(); ++i) {
+    const TMSGProperty* node = m.GetAttachment(i);
+    if (node != nullptr && IsTnefAttachment(*node))
+      damaged << QString::fromStdString(node->GetAttachmentName(i));
+  }
+  lblTnefDamage->setText(
+      damaged.join("\n") +
+      "\nWhat could be read of it is shown; the attachment keeps it as it came.");
+  lblTnefDamage->setVisible(!damaged.isEmpty());
 }
 
 void TfrmMessage::FillAttachments() {

@@ -24,6 +24,7 @@ class QTabWidget;
 namespace orlendo {
 
 class TMSGProperties;
+class TMSGProperty;
 class THtmlView;
 class TItemHeader;
 struct TSettings;
@@ -36,6 +37,11 @@ public:
   explicit TRichTextView(QWidget* parent = nullptr);
   QVariant loadResource(int type, const QUrl& name) override;
 };
+
+// True for an attachment that mail clients leave out of the list: a resource that the HTML body
+// uses (by cid: or Content-Location; lowerHtml is that body in lower case), and a part of an
+// Internet message that its reader marked hidden (a signature).
+bool ShownInsteadOfListed(const TMSGProperty& node, const QString& lowerHtml);
 
 // A variant as the header fields and the property view show it: null as empty, booleans as
 // "True" or "False", anything else as its usual text.
@@ -93,6 +99,8 @@ public:
 
   // The controls, named as the window and tests know them.
   QLabel* lblImportance = nullptr;
+  // What of a TNEF attachment (winmail.dat) could not be read.
+  QLabel* lblTnefDamage = nullptr;
   QWidget* pnlHeader = nullptr;
   QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
          *lblBCC = nullptr;
@@ -128,6 +136,7 @@ protected:
 
 private:
   void ShowImportance(int priority);
+  void ShowTnefDamage();
   void FillAttachments();
   void SetWordWrap(bool on);
   void OpenAttachment(int index, QListWidgetItem* item);

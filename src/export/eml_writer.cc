@@ -19,6 +19,7 @@
 #include "export/utf8_text.h"
 #include "mime/qvemlfile.h"
 #include "msg/qvmsgfile.h"
+#include "msg/tnef_message.h"
 #include "text/quoted_printable_encode.h"
 #include "text/qvmsgcp.h"
 #include "text/rfc2047_encode.h"
@@ -36,6 +37,8 @@ constexpr uint32_t TAG_ATTACH_CONTENT_LOCATION = 0x37130000; // by property id
 constexpr uint32_t TAG_X400_CONTENT_TYPE = 0x003C0000;       // by property id
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
 constexpr uint32_t TAG_CONTENT_IDENTIFIER = 0x0008001E;
+constexpr uint32_t TAG_CREATION_TIME = 0x30070040;
+constexpr uint32_t TAG_LAST_MODIFICATION_TIME = 0x30080040;
 constexpr uint32_t TAG_REPLY_RECIPIENT_NAMES = 0x00500000; // by property id
 constexpr uint32_t TAG_IN_REPLY_TO_ID = 0x10420000;        // by property id
 constexpr uint32_t TAG_INTERNET_REFERENCES = 0x10390000;   // by property id
@@ -618,44 +621,71 @@ bool ContainsNoCase(const std::string& lowerText, const std::u16string& needle) 
   return !needle.empty() && lowerText.find(Lower(WideToSystem(needle))) != std::string::npos;
 }
 
+// The attachment index of level, node its record, as it goes into the EML; lowerHtml is the
+// HTML body in lower case, against which a part is taken for one the HTML shows.
+Attachment AttachmentAt(const TMSGProperties& level, int index, const TMSGProperty* node,
+                        const std::string& lowerHtml, bool hasHtml) {
+  Attachment a;
+  a.index = index;
+  a.node = node;
+  a.message = EmbeddedMessageOf(*node);
+  const TMSGProperties& sub = node->SubProperties();
+  if (a.message == nullptr) {
+    a.type = FileTypeOf(*node, node->GetAttachmentFileName(index));
+    if (Lower(a.type).rfind("message/", 0) == 0) {
+      a.rawMessage = CanStandAsMessage(level, index);
+      if (!a.rawMessage)
+        a.type = "application/octet-stream";
+    }
+  }
+  a.contentId = WithoutControls(sub.GetPropertyText(TAG_ATTACH_CONTENT_ID, true, false));
+  if (a.contentId.empty()) // the Content-ID header field as an Internet message part had it
+    a.contentId = WithoutControls(sub.GetPropertyText(TAG_CONTENT_IDENTIFIER, false, false));
+  const size_t idBegin = a.contentId.find_first_not_of(u" <");
+  a.contentId =
+      idBegin == std::u16string::npos
+          ? std::u16string()
+          : a.contentId.substr(idBegin, a.contentId.find_last_not_of(u" >") + 1 - idBegin);
+  a.contentLocation =
+      WithoutControls(sub.GetPropertyText(TAG_ATTACH_CONTENT_LOCATION, true, false));
+  if (a.message == nullptr && hasHtml) {
+    const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, true);
+    a.inlinePart = (!a.contentId.empty() && ContainsNoCase(lowerHtml, u"cid:" + a.contentId)) ||
+                   ContainsNoCase(lowerHtml, a.contentLocation) ||
+                   (hidden != nullptr && hidden->Value.ToInt64() != 0);
+  }
+  return a;
+}
+
 std::vector<Attachment> AttachmentsOf(const TMSGProperties& level, const std::u16string& html) {
   const std::string lowerHtml = Lower(WideToSystem(html));
   std::vector<Attachment> out;
   const int count = level.AttachmentCount();
   for (int index = 0; index < count; ++index) {
-    const TMSGProperty* node = level.GetAttachment(index);
-    if (node == nullptr)
+    if (const TMSGProperty* node = level.GetAttachment(index))
+      out.push_back(AttachmentAt(level, index, node, lowerHtml, !html.empty()));
+  }
+  return out;
+}
+
+// The creation-date and modification-date parameters of RFC 2183, of the dates the attachment
+// holds, in UTC.
+std::string FileDates(const TMSGProperties& attachment) {
+  std::string out;
+  for (const auto& [name, tag] : {std::pair{"creation-date", TAG_CREATION_TIME},
+                                  std::pair{"modification-date", TAG_LAST_MODIFICATION_TIME}}) {
+    const TMSGProperty* record = attachment.FindProperty(tag, false, false);
+    if (record == nullptr)
       continue;
-    Attachment a;
-    a.index = index;
-    a.node = node;
-    a.message = EmbeddedMessageOf(*node);
-    const TMSGProperties& sub = node->SubProperties();
-    if (a.message == nullptr) {
-      a.type = FileTypeOf(*node, node->GetAttachmentFileName(index));
-      if (Lower(a.type).rfind("message/", 0) == 0) {
-        a.rawMessage = CanStandAsMessage(level, index);
-        if (!a.rawMessage)
-          a.type = "application/octet-stream";
-      }
+    const TDateTime date = record->Value.AsDateTime();
+    // Years that a date field cannot hold, and the zero of a date that was never set.
+    if (date <= -109205.0 || date >= 2958466.0 || date == 0)
+      continue;
+    try {
+      out += std::string("; ") + name + "=\"" + FormatRfc822DateInZone(date, 0) + "\"";
+    } catch (const std::exception&) {
+      // A date that cannot be written is left out.
     }
-    a.contentId = WithoutControls(sub.GetPropertyText(TAG_ATTACH_CONTENT_ID, true, false));
-    if (a.contentId.empty()) // the Content-ID header field as an Internet message part had it
-      a.contentId = WithoutControls(sub.GetPropertyText(TAG_CONTENT_IDENTIFIER, false, false));
-    const size_t idBegin = a.contentId.find_first_not_of(u" <");
-    a.contentId =
-        idBegin == std::u16string::npos
-            ? std::u16string()
-            : a.contentId.substr(idBegin, a.contentId.find_last_not_of(u" >") + 1 - idBegin);
-    a.contentLocation =
-        WithoutControls(sub.GetPropertyText(TAG_ATTACH_CONTENT_LOCATION, true, false));
-    if (a.message == nullptr && !html.empty()) {
-      const TMSGProperty* hidden = sub.FindProperty(TAG_ATTACHMENT_HIDDEN, false, true);
-      a.inlinePart = (!a.contentId.empty() && ContainsNoCase(lowerHtml, u"cid:" + a.contentId)) ||
-                     ContainsNoCase(lowerHtml, a.contentLocation) ||
-                     (hidden != nullptr && hidden->Value.ToInt64() != 0);
-    }
-    out.push_back(std::move(a));
   }
   return out;
 }
@@ -761,6 +791,10 @@ struct MimePart {
   int index = -1; // of its data among the level's attachments; -1 without data
   std::vector<MimePart> children;
   std::string boundary;
+  // A file that came out of a TNEF stream: written like any attachment, from its properties.
+  bool unpacked = false;
+  // The plain body, to go out with the HTML of the rich body as its alternative.
+  bool withRichBody = false;
 };
 
 constexpr uint32_t PID_MESSAGE_CODEPAGE = 0x3FFD0000;
@@ -790,11 +824,16 @@ std::string TreeRootType(const TMSGProperties& level) {
   return {};
 }
 
-std::vector<MimePart> BuildTree(const TMSGProperties& level) {
+// The parts of the tree of level; unpackedTnef tells whether it held a TNEF stream whose content
+// was unpacked into level.
+std::vector<MimePart> BuildTree(const TMSGProperties& level, bool& unpackedTnef) {
+  unpackedTnef = false;
   std::vector<MimePart> roots;
   // The open containers, outermost first, as paths of child indexes from roots.
   std::vector<MimePart*> open;
   int counter = 0;
+  // The depth of the last part met: files of a TNEF stream stand beside the stream.
+  size_t unpackedDepth = 1;
   for (int i = 0; i < level.Count(); ++i) {
     const TMSGProperty* item = level.Items(i);
     int here = 0;
@@ -808,11 +847,28 @@ std::vector<MimePart> BuildTree(const TMSGProperties& level) {
         item->TagID == TAG_ATTACHMENT_NODE
             ? item->SubProperties().FindProperty(TQvEMLFile::TAG_MIME_PART_DEPTH, false, false)
             : nullptr;
-    if (depthRecord != nullptr) {
+    if (depthRecord != nullptr && IsUnpackedTnef(*item)) {
+      // The stream gives way to the files it held, which follow it.
+      unpackedTnef = true;
+      unpackedDepth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
+    } else if (depthRecord == nullptr && item->TagID == TAG_ATTACHMENT_NODE && here > 0) {
+      // No part of the tree as it came: a file of a TNEF stream, at the stream's place (a
+      // damaged stream stays beside them).
+      MimePart part;
+      part.node = item;
+      part.index = counter;
+      part.unpacked = true;
+      if (open.size() >= unpackedDepth)
+        open.resize(unpackedDepth - 1);
+      (open.empty() ? roots : open.back()->children).push_back(std::move(part));
+    } else if (depthRecord != nullptr) {
+      // A damaged stream stays as it came; what could be read of it is in level all the same.
+      unpackedTnef = unpackedTnef || IsTnefAttachment(*item);
+      unpackedDepth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
       MimePart part;
       part.node = item;
       part.index = here > 0 ? counter : -1;
-      const size_t depth = static_cast<size_t>(std::max<int64_t>(depthRecord->Value.ToInt64(), 1));
+      const size_t depth = unpackedDepth;
       if (open.size() >= depth)
         open.resize(depth - 1);
       std::vector<MimePart>& siblings = open.empty() ? roots : open.back()->children;
@@ -1230,7 +1286,8 @@ private:
       Header("Content-Location: " + convert.Header(a.contentLocation));
     Header(
         "Content-Disposition: " + disposition + "; filename=" +
-        convert.Parameter(WithoutControls(SystemToWide(a.node->GetAttachmentFileName(a.index)))));
+        convert.Parameter(WithoutControls(SystemToWide(a.node->GetAttachmentFileName(a.index)))) +
+        FileDates(a.node->SubProperties()));
     if (a.rawMessage) {
       WriteRawMessage(level, a.index);
       return;
@@ -1243,10 +1300,30 @@ private:
       out_.Line();
   }
 
-  // The message in the MIME structure it was read in.
+  // The message in the MIME structure it was read in, with the files of a TNEF stream in the
+  // stream's place and its rich body beside a plain one.
   void WriteTree(const TMSGProperties& level, const std::string& rootType) {
     const CharsetConverter convert(level);
-    std::vector<MimePart> parts = BuildTree(level);
+    bool unpackedTnef = false;
+    std::vector<MimePart> parts = BuildTree(level, unpackedTnef);
+    richHtml_.clear();
+    if (unpackedTnef && !HasRichPart(parts)) {
+      // Also RTF that only wraps plain text: that text is the stream's, not the plain body's.
+      richHtml_ = GetHtmlBodyOrFromRtf(level);
+      if (richHtml_.empty())
+        richHtml_ = RenderedRtf(level, false);
+      if (!richHtml_.empty()) {
+        richText_ = {"text/html", convert.Convert(richHtml_)};
+        if (MimePart* plain = FirstPlainBody(parts)) {
+          plain->withRichBody = true;
+        } else {
+          MimePart html;
+          html.withRichBody = true;
+          parts.insert(parts.begin(), std::move(html));
+        }
+      }
+    }
+    lowerRichHtml_ = Lower(WideToSystem(richHtml_));
     int next = 0;
     AssignTreeBoundaries(parts, next);
     Entity root;
@@ -1261,11 +1338,47 @@ private:
 
   void AssignTreeBoundaries(std::vector<MimePart>& parts, int& next) {
     for (MimePart& part : parts) {
-      if (IsContainer(part)) {
+      if (part.withRichBody && part.node != nullptr) {
+        part.boundary = "=_Part" + std::to_string(++next) + "_" + base_;
+      } else if (!part.unpacked && part.node != nullptr && IsContainer(part)) {
         part.boundary = "=_Part" + std::to_string(++next) + "_" + base_;
         AssignTreeBoundaries(part.children, next);
       }
     }
+  }
+
+  // A body part of the tree that is HTML or RTF: the message has a rich body of its own.
+  static bool HasRichPart(const std::vector<MimePart>& parts) {
+    return std::any_of(parts.begin(), parts.end(), [](const MimePart& p) {
+      if (p.unpacked)
+        return false;
+      if (p.index < 0 && !IsContainer(p)) {
+        const std::string type = TypeOfNode(*p.node);
+        const TMSGProperties& sub = p.node->SubProperties();
+        if (type == "text/html" || type == "text/rtf" || type == "text/enriched" ||
+            sub.FindProperty(0x10130000, true, false) != nullptr ||
+            sub.FindProperty(0x10090000, true, false) != nullptr)
+          return true;
+      }
+      return HasRichPart(p.children);
+    });
+  }
+
+  // The first plain-text body part, in reading order, outside attached messages.
+  static MimePart* FirstPlainBody(std::vector<MimePart>& parts) {
+    for (MimePart& p : parts) {
+      if (p.unpacked)
+        continue;
+      if (IsContainer(p)) {
+        if (MimePart* found = FirstPlainBody(p.children))
+          return found;
+        continue;
+      }
+      const std::string type = TypeOfNode(*p.node);
+      if (p.index < 0 && (type.empty() || type == "text/plain"))
+        return &p;
+    }
+    return nullptr;
   }
 
   void WriteTreeChildren(const TMSGProperties& level, const CharsetConverter& convert,
@@ -1281,6 +1394,34 @@ private:
 
   void WriteTreePart(const TMSGProperties& level, const CharsetConverter& convert,
                      const MimePart& part) {
+    if (part.withRichBody) {
+      if (part.node == nullptr) {
+        WriteEntity(level, convert, Entity::OfText(&richText_));
+        return;
+      }
+      // The plain body and the HTML of the rich one, as alternatives: the plain one first, as
+      // the least faithful.
+      out_.Line("Content-Type: multipart/alternative;");
+      out_.Line("    \tboundary=\"" + part.boundary + "\"");
+      out_.Line();
+      out_.Line("--" + part.boundary);
+      MimePart plain = part;
+      plain.withRichBody = false;
+      WriteTreePart(level, convert, plain);
+      out_.Line();
+      out_.Line("--" + part.boundary);
+      WriteEntity(level, convert, Entity::OfText(&richText_));
+      out_.Line();
+      out_.Line("--" + part.boundary + "--");
+      return;
+    }
+    if (part.unpacked) {
+      const Attachment a =
+          AttachmentAt(level, part.index, part.node, lowerRichHtml_, !richHtml_.empty());
+      if (a.message == nullptr || depth_ < kMaxEmbeddingDepth)
+        WriteAttachment(level, convert, a);
+      return;
+    }
     const TMSGProperty& node = *part.node;
     std::vector<std::string> headers = ContentHeaders(node);
     const auto isType = [](const std::string& line) {
@@ -1400,6 +1541,10 @@ private:
   EmlOutput& out_;
   int depth_;
   std::string base_;
+  // The rich body of a TNEF stream, as the HTML that a tree without one gets.
+  std::u16string richHtml_;
+  std::string lowerRichHtml_;
+  TextPart richText_{"text/html", {}};
 };
 
 } // namespace

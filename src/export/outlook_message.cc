@@ -58,6 +58,8 @@ enum : uint16_t {
   PID_ATTACH_EXTENSION = 0x3703,
   PID_ATTACH_FILENAME = 0x3704,
   PID_ATTACH_METHOD = 0x3705,
+  PID_CREATION_TIME = 0x3007,
+  PID_LAST_MODIFICATION_TIME = 0x3008,
   PID_ATTACH_LONG_FILENAME = 0x3707,
   PID_RENDERING_POSITION = 0x370B,
   PID_ATTACH_MIME_TAG = 0x370E,
@@ -506,6 +508,12 @@ void Builder::Attachments(const TMSGProperties& source, Level& message, int& cou
     if (shown) {
       a.Integer(PID_ATTACH_FLAGS, kAttachMhtmlReference);
       a.Boolean(PID_ATTACHMENT_HIDDEN, true);
+    }
+    // The file's own dates, where its sender kept them (the files of a winmail.dat).
+    for (const uint16_t id : {PID_CREATION_TIME, PID_LAST_MODIFICATION_TIME}) {
+      const TMSGProperty* date = part.FindProperty(Tag(id, 0x0040), false, false);
+      if (date != nullptr && date->Value.AsDateTime() != 0)
+        a.Time(id, date->Value.AsDateTime());
     }
     a.Integer(PID_ATTACH_METHOD, kAttachByValue);
     a.Integer(PID_ATTACH_SIZE, SizeOf(data.Data().size()));

@@ -670,6 +670,13 @@ std::unique_ptr<TMSGProperty> TMSGProperties::Release(int index) {
   return record;
 }
 
+void TMSGProperties::MoveRange(int first, int last, int index) {
+  if (index < 0 || index > first || first > last || last > Count())
+    return;
+  std::rotate(items_.begin() + index, items_.begin() + first, items_.begin() + last);
+  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
 int TMSGProperties::RemoveAll(uint32_t tag) {
   const auto gone = std::stable_partition(items_.begin(), items_.end(),
                                           [&](const auto& record) { return record->TagID != tag; });

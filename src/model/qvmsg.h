@@ -250,6 +250,9 @@ public:
   // Takes the record at index out of the collection and hands it to the caller; the records
   // after it move up by one.
   std::unique_ptr<TMSGProperty> Release(int index);
+  // Moves the records [first, last) so that they stand before the record that was at index
+  // (index <= first); the others keep their order.
+  void MoveRange(int first, int last, int index);
   // Destroys every record of this collection whose tag is tag, with its subtree; the others keep
   // their order. Returns how many went.
   int RemoveAll(uint32_t tag);

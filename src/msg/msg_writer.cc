@@ -15,10 +15,12 @@
 #include <memory>
 #include <type_traits>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
+#include "msg/tnef_message.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 
@@ -757,7 +759,88 @@ private:
   std::unordered_map<uint32_t, int64_t> counts_;
 };
 
-void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t ordinal) {
+void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize,
+                   bool tnef);
+
+// The types whose values the property stream holds itself; the others are streams of their own.
+bool IsFixedSizeType(uint16_t type) {
+  switch (type) {
+  case 0x0002:
+  case 0x0003:
+  case 0x0004:
+  case 0x0005:
+  case 0x0006:
+  case 0x0007:
+  case 0x000A:
+  case 0x000B:
+  case 0x0014:
+  case 0x0040:
+    return true;
+  default:
+    return false;
+  }
+}
+
+bool IsNamedStorage(const TMSGProperty& record) {
+  return record.DataSize == 0 && record.Value.IsWide() && !record.Value.Wide().empty();
+}
+
+// A fixed-size property held as a record of its own: the TNEF reader fills levels so.
+bool IsLooseFixedValue(const TMSGProperty& record) {
+  return record.TagID != 0 && !IsNodeTag(record.TagID) && IsFixedSizeType(PropType(record.TagID)) &&
+         record.SubProperties().Count() == 0 && !IsPropertyStreamRecord(record);
+}
+
+// The header length of the property stream that the storage of record needs (root for the
+// message's own storage), when record has none: the levels that a TNEF stream filled. 0 when it
+// has one or needs none.
+size_t MissingStreamHeader(const TMSGProperty* record, const TMSGProperties& children) {
+  for (int i = 0; i < children.Count(); ++i)
+    if (IsPropertyStreamRecord(*children.Items(i)))
+      return 0;
+  // An OLE object's storage holds no property stream; a message always does.
+  const bool message = children.FindProperty(0x001A0000, true, false) != nullptr;
+  if (record == nullptr)
+    return 32;
+  if (record->TagID == TAG_ATTACH_DATA_OBJ)
+    return message ? 24 : 0;
+  if (record->TagID == TAG_ATTACHMENT_NODE || record->TagID == TAG_RECIPIENT_NODE)
+    return 8;
+  return 0;
+}
+
+// The entry of a property held as a record of its own in siblings.
+std::array<uint8_t, kEntrySize> LooseEntry(const TMSGProperty& record,
+                                           const TMSGProperties& siblings) {
+  TMSGProperty entry(nullptr);
+  entry.Value = record.Value;
+  entry.DataSize = record.DataSize;
+  // Readable and writable, as a mail program stores what it received.
+  entry.Reserved1 = record.Reserved1 != 0 ? record.Reserved1 : 6;
+  // A variable-size value is found by its id among the siblings, whose stream gives its size.
+  entry.TagID = IsFixedSizeType(PropType(record.TagID)) ? record.TagID : record.TagID & 0xFFFF0000;
+  if (PropType(entry.TagID) == 0x0004) { // the entry of a float is a PT_DOUBLE of four bytes
+    entry.TagID = (entry.TagID & 0xFFFF0000) | 0x0005;
+    entry.DataSize = 4;
+  }
+  return PropertyStreamEntry(entry, &siblings);
+}
+
+void AppendEntry(std::string& out, const std::array<uint8_t, kEntrySize>& entry) {
+  out.append(reinterpret_cast<const char*>(entry.data()), entry.size());
+}
+
+// The numbers of a message header: next recipient id, next attachment id, and the counts.
+void PutHeaderCounts(std::string& header, uint32_t recipients, uint32_t attachments) {
+  if (header.size() < 24)
+    return;
+  for (const auto& [at, value] : {std::pair{8, recipients}, std::pair{12, attachments},
+                                  std::pair{16, recipients}, std::pair{20, attachments}})
+    PutLittleEndian(reinterpret_cast<uint8_t*>(header.data()) + at, value);
+}
+
+void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t ordinal,
+                    const std::u16string* name = nullptr, bool tnef = false) {
   if (IsPropertyStreamRecord(record)) {
     cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
     WriteBytes(stream, PropertyStreamBytes(record));
@@ -772,10 +855,9 @@ void WriteStorageAt(const TMSGProperty& record, cfb::Storage& storage, int64_t o
   }
   const TMSGProperties& children = record.SubProperties();
   if (children.Count() != 0 || IsEmptyStorageRecord(record)) {
-    cfb::Storage sub = storage.CreateStorage(StorageName(record, storage, ordinal));
-    SiblingOrdinals ordinals;
-    for (int i = 0; i < children.Count(); ++i)
-      WriteStorageAt(*children.Items(i), sub, ordinals.Next(*children.Items(i)));
+    cfb::Storage sub =
+        storage.CreateStorage(name != nullptr ? *name : StorageName(record, storage, ordinal));
+    WriteChildren(children, sub, tnef ? MissingStreamHeader(&record, children) : 0, tnef);
     return;
   }
   if (const auto* untagged = dynamic_cast<const TMSGPropertyUntaggedStream*>(&record)) {
@@ -811,11 +893,99 @@ void WriteStorage(const TMSGProperty& record, cfb::Storage& storage) {
   WriteStorageAt(record, storage, -1);
 }
 
+namespace {
+
+// Writes the records of one storage. A winmail.dat whose files the reader unpacked is left out:
+// the files stand in the level as attachments of their own, and these, named or not, are then
+// numbered in their order. A level that a TNEF stream filled gets the property stream it lacks
+// (headerSize the length of its header, 0 when it has one), which holds its fixed-size values.
+void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize,
+                   bool tnef) {
+  for (int i = 0; i < children.Count() && !tnef; ++i)
+    tnef = children.Items(i)->TagID == TAG_ATTACHMENT_NODE &&
+           (IsUnpackedTnef(*children.Items(i)) || IsTnefAttachment(*children.Items(i)));
+  bool renumber = false;
+  uint32_t recipients = 0, attachments = 0;
+  for (int i = 0; i < children.Count(); ++i) {
+    const TMSGProperty& child = *children.Items(i);
+    if (child.TagID == TAG_ATTACHMENT_NODE) {
+      if (IsUnpackedTnef(child)) {
+        renumber = true;
+        continue;
+      }
+      renumber = renumber || (tnef && !IsNamedStorage(child));
+      ++attachments;
+    } else if (child.TagID == TAG_RECIPIENT_NODE) {
+      renumber = renumber || (tnef && !IsNamedStorage(child));
+      ++recipients;
+    }
+  }
+  // The entries of the loose values, for the property stream that holds them.
+  std::unordered_set<uint16_t> held;
+  for (int i = 0; i < children.Count(); ++i) {
+    const TMSGProperty& child = *children.Items(i);
+    if (IsPropertyStreamRecord(child)) {
+      for (int j = 0; j < child.SubProperties().Count(); ++j)
+        held.insert(PropId(child.SubProperties().Items(j)->TagID));
+    }
+  }
+  std::string looseEntries;
+  for (int i = 0; i < children.Count(); ++i) {
+    const TMSGProperty& child = *children.Items(i);
+    if (headerSize == 0)
+      break;
+    const bool loose = IsLooseFixedValue(child);
+    const bool variable = child.TagID != 0 && !IsNodeTag(child.TagID) && !loose &&
+                          !IsPropertyStreamRecord(child) && PropType(child.TagID) != 0 &&
+                          !IsEmptyStorageRecord(child);
+    if ((loose || variable) && held.insert(PropId(child.TagID)).second)
+      AppendEntry(looseEntries, LooseEntry(child, children));
+  }
+
+  SiblingOrdinals ordinals;
+  uint32_t recipientNumber = 0, attachmentNumber = 0;
+  for (int i = 0; i < children.Count(); ++i) {
+    const TMSGProperty& child = *children.Items(i);
+    const int64_t ordinal = ordinals.Next(child);
+    if (headerSize > 0 && IsLooseFixedValue(child))
+      continue;
+    if (child.TagID == TAG_ATTACHMENT_NODE && IsUnpackedTnef(child))
+      continue;
+    if (renumber && (child.TagID == TAG_ATTACHMENT_NODE || child.TagID == TAG_RECIPIENT_NODE)) {
+      const bool attachment = child.TagID == TAG_ATTACHMENT_NODE;
+      const std::u16string name =
+          (attachment ? u"__attach_version1.0_#" : u"__recip_version1.0_#") +
+          HexTag(attachment ? attachmentNumber++ : recipientNumber++);
+      WriteStorageAt(child, storage, ordinal, &name, tnef);
+      continue;
+    }
+    if (IsPropertyStreamRecord(child) && renumber) {
+      std::string bytes = PropertyStreamBytes(child);
+      const auto* withHeader = dynamic_cast<const TMSGPropertyWithHeader*>(&child);
+      if (withHeader != nullptr && withHeader->HeaderSize() >= 24)
+        PutHeaderCounts(bytes, recipients, attachments);
+      cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
+      WriteBytes(stream, bytes);
+      continue;
+    }
+    WriteStorageAt(child, storage, ordinal, nullptr, tnef);
+  }
+  if (headerSize > 0) {
+    std::string bytes(headerSize, '\0');
+    PutHeaderCounts(bytes, recipients, attachments);
+    bytes += looseEntries;
+    cfb::Stream stream = storage.CreateStream(kPropertiesStreamName);
+    WriteBytes(stream, bytes);
+  }
+}
+
+} // namespace
+
 void WriteCollection(const TMSGProperties& collection, cfb::Storage& storage, bool full) {
   if (full) {
-    SiblingOrdinals ordinals;
-    for (int i = 0; i < collection.Count(); ++i)
-      WriteStorageAt(*collection.Items(i), storage, ordinals.Next(*collection.Items(i)));
+    // A message of a TNEF stream of its own has none of the property streams of the format.
+    const bool tnef = dynamic_cast<const TQvTNEFFile*>(collection.OwnerMessage) != nullptr;
+    WriteChildren(collection, storage, tnef ? MissingStreamHeader(nullptr, collection) : 0, tnef);
     return;
   }
   for (const uint32_t tag : kPartialSaveTags) {

@@ -50,8 +50,8 @@ constexpr uint32_t TAG_NAMEID_GUIDS = 0x00020102;
 constexpr uint32_t TAG_NAMEID_ENTRIES = 0x00030102;
 constexpr uint32_t TAG_NAMEID_STRINGS = 0x00040102;
 constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-// The depth record of the Internet reader's MIME-part nodes.
-constexpr uint32_t kMimePartDepth = 0x67F00003;
+// The node under a TNEF attachment that holds the stream once its content is unpacked.
+constexpr std::u16string_view kUnpackedTnefNode = u"TNEF";
 // Days from 1 January 1601 to 1 January 1970.
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 
@@ -649,6 +649,24 @@ bool KeepsToItsMessage(uint16_t propId) {
          propId == PID_RTF_COMPRESSED || propId >= 0x8000;
 }
 
+bool IsFixedSizeType(uint16_t type) {
+  switch (type) {
+  case 0x0002:
+  case 0x0003:
+  case 0x0004:
+  case 0x0005:
+  case 0x0006:
+  case 0x0007:
+  case 0x000A:
+  case 0x000B:
+  case 0x0014:
+  case 0x0040:
+    return true;
+  default:
+    return false;
+  }
+}
+
 void Expand(TMSGProperties& level, int depth);
 
 void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
@@ -666,6 +684,14 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
     builder.Read(reader);
     return reader.Log();
   }();
+  const int afterFiles = level.Count();
+
+  // An Outlook message holds its fixed-size values, and an entry for every other, in its
+  // property stream.
+  TMSGProperty* propertyStream = nullptr;
+  for (int i = 0; i < before && propertyStream == nullptr; ++i)
+    if (dynamic_cast<TMSGPropertyWithHeader*>(level.Items(i)) != nullptr)
+      propertyStream = level.Items(i);
 
   // The rich body where the outer message has none, the plain one where it has none.
   const bool outerRich = DirectProperty(level, PID_RTF_COMPRESSED) != nullptr ||
@@ -685,9 +711,29 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
       std::u16string html = inner.GetBodyHTML();
       if (!html.empty()) {
         TMSGProperty* copy = level.Add();
-        copy->TagID = 0x1013001F;
-        copy->DataSize = SizeOf(html.size() * 2);
-        copy->Value = TVariant::FromWide(std::move(html));
+        // An Outlook message holds its HTML as bytes in its Internet code page, which readers of
+        // the format look for: UTF-8 here, said so where the message says nothing else.
+        const TMSGProperty* cpid =
+            propertyStream != nullptr
+                ? propertyStream->SubProperties().FindProperty(0x3FDE0003, false, false)
+                : nullptr;
+        if (propertyStream != nullptr && (cpid == nullptr || cpid->Value.ToInt64() == 65001)) {
+          if (cpid == nullptr) {
+            TMSGProperty* entry = propertyStream->SubProperties().Add();
+            entry->TagID = 0x3FDE0003;
+            entry->Value = TVariant::FromInteger(65001);
+            entry->DataSize = 4;
+            entry->Reserved1 = 6;
+          }
+          std::string bytes = utf8::Encode(html);
+          copy->TagID = 0x10130102;
+          copy->DataSize = SizeOf(bytes.size());
+          copy->Value = TVariant::FromBytes(std::move(bytes));
+        } else {
+          copy->TagID = 0x1013001F;
+          copy->DataSize = SizeOf(html.size() * 2);
+          copy->Value = TVariant::FromWide(std::move(html));
+        }
         level.BodyFormat = 3;
       }
     }
@@ -706,10 +752,14 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
   bool outerHasRecipients = false;
   std::unordered_set<uint16_t> outerIds;
   for (int i = 0; i < before; ++i) {
-    const TMSGProperty* r = level.Items(i);
+    TMSGProperty* r = level.Items(i);
     outerHasRecipients = outerHasRecipients || r->TagID == TAG_RECIPIENT_NODE;
     if (PropType(r->TagID) != 0)
       outerIds.insert(PropId(r->TagID));
+    if (r == propertyStream) {
+      for (int j = 0; j < r->SubProperties().Count(); ++j)
+        outerIds.insert(PropId(r->SubProperties().Items(j)->TagID));
+    }
   }
   for (int i = 0; i < inner.Count(); ++i) {
     const TMSGProperty* r = inner.Items(i);
@@ -721,8 +771,43 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
     if (PropType(r->TagID) == 0 || KeepsToItsMessage(PropId(r->TagID)) ||
         !outerIds.insert(PropId(r->TagID)).second)
       continue;
+    if (propertyStream == nullptr) {
+      level.Add()->Assign(*r);
+      continue;
+    }
+    if (IsFixedSizeType(PropType(r->TagID)) && r->SubProperties().Count() == 0) {
+      TMSGProperty* entry = propertyStream->SubProperties().Add();
+      entry->Reserved1 = 6; // readable and writable
+      entry->TagID = r->TagID;
+      entry->Value = r->Value;
+      entry->DataSize = r->DataSize;
+      if (PropType(r->TagID) == 0x0004) { // an entry holds a float as a short PT_DOUBLE
+        entry->TagID = (r->TagID & 0xFFFF0000) | 0x0005;
+        entry->DataSize = 4;
+      }
+      continue;
+    }
     level.Add()->Assign(*r);
   }
+  if (propertyStream != nullptr) {
+    // The entry of a value stored as a stream of its own names only its id.
+    std::unordered_set<uint16_t> listed;
+    for (int j = 0; j < propertyStream->SubProperties().Count(); ++j)
+      listed.insert(PropId(propertyStream->SubProperties().Items(j)->TagID));
+    for (int i = afterFiles; i < level.Count(); ++i) {
+      const TMSGProperty* r = level.Items(i);
+      if (r->TagID == TAG_RECIPIENT_NODE || PropType(r->TagID) == 0 ||
+          !listed.insert(PropId(r->TagID)).second)
+        continue;
+      TMSGProperty* entry = propertyStream->SubProperties().Add();
+      entry->TagID = r->TagID & 0xFFFF0000;
+      entry->Reserved1 = 6;
+    }
+  }
+
+  // The files stand where the stream stood: in the list of attachments, and in the MIME tree
+  // that the EML writer rebuilds, where they take the stream's place.
+  level.MoveRange(before, afterFiles, node.Index() + 1);
 
   // The stream itself stays, out of the list of files, unless it could not be read whole: then
   // it is still offered as it came, named with what went wrong.
@@ -739,15 +824,10 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
     return;
   }
   TMSGProperties& sub = node.SubProperties();
-  // A part of a MIME tree that the writers rebuild part by part keeps its bytes where they are,
-  // so that an EML written from the message still carries them.
-  for (int i = 0; i < sub.Count(); ++i)
-    if (sub.Items(i)->TagID == kMimePartDepth)
-      return;
   const int index = data->Index();
   std::unique_ptr<TMSGProperty> moved = sub.Release(index);
   TMSGProperty* holderNode = sub.Add();
-  holderNode->Value = TVariant::FromWide(u"TNEF");
+  holderNode->Value = TVariant::FromWide(std::u16string(kUnpackedTnefNode));
   TMSGProperty* stream = holderNode->SubProperties().Add();
   stream->TagID = moved->TagID;
   stream->DataSize = moved->DataSize;
@@ -838,6 +918,19 @@ bool IsTnefAttachment(const TMSGProperty& node) {
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
       name.pop_back();
     if (name == "winmail.dat")
+      return true;
+  }
+  return false;
+}
+
+bool IsUnpackedTnef(const TMSGProperty& node) {
+  if (node.TagID != TAG_ATTACHMENT_NODE || AttachmentData(node) != nullptr)
+    return false;
+  const TMSGProperties& sub = node.SubProperties();
+  for (int i = 0; i < sub.Count(); ++i) {
+    const TMSGProperty* r = sub.Items(i);
+    if (r->TagID == 0 && r->Value.IsWide() && r->Value.Wide() == kUnpackedTnefNode &&
+        r->SubProperties().Count() > 0)
       return true;
   }
   return false;

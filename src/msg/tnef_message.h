@@ -63,8 +63,12 @@ bool IsTnefAttachment(const TMSGProperty& node);
 // where it has neither, a plain body where it has none, and the other message properties (named
 // ones aside) where level lacks them; recipients where it has none. The TNEF attachment stays
 // in the tree with its bytes moved into a child node "TNEF", so that it is no longer listed as a
-// file; a damaged stream keeps it listed, named with what could not be read. Never raises on
-// the content.
+// file, and the files it held stand right after it; a damaged stream keeps it listed, named
+// with what could not be read, beside what could. Never raises on the content.
 void ExpandTnefAttachments(TMSGProperties& level);
+
+// True for a TNEF attachment node whose content ExpandTnefAttachments unpacked: its files stand
+// right after it in its level, and the stream is no file of its own any more.
+bool IsUnpackedTnef(const TMSGProperty& node);
 
 } // namespace orlendo

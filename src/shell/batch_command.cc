@@ -17,7 +17,8 @@ const char kConvertUsage[] =
     "                                         convert many files (PATH a file, a folder, or -\n"
     "                                         for names on standard input) to eml (the\n"
     "                                         default), msg, txt, htm, html, xml, ics, vcf,\n"
-    "                                         mbox (--out FILE) or maildir (--out FOLDER)\n";
+    "                                         pdf, mbox (--out FILE) or maildir (--out\n"
+    "                                         FOLDER)\n";
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/pdf_output.h"
 #include "app/program_version.h"
 #include "export/ics_writer.h"
 #include "export/item_accessors.h"
@@ -18,6 +19,7 @@
 #include "msg/qvmsgfile.h"
 #include "shell/batch_command.h"
 #include "shell/dump.h"
+#include "shell/window_module_loader.h"
 
 namespace orlendo {
 namespace {
@@ -71,8 +73,9 @@ std::string ReplaceExtension(const std::string& fileName, const std::string& ext
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "Usage: quillet FILE /E FORMAT [TARGET]   convert FILE to FORMAT (txt, htm, html, xml,\n"
-      "                                         eml, msg; ics for calendar items and tasks,\n"
-      "                                         vcf for contacts) into TARGET, or beside FILE\n"
+      "                                         eml, msg, pdf; ics for calendar items and\n"
+      "                                         tasks, vcf for contacts) into TARGET, or\n"
+      "                                         beside FILE\n"
       "       quillet --dump FILE               print FILE's property tree\n"
       "       quillet --help | --version\n",
       out);
@@ -81,6 +84,42 @@ void PrintUsage(std::FILE* out) {
              "/DEFFORMAT=HTML|RTF|TEXT, /NOLOGO, /NOMENU, /BASIC, /SIMPLE, /LANG=FILE,\n"
              "/LEFT=, /TOP=, /WIDTH=, /HEIGHT= (also as --all, --noini, ...).\n",
              out);
+}
+
+// True when a --convert run asks for PDF ("--to pdf", "--to=pdf", any letter case).
+bool ConvertsToPdf(const std::vector<std::string>& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--")
+      break;
+    if (args[i] == "--to" && i + 1 < args.size())
+      return Upper(args[i + 1]) == "PDF";
+    if (StartsWith(args[i], "--to="))
+      return Upper(args[i].substr(5)) == "PDF";
+  }
+  return false;
+}
+
+// PDF is drawn by the window module's printing: the run starts again inside it, with the
+// module's PDF writer installed. Nothing else of a windowless run loads it.
+int RunInPdfModule(const std::vector<std::string>& args, std::FILE* err) {
+  std::string reason;
+  const TModuleMain pdfMain = WindowModuleEntry("quillet_pdf_main", reason);
+  if (!pdfMain) {
+    std::fprintf(err,
+                 "quillet: PDF output needs the window module, which could not be loaded: %s\n",
+                 reason.c_str());
+    return 2;
+  }
+  std::vector<std::string> copies;
+  copies.reserve(args.size() + 1);
+  copies.push_back("quillet");
+  copies.insert(copies.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : copies)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  return pdfMain(static_cast<int>(copies.size()), argv.data());
 }
 
 } // namespace
@@ -209,7 +248,12 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
       SaveToICSFile(message.Properties(), tmpl);
     else if (ext == ".VCF")
       SaveToVCFFile(message.Properties(), tmpl);
-    else
+    else if (ext == ".PDF") {
+      const TPdfWriter writer = GetPdfWriter();
+      if (!writer)
+        throw EMSGError("PDF output needs the window module, which is not loaded");
+      writer(message.Properties(), tmpl);
+    } else
       message.SaveToTXTFile(tmpl, full);
     // mkstemp made the file private; an export gets the ordinary mode a new file would.
     mode_t mask = ::umask(0);
@@ -225,7 +269,8 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
 
 bool IsExportFormat(const std::string& extension) {
   const std::string ext = Upper(extension);
-  for (const char* known : {".TXT", ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS", ".VCF"})
+  for (const char* known :
+       {".TXT", ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS", ".VCF", ".PDF"})
     if (ext == known)
       return true;
   return false;
@@ -267,8 +312,11 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     }
     return DumpMessageFile(args[1], out, err);
   }
-  if (!args.empty() && args[0] == "--convert")
+  if (!args.empty() && args[0] == "--convert") {
+    if (ConvertsToPdf(args) && !GetPdfWriter())
+      return RunInPdfModule(args, err);
     return RunConvertCommand(args, stdin, err);
+  }
 
   TSettings settings;
   TRunState state;
@@ -296,9 +344,12 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     // opens it; nothing is read or written.
     std::fprintf(err,
                  "quillet: cannot convert to \"%s\": the formats are txt, htm, html, xml, eml, "
-                 "msg, ics and vcf\n",
+                 "msg, ics, vcf and pdf\n",
                  args[2].c_str());
     status = 2;
+  } else if (Upper(args[2]) == "PDF" && !GetPdfWriter()) {
+    // The run in the module reads and writes the settings itself.
+    return RunInPdfModule(args, err);
   } else {
     std::string fileName = std::filesystem::absolute(args[0]).lexically_normal().string();
     settings.RecentFiles.MoveToFront(fileName);

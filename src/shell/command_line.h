@@ -40,9 +40,10 @@ void ApplyExtendedSettings(TSettings& settings, TRunState& state);
 std::unique_ptr<TQvMessage> CreateMessageForFile(const std::string& fileName);
 
 // Writes message to target with the writer chosen by the upper-cased extension: ".HTM" and
-// ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, ".ICS" iCalendar, ".VCF" vCard, anything
-// else plain text; full selects all properties. ".ICS" of an item that is no calendar item or
-// task, and ".VCF" of one that is no contact or distribution list, raise EWrongItemKind (the
+// ".HTML" HTML, ".XML" XML, ".EML" EML, ".MSG" .msg, ".ICS" iCalendar, ".VCF" vCard, ".PDF"
+// the installed PDF writer (app/pdf_output.h; without one, EMSGError and nothing written),
+// anything else plain text; full selects all properties. ".ICS" of an item that is no calendar item
+// or task, and ".VCF" of one that is no contact or distribution list, raise EWrongItemKind (the
 // windowless run ends with exit code 3) and write nothing. The output is written to a temporary
 // file beside the target and renamed over it only when complete, so a failed export leaves no
 // partial file and an old target intact.
@@ -50,8 +51,8 @@ void ExportMessage(const TQvMessage& message, const std::string& target,
                    const std::string& extension, bool full);
 
 // True for the upper-cased extensions that ExportMessage has a writer of its own for: ".TXT",
-// ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS" and ".VCF". The export switch takes no other
-// format.
+// ".HTM", ".HTML", ".XML", ".EML", ".MSG", ".ICS", ".VCF" and ".PDF". The export switch takes no
+// other format.
 bool IsExportFormat(const std::string& extension);
 
 // The folder of the program's data files (languages, help, icons, the sample message): the
@@ -63,7 +64,9 @@ std::string DataFolder();
 bool RunsWithoutWindow(const std::vector<std::string>& args);
 
 // Runs the program without a window. args are the arguments after the program name. Output
-// and errors go to out and err; the result is the exit status. Settings are read and written
+// and errors go to out and err; the result is the exit status. A run that writes PDF without a
+// PDF writer installed runs again inside the window module (quillet_pdf_main), on stdout and
+// stderr; exit status 2 when the module cannot be loaded. Settings are read and written
 // as at every start (unless "/NOINI").
 int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 

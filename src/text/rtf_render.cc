@@ -22,6 +22,9 @@ enum class Dest : uint8_t {
   kPict,          // picture data
   kFieldInst,     // field instruction
   kUpr,           // \upr: its plain part is skipped, its \ud part read
+  kBackground,    // \background: the page's fill, a shape's properties
+  kShapeName,     // \sn of a shape property
+  kShapeValue,    // \sv of a shape property
 };
 
 enum class ListKind : uint8_t {
@@ -251,7 +254,6 @@ void AppendBase64(std::string& out, std::string_view data) {
   }
 }
 
-
 } // namespace
 
 class RtfHtmlRenderer::Impl {
@@ -285,7 +287,10 @@ public:
     const std::string font = FontCss(-1);
     if (!font.empty())
       html += "font-family:" + font + ";";
-    html += "font-size:12pt\">";
+    html += "font-size:12pt";
+    if (const std::string page = PageBackgroundCss(); !page.empty())
+      html += ";" + page.substr(0, page.size() - 1);
+    html += "\">";
     html += content_;
     html += "</body></html>\n";
     return html;
@@ -809,9 +814,57 @@ private:
     case Dest::kFieldInst:
       instructionDecoder_.Flush();
       break;
+    case Dest::kShapeValue:
+      BackgroundProperty();
+      break;
     default:
       break;
     }
+  }
+
+  // One property of the page's fill shape, once its value is read. Colours are 0xBBGGRR; a
+  // value with a high byte names a scheme or system colour, which is not known here.
+  void BackgroundProperty() {
+    const auto number = [&](int& out) {
+      char* end = nullptr;
+      const long v = std::strtol(shapeValue_.c_str(), &end, 10);
+      if (end == shapeValue_.c_str())
+        return;
+      out = static_cast<int>(v);
+    };
+    if (shapeName_ == "fillColor" || shapeName_ == "fillBackColor") {
+      int bgr = -1;
+      number(bgr);
+      const int rgb = bgr >= 0 && bgr <= 0xFFFFFF
+                          ? ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF)
+                          : -1;
+      (shapeName_ == "fillColor" ? pageFill_ : pageFillBack_) = rgb;
+    } else if (shapeName_ == "fillType") {
+      number(pageFillType_);
+    } else if (shapeName_ == "fFilled") {
+      int filled = 1;
+      number(filled);
+      pageFilled_ = filled != 0;
+    }
+    shapeName_.clear();
+    shapeValue_.clear();
+  }
+
+  // The CSS of the page colour that \background gives: a solid fill, or a gradient between
+  // its two colours for the shaded kinds. Text coloured for that page stays readable on it.
+  std::string PageBackgroundCss() const {
+    if (!pageFilled_ || pageFill_ < 0)
+      return {};
+    const auto hex = [](int rgb) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "#%06x", rgb & 0xFFFFFF);
+      return std::string(buf);
+    };
+    std::string css = "background-color:" + hex(pageFill_) + ";";
+    if (pageFillType_ >= 4 && pageFillType_ <= 8 && pageFillBack_ >= 0)
+      css += "background-image:linear-gradient(" + hex(pageFill_) + "," + hex(pageFillBack_) +
+             ");background-attachment:fixed;";
+    return css;
   }
 
   bool StartDestination(const RtfToken& token, bool star) {
@@ -854,10 +907,27 @@ private:
     case Dest::kUpr:
       state.dest = word == "ud" ? parentState.resume : Dest::kSkip;
       return true;
+    case Dest::kBackground:
+      // The fill shape's groups stay in the background; only a property's name and value are
+      // read.
+      if (word == "sn") {
+        state.dest = Dest::kShapeName;
+        shapeName_.clear();
+      } else if (word == "sv") {
+        state.dest = Dest::kShapeValue;
+        shapeValue_.clear();
+      }
+      return true;
+    case Dest::kShapeName:
+    case Dest::kShapeValue:
+      state.dest = Dest::kSkip;
+      return true;
     default:
       break;
     }
-    if (word == "fonttbl") {
+    if (word == "background") {
+      state.dest = Dest::kBackground;
+    } else if (word == "fonttbl") {
       state.dest = Dest::kFontTable;
     } else if (word == "colortbl") {
       state.dest = Dest::kColorTable;
@@ -932,6 +1002,15 @@ private:
     case Dest::kFieldInst:
       instructionDecoder_.AppendBytes(text, fonts_.CodePageOf(state.chr.font));
       return;
+    case Dest::kShapeName:
+    case Dest::kShapeValue: {
+      std::string& into = state.dest == Dest::kShapeName ? shapeName_ : shapeValue_;
+      for (const char c : text) {
+        if (into.size() < 64 && c != ' ' && c != '\r' && c != '\n')
+          into.push_back(c);
+      }
+      return;
+    }
     case Dest::kPict:
       // Picture data is hexadecimal text; an escaped byte inside it is damage.
       if (!escaped)
@@ -1229,6 +1308,13 @@ private:
 
   RtfTokenizer tokenizer_;
   std::string content_;
+  // The page's fill from \background: colours as 0xRRGGBB, -1 unknown.
+  std::string shapeName_;
+  std::string shapeValue_;
+  int pageFill_ = -1;
+  int pageFillBack_ = -1;
+  int pageFillType_ = 0;
+  bool pageFilled_ = true;
   RtfTextDecoder decoder_;
   RtfTextDecoder instructionDecoder_;
   RtfFontTable fonts_;

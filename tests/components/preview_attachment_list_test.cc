@@ -52,7 +52,7 @@ std::string Normalized(std::string bytes) {
 const std::set<std::string> kPythonMisreads = {
     "mhtml2html_portfolio.mhtml",
     "mhtml2html_missing_boundary_header.mhtml",
-    // Its winmail.dat is unpacked, as Outlook shows it: the files inside are listed too (the
+    // Its winmail.dat is unpacked, as Outlook shows it: the files inside are listed instead (the
     // TNEF tests check them).
     "mimekit_rich-text.eml",
 };

@@ -19,6 +19,7 @@
 #include "components/item_view.h"
 #include "export/html_body.h"
 #include "model/stream.h"
+#include "msg/tnef_message.h"
 #include "preview_util.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
@@ -122,6 +123,31 @@ TEST(PreviewHeader, ImportanceBanner) {
     EXPECT_EQ(shown.panel.lblImportance->isVisible(), *text != '\0') << value;
     if (*text != '\0')
       EXPECT_EQ(shown.panel.lblImportance->text(), text);
+  }
+}
+
+// A winmail.dat that could not be read whole: a note says what could not, above the header; one
+// read whole leaves no note and gives way to its files.
+TEST(PreviewHeader, DamagedWinmailDatIsNoted) {
+  std::ifstream in(Corpus("tnef/two-files.tnef"), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const bool damaged : {false, true}) {
+    const std::string tnef = damaged ? whole.substr(0, whole.size() - 40) : whole;
+    TQvMessage message;
+    TMSGProperty* node = message.Properties().Add();
+    node->TagID = TAG_ATTACHMENT_NODE;
+    node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(u"winmail.dat"));
+    node->SubProperties().AddProperty(TAG_ATTACH_DATA_BIN, TVariant::FromBytes(tnef));
+    ExpandTnefAttachments(message.Properties());
+    ShownPanel shown;
+    shown.Display(message.Properties());
+    EXPECT_EQ(shown.panel.lblTnefDamage->isVisible(), damaged);
+    if (damaged) {
+      EXPECT_TRUE(shown.panel.lblTnefDamage->text().startsWith("winmail.dat (damaged TNEF: "))
+          << shown.panel.lblTnefDamage->text().toStdString();
+    }
+    // The files are listed; a damaged stream stays beside them.
+    EXPECT_EQ(shown.panel.lvAttachments->count(), damaged ? 3 : 2);
   }
 }
 

@@ -32,6 +32,9 @@ const std::map<std::string, std::vector<std::pair<std::string, std::string>>> kP
 // A multipart without a boundary is nothing to Python, where we keep its text as an attachment.
 const std::set<std::string> kPythonMisreads = {
     "mhtml2html_missing_boundary_header.mhtml",
+    // Its winmail.dat is written as the files and the rich body it holds, which Python's view of
+    // the original cannot show (TnefInMessages checks them).
+    "mimekit_rich-text.eml",
 };
 
 // The original as Python should read it: repaired where kPythonRepairs says, else path itself.
@@ -109,7 +112,7 @@ TEST(EmlMimeTree, PythonSeesTheOriginalsBodiesAndAttachments) {
   }
   pairs += "]";
   std::ofstream(dir.File("pairs.json"), std::ios::binary) << pairs;
-  EXPECT_GE(n, 30);
+  EXPECT_GE(n, 29);
   const testutil::ProcessResult py = testutil::RunPython(
       kCompare, {ORLENDO_TESTDATA_DIR "/mime/mail_client_view.py", dir.File("pairs.json")});
   ASSERT_EQ(py.exitCode, 0) << py.err;

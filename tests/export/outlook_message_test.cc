@@ -199,6 +199,9 @@ for line in open(sys.argv[1]):
         print(name, "sender", sender(b))
     theirs = files(b)
     for f in files(a):
+        # A winmail.dat goes into the .msg as the files it holds, which the TNEF tests check.
+        if f[1].startswith(b"\x78\x9f\x3e\x22"):
+            continue
         if a.get_content_type() != "message/partial" and f[0] and f not in theirs and \
                 not any(n == f[0] and d.replace(b"\r\n", b"\n") == f[1].replace(b"\r\n", b"\n")
                         for n, d in theirs):
@@ -439,7 +442,7 @@ TEST(OwnLevelAccessors, OlePackageAttachmentIsTheFileInside) {
 // /E with a format that has no writer: a clear error, exit code 2, nothing written.
 TEST(OwnLevelAccessors, ExportToAnUnknownFormatWritesNothing) {
   TempDir dir;
-  for (const char* format : {"docx", "pdf"}) {
+  for (const char* format : {"docx", "rtf"}) {
     const std::string target = dir.File(std::string("out.") + format);
     const ProcessResult r =
         testutil::RunProcess(QUILLET_EXE, {testutil::CorpusPath("eml/mrdr_TestWithAttachments.eml"),

@@ -125,7 +125,7 @@ protected:
 };
 
 TEST_F(ConvertFolder, EveryFileFormatMirrorsTheTreeAndNamesTheBrokenFiles) {
-  for (const char* format : {"eml", "msg", "txt", "html", "xml"}) {
+  for (const char* format : {"eml", "msg", "txt", "html", "xml", "pdf"}) {
     SCOPED_TRACE(format);
     const std::string out = work_.File(std::string("out-") + format);
     ProcessResult r = Convert({"--to", format, "--out", out});

@@ -57,6 +57,39 @@ TEST(RtfRender, IsACompleteUtf8Document) {
   EXPECT_EQ(Body(RtfToHtml("{plain words}")), kP + "plain words</p>");
 }
 
+TEST(RtfRender, ThePageColourOfTheBackgroundShape) {
+  // Text coloured for a dark page stays readable: the page keeps its colour.
+  const auto page = [](const std::string& properties) {
+    const std::string html =
+        RtfToHtml(Doc("{\\cf1 white}\\par",
+                      "{\\*\\background {\\shp{\\*\\shpinst\\shpleft0" + properties + "}}}"));
+    const std::size_t open = html.find("<body style=\"");
+    return html.substr(open + 13, html.find('"', open + 13) - open - 13);
+  };
+  const std::string font = "font-family:'Arial',sans-serif;font-size:12pt";
+  const struct {
+    const char* properties;
+    std::string style;
+  } cases[] = {
+      // Colours are 0xBBGGRR.
+      {"{\\sp{\\sn fillColor}{\\sv 2315831}}", font + ";background-color:#375623"},
+      {"{\\sp{\\sn fillType}{\\sv 6}}{\\sp{\\sn fillColor}{\\sv 255}}"
+       "{\\sp{\\sn fillBackColor}{\\sv 2315831}}",
+       font + ";background-color:#ff0000;background-image:linear-gradient(#ff0000,#375623);"
+              "background-attachment:fixed"},
+      {"{\\sp{\\sn fillColor}{\\sv 255}}{\\sp{\\sn fFilled}{\\sv 0}}", font},
+      // A scheme colour, which only the program that wrote it knows.
+      {"{\\sp{\\sn fillColor}{\\sv 134217728}}", font},
+      // A picture inside a value is no part of it.
+      {"{\\sp{\\sn fillColor}{\\sv {\\pict 0A0B} 65280}}", font + ";background-color:#00ff00"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(page(c.properties), c.style) << c.properties;
+  // The shape's text is no text of the document.
+  EXPECT_EQ(Render("x\\par", "{\\*\\background {\\shp{\\*\\shpinst{\\shptxt hidden}}}}"),
+            kP + "x</p>");
+}
+
 TEST(RtfRender, ParagraphsBreaksTabsAndSpaces) {
   EXPECT_EQ(Render("one\\par two\\line three\\tab four\\par\\par five"),
             kP + "one</p>" + kP + "two<br>three" + kTab + "four</p>" + kP + "<br></p>" + kP +

@@ -18,6 +18,7 @@
 
 #include "components/file_dialogs.h"
 #include "components/form_preparation.h"
+#include "components/pdf_renderer.h"
 #include "shell/window/desktop.h"
 
 namespace orlendo {
@@ -32,8 +33,8 @@ const TFormatChoice kFormats[] = {
     {"Mails (*.eml)", "eml"},       {"MS Outlook messages (*.msg)", "msg"},
     {"Text files (*.txt)", "txt"},  {"HTML files (*.html)", "html"},
     {"XML files (*.xml)", "xml"},   {"iCalendar files (*.ics)", "ics"},
-    {"vCard files (*.vcf)", "vcf"}, {"One mbox file", "mbox"},
-    {"Maildir folder", "maildir"}};
+    {"vCard files (*.vcf)", "vcf"}, {"PDF files (*.pdf)", "pdf"},
+    {"One mbox file", "mbox"},      {"Maildir folder", "maildir"}};
 
 } // namespace
 
@@ -175,6 +176,8 @@ void TfrmConvert::Start() {
   options_.NameList = nullptr;
   cancel_ = false;
   options_.Cancel = &cancel_;
+  // The workers hand their PDFs to the renderer on this thread, one at a time.
+  InstallPdfRenderer();
   // The worker only posts: the widgets are touched on the window's thread alone.
   options_.OnFile = [this](const TConvertResult&, const TConvertProgress& progress) {
     QMetaObject::invokeMethod(

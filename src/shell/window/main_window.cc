@@ -45,6 +45,7 @@
 #include "shell/window/images.h"
 #include "shell/window/language_menu.h"
 #include "shell/window/options_dialog.h"
+#include "shell/window/print_command.h"
 #include "shell/window/properties_page.h"
 #include "shell/window/qv_language.h"
 #include "shell/window/save_as.h"
@@ -207,6 +208,10 @@ void TfrmMain::CreateActions() {
   miFileSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   miFileSaveAttachments =
       make(tr("Save &attachments"), "miFileSaveAttachments", &TfrmMain::miFileSaveAttachmentsClick);
+  miFilePrint = make(tr("&Print..."), "miFilePrint", &TfrmMain::miFilePrintClick);
+  miFilePrint->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  miFilePrintPreview =
+      make(tr("Print pre&view"), "miFilePrintPreview", &TfrmMain::miFilePrintPreviewClick);
   miFileConvert = new QAction(tr("&Convert files..."), this);
   miFileConvert->setObjectName(QStringLiteral("miFileConvert"));
   connect(miFileConvert, &QAction::triggered, this, [this] { ConvertFilesCommand(this); });
@@ -245,7 +250,8 @@ void TfrmMain::CreateActions() {
   miHelpFile->setVisible(QFileInfo::exists(HelpFileName()));
 
   // Nothing to save or answer before the first load.
-  for (QAction* a : {miFileSaveAs, miFileSaveAttachments, miFileReply, miFileForward})
+  for (QAction* a : {miFileSaveAs, miFileSaveAttachments, miFilePrint, miFilePrintPreview,
+                     miFileReply, miFileForward})
     a->setEnabled(false);
 }
 
@@ -260,6 +266,9 @@ void TfrmMain::CreateMenus() {
   miFile->addAction(miFileSaveAs);
   miFile->addAction(miFileSaveAttachments);
   miFile->addAction(miFileConvert);
+  miFile->addSeparator();
+  miFile->addAction(miFilePrint);
+  miFile->addAction(miFilePrintPreview);
   miFile->addSeparator();
   miFile->addAction(miFileReply);
   miFile->addAction(miFileForward);
@@ -613,7 +622,7 @@ void TfrmMain::FillViews() {
   Guarded(this, [this, root] { frmMessage->DisplayMessage(root); });
   Guarded(this, [this, root] { pnlHeader->Fill(root); });
   Guarded(this, [this, root] { pnlFlags->Fill(root); });
-  for (QAction* a : {miFileSaveAs, miFileReply, miFileForward})
+  for (QAction* a : {miFileSaveAs, miFilePrint, miFilePrintPreview, miFileReply, miFileForward})
     a->setEnabled(true);
   miFileSaveAttachments->setEnabled(frmMessage->AttachmentCount() > 0);
 }
@@ -730,6 +739,16 @@ void TfrmMain::btnCloseClick() {
 
 void TfrmMain::miFileSaveAsClick() {
   SaveMessageAs(this, message_.get(), settings_, cbFileName->currentText().toStdString());
+}
+
+void TfrmMain::miFilePrintClick() {
+  if (message_)
+    PrintMessageCommand(this, message_->Properties());
+}
+
+void TfrmMain::miFilePrintPreviewClick() {
+  if (message_)
+    PrintPreviewCommand(this, message_->Properties());
 }
 
 void TfrmMain::miFileSaveAttachmentsClick() {

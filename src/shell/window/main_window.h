@@ -98,6 +98,8 @@ public:
   QAction* miFileSaveAs = nullptr;
   QAction* miFileSaveAttachments = nullptr;
   QAction* miFileConvert = nullptr;
+  QAction* miFilePrint = nullptr;
+  QAction* miFilePrintPreview = nullptr;
   QAction* miFileReply = nullptr;
   QAction* miFileForward = nullptr;
   QAction* miFileExit = nullptr;
@@ -117,6 +119,8 @@ public:
   void miFileReopenItemClick(QAction* item);
   void miFileSaveAsClick();
   void miFileSaveAttachmentsClick();
+  void miFilePrintClick();
+  void miFilePrintPreviewClick();
   void miFileReplyClick(int tag);
   void btnCloseClick();
   void miViewRegisterClick();

@@ -6,6 +6,7 @@
 #include "app/message_strings.h"
 #include "app/settings.h"
 #include "components/file_dialogs.h"
+#include "components/pdf_renderer.h"
 #include "model/qvmsg.h"
 #include "shell/command_line.h"
 
@@ -18,7 +19,8 @@ QStringList FilterEntries() {
           QObject::tr("XML files (*.xml)"), QObject::tr("Mails (*.eml)"),
           QObject::tr("MS Outlook messages (*.msg)"), QObject::tr("All files (*)"),
           // Calendar items, tasks and contacts; after "All files", whose place the others keep.
-          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)")};
+          QObject::tr("iCalendar (*.ics)"), QObject::tr("vCard (*.vcf)"),
+          QObject::tr("PDF (*.pdf)")};
 }
 
 // The entry the user chose last, kept for the run like the window's one save dialog.
@@ -34,9 +36,9 @@ QString SaveAsFilter() {
 }
 
 QString SaveAsFilterExtension(int index) {
-  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml",
-                                            ".msg", "",     ".ics", ".vcf"};
-  return index >= 0 && index < 8 ? QString(kExtensions[index]) : QString();
+  static const char* const kExtensions[] = {".txt", ".htm", ".xml", ".eml", ".msg",
+                                            "",     ".ics", ".vcf", ".pdf"};
+  return index >= 0 && index < 9 ? QString(kExtensions[index]) : QString();
 }
 
 QString ReplaceExtension(const QString& name, const QString& extension) {
@@ -70,6 +72,8 @@ bool SaveMessageAs(QWidget* parent, const TQvMessage* message, const TSettings& 
     path += extension.isEmpty() ? QString(".txt") : extension;
   }
   const QString extension = "." + QFileInfo(path).suffix().toUpper();
+  // PDF is drawn on this thread; the renderer starts the web engine only for an HTML body.
+  InstallPdfRenderer();
   try {
     ExportMessage(*message, path.toStdString(), extension.toStdString(), settings.SaveMode == 0);
   } catch (const std::exception& e) {

@@ -13,10 +13,10 @@ class TQvMessage;
 struct TSettings;
 
 // The dialog's filter entries, in order: text, HTML, XML, EML, .msg, all files, iCalendar,
-// vCard.
+// vCard, PDF.
 QString SaveAsFilter();
 // The extension of filter entry index (0-based): ".txt", ".htm", ".xml", ".eml", ".msg", "" for
-// all files, ".ics", ".vcf"; "" for anything else.
+// all files, ".ics", ".vcf", ".pdf"; "" for anything else.
 QString SaveAsFilterExtension(int index);
 // name with its extension replaced by extension (removed when extension is empty). Only the last
 // path component's extension counts.

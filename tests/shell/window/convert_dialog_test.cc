@@ -74,6 +74,16 @@ TEST_F(ConvertDialog, ConvertsTheTreeOffTheWindowThreadAndOffersTheTarget) {
   Run(dialog, "mbox", QString::fromStdString(work_.File("all.mbox")));
   EXPECT_TRUE(fs::exists(work_.File("all.mbox")));
   EXPECT_EQ(opened_, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(work_.Path()))});
+
+  // PDF: the workers wait for the renderer on the window's thread, which goes on serving it.
+  messages_.clear();
+  Run(dialog, "pdf", QString::fromStdString(work_.File("pdf")));
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains(QRegularExpression("^\\d+ converted, [1-9]\\d* failed, 0 "
+                                                       "skipped\\.")))
+      << messages_[0].toStdString();
+  for (const char* pdf : {"pdf/sub/poi_attachment_msg_inlineImg.pdf", "pdf/mailparser_nested.pdf"})
+    EXPECT_EQ(testutil::RunProcess("/usr/bin/pdfinfo", {work_.File(pdf)}).exitCode, 0) << pdf;
 }
 
 TEST_F(ConvertDialog, CancellingEndsTheRunAndSaysSo) {

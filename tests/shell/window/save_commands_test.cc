@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "components/file_dialogs.h"
 #include "components/msg_panel.h"
+#include "components/pdf_renderer.h"
 #include "model/qvmsg.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
@@ -68,6 +69,7 @@ struct Answers {
 };
 
 TEST(SaveAs, TheTypedExtensionChoosesTheWriter) {
+  InstallPdfRenderer();
   auto message = Load(Corpus("msg/mrdr_EmailWithAttachments.msg"));
   const std::string dir = testing::TempDir() + "save_as/";
   std::filesystem::create_directories(dir);
@@ -83,6 +85,7 @@ TEST(SaveAs, TheTypedExtensionChoosesTheWriter) {
       {"c.msg", "All files (*)", "c.msg", "\xD0\xCF\x11\xE0"},
       {"d", "All files (*)", "d.txt", ""},
       {"e", "Mails (*.eml)", "e.eml", ""},
+      {"f", "PDF (*.pdf)", "f.pdf", "%PDF-"},
   };
   for (const Case& c : cases) {
     Answers answers;
@@ -147,7 +150,7 @@ TEST(SaveAs, FilterChangeReplacesTheExtension) {
   const std::pair<int, const char*> cases[] = {
       {0, "/home/u/letter.txt"}, {1, "/home/u/letter.htm"}, {2, "/home/u/letter.xml"},
       {3, "/home/u/letter.eml"}, {4, "/home/u/letter.msg"}, {5, ""},
-      {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}};
+      {6, "/home/u/letter.ics"}, {7, "/home/u/letter.vcf"}, {8, "/home/u/letter.pdf"}};
   auto message = Load(Corpus("msg/jotl_generated_base-message.msg"));
   for (auto [index, expected] : cases) {
     Answers answers; // cancelled: only the type change is looked at
