@@ -111,14 +111,15 @@ QString BoundedText(std::u16string_view text, qsizetype maxChars, qsizetype maxL
 
 QString BoundedUtf8Text(std::string_view text, qsizetype maxChars, qsizetype maxLine) {
   const size_t limit = static_cast<size_t>(maxChars), lineLimit = static_cast<size_t>(maxLine);
-  // Within both limits in bytes, it is within them in characters: given as BoundedText gives it.
-  bool within = text.size() <= limit;
+  // Within both limits in characters, it is given as BoundedText gives it: unchanged. A text of
+  // more than four bytes a character over the limit cannot be within it.
+  bool within = text.size() / 4 <= limit;
   for (size_t pos = 0; within && pos < text.size();) {
     const size_t end = LineEnd(text, pos);
-    within = end - pos <= lineLimit;
+    within = end - pos <= lineLimit || Utf16Units(text.substr(pos, end - pos)) <= lineLimit;
     pos = end + 1;
   }
-  if (within)
+  if (within && Utf16Units(text) <= limit)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 
   QString out;

@@ -433,6 +433,26 @@ TEST(DisplayLimits, LongLinesAndLongTextsAreCutAndSaySo) {
   EXPECT_TRUE(pair.startsWith(QString(9, 'a') + QString::fromUtf8("\u2026"))) << pair.toStdString();
 }
 
+// A value that reads as UTF-8 is bounded from its bytes: what the views show is what they show of
+// its wide text.
+TEST(DisplayLimits, Utf8TextIsBoundedAsItsWideText) {
+  const std::string lines[] = {"short\r\nlines\r\n", "ab\r\n" + std::string(50, 'y') + "\nz",
+                               std::string(30, 'a') + "\n" + std::string(30, 'b'),
+                               std::string(9, 'a') + "\xF0\x9F\x98\x80" + "tail",
+                               "\xC3\xA4\xE2\x82\xAC" + std::string(12, 'x') + "\r" +
+                                   "\xE4\xB8\xAD"};
+  for (const std::string& text : lines) {
+    const std::u16string wide =
+        QString::fromUtf8(text.data(), qsizetype(text.size())).toStdU16String();
+    for (const auto& [chars, line] : {std::pair{1000, 10}, std::pair{20, 100}, std::pair{8, 4}})
+      EXPECT_EQ(BoundedUtf8Text(text, chars, line), BoundedText(wide, chars, line))
+          << text << " " << chars << " " << line;
+    EXPECT_EQ(OneLineUtf8Text(text), OneLineText(wide));
+  }
+  const std::string huge(kOneLineChars + 5, 'q');
+  EXPECT_EQ(OneLineUtf8Text(huge), OneLineText(std::u16string(huge.begin(), huge.end())));
+}
+
 TEST(PreviewBody, FindSelectsTheFirstOccurrenceOrSaysItIsMissing) {
   TQvMessage message;
   message.Properties().AddProperty(0x1000001F, TVariant::FromWide(u"one two\r\nthree two"));

@@ -73,6 +73,23 @@ TEST(MimeLines, HeaderLinesUnfold) {
   EXPECT_EQ(cursor, 7u);
 }
 
+// The reader takes unfolded lines as views of the input: the same lines, cursors and ends as the
+// copying form on every shape of folding.
+TEST(MimeLines, HeaderLineViewsMatchTheCopies) {
+  for (const char* input : {"A: 1\r\n 2\r\n\t\t3 \t4\t\r\nB: x\r\n\r\nC: last\r\n folded",
+                            "One: line", "X: a\n\tb\nY: c\n d\n", "\r\n", "K: v\r\n\r\n"}) {
+    TMimeLines lines;
+    lines.Assign(input);
+    size_t copied = 0, viewed = 0;
+    std::string storage;
+    for (int i = 0; i < 8; ++i) {
+      const std::string copy = ReadHeaderLine(lines, copied);
+      EXPECT_EQ(ReadHeaderLine(lines, viewed, storage), copy) << input << ", line " << i;
+      EXPECT_EQ(viewed, copied) << input << ", line " << i;
+    }
+  }
+}
+
 TEST(MimeHeaders, UnquoteAndHeaderValues) {
   EXPECT_EQ(Unquote("  \"quoted\"  "), "quoted");
   EXPECT_EQ(Unquote("\"a\"\"\r\n"), "a");

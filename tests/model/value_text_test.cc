@@ -166,6 +166,41 @@ TEST(GetName, NodesAreNamedByTheirValueAndLeavesByTheDictionary) {
   EXPECT_EQ(leaf->GetName(true, false), "");
 }
 
+// Callers take the bytes of a value of megabytes as its text when TextIsBytesAsUtf8 says so: it
+// must never say so where GetValueText reads them otherwise.
+TEST(GetValueText, BytesAsUtf8OnlyWhereTheTextIsThoseBytes) {
+  const struct {
+    int messageCodePage, internetCodePage;
+    std::string bytes;
+    bool asBytes;
+  } cases[] = {
+      {0, 0, "plain ASCII", true},
+      {0, 0, "Gr\xC3\xBC\xC3\x9F\x65", true}, // valid UTF-8, read as UTF-8
+      {0, 0, "caf\xE9", false},               // read as 1252
+      {0, 0, std::string("a\0b", 3), false},  // the text ends at the zero
+      {1251, 0, "ASCII in 1251", true},
+      {1251, 0, kCp1251Bytes, false},
+      {0, 28591, "ASCII in Latin-1", true},
+      {50220, 0, "\x1B$B\x46\x7C\x1B(B", false}, // ISO-2022-JP: 7-bit but not ASCII
+      {52936, 0, "~{<:Ky2;S{#,~}", false},       // HZ: 7-bit but not ASCII
+      {65000, 0, "+ZeVnLIqe-", true},            // UTF-7 messages keep 8-bit strings in UTF-8
+      {65001, 0, "caf\xC3\xA9", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    TQvMessage message;
+    TMSGProperties& props = AddPropertyStream(message.Properties())->SubProperties();
+    if (c.messageCodePage != 0)
+      props.AddProperty(0x3FFD0003, TVariant::FromInteger(c.messageCodePage));
+    if (c.internetCodePage != 0)
+      props.AddProperty(0x3FDE0003, TVariant::FromInteger(c.internetCodePage));
+    const TMSGProperty* text = AddText(message.Properties(), c.bytes);
+    EXPECT_EQ(text->TextIsBytesAsUtf8(), c.asBytes);
+    if (text->TextIsBytesAsUtf8())
+      EXPECT_EQ(text->GetValueText(), TVariant::FromBytes(c.bytes).ToWide());
+  }
+}
+
 } // namespace
 } // namespace orlendo
 
@@ -178,7 +213,7 @@ TEST(GetValueText, RemembersTheCodePageOnlyWhileTheTreeStaysTheSame) {
   TQvMessage message;
   TMSGProperties& root = message.Properties();
   TMSGProperty* subject = AddText(root, kCp1251Bytes);
-  EXPECT_EQ(subject->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2");  // 1252
+  EXPECT_EQ(subject->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2"); // 1252
   TMSGProperty* cp =
       AddPropertyStream(root)->SubProperties().AddProperty(0x3FFD0003, TVariant::FromInteger(1251));
   EXPECT_EQ(subject->GetValueText(), u"Привет");
@@ -188,5 +223,5 @@ TEST(GetValueText, RemembersTheCodePageOnlyWhileTheTreeStaysTheSame) {
   EXPECT_EQ(AddText(root, kCp1251Bytes)->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2");
 }
 
-}  // namespace
-}  // namespace orlendo
+} // namespace
+} // namespace orlendo

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
@@ -53,6 +54,19 @@
 
 namespace orlendo {
 namespace {
+
+// The page tabs in the desktop's style with less room around their captions: the design gives
+// five tabs with icons the width of the window, which the desktop's fonts and padding outgrow.
+class TPageTabStyle : public QProxyStyle {
+public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    const int value = QProxyStyle::pixelMetric(metric, option, widget);
+    if (metric == PM_TabBarTabHSpace)
+      return std::min(value, 8);
+    return value;
+  }
+};
 
 QString FromUtf8(const std::string& s) {
   return QString::fromStdString(s);
@@ -371,6 +385,9 @@ void TfrmMain::CreatePages() {
   PageControl->setUsesScrollButtons(false);
   PageControl->setElideMode(Qt::ElideRight);
   PageControl->tabBar()->setExpanding(false);
+  auto* tabStyle = new TPageTabStyle;
+  tabStyle->setParent(PageControl->tabBar());
+  PageControl->tabBar()->setStyle(tabStyle);
   tsPreview = NewPage("tsPreview");
   tsProperties = NewPage("tsProperties");
   tsStructure = NewPage("tsStructure");
