@@ -150,10 +150,12 @@ std::string_view ReadHeaderLine(const TMimeLines& lines, size_t& cursor, std::st
   if (cursor >= lines.Count())
     return {};
   const std::string_view first = lines[cursor];
-  // As ReadHeaderLine folds: a next line that starts with a blank or a TAB and is not the last.
+  // As ReadHeaderLine folds: a next line that starts with a blank, a TAB or "=?" and is not the
+  // last.
   const size_t next = cursor + 1;
-  const bool folded = !first.empty() && next + 1 < lines.Count() && !lines[next].empty() &&
-                      (lines[next][0] == ' ' || lines[next][0] == '\t');
+  const bool folded =
+      !first.empty() && next + 1 < lines.Count() && !lines[next].empty() &&
+      (lines[next][0] == ' ' || lines[next][0] == '\t' || lines[next].substr(0, 2) == "=?");
   if (!folded) {
     ++cursor;
     return first;

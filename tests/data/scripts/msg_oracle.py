@@ -131,7 +131,10 @@ def check(source, target):
 
     subject = read_unicode(ole, "__substg1.0_0037001F") or ""
     expected = " ".join(header_text(message["Subject"]).split())
-    if " ".join(subject.split()) != expected and "\ufffd" not in expected:
+    got = " ".join(subject.split())
+    # Where Python ended the header block early, the subject it read may end early too.
+    same = got == expected or (not content and got.startswith(expected))
+    if not same and "\ufffd" not in expected:
         problem(where, "subject %r, the message has %r" % (subject, expected))
 
     sender = (read_unicode(ole, "__substg1.0_5D01001F") or "").lower()
