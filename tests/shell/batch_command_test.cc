@@ -287,12 +287,21 @@ TEST_F(ConvertFolder, MboxOpensInMuttWithEverySubject) {
   EXPECT_EQ(r.exitCode, 1) << r.err;
 
   std::multiset<std::string> expected;
+  // Internet messages go into the mbox byte for byte. Where such a header block continues a
+  // Subject on a line without the folding blank (an encoded word at the line's start), mutt ends
+  // the header there and shows only the start of what our reader reads.
+  std::vector<std::string> cutByMutt;
   for (const std::string& m : messages_) {
     std::unique_ptr<TQvMessage> message = CreateMessageReader(m);
     message->LoadFromFile(m);
     std::string subject = utf8::Encode(message->Subject());
     subject.erase(std::remove(subject.begin(), subject.end(), '\0'), subject.end());
-    expected.insert(ReadAsShown(AsMuttShows(subject)));
+    const std::string raw = ReadBytes(m);
+    const std::string head = raw.substr(0, std::min(raw.find("\n\n"), raw.find("\r\n\r\n")));
+    if (fs::path(m).extension() == ".eml" && head.find("\n=?") != std::string::npos)
+      cutByMutt.push_back(ReadAsShown(AsMuttShows(subject)));
+    else
+      expected.insert(ReadAsShown(AsMuttShows(subject)));
   }
   // Every message of the folder as mutt shows it: decoded, with its Subject header alone, piped
   // out one after the other.
@@ -329,6 +338,15 @@ TEST_F(ConvertFolder, MboxOpensInMuttWithEverySubject) {
     shown.insert(ReadAsShown(subject));
   }
   EXPECT_EQ(shown.size(), messages_.size());
+  for (const std::string& whole : cutByMutt) {
+    auto start = std::find_if(shown.begin(), shown.end(), [&](const std::string& s) {
+      return !s.empty() && s.size() <= whole.size() && whole.compare(0, s.size(), s) == 0 &&
+             expected.count(s) == 0;
+    });
+    EXPECT_NE(start, shown.end()) << "no start of \"" << whole << "\" among mutt's subjects";
+    if (start != shown.end())
+      shown.erase(start);
+  }
   for (const std::string& s : std::set<std::string>(expected.begin(), expected.end()))
     EXPECT_EQ(shown.count(s), expected.count(s)) << "subject \"" << s << "\"";
   for (const std::string& s : std::set<std::string>(shown.begin(), shown.end()))
