@@ -42,10 +42,13 @@ using CertStack = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeCe
 
 // Key files exported by Windows and older mail programs are protected with RC2 or 3DES-SHA1,
 // and old messages are encrypted with RC2: OpenSSL 3 keeps those in its legacy provider. The
-// default provider stays loaded beside it.
+// default provider stays loaded beside it. The provider stays loaded for the life of the process,
+// held here so that it is never taken for lost memory.
+OSSL_PROVIDER* legacyProvider = nullptr;
+
 void LoadLegacyAlgorithms() {
   static std::once_flag once;
-  std::call_once(once, [] { OSSL_PROVIDER_try_load(nullptr, "legacy", 1); });
+  std::call_once(once, [] { legacyProvider = OSSL_PROVIDER_try_load(nullptr, "legacy", 1); });
 }
 
 Bio MemoryBio(std::string_view bytes) {

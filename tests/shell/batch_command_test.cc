@@ -127,7 +127,11 @@ protected:
 };
 
 TEST_F(ConvertFolder, EveryFileFormatMirrorsTheTreeAndNamesTheBrokenFiles) {
+  // PDF is made by the window module, which a build without the window lacks.
+  const bool pdf = fs::exists(fs::path(QUILLET_EXE).parent_path() / "quillet_window.so");
   for (const char* format : {"eml", "msg", "txt", "html", "xml", "pdf"}) {
+    if (std::string(format) == "pdf" && !pdf)
+      continue;
     SCOPED_TRACE(format);
     const std::string out = work_.File(std::string("out-") + format);
     ProcessResult r = Convert({"--to", format, "--out", out});
