@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -42,13 +43,18 @@ using CertStack = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeCe
 
 // Key files exported by Windows and older mail programs are protected with RC2 or 3DES-SHA1,
 // and old messages are encrypted with RC2: OpenSSL 3 keeps those in its legacy provider. The
-// default provider stays loaded beside it. The provider stays loaded for the life of the process,
-// held here so that it is never taken for lost memory.
+// default provider stays loaded beside it, for the life of the process.
 OSSL_PROVIDER* legacyProvider = nullptr;
 
 void LoadLegacyAlgorithms() {
   static std::once_flag once;
-  std::call_once(once, [] { legacyProvider = OSSL_PROVIDER_try_load(nullptr, "legacy", 1); });
+  std::call_once(once, [] {
+    legacyProvider = OSSL_PROVIDER_try_load(nullptr, "legacy", 1);
+    // Unloaded before OpenSSL's own clean-up at exit, which would otherwise drop the module
+    // while what it made is still held.
+    if (legacyProvider != nullptr)
+      std::atexit([] { OSSL_PROVIDER_unload(legacyProvider); });
+  });
 }
 
 Bio MemoryBio(std::string_view bytes) {
