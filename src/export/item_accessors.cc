@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "model/named_properties.h"
+#include "model/property_types.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 
@@ -47,26 +48,6 @@ constexpr double kMinutesPerDay = 1440.0;
 // Minutes since 1601-01-01 count from 109205 days before the date-time's epoch.
 constexpr double kEpochShiftDays = 109205.0;
 
-// Fixed-size types live in the property stream of their level, the others in streams of their
-// own (the property stream only declares them).
-bool IsFixedSize(uint16_t type) {
-  switch (type) {
-  case 0x0002:
-  case 0x0003:
-  case 0x0004:
-  case 0x0005:
-  case 0x0006:
-  case 0x0007:
-  case 0x000A:
-  case 0x000B:
-  case 0x0014:
-  case 0x0040:
-    return true;
-  default:
-    return false;
-  }
-}
-
 const TMSGProperty* FindAtLevel(const TMSGProperties& level, uint16_t propId, uint16_t type) {
   const auto matches = [&](const TMSGProperty& r) {
     return PropId(r.TagID) == propId && (type == 0 || PropType(r.TagID) == type);
@@ -84,7 +65,7 @@ const TMSGProperty* FindAtLevel(const TMSGProperties& level, uint16_t propId, ui
     const TMSGProperties& entries = stream.SubProperties();
     for (int j = 0; j < entries.Count(); ++j) {
       const TMSGProperty& e = *entries.Items(j);
-      if (matches(e) && IsFixedSize(PropType(e.TagID)))
+      if (matches(e) && IsFixedSizeType(PropType(e.TagID)))
         return &e;
     }
   }
@@ -118,7 +99,7 @@ std::string LevelBytes(const TMSGProperties& level, uint16_t propId) {
 
 std::optional<int64_t> LevelInt(const TMSGProperties& level, uint16_t propId) {
   const TMSGProperty* r = FindAtLevel(level, propId, 0);
-  if (r == nullptr || !IsFixedSize(PropType(r->TagID)))
+  if (r == nullptr || !IsFixedSizeType(PropType(r->TagID)))
     return std::nullopt;
   return r->Value.ToInt64();
 }
@@ -170,7 +151,7 @@ struct Named {
   }
   std::optional<int64_t> Int(const char* set, uint32_t lid) const {
     const TMSGProperty* r = Find(set, lid, 0);
-    if (r == nullptr || !IsFixedSize(PropType(r->TagID)))
+    if (r == nullptr || !IsFixedSizeType(PropType(r->TagID)))
       return std::nullopt;
     return r->Value.ToInt64();
   }

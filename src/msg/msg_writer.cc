@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "mime/signed_content.h"
+#include "model/property_types.h"
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
 #include "msg/tnef_message.h"
@@ -762,25 +763,6 @@ private:
 
 void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t headerSize,
                    bool tnef);
-
-// The types whose values the property stream holds itself; the others are streams of their own.
-bool IsFixedSizeType(uint16_t type) {
-  switch (type) {
-  case 0x0002:
-  case 0x0003:
-  case 0x0004:
-  case 0x0005:
-  case 0x0006:
-  case 0x0007:
-  case 0x000A:
-  case 0x000B:
-  case 0x0014:
-  case 0x0040:
-    return true;
-  default:
-    return false;
-  }
-}
 
 bool IsNamedStorage(const TMSGProperty& record) {
   return record.DataSize == 0 && record.Value.IsWide() && !record.Value.Wide().empty();

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "model/property_types.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
 #include "msg/qvmsgfile.h"
@@ -647,24 +648,6 @@ bool KeepsToItsMessage(uint16_t propId) {
   return propId == PID_MESSAGE_CODEPAGE || propId == PID_INTERNET_CPID ||
          propId == PID_MESSAGE_LOCALE_ID || propId == PID_BODY || propId == PID_BODY_HTML ||
          propId == PID_RTF_COMPRESSED || propId >= 0x8000;
-}
-
-bool IsFixedSizeType(uint16_t type) {
-  switch (type) {
-  case 0x0002:
-  case 0x0003:
-  case 0x0004:
-  case 0x0005:
-  case 0x0006:
-  case 0x0007:
-  case 0x000A:
-  case 0x000B:
-  case 0x0014:
-  case 0x0040:
-    return true;
-  default:
-    return false;
-  }
 }
 
 void Expand(TMSGProperties& level, int depth);
