@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "model/utf8.h"
+
 namespace orlendo {
 namespace {
 
@@ -32,16 +34,8 @@ size_t LineEnd(std::string_view text, size_t pos) {
   return cr != nullptr ? static_cast<size_t>(static_cast<const char*>(cr) - text.data()) : end;
 }
 
-// The UTF-16 units of valid UTF-8: one for each byte that starts a character, two for each
-// that starts a four-byte one.
 size_t Utf16Units(std::string_view utf8) {
-  size_t units = 0;
-  for (const char c : utf8) {
-    const auto b = static_cast<unsigned char>(c);
-    units += (b & 0xC0) != 0x80;
-    units += b >= 0xF0;
-  }
-  return units;
+  return utf8::Utf16Length(utf8);
 }
 
 // How many bytes of valid UTF-8 make at most units UTF-16 units, ending where a character ends.

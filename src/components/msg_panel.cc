@@ -95,12 +95,12 @@ QString OneLineFieldText(const TMSGProperties& m, std::initializer_list<uint32_t
     const TMSGProperty* record = m.FindProperty(tag, false, !m.IsRoot());
     if (record == nullptr)
       continue;
-    if (record->Value.IsWide()) {
+    if (const std::optional<std::string_view> utf8 = record->Utf8ValueView()) {
+      if (!utf8->empty())
+        return OneLineUtf8Text(*utf8);
+    } else if (record->Value.IsWide()) {
       if (!record->Value.Wide().empty())
         return OneLineText(record->Value.Wide());
-    } else if (record->TextIsBytesAsUtf8()) {
-      if (!record->Value.Bytes().empty())
-        return OneLineUtf8Text(record->Value.Bytes());
     } else if (const std::u16string text = record->GetValueText(); !text.empty()) {
       return OneLineText(text);
     }

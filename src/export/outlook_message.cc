@@ -290,11 +290,11 @@ private:
     if (!referLargeText_ || record == nullptr)
       return std::nullopt;
     TReferredText text;
-    if (record->Value.IsWide()) {
+    if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
+      text.utf8 = *view;
+    } else if (record->Value.IsWide()) {
       text.wide = true;
       text.utf16 = record->Value.Wide();
-    } else if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
-      text.utf8 = *view;
     } else {
       return std::nullopt;
     }

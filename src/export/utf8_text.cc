@@ -1,5 +1,6 @@
 #include "export/utf8_text.h"
 
+#include "model/utf8.h"
 #include "text/qvmsgcp.h"
 
 namespace orlendo {
@@ -36,11 +37,11 @@ const TMSGProperty* FirstTextRecord(const TMSGProperties& level,
     const TMSGProperty* record = level.FindProperty(tag, false, recursive);
     if (record == nullptr)
       continue;
-    if (record->Value.IsWide()) {
-      if (!record->Value.Wide().empty())
-        return record;
-    } else if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
+    if (const std::optional<std::string_view> view = record->Utf8ValueView()) {
       if (!view->empty())
+        return record;
+    } else if (record->Value.IsWide()) {
+      if (!record->Value.Wide().empty())
         return record;
     } else if (!record->GetValueText().empty()) {
       return record;
@@ -78,14 +79,7 @@ TUtf8Text BodyUtf8(const TMSGProperties& level) {
 }
 
 size_t Utf16Units(std::string_view utf8) {
-  size_t units = 0;
-  for (const char c : utf8) {
-    const auto b = static_cast<unsigned char>(c);
-    // One unit per sequence, two for the four-byte ones (outside the BMP).
-    units += (b & 0xC0) != 0x80 ? 1 : 0;
-    units += (b & 0xF8) == 0xF0 ? 1 : 0;
-  }
-  return units;
+  return utf8::Utf16Length(utf8);
 }
 
 TUtf8Text TransportHeadersUtf8(const TMSGProperties& level) {

@@ -33,7 +33,8 @@ template <class Found> void ForEachLineStart(const char* begin, const char* end,
 
 void TMimeLines::Assign(std::string text) {
   Clear();
-  text_ = std::move(text);
+  buffer_ = std::make_shared<const std::string>(std::move(text));
+  text_ = *buffer_;
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
   // Counted first, so that the offsets take exactly the room they need.
@@ -102,8 +103,8 @@ std::string_view TMimeLines::operator[](size_t index) const {
 }
 
 void TMimeLines::Clear() {
-  text_.clear();
-  text_.shrink_to_fit();
+  buffer_.reset();
+  text_ = {};
   starts32_.clear();
   starts32_.shrink_to_fit();
   starts64_.clear();

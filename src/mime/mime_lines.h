@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ public:
   size_t Count() const { return count_; }
   // The whole input, line ends included.
   std::string_view Text() const { return text_; }
+  // The buffer that holds Text(), for a value that keeps a part of the input as it stands (null
+  // when empty). It never changes: the next Assign or Clear lets go of it and takes another.
+  const std::shared_ptr<const std::string>& Buffer() const { return buffer_; }
   // Line index: in constant time where every line's start is kept; else in constant time for the
   // line after the one asked for last and for that one again, and in at most kStride - 1 steps
   // over the lines before it otherwise.
@@ -47,7 +51,8 @@ private:
   size_t NextStart(size_t end) const;
   size_t Checkpoint(size_t block) const { return wide_ ? starts64_[block] : starts32_[block]; }
 
-  std::string text_;
+  std::shared_ptr<const std::string> buffer_;
+  std::string_view text_; // of *buffer_
   // The start of lines 0, stride_, 2 stride_, ... in 4-byte offsets (8 only beyond 4 GB).
   std::vector<uint32_t> starts32_;
   std::vector<uint64_t> starts64_;

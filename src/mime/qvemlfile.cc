@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "mime/mime_headers.h"
 #include "mime/rfc2047.h"
 #include "mime/signed_content.h"
 #include "model/qvmsgcnst.h"
+#include "model/utf8.h"
 #include "msg/tnef_message.h"
 #include "text/internet_encodings.h"
 #include "text/qvmsgcp.h"
@@ -458,7 +460,21 @@ void TQvEMLFile::ApplyHeaderLine(std::string_view line) {
       HandleAddressList(value, row.Tag);
       break;
     case Handler::DecodedText: {
-      std::u16string text = DecodeWords(Unquote(value));
+      const std::string_view raw = Unquote(value);
+      if (raw.find("=?") == std::string_view::npos && IsValidUtf8(raw)) {
+        // Text without encoded words that is its own UTF-8 is that text as it stands: it is
+        // kept so, where the line stands in the input a part of it, and never widened to be
+        // read. A subject as large as the file would take twice its size again as UTF-16.
+        const auto at = reinterpret_cast<uintptr_t>(raw.data());
+        const auto input = reinterpret_cast<uintptr_t>(lines_.Text().data());
+        const bool inInput = at >= input && at + raw.size() <= input + lines_.Text().size();
+        StoreHeader(row.Tag,
+                    inInput ? TVariant::FromWideUtf8(lines_.Buffer(), raw)
+                            : TVariant::FromWideUtf8(std::string(raw)),
+                    SizeOf(utf8::Utf16Length(raw)));
+        break;
+      }
+      std::u16string text = DecodeWords(raw);
       const int32_t textSize = SizeOf(text.size());
       StoreHeader(row.Tag, TVariant::FromWide(std::move(text)), textSize);
       break;

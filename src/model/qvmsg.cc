@@ -420,6 +420,8 @@ bool TMSGProperty::TextIsBytesAsUtf8() const {
 }
 
 std::optional<std::string_view> TMSGProperty::Utf8ValueView() const {
+  if (Value.HoldsUtf8() && !Value.IsMulti())
+    return Value.HeldUtf8();
   if (!TextIsBytesAsUtf8())
     return std::nullopt;
   return std::string_view(Value.Bytes());

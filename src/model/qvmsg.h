@@ -152,8 +152,9 @@ public:
   // Whether GetValueText gives the 8-bit value's bytes read as UTF-8, unchanged: a caller that
   // wants UTF-8 takes the bytes then, rather than decoding and encoding a value of megabytes.
   bool TextIsBytesAsUtf8() const;
-  // The bytes as that UTF-8, without a copy, when TextIsBytesAsUtf8; nullopt otherwise. For the
-  // writers, whose values can be as large as the file.
+  // GetValueText as UTF-8, without a copy: the bytes when TextIsBytesAsUtf8, the UTF-8 of a wide
+  // string held so; nullopt otherwise. For the writers and views, whose values can be as large
+  // as the file.
   std::optional<std::string_view> Utf8ValueView() const;
 
   // Reads this record's value from the stream's position; size is the number of bytes the value

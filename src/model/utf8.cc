@@ -114,4 +114,14 @@ bool IsValid(std::string_view bytes) {
   return true;
 }
 
+size_t Utf16Length(std::string_view bytes) {
+  size_t units = 0;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    units += (b & 0xC0) != 0x80 ? 1 : 0;
+    units += (b & 0xF8) == 0xF0 ? 1 : 0;
+  }
+  return units;
+}
+
 } // namespace orlendo::utf8

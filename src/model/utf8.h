@@ -17,4 +17,8 @@ std::string Encode(std::u16string_view text);
 // True when bytes are well-formed UTF-8 (ASCII included).
 bool IsValid(std::string_view bytes);
 
+// The number of UTF-16 units that well-formed UTF-8 decodes to: one for each sequence, two for
+// each four-byte one. Linear, without decoding.
+size_t Utf16Length(std::string_view bytes);
+
 } // namespace orlendo::utf8

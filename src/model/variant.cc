@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "model/utf8.h"
@@ -170,7 +171,9 @@ int64_t TVariant::ToInt64() const {
     return ClampToInt32(ToDouble());
   case VarKind::Bytes:
   case VarKind::Wide: {
-    const std::string text = kind_ == VarKind::Bytes ? bytes_ : utf8::Encode(wide_);
+    const std::string text = kind_ == VarKind::Bytes ? bytes_
+                             : heldAsUtf8_           ? std::string(utf8_.Text)
+                                                     : utf8::Encode(wide_);
     const char* begin = text.c_str();
     while (*begin == ' ' || *begin == '\t')
       ++begin;
@@ -194,7 +197,10 @@ void TVariant::Reset() noexcept {
     bytes_.~basic_string();
     break;
   case VarKind::Wide:
-    wide_.~basic_string();
+    if (heldAsUtf8_)
+      utf8_.~THeldUtf8();
+    else
+      wide_.~basic_string();
     break;
   case VarKind::Multi:
     multi_.~shared_ptr();
@@ -203,6 +209,7 @@ void TVariant::Reset() noexcept {
     break;
   }
   kind_ = VarKind::Empty;
+  heldAsUtf8_ = false;
   c_ = 0;
 }
 
@@ -213,7 +220,18 @@ template <class Source> void TVariant::ConstructFrom(Source&& other) {
     new (&bytes_) std::string(std::forward<Source>(other).bytes_);
     break;
   case VarKind::Wide:
-    new (&wide_) std::u16string(std::forward<Source>(other).wide_);
+    if (!other.heldAsUtf8_) {
+      new (&wide_) std::u16string(std::forward<Source>(other).wide_);
+    } else if (std::is_rvalue_reference_v<Source&&> ||
+               other.utf8_.Text.size() == other.utf8_.Owner->size()) {
+      new (&utf8_) THeldUtf8(std::forward<Source>(other).utf8_);
+    } else {
+      // A copy of a part of a buffer holds its own text, so that no copy keeps a reader's whole
+      // input alive for the part it needs.
+      auto own = std::make_shared<const std::string>(other.utf8_.Text);
+      new (&utf8_) THeldUtf8{own, *own};
+    }
+    heldAsUtf8_ = other.heldAsUtf8_;
     break;
   case VarKind::Multi:
     new (&multi_) std::shared_ptr<TMultiValue>(std::forward<Source>(other).multi_);
@@ -250,9 +268,48 @@ const std::string& TVariant::Bytes() const {
   return kind_ == VarKind::Bytes ? bytes_ : kNone;
 }
 
+TVariant TVariant::FromWideUtf8(std::shared_ptr<const std::string> owner, std::string_view text) {
+  if (owner == nullptr)
+    return FromWideUtf8(std::string(text));
+  TVariant v;
+  new (&v.utf8_) THeldUtf8{std::move(owner), text};
+  v.kind_ = VarKind::Wide;
+  v.heldAsUtf8_ = true;
+  return v;
+}
+
+TVariant TVariant::FromWideUtf8(std::string text) {
+  auto owner = std::make_shared<const std::string>(std::move(text));
+  const std::string_view all = *owner;
+  return FromWideUtf8(std::move(owner), all);
+}
+
+void TVariant::Widen() const {
+  if (!HoldsUtf8())
+    return;
+  std::u16string text = utf8::Decode(utf8_.Text);
+  utf8_.~THeldUtf8();
+  heldAsUtf8_ = false;
+  new (&wide_) std::u16string(std::move(text));
+}
+
 const std::u16string& TVariant::Wide() const {
   static const std::u16string kNone;
-  return kind_ == VarKind::Wide ? wide_ : kNone;
+  if (kind_ != VarKind::Wide)
+    return kNone;
+  Widen();
+  return wide_;
+}
+
+bool TVariant::IsEmptyString() const {
+  switch (kind_) {
+  case VarKind::Bytes:
+    return bytes_.empty();
+  case VarKind::Wide:
+    return heldAsUtf8_ ? utf8_.Text.empty() : wide_.empty();
+  default:
+    return false;
+  }
 }
 
 std::string& TVariant::MutableBytes() {
@@ -264,6 +321,7 @@ std::string& TVariant::MutableBytes() {
 std::u16string& TVariant::MutableWide() {
   if (kind_ != VarKind::Wide)
     *this = FromWide({});
+  Widen();
   return wide_;
 }
 
@@ -290,7 +348,7 @@ TMultiValue& TVariant::MutableMulti() {
 std::u16string TVariant::ToWide() const {
   switch (kind_) {
   case VarKind::Wide:
-    return wide_;
+    return heldAsUtf8_ ? utf8::Decode(utf8_.Text) : wide_;
   case VarKind::Bytes:
     return utf8::Decode(bytes_);
   case VarKind::Multi: {
@@ -328,7 +386,7 @@ std::string TVariant::ToUtf8() const {
     // Invalid bytes become U+FFFD, so the result is always UTF-8.
     return utf8::IsValid(bytes_) ? bytes_ : utf8::Encode(utf8::Decode(bytes_));
   case VarKind::Wide:
-    return utf8::Encode(wide_);
+    return heldAsUtf8_ ? std::string(utf8_.Text) : utf8::Encode(wide_);
   case VarKind::Multi:
     return utf8::Encode(ToWide());
   }
@@ -354,6 +412,10 @@ bool TVariant::operator==(const TVariant& other) const {
   case VarKind::Bytes:
     return bytes_ == other.bytes_;
   case VarKind::Wide:
+    if (heldAsUtf8_ && other.heldAsUtf8_)
+      return utf8_.Text == other.utf8_.Text;
+    if (heldAsUtf8_ || other.heldAsUtf8_)
+      return ToWide() == other.ToWide();
     return wide_ == other.wide_;
   case VarKind::Multi:
     return Multi() == other.Multi();

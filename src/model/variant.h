@@ -120,6 +120,12 @@ public:
     v.kind_ = VarKind::Wide;
     return v;
   }
+  // A wide string held as UTF-8, which must be valid: text is a part of owner's bytes, which the
+  // value keeps alive and which must not change while it lives. A reader that keeps its input
+  // makes a large text of it so without a copy, where a wide copy would take twice its size.
+  static TVariant FromWideUtf8(std::shared_ptr<const std::string> owner, std::string_view text);
+  // The same, the value holding the UTF-8 itself.
+  static TVariant FromWideUtf8(std::string text);
   static TVariant FromMulti(TMultiValue values);
 
   VarKind Kind() const { return kind_; }
@@ -141,7 +147,15 @@ public:
   int64_t AsInt64() const { return kind_ == VarKind::Int64 ? c_ : 0; }
   TDateTime AsDateTime() const { return kind_ == VarKind::DateTime ? d_ : 0.0; }
   const std::string& Bytes() const;
+  // A wide string held as UTF-8 is widened in place by the first call, and is an ordinary wide
+  // string after it: a caller that can take UTF-8 asks HeldUtf8 first, so that a text of
+  // megabytes is not widened to be read (and two threads never read one such value at once).
   const std::u16string& Wide() const;
+  // Whether the value is a wide string held as UTF-8, and that UTF-8 (empty for other values).
+  bool HoldsUtf8() const { return kind_ == VarKind::Wide && heldAsUtf8_; }
+  std::string_view HeldUtf8() const { return HoldsUtf8() ? utf8_.Text : std::string_view(); }
+  // Whether the value is a byte or wide string without a character.
+  bool IsEmptyString() const;
   // The string of a byte-string or wide-string value, to change in place; a value of another
   // kind becomes an empty one of that kind first.
   std::string& MutableBytes();
@@ -172,8 +186,16 @@ public:
   bool operator==(const TVariant& other) const;
 
 private:
+  // A wide string's text as UTF-8, in a part of a buffer that copies of the value may share.
+  struct THeldUtf8 {
+    std::shared_ptr<const std::string> Owner;
+    std::string_view Text;
+  };
+
   // Ends the life of the member in use and leaves the value empty.
   void Reset() noexcept;
+  // Makes a wide string held as UTF-8 an ordinary one.
+  void Widen() const;
   // Takes the kind and member of other (this one empty); other is left empty.
   void MoveFrom(TVariant&& other) noexcept;
   void CopyFrom(const TVariant& other);
@@ -181,13 +203,16 @@ private:
 
   // The kind says which member lives: every property record holds one value, so the members
   // share their room.
-  VarKind kind_ = VarKind::Empty;
+  // The members that hold a wide string are mutable: Wide() widens one held as UTF-8 in place.
+  mutable VarKind kind_ = VarKind::Empty;
+  mutable bool heldAsUtf8_ = false; // with kind_ Wide: utf8_ lives, not wide_
   union {
     int32_t i_;
     int64_t c_;
     double d_;
     std::string bytes_;
-    std::u16string wide_;
+    mutable std::u16string wide_;
+    mutable THeldUtf8 utf8_;
     std::shared_ptr<TMultiValue> multi_;
   };
 };

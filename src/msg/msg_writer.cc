@@ -20,6 +20,7 @@
 
 #include "mime/signed_content.h"
 #include "model/property_types.h"
+#include "model/utf8.h"
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
 #include "msg/tnef_message.h"
@@ -72,6 +73,8 @@ std::u16string TagStreamName(uint32_t tag) {
 std::string ValueAsBytes(const TVariant& value) {
   if (value.IsBytes())
     return value.Bytes();
+  if (value.HoldsUtf8())
+    return std::string(value.HeldUtf8());
   if (value.IsWide())
     return WideToSystem(value.Wide());
   return value.ToUtf8();
@@ -164,7 +167,7 @@ bool IsEmptyStorageRecord(const TMSGProperty& record) {
     return false;
   if (IsNodeTag(record.TagID))
     return true;
-  const bool named = record.Value.IsWide() && !record.Value.Wide().empty() && record.DataSize == 0;
+  const bool named = record.Value.IsWide() && !record.Value.IsEmptyString() && record.DataSize == 0;
   return named && (record.TagID == 0 || PropType(record.TagID) == 0x000D);
 }
 
@@ -261,7 +264,7 @@ private:
   cfb::Stream& stream_;
 };
 
-void WriteBytes(cfb::Stream& stream, const std::string& bytes) {
+void WriteBytes(cfb::Stream& stream, std::string_view bytes) {
   if (!bytes.empty())
     stream.Write(bytes.data(), bytes.size());
 }
@@ -644,6 +647,53 @@ private:
 
 } // namespace
 
+std::optional<std::string_view> StoredStringBytes(const TMSGProperty& record,
+                                                  std::string& scratch) {
+  scratch.clear();
+  const uint16_t type = PropType(record.TagID);
+  const bool narrow = type == 0x001E || type == 0x101E || type == 0x8008 || type == 0x8013;
+  if ((!narrow && type != 0x001F && type != 0x101F) || record.Value.IsMulti() ||
+      dynamic_cast<const TMSGPropertyTextRef*>(&record) != nullptr ||
+      dynamic_cast<const TMSGPropertyCompressedRTF*>(&record) != nullptr)
+    return std::nullopt;
+  const TVariant& v = record.Value;
+  if (record.DataSize == 0)
+    return std::string_view();
+  if (narrow) {
+    if (v.IsBytes())
+      return std::string_view(v.Bytes());
+    if (v.HoldsUtf8())
+      return v.HeldUtf8(); // the UTF-8 is the system code page's text
+    scratch = ValueAsBytes(v);
+    return std::string_view(scratch);
+  }
+  // UTF-16LE, made from the value's own units where it has them.
+  const auto append = [&scratch](std::u16string_view text) {
+    const size_t at = scratch.size();
+    scratch.resize(at + text.size() * 2);
+    for (size_t i = 0; i < text.size(); ++i)
+      PutLittleEndian(reinterpret_cast<uint8_t*>(scratch.data()) + at + 2 * i,
+                      static_cast<uint16_t>(text[i]));
+  };
+  if (v.HoldsUtf8()) {
+    // Widened a piece at a time, each piece cut between two characters.
+    const std::string_view utf8 = v.HeldUtf8();
+    scratch.reserve(utf8::Utf16Length(utf8) * 2);
+    for (size_t from = 0; from < utf8.size();) {
+      size_t to = std::min(utf8.size(), from + (size_t{1} << 16));
+      while (to < utf8.size() && (static_cast<unsigned char>(utf8[to]) & 0xC0) == 0x80)
+        ++to;
+      append(SystemToWide(utf8.substr(from, to - from)));
+      from = to;
+    }
+  } else if (v.IsWide()) {
+    append(v.Wide());
+  } else {
+    append(v.ToWide());
+  }
+  return std::string_view(scratch);
+}
+
 void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
   if (const auto* text = dynamic_cast<const TMSGPropertyTextRef*>(&record)) {
     if (record.DataSize > 0)
@@ -700,21 +750,10 @@ void WriteValue(const TMSGProperty& record, cfb::Stream& stream) {
   case 0x101E:
   case 0x8008:
   case 0x8013:
-    if (v.IsBytes()) {
-      WriteBytes(stream, v.Bytes());
-    } else {
-      WriteBytes(stream, ValueAsBytes(v));
-    }
-    break;
   case 0x001F:
   case 0x101F: {
-    const std::u16string text = v.IsWide() ? v.Wide() : v.ToWide();
-    std::string bytes(text.size() * 2, '\0');
-    for (size_t i = 0; i < text.size(); ++i) {
-      PutLittleEndian(reinterpret_cast<uint8_t*>(bytes.data()) + 2 * i,
-                      static_cast<uint16_t>(text[i]));
-    }
-    WriteBytes(stream, bytes);
+    std::string scratch;
+    WriteBytes(stream, StoredStringBytes(record, scratch).value_or(std::string_view()));
     break;
   }
   case 0x0040:
@@ -765,7 +804,7 @@ void WriteChildren(const TMSGProperties& children, cfb::Storage& storage, size_t
                    bool tnef);
 
 bool IsNamedStorage(const TMSGProperty& record) {
-  return record.DataSize == 0 && record.Value.IsWide() && !record.Value.Wide().empty();
+  return record.DataSize == 0 && record.Value.IsWide() && !record.Value.IsEmptyString();
 }
 
 // A fixed-size property held as a record of its own: the TNEF reader fills levels so.

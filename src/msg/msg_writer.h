@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,6 +75,13 @@ void WriteStorage(const TMSGProperty& record, cfb::Storage& storage);
 // type. Values the reader keeps as raw bytes (types it does not decode) are written back as they
 // are.
 void WriteValue(const TMSGProperty& record, cfb::Stream& stream);
+
+// WriteValue's bytes for a leaf record of a string type (8-bit: 0x001E, 0x101E, 0x8008, 0x8013;
+// UTF-16LE: 0x001F, 0x101F) that holds one value: a view of the value where they are its own
+// bytes, else made in scratch. nullopt for every other record. A text of megabytes is so read
+// where it stands, not through a stream.
+std::optional<std::string_view> StoredStringBytes(const TMSGProperty& record,
+                                                  std::string& scratch);
 
 // The bytes of a property stream: the header at the length of the record's class (a shorter
 // header of a childless record is written as it is, so that a stream shorter than its header

@@ -61,6 +61,14 @@ std::u16string ValueTextOf(TMSGProperty& record) {
     value.MutableBytes() = std::move(whole);
     return text;
   }
+  if (value.HoldsUtf8() && value.HeldUtf8().size() > kValuePrefix) {
+    // A wide string held as UTF-8: its beginning, cut between two characters, is widened alone.
+    const std::string_view utf8 = value.HeldUtf8();
+    size_t cut = kValuePrefix;
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+      --cut;
+    return SystemToWide(utf8.substr(0, cut));
+  }
   if (value.IsWide() && value.Wide().size() > kValuePrefix) {
     std::u16string whole = std::move(value.MutableWide());
     value.MutableWide() = WidePrefix(whole);

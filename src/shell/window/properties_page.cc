@@ -32,7 +32,10 @@ std::string_view StoredValueBytes(const TMSGProperty& record, std::string& scrat
   if (value.IsBytes() && PropType(record.TagID) != 0x0048)
     return value.Bytes();
   // Everything else is stored in the form the .msg writer gives it: that is the one definition
-  // of each type's bytes, so the dump follows it through a scratch stream.
+  // of each type's bytes, so the dump follows it; a string from the value itself (a subject of
+  // megabytes is not copied into a stream and out again), any other through a scratch stream.
+  if (const std::optional<std::string_view> text = StoredStringBytes(record, scratch))
+    return *text;
   try {
     cfb::Storage storage = cfb::CreateMemory();
     cfb::Stream stream = storage.CreateStream(u"value");
@@ -169,10 +172,10 @@ void TPropertiesPage::ShowRecord(const TMSGProperty* record) {
   edPropSize->setText(QString::number(record->DataSize));
   cbPropType->setCurrentIndex(PropertyTypeIndex(PropType(record->TagID)));
   // A value of megabytes goes to the page as its first part, without a whole copy of it first.
-  if (record->Value.IsWide() && !record->Value.IsMulti())
+  if (const std::optional<std::string_view> utf8 = record->Utf8ValueView())
+    rePropValue->setPlainText(BoundedUtf8Text(*utf8, kValueChars));
+  else if (record->Value.IsWide() && !record->Value.IsMulti())
     rePropValue->setPlainText(BoundedText(record->Value.Wide(), kValueChars));
-  else if (record->TextIsBytesAsUtf8())
-    rePropValue->setPlainText(BoundedUtf8Text(record->Value.Bytes(), kValueChars));
   else
     rePropValue->setPlainText(BoundedText(record->GetValueText(), kValueChars));
   const std::string_view bytes = StoredValueBytes(*record, hexBytes_);
