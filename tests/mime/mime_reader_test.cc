@@ -99,6 +99,41 @@ TEST(MimeReader, EncodedWordsInSubjects) {
   }
 }
 
+// A subject without encoded words that is its own UTF-8 is kept as that UTF-8 (a part of the
+// input where its line is one) and reads exactly as the wide text the decoder would give; its
+// size stays the number of UTF-16 units.
+TEST(MimeReader, SubjectsThatAreTheirOwnUtf8AreHeldSo) {
+  enum Held { Wide, InInput, Own };
+  struct Case {
+    std::vector<std::string> lines;
+    Held held;
+    const char* subject;
+    int32_t units;
+  } cases[] = {
+      {{"Subject: plain text"}, InInput, "plain text", 10},
+      {{"Subject: Gr\xC3\xBC\xC3\x9F\x65 \xF0\x9F\x98\x80"}, InInput, "Grüße 😀", 8},
+      {{"Subject: \"quoted\""}, InInput, "quoted", 6},
+      {{"Subject: first", "\tsecond"}, Own, "first second", 12},
+      {{"Subject: =?utf-8?Q?caf=C3=A9?="}, Wide, "café", 4},
+      {{"Subject: caf\xE9"}, Wide, "café", 4}, // not UTF-8: Windows-1252
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines = c.lines;
+    lines.insert(lines.end(), {"", "body"});
+    auto reader = Load(Join(lines));
+    SCOPED_TRACE(lines[0]);
+    const TMSGProperty* subject = Find(reader->Properties(), kSubject);
+    ASSERT_NE(subject, nullptr);
+    EXPECT_EQ(U8(subject->GetValueText()), c.subject);
+    EXPECT_EQ(subject->DataSize, c.units);
+    EXPECT_EQ(subject->Value.HoldsUtf8(), c.held != Wide);
+    const std::string_view input = reader->Lines().Text();
+    const char* at = subject->Value.HeldUtf8().data();
+    EXPECT_EQ(at >= input.data() && at < input.data() + input.size(), c.held == InInput);
+    EXPECT_EQ(U8(reader->Properties().GetSubject()), c.subject);
+  }
+}
+
 TEST(MimeReader, EveryRecipientIsATableEntry) {
   struct Case {
     const char* header;

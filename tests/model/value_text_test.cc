@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <memory>
 #include <string>
 
 #include "model/qvmsg.h"
@@ -221,6 +222,64 @@ TEST(GetValueText, RemembersTheCodePageOnlyWhileTheTreeStaysTheSame) {
   EXPECT_EQ(AddText(root, kCp932Bytes)->GetValueText(), u"日本");
   root.Clear();
   EXPECT_EQ(AddText(root, kCp1251Bytes)->GetValueText(), u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2");
+}
+
+} // namespace
+} // namespace orlendo
+
+namespace orlendo {
+namespace {
+
+// A wide string held as UTF-8 (a subject that a reader keeps as a part of its input) is the
+// same text as the wide string of that UTF-8 for everyone who reads it, and no copy of it keeps
+// the reader's whole input alive.
+TEST(HeldUtf8, ReadsAsTheWideStringAndCopiesOfAPartOwnTheirText) {
+  auto input = std::make_shared<std::string>("Subject: Gr\xC3\xBC\xC3\x9F\x65 \xF0\x9F\x98\x80 \r\n");
+  const std::string_view text = std::string_view(*input).substr(9, 12);
+  const std::u16string wide = u"Grüße \U0001F600";
+  TVariant held = TVariant::FromWideUtf8(input, text);
+  ASSERT_TRUE(held.HoldsUtf8());
+  EXPECT_TRUE(held.IsWide());
+  EXPECT_EQ(held.HeldUtf8().data(), text.data()); // not copied
+  EXPECT_EQ(held.ToWide(), wide);
+  EXPECT_EQ(held.ToUtf8(), std::string(text));
+  EXPECT_TRUE(held == TVariant::FromWide(wide));
+  EXPECT_FALSE(held == TVariant::FromWide(u"Grüße"));
+  EXPECT_FALSE(held.IsEmptyString());
+  EXPECT_TRUE(TVariant::FromWideUtf8(std::string()).IsEmptyString());
+  EXPECT_EQ(TVariant::FromWideUtf8(std::string(" 42 ")).ToInt64(), 42);
+
+  // The value keeps its part of the buffer alive by itself.
+  std::weak_ptr<std::string> watch = input;
+  input.reset();
+  EXPECT_FALSE(watch.expired());
+  EXPECT_EQ(held.ToWide(), wide);
+
+  // A copy of a part holds its own text; a moved value keeps the part where it is.
+  const TVariant copy = held;
+  EXPECT_TRUE(copy.HoldsUtf8());
+  EXPECT_NE(copy.HeldUtf8().data(), text.data());
+  EXPECT_EQ(copy.ToWide(), wide);
+  TVariant moved = std::move(held);
+  EXPECT_EQ(moved.HeldUtf8().data(), text.data());
+  moved = TVariant();
+  EXPECT_TRUE(watch.expired());
+
+  // Wide() widens the value in place; it is an ordinary wide string then, and can be changed.
+  TVariant widened = copy;
+  EXPECT_EQ(widened.Wide(), wide);
+  EXPECT_FALSE(widened.HoldsUtf8());
+  widened.MutableWide() += u"!";
+  EXPECT_EQ(widened.ToWide(), wide + u"!");
+  EXPECT_EQ(copy.ToWide(), wide);
+
+  // The record reads it as its text, and the writers view it without a copy.
+  TQvMessage message;
+  TMSGProperty* record = message.Properties().AddProperty(0x0037001E, copy);
+  EXPECT_EQ(record->GetValueText(), wide);
+  ASSERT_TRUE(record->Utf8ValueView().has_value());
+  EXPECT_EQ(record->Utf8ValueView()->data(), record->Value.HeldUtf8().data());
+  EXPECT_FALSE(record->TextIsBytesAsUtf8()); // that one is for byte strings
 }
 
 } // namespace

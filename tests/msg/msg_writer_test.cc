@@ -398,6 +398,62 @@ TEST(MsgWriterStreams, LeafValuesOfEveryTypeReadBack) {
   EXPECT_EQ(root.OpenStream(u"__substg1.0_1007000B").ReadAll(), std::string("\1\0", 2));
 }
 
+// The Properties page shows a string's stored bytes from StoredStringBytes, without writing a
+// file: they must be what the file gets, for every kind of value a string record holds.
+TEST(MsgWriterStreams, StoredStringBytesAreTheStreamsBytes) {
+  // Over 64 KB, with four-byte characters across every 64 KB piece of the widening.
+  std::string large;
+  while (large.size() < 200000)
+    large += "ab\xC3\xA9\xF0\x9F\x98\x80";
+  auto buffer = std::make_shared<const std::string>("<" + large + ">");
+  const TVariant part = TVariant::FromWideUtf8(buffer, std::string_view(*buffer).substr(1, large.size()));
+  const struct {
+    uint32_t tag;
+    TVariant value;
+  } cases[] = {
+      {0x0037001E, TVariant::FromBytes("caf\xE9")},
+      {0x0037001E, TVariant::FromWide(u"caf\u00E9")},
+      {0x0037001E, TVariant::FromWideUtf8(std::string("caf\xC3\xA9"))},
+      {0x0037001E, part},
+      {0x0037001E, TVariant::FromInteger(42)},
+      {0x8001001E, TVariant::FromWideUtf8(std::string("named"))},
+      {0x0037001F, TVariant::FromWide(u"Gr\u00FC\u00DFe \U0001F600")},
+      {0x0037001F, TVariant::FromWideUtf8(std::string("Gr\xC3\xBC\xC3\x9F\x65"))},
+      {0x0037001F, part},
+      {0x0037001F, TVariant::FromBytes("bytes")},
+  };
+  TQvMSGFile message;
+  TMSGProperties& level = message.Properties();
+  const auto leaf = [&level](uint32_t tag, const TVariant& value, int32_t size) {
+    TMSGProperty* r = level.Add();
+    r->TagID = tag;
+    r->Value = value;
+    r->DataSize = size;
+    return r;
+  };
+  std::string scratch;
+  for (const auto& c : cases) {
+    // DataSize 0 is an empty stream whatever the value.
+    for (const int32_t size : {1, 0}) {
+      SCOPED_TRACE(testing::Message() << std::hex << c.tag << " " << c.value.ToUtf8().substr(0, 20)
+                                      << " size " << size);
+      level.Clear();
+      const std::optional<std::string_view> bytes =
+          StoredStringBytes(*leaf(c.tag, c.value, size), scratch);
+      ASSERT_TRUE(bytes.has_value());
+      const cfb::Storage root = cfb::OpenMemory(SaveToMSGImage(level, true));
+      char name[32];
+      std::snprintf(name, sizeof name, "__substg1.0_%08X", c.tag);
+      EXPECT_EQ(*bytes, root.OpenStream(std::u16string(name, name + 20)).ReadAll());
+    }
+  }
+  // Other types and multi-valued strings have bytes of their own making.
+  level.Clear();
+  EXPECT_FALSE(StoredStringBytes(*leaf(0x00170003, TVariant::FromInteger(1), 4), scratch));
+  EXPECT_FALSE(StoredStringBytes(
+      *leaf(0x8002101F, TVariant::FromMulti({{TVariant::FromWide(u"a")}, {}}), 2), scratch));
+}
+
 TEST(MsgWriterStreams, EmptyLeavesAndTaglessLeaves) {
   BuiltMessage m;
   m.Leaf(0x0037001E, TVariant::FromBytes(""), 0); // DataSize 0: an empty stream
