@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "model/qvmsgcnst.h"
+
 namespace orlendo {
 namespace {
 
@@ -144,6 +146,10 @@ const std::vector<TMessageString>& MessageStringTable() {
       // Day name, day, month name, year; and day, month name, year.
       {"strLongDate", "%s, %s %s %s"},
       {"strShortDate", "%s %s %s"},
+      // The notes above the preview's header: what a load could not read as the file asked.
+      {SUnknownCharsetKey, SUnknownCharset},
+      // After the names of damaged winmail.dat attachments.
+      {"strTnefDamaged", "What could be read of it is shown; the attachment keeps it as it came."},
   };
   return table;
 }

@@ -42,6 +42,7 @@
 #include "mime/qvemlfile.h"
 #include "mime/signed_content.h"
 #include "model/qvmsg.h"
+#include "model/qvmsgcnst.h"
 #include "msg/compound_file.h"
 #include "msg/msg_writer.h"
 #include "msg/tnef_message.h"
@@ -287,6 +288,17 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   lblTnefDamage->setPalette(note);
   lblTnefDamage->hide();
 
+  // What the load could not read as the file asked, said as the damaged winmail.dat is.
+  lblLoadNotes = new QLabel(this);
+  lblLoadNotes->setObjectName("lblLoadNotes");
+  lblLoadNotes->setWordWrap(true);
+  lblLoadNotes->setAutoFillBackground(true);
+  lblLoadNotes->setContentsMargins(6, 3, 6, 3);
+  lblLoadNotes->setTextFormat(Qt::PlainText);
+  lblLoadNotes->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblLoadNotes->setPalette(note);
+  lblLoadNotes->hide();
+
   pnlHeader = new QWidget(this);
   pnlHeader->setObjectName("pnlHeader");
   pnlHeader->setAutoFillBackground(true);
@@ -424,6 +436,7 @@ TfrmMessage::TfrmMessage(QWidget* parent, TSettings* settings)
   layout->addLayout(securityRow);
   layout->addWidget(lblImportance);
   layout->addWidget(lblTnefDamage);
+  layout->addWidget(lblLoadNotes);
   layout->addWidget(pnlHeader);
   pnlItem = new TItemHeader(this);
   layout->addWidget(pnlItem);
@@ -474,6 +487,7 @@ void TfrmMessage::Clear() {
   cbMessageFormat->setCurrentIndex(0);
   lblImportance->hide();
   lblTnefDamage->hide();
+  lblLoadNotes->hide();
   reBody->clear();
   reRTFBody->clear();
   if (wbHTMLBody != nullptr)
@@ -551,6 +565,7 @@ void TfrmMessage::DisplayMessage(const TMSGProperties* root) {
 
   FillAttachments();
   ShowTnefDamage();
+  ShowLoadNotes(m);
 
   const std::string charset =
       m.OwnerMessage != nullptr ? m.OwnerMessage->Properties().GetCharset() : m.GetCharset();
@@ -720,10 +735,34 @@ void TfrmMessage::ShowTnefDamage() {
     if (node != nullptr && IsTnefAttachment(*node))
       damaged << QString::fromStdString(node->GetAttachmentName(i));
   }
-  lblTnefDamage->setText(
-      damaged.join("\n") +
-      "\nWhat could be read of it is shown; the attachment keeps it as it came.");
+  lblTnefDamage->setText(damaged.join("\n") + "\n" +
+                         QString::fromStdString(MessageString("strTnefDamaged")));
   lblTnefDamage->setVisible(!damaged.isEmpty());
+}
+
+void TfrmMessage::ShowMessageStrings() {
+  if (messageProperties_ == nullptr)
+    return;
+  ShowImportance(messageProperties_->GetPriority());
+  ShowTnefDamage();
+  ShowLoadNotes(*messageProperties_);
+}
+
+void TfrmMessage::ShowLoadNotes(const TMSGProperties& m) {
+  // The notes are the load's: they belong to the message it read, not to a message inside it.
+  const TQvMessage* message = m.OwnerMessage;
+  QStringList notes;
+  if (message != nullptr && &message->Properties() == &m) {
+    for (const TQvMessage::TLoadNote& note : message->LoadNotes()) {
+      // In the interface's language where the message strings know the note.
+      const std::string& text = MessageString(note.Key);
+      notes << QString::fromStdString(note.Key.empty() || text == note.Key
+                                          ? note.Text
+                                          : FormatMessageText(text, note.Args));
+    }
+  }
+  lblLoadNotes->setText(notes.join("\n"));
+  lblLoadNotes->setVisible(!notes.isEmpty());
 }
 
 void TfrmMessage::FillAttachments() {

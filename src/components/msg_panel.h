@@ -81,6 +81,9 @@ public:
   void Clear();
   int AttachmentCount() const;
   const TMSGProperties* MessageProperties() const { return messageProperties_; }
+  // Sets the banners and notes that come from the message strings again, for the message shown:
+  // after the language changed.
+  void ShowMessageStrings();
 
   // Puts html into the HTML view (created on first need); the tab is visible exactly when html
   // is not empty.
@@ -129,6 +132,8 @@ public:
   QLabel* lblImportance = nullptr;
   // What of a TNEF attachment (winmail.dat) could not be read.
   QLabel* lblTnefDamage = nullptr;
+  // The notes of the load (TQvMessage::LoadNotes), translated.
+  QLabel* lblLoadNotes = nullptr;
   QWidget* pnlHeader = nullptr;
   QLabel *lblFrom = nullptr, *lblTo = nullptr, *lblSubject = nullptr, *lblCC = nullptr,
          *lblBCC = nullptr;
@@ -165,6 +170,7 @@ protected:
 private:
   void ShowImportance(int priority);
   void ShowTnefDamage();
+  void ShowLoadNotes(const TMSGProperties& m);
   void FillAttachments();
   void SetWordWrap(bool on);
   void OpenAttachment(int index, QListWidgetItem* item);

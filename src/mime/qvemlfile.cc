@@ -297,7 +297,7 @@ void TQvEMLFile::NoteCharset(const std::string& charset) {
   // RFC 2231 lets a language follow the name ("utf-8*en"): the name is what comes before it.
   const std::string name = charset.substr(0, charset.find('*'));
   if (!name.empty() && !IsKnownCharset(name))
-    AddLoadNote(FormatMessageText(SUnknownCharset, {name.substr(0, 64)}));
+    AddLoadNote(SUnknownCharsetKey, SUnknownCharset, {name.substr(0, 64)});
 }
 
 TQvEMLFile::DelimiterKind TQvEMLFile::ClassifyDelimiter(std::string_view line,

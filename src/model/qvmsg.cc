@@ -904,12 +904,16 @@ void TQvMessage::Clear() {
   loadNotes_.clear();
 }
 
-void TQvMessage::AddLoadNote(const std::string& note) {
+void TQvMessage::AddLoadNote(std::string key, std::string_view text,
+                             std::vector<std::string> args) {
   // Notes come from hostile input too (one per charset name): each once, and a few at most.
   constexpr size_t kMaxNotes = 16;
+  TLoadNote note{std::move(key), std::move(args), {}};
+  note.Text = FormatMessageText(text, note.Args);
   if (loadNotes_.size() < kMaxNotes &&
-      std::find(loadNotes_.begin(), loadNotes_.end(), note) == loadNotes_.end())
-    loadNotes_.push_back(note);
+      std::none_of(loadNotes_.begin(), loadNotes_.end(),
+                   [&](const TLoadNote& n) { return n.Text == note.Text; }))
+    loadNotes_.push_back(std::move(note));
 }
 
 void TQvMessage::LoadFromStream(TStream&) {

@@ -376,9 +376,17 @@ public:
   // What the last load could not read as the file asked, one sentence each ("The charset
   // \"x-foo\" is unknown; ..."): the content is there all the same, and whoever shows the message
   // tells the user. Emptied by Clear.
-  const std::vector<std::string>& LoadNotes() const { return loadNotes_; }
-  // Adds a note unless it is already there (or many are).
-  void AddLoadNote(const std::string& note);
+  struct TLoadNote {
+    // The key of the message string that says it (a language file translates it), the values
+    // of its %s in order, and the sentence in English.
+    std::string Key;
+    std::vector<std::string> Args;
+    std::string Text;
+  };
+  const std::vector<TLoadNote>& LoadNotes() const { return loadNotes_; }
+  // Adds the note of the message string key, whose English text is text, with args in its %s;
+  // unless the same note is already there (or many are).
+  void AddLoadNote(std::string key, std::string_view text, std::vector<std::string> args);
 
   // Forwards to the accessors and writers (defined with them).
   std::u16string Subject() const { return properties_->GetSubject(); }
@@ -401,7 +409,7 @@ public:
 
 private:
   std::unique_ptr<TMSGProperties> properties_;
-  std::vector<std::string> loadNotes_;
+  std::vector<TLoadNote> loadNotes_;
 };
 
 // A TStream over a compound-file stream; failures of the storage raise its EOleError. Lives in

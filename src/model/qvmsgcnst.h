@@ -2,6 +2,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,9 @@ inline constexpr char SFileNotFound[] = "File %s is not found.";
 inline constexpr char SFileNotCompound[] = "File %s is not valid file (compound storage)";
 // A folder, a pipe, a device: nothing that a message is read from.
 inline constexpr char SFileNotRegular[] = "File %s is not a regular file.";
-// A load note: neither ICU nor the code-page table knows a charset name (%s) of the message.
+// A load note: neither ICU nor the code-page table knows a charset name (%s) of the message. The
+// message string of the key translates it.
+inline constexpr char SUnknownCharsetKey[] = "strUnknownCharset";
 inline constexpr char SUnknownCharset[] =
     "The charset \"%s\" is unknown: its text is read as UTF-8 where it is valid UTF-8, else as "
     "Windows-1252.";
@@ -29,12 +32,11 @@ inline constexpr char SSeekError[] = "Stream seek error";
 inline constexpr char SReadOnlyStream[] = "Stream is read-only";
 
 // Fills the %s placeholders of text in order with args; placeholders without an argument stay.
-inline std::string FormatMessageText(std::string_view text,
-                                     std::initializer_list<std::string_view> args) {
+template <class Args> std::string FormatMessageText(std::string_view text, const Args& args) {
   std::string out;
-  auto arg = args.begin();
+  auto arg = std::begin(args);
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's' && arg != args.end()) {
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's' && arg != std::end(args)) {
       out += *arg++;
       ++i;
     } else {
@@ -42,6 +44,10 @@ inline std::string FormatMessageText(std::string_view text,
     }
   }
   return out;
+}
+inline std::string FormatMessageText(std::string_view text,
+                                     std::initializer_list<std::string_view> args) {
+  return FormatMessageText<std::initializer_list<std::string_view>>(text, args);
 }
 
 } // namespace orlendo

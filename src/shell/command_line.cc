@@ -363,8 +363,8 @@ int RunWindowless(const std::vector<std::string>& args, std::FILE* out, std::FIL
     try {
       message->LoadFromFile(fileName);
       loaded = true;
-      for (const std::string& note : message->LoadNotes())
-        std::fprintf(err, "quillet: %s: %s\n", fileName.c_str(), note.c_str());
+      for (const TQvMessage::TLoadNote& note : message->LoadNotes())
+        std::fprintf(err, "quillet: %s: %s\n", fileName.c_str(), note.Text.c_str());
     } catch (const std::exception& e) {
       std::fprintf(err, "%s\n", e.what());
       status = 1;

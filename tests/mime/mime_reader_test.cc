@@ -298,8 +298,10 @@ TEST(MimeReader, Latin10AndUnknownCharsets) {
   EXPECT_EQ(U8(unknown->Properties().GetBody()), "Caf\u00E9\r\n");
   EXPECT_EQ(U8(unknown->Properties().GetSubject()), "abc");
   ASSERT_EQ(unknown->LoadNotes().size(), 2u);
-  EXPECT_EQ(unknown->LoadNotes()[0], FormatMessageText(SUnknownCharset, {"x-martian"}));
-  EXPECT_EQ(unknown->LoadNotes()[1], FormatMessageText(SUnknownCharset, {"x-venusian"}));
+  EXPECT_EQ(unknown->LoadNotes()[0].Text, FormatMessageText(SUnknownCharset, {"x-martian"}));
+  EXPECT_EQ(unknown->LoadNotes()[1].Text, FormatMessageText(SUnknownCharset, {"x-venusian"}));
+  EXPECT_EQ(unknown->LoadNotes()[1].Key, SUnknownCharsetKey);
+  EXPECT_EQ(unknown->LoadNotes()[1].Args, std::vector<std::string>{"x-venusian"});
   // The notes are the last load's.
   TMemoryStream again(std::string("Subject: x\r\n\r\ny"));
   unknown->LoadFromStream(again);

@@ -39,6 +39,9 @@ TFlagsPage::TFlagsPage(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(4, 4, 4, 4);
   lvMessageFlags = new QTableWidget(13, 2, this);
   lvMessageFlags->setObjectName(QStringLiteral("lvMessageFlags"));
+  // A language file gives the column captions (Columns) and the descriptions (Items); the flag
+  // names are MAPI's and stay.
+  lvMessageFlags->setProperty("itemsColumn", 1);
   lvMessageFlags->setHorizontalHeaderLabels(
       {QStringLiteral("Flag"), QStringLiteral("Description")});
   lvMessageFlags->verticalHeader()->hide();

@@ -834,8 +834,12 @@ void TfrmMain::TranslateForm(QObject* sender) {
     orlendo::TranslateForm(*QvLanguage, settings_, sender, this,
                            [this](const QString& text) { ShowMessage(this, text); });
   });
-  if (!qobject_cast<QWidget*>(sender) || sender == this)
+  if (!qobject_cast<QWidget*>(sender) || sender == this) {
     UpdateCaption();
+    // The file named on the command line was shown before the window was translated: the notes
+    // above its header take the language now.
+    frmMessage->ShowMessageStrings();
+  }
 }
 
 void TfrmMain::miViewOptionsClick() {

@@ -126,14 +126,21 @@ std::optional<Binding> BindItems(QObject* o) {
     return b;
   }
   if (auto* t = qobject_cast<QTableWidget*>(o)) {
-    // A grid of labelled rows: the labels of its first column, from the first row that has one.
+    // A grid of labelled rows: the labels of its first column (or of the column its property
+    // "itemsColumn" names, where the first holds names that stay), from the first row that has
+    // one. A cell whose tool tip repeats its text gets the new text there too.
     b.setList = [t](const QStringList& items) {
+      const int column = t->property("itemsColumn").isValid() ? t->property("itemsColumn").toInt() : 0;
       int row = 0;
-      while (row < t->rowCount() && (!t->item(row, 0) || t->item(row, 0)->text().isEmpty()))
+      while (row < t->rowCount() &&
+             (!t->item(row, column) || t->item(row, column)->text().isEmpty()))
         ++row;
       for (int i = 0; i < items.size() && row + i < t->rowCount(); ++i)
-        if (QTableWidgetItem* cell = t->item(row + i, 0))
+        if (QTableWidgetItem* cell = t->item(row + i, column)) {
+          if (cell->toolTip() == cell->text())
+            cell->setToolTip(items[i]);
           cell->setText(items[i]);
+        }
     };
     return b;
   }
@@ -154,6 +161,25 @@ std::optional<Binding> BindItems(QObject* o) {
     };
     return b;
   }
+  return std::nullopt;
+}
+
+// The captions of a list's columns, in order.
+std::optional<Binding> BindColumns(QObject* o) {
+  if (auto* t = qobject_cast<QTableWidget*>(o))
+    return ListBinding([t](const QStringList& captions) {
+      for (int i = 0; i < captions.size() && i < t->columnCount(); ++i) {
+        if (QTableWidgetItem* header = t->horizontalHeaderItem(i))
+          header->setText(captions[i]);
+        else
+          t->setHorizontalHeaderItem(i, new QTableWidgetItem(captions[i]));
+      }
+    });
+  if (auto* t = qobject_cast<QTreeWidget*>(o))
+    return ListBinding([t](const QStringList& captions) {
+      for (int i = 0; i < captions.size() && i < t->columnCount(); ++i)
+        t->headerItem()->setText(i, captions[i]);
+    });
   return std::nullopt;
 }
 
@@ -217,6 +243,8 @@ std::optional<Binding> Bind(QObject* o, const QString& property) {
     b = BindItems(o);
   else if (name == "lines")
     b = BindLines(o);
+  else if (name == "columns")
+    b = BindColumns(o);
   else if (name == "hint") {
     if (qobject_cast<QWidget*>(o) || qobject_cast<QAction*>(o))
       b = TextBinding([o] { return o->property("toolTip").toString(); },

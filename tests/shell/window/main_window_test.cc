@@ -36,6 +36,7 @@
 #include "components/interface_locale.h"
 #include "components/msg_panel.h"
 #include "model/qvmsg.h"
+#include "model/qvmsgcnst.h"
 #include "model/stream.h"
 #include "shell/command_line.h"
 #include "shell/file_association.h"
@@ -137,17 +138,63 @@ TEST_F(WindowTest, EveryTabShowsAtTheDesignSize) {
   }
 }
 
-TEST_F(WindowTest, GermanReachesQtsOwnButtonsTheStructureGridAndTheDates) {
+TEST_F(WindowTest, GermanReachesQtsOwnButtonsTheStructureGridTheFlagsAndTheDates) {
   auto w = Start({kWithAttachments, "/NOINI", "/LANG=german.lng"});
   QMessageBox box;
   box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
   EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Ja");
   EXPECT_EQ(w->pnlStructure->StatisticsGrid()->item(3, 0)->text(), QString::fromUtf8("Größe"));
+  // The Flags page: its column captions and descriptions; the flag names are MAPI's.
+  const QTableWidget* flags = w->pnlFlags->FlagList();
+  EXPECT_EQ(flags->horizontalHeaderItem(1)->text(), "Beschreibung");
+  EXPECT_EQ(flags->item(4, 1)->text(), "Die Nachricht hat mindestens eine Anlage");
+  EXPECT_EQ(flags->item(4, 1)->toolTip(), flags->item(4, 1)->text());
+  EXPECT_EQ(flags->item(4, 0)->text(), "MSGFLAG_HASATTACH");
   // 09.12.2025, not 12/09/25.
   EXPECT_TRUE(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4}")
                   .match(w->frmMessage->edSent->text())
                   .hasMatch())
       << w->frmMessage->edSent->text().toStdString();
+  SetInterfaceLanguage(QString());
+  ResetMessageStrings();
+}
+
+// What a load could not read as the file asked (a charset nobody knows) is said above the
+// header, in the interface's language, without a box to close; the next file takes it away.
+TEST_F(WindowTest, LoadNotesShowAboveTheHeaderInTheInterfaceLanguage) {
+  testutil::TempDir tmp;
+  const std::string file = tmp.File("unknown-charset.eml");
+  std::ofstream(file, std::ios::binary)
+      << "From: ann@example.org\r\nSubject: =?x-martian?Q?hallo?=\r\n"
+         "Content-Type: text/plain; charset=x-venusian\r\n\r\nbody\r\n";
+  for (const std::string lang : {"", "/LANG=german.lng"}) {
+    SCOPED_TRACE(lang);
+    std::vector<std::string> args = {file, "/NOINI"};
+    if (!lang.empty())
+      args.push_back(lang);
+    auto w = Start(args);
+    w->show();
+    QApplication::processEvents();
+    QLabel* notes = w->frmMessage->findChild<QLabel*>("lblLoadNotes");
+    ASSERT_NE(notes, nullptr);
+    EXPECT_TRUE(notes->isVisible());
+    const QStringList lines = notes->text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    if (lang.empty()) {
+      EXPECT_EQ(lines[0].toStdString(), FormatMessageText(SUnknownCharset, {"x-martian"}));
+      EXPECT_EQ(lines[1].toStdString(), FormatMessageText(SUnknownCharset, {"x-venusian"}));
+    } else {
+      EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8("Der Zeichensatz „x-venusian“")))
+          << lines[1].toStdString();
+    }
+    // Above the header, and the message shows all the same.
+    EXPECT_LT(notes->geometry().bottom(), w->frmMessage->pnlHeader->geometry().top());
+    EXPECT_EQ(w->frmMessage->edSubject->text(), "hallo");
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("\n").toStdString();
+    w->cbFileName->setEditText(QString::fromStdString(kPlain));
+    w->LoadMessage();
+    EXPECT_FALSE(notes->isVisible());
+  }
   SetInterfaceLanguage(QString());
   ResetMessageStrings();
 }
