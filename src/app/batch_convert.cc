@@ -81,28 +81,40 @@ fs::path NamedRelativeFolder(const std::string& name) {
 }
 
 // A bounded queue between the walk and the workers, so that a walk of a million files never
-// holds more than a few names.
+// holds more than a few names. Small messages convert in tens of microseconds, so a wake-up per
+// name would cost as much as the work: a side is woken only when it sleeps, and the walk only
+// when the queue has drained to half, to refill it in one go.
 class TJobQueue {
 public:
   explicit TJobQueue(size_t capacity) : capacity_(capacity) {}
   // False when the queue was closed (the run is cancelled).
   bool Push(TJob job) {
     std::unique_lock<std::mutex> lock(mutex_);
-    notFull_.wait(lock, [&] { return queue_.size() < capacity_ || closed_; });
+    if (queue_.size() >= capacity_ && !closed_) {
+      ++pushersWaiting_;
+      notFull_.wait(lock, [&] { return queue_.size() <= capacity_ / 2 || closed_; });
+      --pushersWaiting_;
+    }
     if (closed_)
       return false;
     queue_.push_back(std::move(job));
-    notEmpty_.notify_one();
+    if (poppersWaiting_ > 0)
+      notEmpty_.notify_one();
     return true;
   }
   std::optional<TJob> Pop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    notEmpty_.wait(lock, [&] { return !queue_.empty() || closed_ || finished_; });
+    if (queue_.empty() && !closed_ && !finished_) {
+      ++poppersWaiting_;
+      notEmpty_.wait(lock, [&] { return !queue_.empty() || closed_ || finished_; });
+      --poppersWaiting_;
+    }
     if (queue_.empty() || closed_)
       return std::nullopt;
     TJob job = std::move(queue_.front());
     queue_.pop_front();
-    notFull_.notify_one();
+    if (pushersWaiting_ > 0 && queue_.size() <= capacity_ / 2)
+      notFull_.notify_one();
     return job;
   }
   // No more jobs will come; the workers end when the queue is empty.
@@ -126,6 +138,8 @@ private:
   std::condition_variable notFull_;
   std::deque<TJob> queue_;
   size_t capacity_;
+  unsigned pushersWaiting_ = 0;
+  unsigned poppersWaiting_ = 0;
   bool finished_ = false;
   bool closed_ = false;
 };
@@ -329,7 +343,7 @@ const char* StatusName(TConvertStatus status) {
 // The whole run: the walk on the calling thread, the conversions on the workers.
 class TBatchRun {
 public:
-  TBatchRun(const TConvertOptions& options) : options_(options), queue_(64) {}
+  TBatchRun(const TConvertOptions& options) : options_(options), queue_(256) {}
 
   TConvertSummary Run(const std::vector<std::string>& paths);
 
@@ -522,21 +536,22 @@ void TBatchRun::Walk(const std::vector<std::string>& paths) {
     if (path == "-") {
       if (!options_.NameList)
         continue;
-      std::string line;
-      int c;
-      while ((c = std::fgetc(options_.NameList)) != EOF || !line.empty()) {
-        if (c != EOF && c != '\n') {
-          line.push_back(static_cast<char>(c));
-          continue;
-        }
+      char* buffer = nullptr;
+      size_t room = 0;
+      ssize_t length;
+      bool more = true;
+      while (more && (length = ::getline(&buffer, &room, options_.NameList)) >= 0) {
+        std::string line(buffer, static_cast<size_t>(length));
+        if (!line.empty() && line.back() == '\n')
+          line.pop_back();
         if (!line.empty() && line.back() == '\r')
           line.pop_back();
         if (!line.empty() && !Enqueue({line, NamedRelativeFolder(line), true}))
-          return;
-        line.clear();
-        if (c == EOF)
-          break;
+          more = false;
       }
+      std::free(buffer);
+      if (!more)
+        return;
       continue;
     }
     std::error_code ec;
