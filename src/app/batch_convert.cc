@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -184,6 +186,36 @@ std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
       ::close(fd);
       return target;
     }
+    if (errno != EEXIST)
+      throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
+  }
+  throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
+                  ": every numbered name is taken");
+}
+
+// An unnamed file in folder for an output under construction (O_TMPFILE), named by
+// LinkToFreeName once complete: a run that dies leaves nothing behind, and the folder gets one
+// entry per output where a temporary costs it two more changes. Its mode is the ordinary one (the
+// umask applies). -1 where the kernel or the file system has no unnamed files, or /proc, through
+// which an unprivileged process names one, is not there.
+int OpenUnnamedFile(const fs::path& folder) {
+  static const bool haveProc = ::access("/proc/self/fd", X_OK) == 0;
+  if (!haveProc)
+    return -1;
+  return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file fd the name folder/stem+extension, or the first free "stem (2)extension",
+// ..., never replacing a file. Returns the name.
+std::string LinkToFreeName(int fd, const fs::path& folder, const std::string& stem,
+                           const std::string& extension) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned n = 1; n < 1000000; ++n) {
+    const std::string name =
+        n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
+    const std::string target = (folder / name).string();
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return target;
     if (errno != EEXIST)
       throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
   }
@@ -612,6 +644,27 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
   if (stem.empty())
     stem = input.filename().string();
   const bool eml = options_.Format == TConvertFormat::Eml;
+  if (eml) {
+    const int unnamed = OpenUnnamedFile(folder);
+    if (unnamed >= 0) {
+      std::string name;
+      try {
+        // Straight into the file: the file writer would make a temporary of its own.
+        TFdStream file(unnamed, folder.string());
+        SaveToEML(message.Properties(), &file);
+        name = LinkToFreeName(unnamed, folder, stem, options_.Extension);
+      } catch (...) {
+        ::close(unnamed);
+        throw;
+      }
+      if (::close(unnamed) != 0) {
+        const int error = errno;
+        ::unlink(name.c_str());
+        throw EMSGError("Unable to write to " + name + ": " + ErrnoText(error));
+      }
+      return name;
+    }
+  }
   int fd = -1;
   std::string temp;
   try {
