@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_common.h"
-#include "msg/tnef_message.h"
+#include "mime/tnef_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orlendo;

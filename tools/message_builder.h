@@ -13,6 +13,7 @@
 
 #include "model/qvmsg.h"
 #include "msg/qvmsgfile.h"
+#include "text/datetime.h"
 #include "text/qvmsgcp.h"
 
 namespace orlendo::tools {

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -81,28 +83,40 @@ fs::path NamedRelativeFolder(const std::string& name) {
 }
 
 // A bounded queue between the walk and the workers, so that a walk of a million files never
-// holds more than a few names.
+// holds more than a few names. Small messages convert in tens of microseconds, so a wake-up per
+// name would cost as much as the work: a side is woken only when it sleeps, and the walk only
+// when the queue has drained to half, to refill it in one go.
 class TJobQueue {
 public:
   explicit TJobQueue(size_t capacity) : capacity_(capacity) {}
   // False when the queue was closed (the run is cancelled).
   bool Push(TJob job) {
     std::unique_lock<std::mutex> lock(mutex_);
-    notFull_.wait(lock, [&] { return queue_.size() < capacity_ || closed_; });
+    if (queue_.size() >= capacity_ && !closed_) {
+      ++pushersWaiting_;
+      notFull_.wait(lock, [&] { return queue_.size() <= capacity_ / 2 || closed_; });
+      --pushersWaiting_;
+    }
     if (closed_)
       return false;
     queue_.push_back(std::move(job));
-    notEmpty_.notify_one();
+    if (poppersWaiting_ > 0)
+      notEmpty_.notify_one();
     return true;
   }
   std::optional<TJob> Pop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    notEmpty_.wait(lock, [&] { return !queue_.empty() || closed_ || finished_; });
+    if (queue_.empty() && !closed_ && !finished_) {
+      ++poppersWaiting_;
+      notEmpty_.wait(lock, [&] { return !queue_.empty() || closed_ || finished_; });
+      --poppersWaiting_;
+    }
     if (queue_.empty() || closed_)
       return std::nullopt;
     TJob job = std::move(queue_.front());
     queue_.pop_front();
-    notFull_.notify_one();
+    if (pushersWaiting_ > 0 && queue_.size() <= capacity_ / 2)
+      notFull_.notify_one();
     return job;
   }
   // No more jobs will come; the workers end when the queue is empty.
@@ -126,6 +140,8 @@ private:
   std::condition_variable notFull_;
   std::deque<TJob> queue_;
   size_t capacity_;
+  unsigned pushersWaiting_ = 0;
+  unsigned poppersWaiting_ = 0;
   bool finished_ = false;
   bool closed_ = false;
 };
@@ -170,6 +186,36 @@ std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
       ::close(fd);
       return target;
     }
+    if (errno != EEXIST)
+      throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
+  }
+  throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
+                  ": every numbered name is taken");
+}
+
+// An unnamed file in folder for an output under construction (O_TMPFILE), named by
+// LinkToFreeName once complete: a run that dies leaves nothing behind, and the folder gets one
+// entry per output where a temporary costs it two more changes. Its mode is the ordinary one (the
+// umask applies). -1 where the kernel or the file system has no unnamed files, or /proc, through
+// which an unprivileged process names one, is not there.
+int OpenUnnamedFile(const fs::path& folder) {
+  static const bool haveProc = ::access("/proc/self/fd", X_OK) == 0;
+  if (!haveProc)
+    return -1;
+  return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file fd the name folder/stem+extension, or the first free "stem (2)extension",
+// ..., never replacing a file. Returns the name.
+std::string LinkToFreeName(int fd, const fs::path& folder, const std::string& stem,
+                           const std::string& extension) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned n = 1; n < 1000000; ++n) {
+    const std::string name =
+        n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
+    const std::string target = (folder / name).string();
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return target;
     if (errno != EEXIST)
       throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
   }
@@ -329,7 +375,7 @@ const char* StatusName(TConvertStatus status) {
 // The whole run: the walk on the calling thread, the conversions on the workers.
 class TBatchRun {
 public:
-  TBatchRun(const TConvertOptions& options) : options_(options), queue_(64) {}
+  TBatchRun(const TConvertOptions& options) : options_(options), queue_(256) {}
 
   TConvertSummary Run(const std::vector<std::string>& paths);
 
@@ -522,21 +568,22 @@ void TBatchRun::Walk(const std::vector<std::string>& paths) {
     if (path == "-") {
       if (!options_.NameList)
         continue;
-      std::string line;
-      int c;
-      while ((c = std::fgetc(options_.NameList)) != EOF || !line.empty()) {
-        if (c != EOF && c != '\n') {
-          line.push_back(static_cast<char>(c));
-          continue;
-        }
+      char* buffer = nullptr;
+      size_t room = 0;
+      ssize_t length;
+      bool more = true;
+      while (more && (length = ::getline(&buffer, &room, options_.NameList)) >= 0) {
+        std::string line(buffer, static_cast<size_t>(length));
+        if (!line.empty() && line.back() == '\n')
+          line.pop_back();
         if (!line.empty() && line.back() == '\r')
           line.pop_back();
         if (!line.empty() && !Enqueue({line, NamedRelativeFolder(line), true}))
-          return;
-        line.clear();
-        if (c == EOF)
-          break;
+          more = false;
       }
+      std::free(buffer);
+      if (!more)
+        return;
       continue;
     }
     std::error_code ec;
@@ -597,6 +644,27 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
   if (stem.empty())
     stem = input.filename().string();
   const bool eml = options_.Format == TConvertFormat::Eml;
+  if (eml) {
+    const int unnamed = OpenUnnamedFile(folder);
+    if (unnamed >= 0) {
+      std::string name;
+      try {
+        // Straight into the file: the file writer would make a temporary of its own.
+        TFdStream file(unnamed, folder.string());
+        SaveToEML(message.Properties(), &file);
+        name = LinkToFreeName(unnamed, folder, stem, options_.Extension);
+      } catch (...) {
+        ::close(unnamed);
+        throw;
+      }
+      if (::close(unnamed) != 0) {
+        const int error = errno;
+        ::unlink(name.c_str());
+        throw EMSGError("Unable to write to " + name + ": " + ErrnoText(error));
+      }
+      return name;
+    }
+  }
   int fd = -1;
   std::string temp;
   try {

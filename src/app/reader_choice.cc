@@ -9,9 +9,9 @@
 
 #include "mime/qvemlfile.h"
 #include "mime/qvemlxfile.h"
+#include "mime/tnef_message.h"
+#include "mime/tnef_reader.h"
 #include "msg/qvmsgfile.h"
-#include "msg/tnef_message.h"
-#include "msg/tnef_reader.h"
 
 namespace orlendo {
 

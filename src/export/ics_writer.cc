@@ -1,5 +1,6 @@
 #include "export/ics_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -46,8 +47,15 @@ std::string UtcText(TDateTime t) {
   return LocalText(t) + "Z";
 }
 
+// The UTC offset, in minutes, of a time zone whose bias (UTC minus local time) is the sum of
+// biases. A damaged item may claim any biases; an offset beyond a day is none that a calendar
+// reads, so it is kept to the largest one the format has.
+int UtcOffsetOfBias(int64_t bias, int64_t extraBias) {
+  return static_cast<int>(std::clamp<int64_t>(-(bias + extraBias), -(23 * 60 + 59), 23 * 60 + 59));
+}
+
 std::string OffsetText(int minutes) {
-  char buf[8];
+  char buf[16];
   const int a = std::abs(minutes);
   std::snprintf(buf, sizeof buf, "%c%02d%02d", minutes < 0 ? '-' : '+', a / 60, a % 60);
   return buf;
@@ -104,8 +112,8 @@ void WriteTimeZone(Calendar& cal, const TTimeZone& zone, int year) {
   if (!zone.IsKnown() || zone.Name.empty())
     return;
   const TZoneRule& rule = zone.RuleFor(year);
-  const int standard = -(rule.Bias + rule.StandardBias);
-  const int daylight = -(rule.Bias + rule.DaylightBias);
+  const int standard = UtcOffsetOfBias(rule.Bias, rule.StandardBias);
+  const int daylight = UtcOffsetOfBias(rule.Bias, rule.DaylightBias);
   cal.Line("BEGIN:VTIMEZONE");
   cal.Line("TZID:" + EscapeContentText(U8(zone.Name)));
   auto observance = [&](const char* kind, const TZoneTransition& t, int from, int to) {

@@ -7,9 +7,9 @@
 #include "mime/mime_headers.h"
 #include "mime/rfc2047.h"
 #include "mime/signed_content.h"
+#include "mime/tnef_message.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
-#include "msg/tnef_message.h"
 #include "text/internet_encodings.h"
 #include "text/qvmsgcp.h"
 

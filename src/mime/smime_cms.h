@@ -1,6 +1,7 @@
 // S/MIME signatures by OpenSSL's CMS functions: the content of an opaque signed-data, and the
 // check of a signature against its content and of the signer's certificate against the trusted
-// certificate authorities.
+// certificate authorities. (The check of a message's signatures of either kind, S/MIME and
+// OpenPGP, is CheckSignatures in crypto/signatures.h.)
 #pragma once
 
 #include <cstdint>
@@ -42,11 +43,5 @@ bool IsEnvelopedData(std::string_view der);
 // signer's certificate or an algorithm cannot be used. Never raises.
 TSignatureStatus VerifyCmsSignature(std::string_view der, const std::string* detachedContent,
                                     const TTrustAnchors& anchors);
-
-// Checks every signed entity; a multipart/signed whose protocol is OpenPGP is checked against
-// the keyring of anchors.GnupgHome (a signer whose key is not there: CannotCheck, "no public
-// key"). Never raises; may take a while (a view calls it off its own thread).
-TMessageSecurity CheckSignatures(const std::vector<TSignedEntity>& entities,
-                                 const TTrustAnchors& anchors);
 
 } // namespace orlendo

@@ -37,6 +37,8 @@ int CompareNames(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size())
     return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) // most names share long prefixes ("__substg1.0_")
+      continue;
     const char16_t x = Upper(a[i]);
     const char16_t y = Upper(b[i]);
     if (x != y)

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "mime/signed_content.h"
+#include "mime/tnef_message.h"
 #include "model/property_types.h"
 #include "model/utf8.h"
 #include "msg/cfb_format.h"
 #include "msg/compressed_rtf.h"
-#include "msg/tnef_message.h"
 #include "text/datetime.h"
 #include "text/qvmsgcp.h"
 

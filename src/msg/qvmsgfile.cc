@@ -7,7 +7,8 @@
 #include <limits>
 
 #include "mime/signed_content.h"
-#include "msg/tnef_message.h"
+#include "mime/tnef_message.h"
+#include "text/datetime.h"
 
 namespace orlendo {
 
@@ -124,29 +125,6 @@ std::string StorageToBytes(const cfb::Storage& storage) {
   cfb::Storage image = cfb::CreateMemory();
   storage.CopyTo(image);
   return cfb::MemoryImage(image);
-}
-
-TDateTime FileTimeToLocalDateTime(uint64_t fileTime) {
-  // FILETIME counts from 1601-01-01; time_t from 1970-01-01.
-  constexpr int64_t kFileTimeUnixEpochSeconds = 11644473600;
-  const int64_t seconds = static_cast<int64_t>(fileTime / 10000000) - kFileTimeUnixEpochSeconds;
-  const unsigned millisecond = static_cast<unsigned>((fileTime / 10000) % 1000);
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr)
-    return 0.0;
-  const int64_t year = static_cast<int64_t>(local.tm_year) + 1900;
-  if (year > 9999 || year < 1)
-    return 0.0;
-  TDateTimeParts parts;
-  parts.Year = static_cast<int>(year);
-  parts.Month = local.tm_mon + 1;
-  parts.Day = local.tm_mday;
-  parts.Hour = local.tm_hour;
-  parts.Minute = local.tm_min;
-  parts.Second = std::min(local.tm_sec, 59); // a leap second stays in its minute
-  parts.Millisecond = static_cast<int>(millisecond);
-  return JoinDateTime(parts);
 }
 
 void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection) {

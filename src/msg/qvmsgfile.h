@@ -78,8 +78,4 @@ std::string StorageToBytes(const cfb::Storage& storage);
 // reads past are read on into the following bytes, as far as entries exists.
 void ReadPropertyEntries(std::string_view entries, TMSGProperties& collection);
 
-// A FILETIME (100 ns since 1601-01-01 UTC) as a local date-time, with the time zone's rules for
-// that date. The zero date-time when it cannot be converted or the local year is above 9999.
-TDateTime FileTimeToLocalDateTime(uint64_t fileTime);
-
 } // namespace orlendo

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/variant.h"
+#include "text/date_parts.h"
 
 namespace orlendo {
 
@@ -33,9 +33,12 @@ TDateTime LocalToUtcDateTime(TDateTime local);
 int CurrentUtcOffsetMinutes();
 int UtcOffsetMinutesAt(TDateTime local);
 
-// FILETIME: 100-nanosecond intervals since 1601-01-01 00:00 UTC. (FileTimeToLocalDateTime, the
-// reader's one-step form, lives with the .msg reader in msg/qvmsgfile.h.)
+// FILETIME: 100-nanosecond intervals since 1601-01-01 00:00 UTC.
 TDateTime FileTimeToUtcDateTime(uint64_t fileTime);
+// A FILETIME as a local date-time in one step, with the time zone's rules for that date, as the
+// readers take stored dates. The zero date-time when it cannot be converted or the local year is
+// above 9999.
+TDateTime FileTimeToLocalDateTime(uint64_t fileTime);
 uint64_t UtcDateTimeToFileTime(TDateTime utc); // dates before 1601 give 0
 uint64_t LocalDateTimeToFileTime(TDateTime local);
 

@@ -552,11 +552,25 @@ std::u16string LenientUtf8ToWide(std::string_view bytes) {
   return out;
 }
 
+// Whether the four units at p are all below 0x80.
+bool AllAscii4(const char16_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0xFF80FF80FF80FF80ull) == 0;
+}
+
 std::string WideToUtf8(std::u16string_view text) {
   // Two passes: the exact length first, so that the bytes are written straight into place.
   const std::size_t n = text.size();
   std::size_t length = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    // Mail text is mostly ASCII: four units at a time while they are.
+    while (i + 4 <= n && AllAscii4(text.data() + i)) {
+      i += 4;
+      length += 4;
+    }
+    if (i >= n)
+      break;
     const char16_t u = text[i];
     if (u < 0x80) {
       length += 1;
@@ -573,6 +587,16 @@ std::string WideToUtf8(std::u16string_view text) {
   std::string out(length, '\0');
   char* o = out.data();
   for (std::size_t i = 0; i < n; ++i) {
+    while (i + 4 <= n && AllAscii4(text.data() + i)) {
+      o[0] = static_cast<char>(text[i]);
+      o[1] = static_cast<char>(text[i + 1]);
+      o[2] = static_cast<char>(text[i + 2]);
+      o[3] = static_cast<char>(text[i + 3]);
+      o += 4;
+      i += 4;
+    }
+    if (i >= n)
+      break;
     char32_t u = text[i];
     if (u < 0x80) {
       *o++ = static_cast<char>(u);

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "model/variant.h"
+#include "text/date_parts.h"
 
 namespace orlendo {
 

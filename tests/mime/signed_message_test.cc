@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "crypto/signatures.h"
 #include "export/eml_writer.h"
 #include "mime/mime_test_util.h"
 #include "mime/signed_content.h"

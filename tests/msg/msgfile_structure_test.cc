@@ -13,6 +13,7 @@
 #include "msg/compound_file.h"
 #include "msg/compressed_rtf.h"
 #include "msg/qvmsgfile.h"
+#include "text/datetime.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

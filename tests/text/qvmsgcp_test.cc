@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 
 #include <random>
 #include <set>
@@ -356,6 +357,33 @@ TEST(Utf8, SystemConversionReplacesLikeIcuOnRandomInput) {
     if (valid) {
       ASSERT_EQ(WideToSystem(expected), bytes);
     }
+  }
+}
+
+// The encoder takes ASCII four units at a time: runs that end or start anywhere, next to pairs,
+// lone surrogates and zeros, against ICU's encoder with U+FFFD for what is not a character.
+TEST(Utf8, EncodesLikeIcuAcrossAsciiRunsOfEveryLength) {
+  std::mt19937 rng(20261209);
+  const char16_t pool[] = {u'a',   u'~',   0x0001, 0x007F, 0x0080, 0x07FF, 0x0800,
+                           0x4E2D, 0xFFFF, 0xD83D, 0xDE00, 0xDBFF, 0xDC00};
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string text;
+    const int length = static_cast<int>(rng() % 24);
+    for (int i = 0; i < length; ++i) {
+      // Mostly ASCII, so that runs of every length occur.
+      const bool ascii = rng() % 3 != 0;
+      text.push_back(ascii ? char16_t(u'A' + rng() % 26) : pool[rng() % std::size(pool)]);
+    }
+    std::string expected(text.size() * 3, '\0');
+    int32_t written = 0;
+    int32_t substitutions = 0;
+    UErrorCode err = U_ZERO_ERROR;
+    u_strToUTF8WithSub(expected.data(), static_cast<int32_t>(expected.size()), &written,
+                       reinterpret_cast<const UChar*>(text.data()),
+                       static_cast<int32_t>(text.size()), 0xFFFD, &substitutions, &err);
+    ASSERT_TRUE(U_SUCCESS(err));
+    expected.resize(static_cast<size_t>(written));
+    ASSERT_EQ(WideToCodePage(text, 65001), expected) << round;
   }
 }
 

@@ -14,12 +14,12 @@
 
 #include "export/eml_writer.h"
 #include "mime/qvemlfile.h"
+#include "mime/tnef_message.h"
+#include "mime/tnef_reader.h"
 #include "model/qvmsg.h"
 #include "model/utf8.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
-#include "msg/tnef_message.h"
-#include "msg/tnef_reader.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
 

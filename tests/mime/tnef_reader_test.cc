@@ -6,14 +6,14 @@
 #include <sstream>
 
 #include "mime/qvemlfile.h"
+#include "mime/tnef_format.h"
+#include "mime/tnef_message.h"
+#include "mime/tnef_reader.h"
 #include "model/named_properties.h"
 #include "model/qvmsg.h"
 #include "model/utf8.h"
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
-#include "msg/tnef_format.h"
-#include "msg/tnef_message.h"
-#include "msg/tnef_reader.h"
 #include "testutil/run_process.h"
 
 namespace orlendo {

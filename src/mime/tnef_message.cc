@@ -1,4 +1,4 @@
-#include "msg/tnef_message.h"
+#include "mime/tnef_message.h"
 
 #include <algorithm>
 #include <climits>
@@ -8,11 +8,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mime/tnef_format.h"
 #include "model/property_types.h"
 #include "model/qvmsgcnst.h"
 #include "model/utf8.h"
-#include "msg/qvmsgfile.h"
-#include "msg/tnef_format.h"
+#include "text/datetime.h"
 #include "text/qvmsgcp.h"
 
 namespace orlendo {

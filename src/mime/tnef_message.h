@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "mime/tnef_reader.h"
 #include "model/qvmsg.h"
-#include "msg/tnef_reader.h"
 
 namespace orlendo {
 

@@ -1,8 +1,8 @@
-#include "msg/tnef_reader.h"
+#include "mime/tnef_reader.h"
 
 #include <cstdio>
 
-#include "msg/tnef_format.h"
+#include "mime/tnef_format.h"
 
 namespace orlendo {
 
