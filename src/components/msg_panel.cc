@@ -757,9 +757,8 @@ void TfrmMessage::ShowLoadNotes(const TMSGProperties& m) {
     for (const TQvMessage::TLoadNote& note : message->LoadNotes()) {
       // In the interface's language where the message strings know the note.
       const std::string& text = MessageString(note.Key);
-      notes << QString::fromStdString(note.Key.empty() || text == note.Key
-                                          ? note.Text
-                                          : FormatMessageText(text, note.Args));
+      notes << QString::fromStdString(
+          note.Key.empty() || text == note.Key ? note.Text : FormatMessageText(text, note.Args));
     }
   }
   lblLoadNotes->setText(notes.join("\n"));

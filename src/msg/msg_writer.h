@@ -80,8 +80,7 @@ void WriteValue(const TMSGProperty& record, cfb::Stream& stream);
 // UTF-16LE: 0x001F, 0x101F) that holds one value: a view of the value where they are its own
 // bytes, else made in scratch. nullopt for every other record. A text of megabytes is so read
 // where it stands, not through a stream.
-std::optional<std::string_view> StoredStringBytes(const TMSGProperty& record,
-                                                  std::string& scratch);
+std::optional<std::string_view> StoredStringBytes(const TMSGProperty& record, std::string& scratch);
 
 // The bytes of a property stream: the header at the length of the record's class (a shorter
 // header of a childless record is written as it is, so that a stream shorter than its header

@@ -234,7 +234,8 @@ namespace {
 // same text as the wide string of that UTF-8 for everyone who reads it, and no copy of it keeps
 // the reader's whole input alive.
 TEST(HeldUtf8, ReadsAsTheWideStringAndCopiesOfAPartOwnTheirText) {
-  auto input = std::make_shared<std::string>("Subject: Gr\xC3\xBC\xC3\x9F\x65 \xF0\x9F\x98\x80 \r\n");
+  auto input =
+      std::make_shared<std::string>("Subject: Gr\xC3\xBC\xC3\x9F\x65 \xF0\x9F\x98\x80 \r\n");
   const std::string_view text = std::string_view(*input).substr(9, 12);
   const std::u16string wide = u"Grüße \U0001F600";
   TVariant held = TVariant::FromWideUtf8(input, text);

@@ -406,7 +406,8 @@ TEST(MsgWriterStreams, StoredStringBytesAreTheStreamsBytes) {
   while (large.size() < 200000)
     large += "ab\xC3\xA9\xF0\x9F\x98\x80";
   auto buffer = std::make_shared<const std::string>("<" + large + ">");
-  const TVariant part = TVariant::FromWideUtf8(buffer, std::string_view(*buffer).substr(1, large.size()));
+  const TVariant part =
+      TVariant::FromWideUtf8(buffer, std::string_view(*buffer).substr(1, large.size()));
   const struct {
     uint32_t tag;
     TVariant value;

@@ -130,7 +130,8 @@ std::optional<Binding> BindItems(QObject* o) {
     // "itemsColumn" names, where the first holds names that stay), from the first row that has
     // one. A cell whose tool tip repeats its text gets the new text there too.
     b.setList = [t](const QStringList& items) {
-      const int column = t->property("itemsColumn").isValid() ? t->property("itemsColumn").toInt() : 0;
+      const int column =
+          t->property("itemsColumn").isValid() ? t->property("itemsColumn").toInt() : 0;
       int row = 0;
       while (row < t->rowCount() &&
              (!t->item(row, column) || t->item(row, column)->text().isEmpty()))
