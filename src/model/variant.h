@@ -133,7 +133,8 @@ public:
   const std::string& Bytes() const;
   // A wide string held as UTF-8 is widened in place by the first call, and is an ordinary wide
   // string after it: a caller that can take UTF-8 asks HeldUtf8 first, so that a text of
-  // megabytes is not widened to be read (and two threads never read one such value at once).
+  // megabytes is not widened to be read. Being a change, the first call must not meet another
+  // thread reading the same value.
   const std::u16string& Wide() const;
   // Whether the value is a wide string held as UTF-8, and that UTF-8 (empty for other values).
   bool HoldsUtf8() const { return kind_ == VarKind::Wide && heldAsUtf8_; }
