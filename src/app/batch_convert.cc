@@ -146,51 +146,54 @@ private:
   bool closed_ = false;
 };
 
-// Moves temp to folder/stem+extension, or to the first of "stem (2)extension", "stem (3)..." that
-// does not exist, never replacing a file (not even one that appears meanwhile). Returns the name.
-std::string RenameToFreeName(const std::string& temp, const fs::path& folder,
-                             const std::string& stem, const std::string& extension) {
+// Gives an output the name folder/stem+extension, or the first of "stem (2)extension",
+// "stem (3)extension", ... that place can take: place(target) makes the file there and returns
+// true, or returns false with errno set, EEXIST for a name that is taken. Never replaces a file.
+// Returns the name.
+template <typename Place>
+std::string PlaceAtFreeName(const fs::path& folder, const std::string& stem,
+                            const std::string& extension, Place place) {
   for (unsigned n = 1; n < 1000000; ++n) {
     const std::string name =
         n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
     const std::string target = (folder / name).string();
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    if (place(target))
       return target;
-    if (errno == EEXIST)
-      continue;
-    if (errno == EINVAL || errno == ENOSYS) {
-      // A file system without the no-replace rename: a hard link fails on an existing name too.
-      if (::link(temp.c_str(), target.c_str()) == 0) {
-        ::unlink(temp.c_str());
-        return target;
-      }
-      if (errno == EEXIST)
-        continue;
-    }
-    throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
-  }
-  throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
-                  ": every numbered name is taken");
-}
-
-// Creates folder/stem+extension, or the first free "stem (2)extension", ..., empty, so that the
-// name is this run's from the start; returns it.
-std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
-                          const std::string& extension) {
-  for (unsigned n = 1; n < 1000000; ++n) {
-    const std::string name =
-        n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
-    const std::string target = (folder / name).string();
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return target;
-    }
     if (errno != EEXIST)
       throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
   }
   throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
                   ": every numbered name is taken");
+}
+
+// Moves temp to a free name (PlaceAtFreeName), never replacing a file, not even one that appears
+// meanwhile.
+std::string RenameToFreeName(const std::string& temp, const fs::path& folder,
+                             const std::string& stem, const std::string& extension) {
+  return PlaceAtFreeName(folder, stem, extension, [&](const std::string& target) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS)
+      return false;
+    // A file system without the no-replace rename: a hard link fails on an existing name too.
+    if (::link(temp.c_str(), target.c_str()) != 0)
+      return false;
+    ::unlink(temp.c_str());
+    return true;
+  });
+}
+
+// Creates a free name (PlaceAtFreeName) as an empty file, so that the name is this run's from the
+// start; returns it.
+std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
+                          const std::string& extension) {
+  return PlaceAtFreeName(folder, stem, extension, [](const std::string& target) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+      return false;
+    ::close(fd);
+    return true;
+  });
 }
 
 // An unnamed file in folder for an output under construction (O_TMPFILE), named by
@@ -205,22 +208,13 @@ int OpenUnnamedFile(const fs::path& folder) {
   return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
-// Gives the unnamed file fd the name folder/stem+extension, or the first free "stem (2)extension",
-// ..., never replacing a file. Returns the name.
+// Gives the unnamed file fd a free name (PlaceAtFreeName). Returns the name.
 std::string LinkToFreeName(int fd, const fs::path& folder, const std::string& stem,
                            const std::string& extension) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (unsigned n = 1; n < 1000000; ++n) {
-    const std::string name =
-        n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
-    const std::string target = (folder / name).string();
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return target;
-    if (errno != EEXIST)
-      throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
-  }
-  throw EMSGError("Unable to write to " + (folder / (stem + extension)).string() +
-                  ": every numbered name is taken");
+  return PlaceAtFreeName(folder, stem, extension, [&](const std::string& target) {
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
 }
 
 // A new private file in folder for output under construction; its name begins with a dot so

@@ -50,6 +50,11 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
 size_t TMemoryStream::Write(const void* buffer, size_t count) {
   if (count == 0)
     return 0;
+  if (pos_ == data_.size()) { // the common case: writing at the end
+    data_.append(static_cast<const char*>(buffer), count);
+    pos_ += count;
+    return count;
+  }
   if (pos_ + count > data_.size())
     data_.resize(pos_ + count); // a gap after a seek reads 0
   std::memcpy(data_.data() + pos_, buffer, count);
