@@ -43,6 +43,8 @@ constexpr int64_t MSGFLAG_READ = 0x1;
 // Files up to this size are read whole, once: their kind, their reader and the bytes an mbox
 // takes as they are all come from that one read. Larger ones are read in place by their readers.
 constexpr off_t kReadWholeLimit = off_t(16) << 20;
+// Messages framed for an mbox are written in batches of about this size.
+constexpr size_t kMboxBatchBytes = size_t(256) << 10;
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -381,7 +383,13 @@ private:
   // What one worker keeps between its files.
   struct TWorker {
     fs::path madeFolder; // the output folder last made (or found) for a file
+    // Small messages framed for the mbox wait here to be written together: one lock and one
+    // write for many. Their results wait with them, so that none counts before it is written.
+    std::string mboxPending;
+    std::vector<TConvertResult> mboxResults;
+    bool resultWaits = false; // the last Convert left its result to FlushMbox
   };
+  void FlushMbox(TWorker& worker);
   void Work();
   TConvertResult Convert(const TJob& job, TWorker& worker);
   std::string WriteFile(const TQvMessage& message, const TJob& job, TWorker& worker);
@@ -842,8 +850,15 @@ TConvertResult TBatchRun::Convert(const TJob& job, TWorker& worker) {
         std::string framed = MboxrdMessage(fromLine, content, !internet);
         content.clear();
         content.shrink_to_fit();
-        AppendToMbox(framed);
         result.Output = mboxTarget_;
+        if (framed.size() >= kMboxBatchBytes) {
+          // A large message goes on its own, never copied into the batch.
+          FlushMbox(worker);
+          AppendToMbox(framed);
+        } else {
+          worker.mboxPending += framed;
+          worker.resultWaits = true;
+        }
       } else {
         // Messages that carry no read state (Internet messages) count as read.
         const TMSGProperty* flags =
@@ -864,13 +879,45 @@ TConvertResult TBatchRun::Convert(const TJob& job, TWorker& worker) {
   return result;
 }
 
+void TBatchRun::FlushMbox(TWorker& worker) {
+  if (worker.mboxResults.empty())
+    return;
+  std::string failure;
+  try {
+    AppendToMbox(worker.mboxPending);
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  worker.mboxPending.clear();
+  for (TConvertResult& result : worker.mboxResults) {
+    if (!failure.empty()) {
+      result.Status = TConvertStatus::Failed;
+      result.Reason = failure;
+      result.Output.clear();
+    }
+    Finish(result);
+  }
+  worker.mboxResults.clear();
+}
+
 void TBatchRun::Work() {
   TWorker worker;
   while (std::optional<TJob> job = queue_.Pop()) {
     if (Cancelled())
       break;
-    Finish(Convert(*job, worker));
+    TConvertResult result = Convert(*job, worker);
+    if (worker.resultWaits) {
+      worker.resultWaits = false;
+      worker.mboxResults.push_back(std::move(result));
+      if (worker.mboxPending.size() >= kMboxBatchBytes)
+        FlushMbox(worker);
+    } else {
+      Finish(result);
+    }
   }
+  FlushMbox(worker);
   // The walk may be waiting for room in the queue.
   if (Cancelled())
     queue_.Close();

@@ -99,20 +99,47 @@ TDateTime UtcToLocalDateTime(TDateTime utc) {
   return UnixMsToDateTime(ms + static_cast<int64_t>(tm.tm_gmtoff) * 1000);
 }
 
+namespace {
+
+// The local zone's offset from UTC, in seconds, at the instant t (seconds since 1970 UTC).
+bool ZoneOffsetAt(int64_t t, int64_t& offset) {
+  const time_t seconds = static_cast<time_t>(t);
+  std::tm tm{};
+  if (!localtime_r(&seconds, &tm))
+    return false;
+  offset = tm.tm_gmtoff;
+  return true;
+}
+
+} // namespace
+
+// The instant whose local wall time is local. Found from the zone's offsets rather than by
+// mktime, which rereads the zone's file on every call, under a lock that parallel conversions
+// then queue for. A wall time that occurs twice (clocks turned back) is taken at one of its two
+// instants; one that a turn forward skips is read with the offset in force before the turn (02:30
+// becomes 03:30 of the new time), as mktime reads it.
 TDateTime LocalToUtcDateTime(TDateTime local) {
   if (!InRange(local))
     return local;
   const TDateTimeParts p = SplitDateTime(local);
-  std::tm tm{};
-  tm.tm_year = p.Year - 1900;
-  tm.tm_mon = p.Month - 1;
-  tm.tm_mday = p.Day;
-  tm.tm_hour = p.Hour;
-  tm.tm_min = p.Minute;
-  tm.tm_sec = p.Second;
-  tm.tm_isdst = -1;
-  const time_t seconds = mktime(&tm);
-  return UnixMsToDateTime(static_cast<int64_t>(seconds) * 1000 + p.Millisecond);
+  // The wall time read as if it were UTC; the instant is that less the offset then in force.
+  const int64_t wall =
+      DaysFromCivil(p.Year, p.Month, p.Day) * 86400 + p.Hour * 3600 + p.Minute * 60 + p.Second;
+  int64_t offset = 0;
+  if (!ZoneOffsetAt(wall, offset))
+    return local;
+  int64_t t = wall - offset;
+  int64_t atT = offset;
+  if (ZoneOffsetAt(t, atT) && atT != offset) {
+    // Near a turn of the clocks: the other offset, where it gives the wall time back.
+    const int64_t other = wall - atT;
+    int64_t atOther = 0;
+    if (ZoneOffsetAt(other, atOther) && other + atOther == wall)
+      t = other;
+    else
+      t = std::max(t, other); // skipped: the later instant is the one read before the turn
+  }
+  return UnixMsToDateTime(t * 1000 + p.Millisecond);
 }
 
 int CurrentUtcOffsetMinutes() {

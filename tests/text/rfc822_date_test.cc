@@ -258,6 +258,45 @@ TEST(DateTime, TextInTheCLocale) {
   EXPECT_EQ(DateTimeToText(k2026Dec07), "2026-12-07");
 }
 
+// Local wall times read back as instants, every half hour of a year with turns of the clock, in
+// zones west and east of UTC, one that turns by half an hour and one before 1970; the C library's
+// mktime is the oracle.
+TEST(DateTime, LocalTimesBecomeTheInstantsMktimeFinds) {
+  for (const char* name : {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata",
+                           "Australia/Lord_Howe", "America/Sao_Paulo"}) {
+    ZoneScope zone(name);
+    for (const int year : {2026, 1965}) {
+      TDateTimeParts start;
+      start.Year = year;
+      start.Month = 1;
+      start.Day = 1;
+      const TDateTime first = JoinDateTime(start);
+      for (int step = 0; step < 365 * 48; ++step) {
+        const TDateTime local = first + step / 48.0;
+        const TDateTimeParts p = SplitDateTime(local);
+        std::tm tm{};
+        tm.tm_year = p.Year - 1900;
+        tm.tm_mon = p.Month - 1;
+        tm.tm_mday = p.Day;
+        tm.tm_hour = p.Hour;
+        tm.tm_min = p.Minute;
+        tm.tm_isdst = -1;
+        const int64_t expected = static_cast<int64_t>(mktime(&tm)) * 1000;
+        const int64_t got = DateTimeToUnixMs(LocalToUtcDateTime(local));
+        const bool exists = Text(UtcToLocalDateTime(UnixMsToDateTime(got))) == Text(local);
+        const bool mktimeExists =
+            Text(UtcToLocalDateTime(UnixMsToDateTime(expected))) == Text(local);
+        ASSERT_EQ(exists, mktimeExists) << name << " " << Text(local);
+        // A wall time that occurs twice may be either instant; every other one is mktime's.
+        if (exists && got != expected)
+          ASSERT_LE(std::llabs(got - expected), 3600 * 1000) << name << " " << Text(local);
+        else
+          ASSERT_EQ(got, expected) << name << " " << Text(local);
+      }
+    }
+  }
+}
+
 TEST(DateTime, OutOfRangeValuesPassThrough) {
   ZoneScope zone("Europe/Berlin");
   EXPECT_EQ(UtcToLocalDateTime(1e12), 1e12);
