@@ -78,18 +78,26 @@ open(sys.argv[2], 'w').write(str(n))
 PY
 cat > "$WORK/quillet_mbox.sh" <<SH
 "$QUILLET" --convert --quiet --jobs "\${2:-2}" --to mbox --out "$WORK/out/q.mbox" - < "\$1" >/dev/null 2>&1
+SH
+cat > "$WORK/count_q_mbox.sh" <<SH
 grep -c '^From ' "$WORK/out/q.mbox" > "$WORK/count"; rm -f "$WORK/out/q.mbox"
 SH
 cat > "$WORK/quillet_emls.sh" <<SH
 "$QUILLET" --convert --quiet --jobs 2 --out "$WORK/out/q" - < "\$1" >/dev/null 2>&1
+SH
+cat > "$WORK/count_q_emls.sh" <<SH
 find "$WORK/out/q" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/q"
 SH
 cat > "$WORK/msgconvert_emls.sh" <<SH
 mkdir -p "$WORK/out/m" && ( cd "$WORK/out/m" && xargs -d '\\n' msgconvert < "\$1" ) >/dev/null 2>&1
+SH
+cat > "$WORK/count_m_emls.sh" <<SH
 find "$WORK/out/m" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/m"
 SH
 cat > "$WORK/msgconvert_mbox.sh" <<SH
 ( cd "$WORK/out" && xargs -d '\\n' msgconvert --mbox "$WORK/out/m.mbox" < "\$1" ) >/dev/null 2>&1
+SH
+cat > "$WORK/count_m_mbox.sh" <<SH
 grep -c '^From ' "$WORK/out/m.mbox" > "$WORK/count"; rm -f "$WORK/out/m.mbox"
 SH
 mkdir -p "$WORK/out"
@@ -102,8 +110,11 @@ run() {
   while [ $i -lt "$REPS" ]; do
     echo "?" > "$WORK/count"
     /usr/bin/time -f "%e %M" -o "$WORK/one" "$@" >/dev/null 2>&1 || true
-    cut -d' ' -f1 "$WORK/one" >> "$WORK/times"
-    cut -d' ' -f2 "$WORK/one" >> "$WORK/rss"
+    # Counting what was written and clearing it up are no part of the time.
+    if [ -n "$AFTER" ]; then sh "$AFTER"; fi
+    # The last line: before it GNU time says when the command failed (a peer on a bad file).
+    tail -n 1 "$WORK/one" | cut -d' ' -f1 >> "$WORK/times"
+    tail -n 1 "$WORK/one" | cut -d' ' -f2 >> "$WORK/rss"
     i=$((i+1))
   done
   med=$(sort -n "$WORK/times" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
@@ -142,20 +153,22 @@ C=$(run cat_big sh -c "cat '$BIG' >/dev/null && echo 1 > '$WORK/count'")
 row "100 MB: read every stream (olefile)" "$A" "$B"
 row "100 MB: quillet --dump vs cat" "$A" "$C"
 
-A=$(run q_mbox sh "$WORK/quillet_mbox.sh" "$WORK/files")
-B=$(run m_mbox sh "$WORK/msgconvert_mbox.sh" "$WORK/files")
+A=$(AFTER="$WORK/count_q_mbox.sh" run q_mbox sh "$WORK/quillet_mbox.sh" "$WORK/files")
+B=$(AFTER="$WORK/count_m_mbox.sh" run m_mbox sh "$WORK/msgconvert_mbox.sh" "$WORK/files")
 row "corpus .msg -> one mbox" "$A" "$B"
 for n in 1000 10000; do
   find "$DATA/convert_generated" -name '*.msg' | sort | head -$n > "$WORK/generated"
   # The peer takes long on many files: it runs once there, between our runs.
   peer_reps=$REPS
   [ "$n" -gt 1000 ] && peer_reps=1
-  A=$(run q_gen1 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 1)
-  B=$(REPS=$peer_reps run m_gen sh "$WORK/msgconvert_mbox.sh" "$WORK/generated")
-  C=$(run q_gen2 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 2)
+  A=$(AFTER="$WORK/count_q_mbox.sh" run q_gen1 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 1)
+  B=$(AFTER="$WORK/count_m_mbox.sh" REPS=$peer_reps run m_gen sh "$WORK/msgconvert_mbox.sh" \
+    "$WORK/generated")
+  C=$(AFTER="$WORK/count_q_mbox.sh" run q_gen2 sh "$WORK/quillet_mbox.sh" "$WORK/generated" 2)
   row "$n generated .msg -> mbox, 1 job" "$A" "$B"
   row "$n generated .msg -> mbox, 2 jobs" "$C" "$B"
-  A=$(run q_emls sh "$WORK/quillet_emls.sh" "$WORK/generated")
-  B=$(REPS=$peer_reps run m_emls sh "$WORK/msgconvert_emls.sh" "$WORK/generated")
+  A=$(AFTER="$WORK/count_q_emls.sh" run q_emls sh "$WORK/quillet_emls.sh" "$WORK/generated")
+  B=$(AFTER="$WORK/count_m_emls.sh" REPS=$peer_reps run m_emls sh "$WORK/msgconvert_emls.sh" \
+    "$WORK/generated")
   row "$n generated .msg -> EML files, 2 jobs" "$A" "$B"
 done
