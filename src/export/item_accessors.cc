@@ -124,7 +124,7 @@ uint16_t NamedId(const TMSGProperties& level, const char* setGuid, uint32_t lid)
   const uint64_t now = TreeGeneration();
   if (cached.node != node || cached.generation != now) {
     cached.node = node;
-    cached.generation = now;
+    cached.generation = ObserveTreeGeneration();
     cached.ids.clear();
     for (const TNamedProperty& named : ReadNamedPropertyMap(*node)) {
       if (!named.IsString)

@@ -492,7 +492,7 @@ const TNamedProperty* NamedPropertyOf(const TMSGProperty& record) {
   const uint64_t now = TreeGeneration();
   if (cached.node != node || cached.generation != now) {
     cached.node = node;
-    cached.generation = now;
+    cached.generation = ObserveTreeGeneration();
     cached.byIndex.clear();
     for (TNamedProperty& named : ReadNamedPropertyMap(*node)) {
       const size_t index = named.PropId - 0x8000u;

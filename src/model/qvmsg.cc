@@ -182,17 +182,32 @@ TMSGPropertyCategory CategoryOfPropId(uint16_t id) {
 // TMSGProperty
 
 namespace {
-// Bumped whenever a record is made or destroyed, that is whenever the shape of any tree changes;
-// cached lookups of an older generation are recomputed.
-std::atomic<uint64_t> g_treeGeneration{1};
+// The generation (shifted left by one) and, in the low bit, whether a memory has taken the
+// present generation. A change of a tree's shape starts a new generation only when one has: a
+// message being read makes and drops hundreds of records, and parallel conversions writing one
+// shared word for each of them would pass its cache line between their cores all the time.
+std::atomic<uint64_t> g_treeGeneration{2};
+
+// A record was made or destroyed, or records moved: memories of the present generation are
+// outdated.
+void TreeChanged() {
+  uint64_t v = g_treeGeneration.load(std::memory_order_relaxed);
+  while ((v & 1) != 0 &&
+         !g_treeGeneration.compare_exchange_weak(v, v + 1, std::memory_order_relaxed)) {
+  }
+}
 } // namespace
 
 uint64_t TreeGeneration() {
-  return g_treeGeneration.load(std::memory_order_relaxed);
+  return g_treeGeneration.load(std::memory_order_relaxed) >> 1;
+}
+
+uint64_t ObserveTreeGeneration() {
+  return g_treeGeneration.fetch_or(1, std::memory_order_relaxed) >> 1;
 }
 
 TMSGProperty::TMSGProperty(TMSGProperties* collection) : collection_(collection) {
-  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+  TreeChanged();
 }
 
 TMSGProperties& TMSGProperty::SubProperties() {
@@ -208,7 +223,7 @@ const TMSGProperties& TMSGProperty::SubProperties() const {
 }
 
 TMSGProperty::~TMSGProperty() {
-  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+  TreeChanged();
 }
 
 int TMSGProperty::Index() const {
@@ -668,7 +683,7 @@ int TMSGProperties::IndexOf(const TMSGProperty* record) const {
 std::unique_ptr<TMSGProperty> TMSGProperties::Release(int index) {
   std::unique_ptr<TMSGProperty> record = std::move(items_[static_cast<size_t>(index)]);
   items_.erase(items_.begin() + index);
-  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+  TreeChanged();
   return record;
 }
 
@@ -676,7 +691,7 @@ void TMSGProperties::MoveRange(int first, int last, int index) {
   if (index < 0 || index > first || first > last || last > Count())
     return;
   std::rotate(items_.begin() + index, items_.begin() + first, items_.begin() + last);
-  g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+  TreeChanged();
 }
 
 int TMSGProperties::RemoveAll(uint32_t tag) {
@@ -686,14 +701,14 @@ int TMSGProperties::RemoveAll(uint32_t tag) {
                                                      std::make_move_iterator(items_.end()));
   items_.erase(gone, items_.end());
   if (!removed.empty())
-    g_treeGeneration.fetch_add(1, std::memory_order_relaxed);
+    TreeChanged();
   const int count = static_cast<int>(removed.size());
   DestroyRecords(removed);
   return count;
 }
 
 TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag, bool ownLevel) const {
-  const uint64_t now = g_treeGeneration.load(std::memory_order_relaxed);
+  uint64_t now = TreeGeneration();
   CachedLookup* slot = nullptr;
   for (CachedLookup& c : cache_) {
     if (c.tag == tag && c.ownLevel == ownLevel) {
@@ -704,6 +719,7 @@ TMSGProperty* TMSGProperties::FindPropertyCached(uint32_t tag, bool ownLevel) co
   if (slot != nullptr && slot->generation == now &&
       (slot->record == nullptr || slot->record->TagID == tag))
     return slot->record;
+  now = ObserveTreeGeneration();
   TMSGProperty* found = ownLevel ? FindOwnProperty(tag) : FindProperty(tag, false, true);
   if (slot == nullptr) {
     slot = &cache_[std::size(cache_) - 1];

@@ -69,9 +69,12 @@ enum TMSGPropertyCategory : uint8_t {
   mpcStatus
 };
 
-// A number that changes whenever a record is made or destroyed anywhere, for the memories of
-// lookups that must be recomputed when the shape of a tree changes.
+// A number that changes whenever a record is made or destroyed anywhere after a memory took the
+// number, for the memories of lookups that must be recomputed when the shape of a tree changes.
+// A memory checks itself against TreeGeneration and, to be filled, takes ObserveTreeGeneration
+// before it looks at the tree.
 uint64_t TreeGeneration();
+uint64_t ObserveTreeGeneration();
 
 // The category of a property id (ranges of ids; 0x0000 and 0xFFFF are general).
 TMSGPropertyCategory CategoryOfPropId(uint16_t propId);

@@ -2,7 +2,10 @@
 // the lifetime of deep trees.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "model/qvmsg.h"
 
@@ -31,6 +34,50 @@ TEST(FindProperty, ThisLevelBeatsChildrenAndEarlierChildrenBeatLaterOnes) {
 
   TMSGProperty* atRoot = AddNode(root, 0x3001001F);
   EXPECT_EQ(root.FindProperty(0x3001001F, false, true), atRoot);
+}
+
+// A remembered lookup is forgotten by every change of the tree's shape after it, also when
+// other threads change trees of their own all the while (their changes share the generation).
+TEST(FindProperty, RememberedLookupsFollowEveryChangeOfTheTree) {
+  std::atomic<bool> stop{false};
+  std::thread other([&] {
+    while (!stop.load()) {
+      TMSGProperties elsewhere(nullptr);
+      AddNode(elsewhere, 0x0037001F);
+      (void)elsewhere.FindPropertyCached(0x0037001F);
+    }
+  });
+  // Ends the other thread however the test ends.
+  const std::unique_ptr<std::thread, void (*)(std::thread*)> ending(
+      &other, [](std::thread* t) { t->join(); });
+  struct Stop {
+    std::atomic<bool>& flag;
+    ~Stop() { flag = true; }
+  } stopping{stop};
+  TMSGProperties root(nullptr);
+  TMSGProperty* holder = AddNode(root, 0x0C000000);
+  for (int round = 0; round < 20000; ++round) {
+    ASSERT_EQ(root.FindPropertyCached(0x3001001F), nullptr);
+    TMSGProperty* added = AddNode(holder->SubProperties(), 0x3001001F);
+    ASSERT_EQ(root.FindPropertyCached(0x3001001F), added) << round;
+    ASSERT_EQ(root.FindPropertyCached(0x3001001F, true), nullptr);
+    switch (round % 3) {
+    case 0:
+      holder->SubProperties().Release(0).reset();
+      break;
+    case 1:
+      ASSERT_EQ(holder->SubProperties().RemoveAll(0x3001001F), 1);
+      break;
+    default: {
+      // Moved up to the root's own level: an own-level lookup finds it there.
+      std::unique_ptr<TMSGProperty> moved = holder->SubProperties().Release(0);
+      TMSGProperty* atRoot = AddNode(root, 0x3001001F);
+      ASSERT_EQ(root.FindPropertyCached(0x3001001F, true), atRoot);
+      root.RemoveAll(0x3001001F);
+      break;
+    }
+    }
+  }
 }
 
 TEST(FindProperty, ByIdIgnoresTheTypeAtEveryDepth) {
