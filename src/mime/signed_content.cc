@@ -4,6 +4,7 @@
 #include <climits>
 #include <memory>
 
+#include "mime/inner_content.h"
 #include "mime/mime_headers.h"
 #include "mime/mime_lines.h"
 #include "mime/qvemlfile.h"
@@ -16,7 +17,6 @@ namespace orlendo {
 
 namespace {
 
-constexpr uint16_t PID_BODY = 0x1000;
 constexpr uint16_t PID_RTF_COMPRESSED = 0x1009;
 constexpr uint16_t PID_BODY_HTML = 0x1013;
 constexpr uint16_t PID_ATTACH_DATA = 0x3701;
@@ -25,25 +25,11 @@ constexpr uint32_t TAG_ATTACH_MIME_TAG = 0x370E0000;
 constexpr uint32_t TAG_ATTACH_FILENAME = 0x37040000;
 constexpr uint32_t TAG_ATTACH_LONG_FILENAME = 0x37070000;
 constexpr uint32_t TAG_ATTACHMENT_HIDDEN = 0x7FFE000B;
-constexpr uint32_t TAG_BODY_W = 0x1000001F;
 constexpr uint32_t TAG_BODY_HTML_W = 0x1013001F;
-
-int32_t SizeOf(size_t n) {
-  return static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
-}
 
 // How deep the unpacking of signed content is on this thread: the content is read by a reader
 // that unpacks its own signed attachments in turn.
 thread_local int unpackDepth = 0;
-
-TMSGProperty* DirectProperty(const TMSGProperties& level, uint16_t propId) {
-  for (int i = 0; i < level.Count(); ++i) {
-    TMSGProperty* r = level.Items(i);
-    if (PropId(r->TagID) == propId && PropType(r->TagID) != 0)
-      return r;
-  }
-  return nullptr;
-}
 
 TMSGProperty* AttachmentData(const TMSGProperty& node) {
   const TMSGProperties& sub = node.SubProperties();
@@ -171,7 +157,7 @@ void MergeContent(TMSGProperties& level, const TMSGProperties& inner) {
     if (!html.empty()) {
       TMSGProperty* copy = level.Add();
       copy->TagID = TAG_BODY_HTML_W;
-      copy->DataSize = SizeOf(html.size() * 2);
+      copy->DataSize = RecordSize(html.size() * 2);
       copy->Value = TVariant::FromWide(std::move(html));
       level.BodyFormat = 3;
     } else if (const TMSGProperty* rtf = DirectProperty(inner, PID_RTF_COMPRESSED);
@@ -183,17 +169,7 @@ void MergeContent(TMSGProperties& level, const TMSGProperties& inner) {
       level.BodyFormat = 2;
     }
   }
-  if (DirectProperty(level, PID_BODY) == nullptr) {
-    std::u16string body = inner.GetBody();
-    if (!body.empty()) {
-      TMSGProperty* copy = level.Add();
-      copy->TagID = TAG_BODY_W;
-      copy->DataSize = SizeOf(body.size() * 2);
-      copy->Value = TVariant::FromWide(std::move(body));
-      if (level.BodyFormat == 0)
-        level.BodyFormat = 1;
-    }
-  }
+  AddPlainBodyWhereMissing(level, inner);
   const int count = inner.AttachmentCount();
   const TMSGProperty* last = nullptr;
   for (int i = 0; i < count; ++i) {

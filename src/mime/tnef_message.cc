@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mime/inner_content.h"
 #include "mime/tnef_format.h"
 #include "model/property_types.h"
 #include "model/qvmsgcnst.h"
@@ -55,10 +56,6 @@ constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"
 constexpr std::u16string_view kUnpackedTnefNode = u"TNEF";
 // Days from 1 January 1601 to 1 January 1970.
 constexpr int64_t kDaysFrom1601To1970 = 134774;
-
-int32_t SizeOf(size_t n) {
-  return static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
-}
 
 uint16_t Le16(std::string_view s, size_t at) {
   return static_cast<uint16_t>(static_cast<unsigned char>(s[at]) |
@@ -153,7 +150,7 @@ public:
       TMSGProperty* stream = node->SubProperties().Add();
       stream->TagID = tag;
       stream->Value = TVariant::FromBytes(*bytes);
-      stream->DataSize = SizeOf(bytes->size());
+      stream->DataSize = RecordSize(bytes->size());
     }
   }
 
@@ -170,16 +167,6 @@ private:
   std::map<Key, uint16_t> ids_;
   std::vector<Key> order_;
 };
-
-// The record of a property id directly in level (not a node), or null.
-TMSGProperty* DirectProperty(const TMSGProperties& level, uint16_t propId) {
-  for (int i = 0; i < level.Count(); ++i) {
-    TMSGProperty* r = level.Items(i);
-    if (PropId(r->TagID) == propId && PropType(r->TagID) != 0)
-      return r;
-  }
-  return nullptr;
-}
 
 // The date of an attDate attribute (year, month, day, hour, minute, second, day of week) as a
 // local date-time; false when the fields are not a date.
@@ -286,7 +273,7 @@ private:
     return r;
   }
   void PutText(TMSGProperties& level, uint32_t tag, std::u16string text, bool replace) {
-    const int32_t size = SizeOf(text.size() * 2);
+    const int32_t size = RecordSize(text.size() * 2);
     Put(level, tag, TVariant::FromWide(std::move(text)), size, replace);
   }
   void PutDate(TMSGProperties& level, uint32_t tag, std::string_view v) {
@@ -295,7 +282,7 @@ private:
       Put(level, tag, TVariant::FromDateTime(date), 8, false);
   }
   void PutBytes(TMSGProperties& level, uint32_t tag, std::string_view v, bool replace) {
-    Put(level, tag, TVariant::FromBytes(std::string(v)), SizeOf(v.size()), replace);
+    Put(level, tag, TVariant::FromBytes(std::string(v)), RecordSize(v.size()), replace);
   }
 
   // Adds one MAPI property to level, replacing a record of the same id.
@@ -333,7 +320,7 @@ private:
         if (rtf == nullptr)
           return;
         TMemoryStream bytes{std::string(v)};
-        rtf->ReadValue(bytes, SizeOf(v.size()));
+        rtf->ReadValue(bytes, RecordSize(v.size()));
         return;
       }
       PutBytes(level, tag, v, true);
@@ -367,7 +354,7 @@ private:
         stored += v;
       TMultiValue values;
       values.Items = DecodeFixedMultiValues(PropType(tag), stored);
-      r->DataSize = SizeOf(stored.size());
+      r->DataSize = RecordSize(stored.size());
       values.Stored = std::move(stored);
       r->Value = TVariant::FromMulti(std::move(values));
       return;
@@ -380,7 +367,7 @@ private:
       total += bytes.size();
       AddMultiValueItem(*r, i, std::move(bytes));
     }
-    r->DataSize = SizeOf(total);
+    r->DataSize = RecordSize(total);
   }
 
   // A PT_OBJECT value: an interface id, then the object. An embedded message is a TNEF stream
@@ -710,28 +697,18 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
           }
           std::string bytes = utf8::Encode(html);
           copy->TagID = 0x10130102;
-          copy->DataSize = SizeOf(bytes.size());
+          copy->DataSize = RecordSize(bytes.size());
           copy->Value = TVariant::FromBytes(std::move(bytes));
         } else {
           copy->TagID = 0x1013001F;
-          copy->DataSize = SizeOf(html.size() * 2);
+          copy->DataSize = RecordSize(html.size() * 2);
           copy->Value = TVariant::FromWide(std::move(html));
         }
         level.BodyFormat = 3;
       }
     }
   }
-  if (DirectProperty(level, PID_BODY) == nullptr) {
-    std::u16string body = inner.GetBody();
-    if (!body.empty()) {
-      TMSGProperty* copy = level.Add();
-      copy->TagID = TAG_BODY_W;
-      copy->DataSize = SizeOf(body.size() * 2);
-      copy->Value = TVariant::FromWide(std::move(body));
-      if (level.BodyFormat == 0)
-        level.BodyFormat = 1;
-    }
-  }
+  AddPlainBodyWhereMissing(level, inner);
   bool outerHasRecipients = false;
   std::unordered_set<uint16_t> outerIds;
   for (int i = 0; i < before; ++i) {
@@ -801,7 +778,7 @@ void ExpandOne(TMSGProperties& level, TMSGProperty& node, int depth) {
                             utf8::Decode(log.Describe()) + u")";
       TMSGProperty* r = sub.Add();
       r->TagID = TAG_DISPLAY_NAME_W;
-      r->DataSize = SizeOf(name.size() * 2);
+      r->DataSize = RecordSize(name.size() * 2);
       r->Value = TVariant::FromWide(std::move(name));
     }
     return;
