@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -149,9 +150,9 @@ private:
 };
 
 // Gives an output the name folder/stem+extension, or the first of "stem (2)extension",
-// "stem (3)extension", ... that place can take: place(target) makes the file there and returns
-// true, or returns false with errno set, EEXIST for a name that is taken. Never replaces a file.
-// Returns the name.
+// "stem (3)extension", ... that place can take: place(target, name), with the whole path and the
+// name in folder, makes the file there and returns true, or returns false with errno set, EEXIST
+// for a name that is taken. Never replaces a file. Returns the path.
 template <typename Place>
 std::string PlaceAtFreeName(const fs::path& folder, const std::string& stem,
                             const std::string& extension, Place place) {
@@ -159,7 +160,7 @@ std::string PlaceAtFreeName(const fs::path& folder, const std::string& stem,
     const std::string name =
         n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
     const std::string target = (folder / name).string();
-    if (place(target))
+    if (place(target, name))
       return target;
     if (errno != EEXIST)
       throw EMSGError("Unable to write to " + target + ": " + ErrnoText(errno));
@@ -172,50 +173,99 @@ std::string PlaceAtFreeName(const fs::path& folder, const std::string& stem,
 // meanwhile.
 std::string RenameToFreeName(const std::string& temp, const fs::path& folder,
                              const std::string& stem, const std::string& extension) {
-  return PlaceAtFreeName(folder, stem, extension, [&](const std::string& target) {
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-      return true;
-    if (errno != EINVAL && errno != ENOSYS)
-      return false;
-    // A file system without the no-replace rename: a hard link fails on an existing name too.
-    if (::link(temp.c_str(), target.c_str()) != 0)
-      return false;
-    ::unlink(temp.c_str());
-    return true;
-  });
+  return PlaceAtFreeName(
+      folder, stem, extension, [&](const std::string& target, const std::string&) {
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+          return true;
+        if (errno != EINVAL && errno != ENOSYS)
+          return false;
+        // A file system without the no-replace rename: a hard link fails on an existing name too.
+        if (::link(temp.c_str(), target.c_str()) != 0)
+          return false;
+        ::unlink(temp.c_str());
+        return true;
+      });
 }
 
 // Creates a free name (PlaceAtFreeName) as an empty file, so that the name is this run's from the
 // start; returns it.
 std::string ClaimFreeName(const fs::path& folder, const std::string& stem,
                           const std::string& extension) {
-  return PlaceAtFreeName(folder, stem, extension, [](const std::string& target) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-      return false;
-    ::close(fd);
-    return true;
-  });
+  return PlaceAtFreeName(
+      folder, stem, extension, [](const std::string& target, const std::string&) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+          return false;
+        ::close(fd);
+        return true;
+      });
 }
 
-// An unnamed file in folder for an output under construction (O_TMPFILE), named by
-// LinkToFreeName once complete: a run that dies leaves nothing behind, and the folder gets one
-// entry per output where a temporary costs it two more changes. Its mode is the ordinary one (the
-// umask applies). -1 where the kernel or the file system has no unnamed files, or /proc, through
-// which an unprivileged process names one, is not there.
-int OpenUnnamedFile(const fs::path& folder) {
+// An output folder held open while its files are written: each file is then made and named
+// relative to it, without looking the folder's path up again.
+class TFolderHandle {
+public:
+  TFolderHandle() = default;
+  TFolderHandle(const TFolderHandle&) = delete;
+  TFolderHandle& operator=(const TFolderHandle&) = delete;
+  ~TFolderHandle() { Close(); }
+  // The folder's descriptor, opened when it is another folder than last time; -1 when it
+  // cannot be opened.
+  int For(const fs::path& folder) {
+    if (fd_ >= 0 && folder == folder_)
+      return fd_;
+    Close();
+    fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0)
+      folder_ = folder;
+    return fd_;
+  }
+  void Close() {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = -1;
+    folder_.clear();
+  }
+
+private:
+  int fd_ = -1;
+  fs::path folder_;
+};
+
+// An unnamed file in the folder held by folderFd for an output under construction (O_TMPFILE),
+// named by LinkToFreeName once complete: a run that dies leaves nothing behind, and the folder
+// gets one entry per output where a temporary costs it two more changes. Its mode is the
+// ordinary one (the umask applies). -1 where the kernel or the file system has no unnamed files,
+// or /proc, through which an unprivileged process names one, is not there.
+int OpenUnnamedFile(int folderFd) {
   static const bool haveProc = ::access("/proc/self/fd", X_OK) == 0;
   if (!haveProc)
     return -1;
-  return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  return ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
-// Gives the unnamed file fd a free name (PlaceAtFreeName). Returns the name.
-std::string LinkToFreeName(int fd, const fs::path& folder, const std::string& stem,
+// Gives the unnamed file fd a free name (PlaceAtFreeName) in the folder held by folderFd.
+// Returns the path. The file is named through its descriptor where the kernel lets this process
+// (with the capability to, or on kernels that let the opener do it), else through /proc.
+std::string LinkToFreeName(int fd, int folderFd, const fs::path& folder, const std::string& stem,
                            const std::string& extension) {
+  static std::atomic<bool> byDescriptor{true};
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return PlaceAtFreeName(folder, stem, extension, [&](const std::string& target) {
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  return PlaceAtFreeName(folder, stem, extension, [&](const std::string&, const std::string& name) {
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+      if (::linkat(fd, "", folderFd, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+      if (errno != ENOENT && errno != EPERM && errno != EINVAL)
+        return false;
+      const int first = errno;
+      if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        errno = errno == EEXIST ? EEXIST : first;
+        return false;
+      }
+      byDescriptor.store(false, std::memory_order_relaxed);
+      return true;
+    }
+    return ::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   });
 }
 
@@ -382,7 +432,8 @@ private:
   void WalkFolder(const fs::path& root);
   // What one worker keeps between its files.
   struct TWorker {
-    fs::path madeFolder; // the output folder last made (or found) for a file
+    fs::path madeFolder;        // the output folder last made (or found) for a file
+    TFolderHandle outputFolder; // the folder the last unnamed output was made in
     // Small messages framed for the mbox wait here to be written together: one lock and one
     // write for many. Their results wait with them, so that none counts before it is written.
     std::string mboxPending;
@@ -647,14 +698,18 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
     stem = input.filename().string();
   const bool eml = options_.Format == TConvertFormat::Eml;
   if (eml) {
-    const int unnamed = OpenUnnamedFile(folder);
+    const int folderFd = worker.outputFolder.For(folder);
+    const int unnamed = folderFd >= 0 ? OpenUnnamedFile(folderFd) : -1;
+    // A folder that went away since it was opened is made again on the path below.
+    if (unnamed < 0)
+      worker.outputFolder.Close();
     if (unnamed >= 0) {
       std::string name;
       try {
         // Straight into the file: the file writer would make a temporary of its own.
         TFdStream file(unnamed, folder.string());
         SaveToEML(message.Properties(), &file);
-        name = LinkToFreeName(unnamed, folder, stem, options_.Extension);
+        name = LinkToFreeName(unnamed, folderFd, folder, stem, options_.Extension);
       } catch (...) {
         ::close(unnamed);
         throw;
