@@ -54,8 +54,25 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string LowerExtension(const fs::path& p) {
-  return Lower(p.extension().string());
+// The last part of a file's name (its name in its folder).
+std::string_view FileNamePart(std::string_view name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+// Where the extension of a name in a folder begins, as std::filesystem reads it: at its last
+// dot, unless that is its first character ("." and ".." have none either); its size when it has
+// none. Parsing a whole path for each of thousands of files costs more than reading it.
+size_t ExtensionStart(std::string_view file) {
+  if (file == "." || file == "..")
+    return file.size();
+  const size_t dot = file.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? file.size() : dot;
+}
+
+std::string LowerExtension(std::string_view name) {
+  const std::string_view file = FileNamePart(name);
+  return Lower(std::string(file.substr(ExtensionStart(file))));
 }
 
 bool IsMessageExtension(const std::string& ext) {
@@ -76,6 +93,8 @@ struct TJob {
 // The folder below Out that keeps a directly named file's place: its relative folder, unless
 // the name is absolute or climbs out.
 fs::path NamedRelativeFolder(const std::string& name) {
+  if (!name.empty() && name.front() == '/')
+    return {};
   const fs::path p = fs::path(name).lexically_normal();
   if (p.is_absolute())
     return {};
@@ -433,6 +452,8 @@ private:
   // What one worker keeps between its files.
   struct TWorker {
     fs::path madeFolder;        // the output folder last made (or found) for a file
+    std::string folderKey;      // what gave folder: the input's folder, or the one below Out
+    fs::path folder;            // the output folder of the last file
     TFolderHandle outputFolder; // the folder the last unnamed output was made in
     // Small messages framed for the mbox wait here to be written together: one lock and one
     // write for many. Their results wait with them, so that none counts before it is written.
@@ -678,24 +699,34 @@ void TBatchRun::Finish(const TConvertResult& result) {
 }
 
 std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWorker& worker) {
-  const fs::path input(job.Input);
-  fs::path folder;
-  if (options_.Out.empty()) {
-    folder = input.has_parent_path() ? input.parent_path() : fs::path(".");
-  } else {
-    folder = outFolder_ / job.RelativeFolder;
-    // Files of one folder come one after the other: its output folder is made once.
-    if (folder != worker.madeFolder) {
-      std::error_code ec;
-      fs::create_directories(folder, ec);
-      if (!fs::is_directory(folder, ec))
-        throw EMSGError("Unable to create the folder " + folder.string());
-      worker.madeFolder = folder;
+  // Files of one folder come one after the other: their output folder is found, and made, once.
+  const std::string_view inputFile = FileNamePart(job.Input);
+  const std::string_view folderKey =
+      options_.Out.empty()
+          ? std::string_view(job.Input).substr(0, job.Input.size() - inputFile.size())
+          : std::string_view(job.RelativeFolder.native());
+  if (worker.folderKey != folderKey || worker.folder.empty()) {
+    worker.folderKey.assign(folderKey);
+    worker.folder.clear();
+    if (options_.Out.empty()) {
+      const fs::path input(job.Input);
+      worker.folder = input.has_parent_path() ? input.parent_path() : fs::path(".");
+    } else {
+      const fs::path folder = outFolder_ / job.RelativeFolder;
+      if (folder != worker.madeFolder) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder, ec))
+          throw EMSGError("Unable to create the folder " + folder.string());
+        worker.madeFolder = folder;
+      }
+      worker.folder = folder;
     }
   }
-  std::string stem = input.stem().string();
+  const fs::path& folder = worker.folder;
+  std::string stem(inputFile.substr(0, ExtensionStart(inputFile)));
   if (stem.empty())
-    stem = input.filename().string();
+    stem = std::string(inputFile);
   const bool eml = options_.Format == TConvertFormat::Eml;
   if (eml) {
     const int folderFd = worker.outputFolder.For(folder);
