@@ -230,7 +230,7 @@ public:
   ~TFolderHandle() { Close(); }
   // The folder's descriptor, opened when it is another folder than last time; -1 when it
   // cannot be opened.
-  int For(const fs::path& folder) {
+  int For(const std::string& folder) {
     if (fd_ >= 0 && folder == folder_)
       return fd_;
     Close();
@@ -239,6 +239,7 @@ public:
       folder_ = folder;
     return fd_;
   }
+  int For(const fs::path& folder) { return For(folder.native()); }
   void Close() {
     if (fd_ >= 0)
       ::close(fd_);
@@ -248,8 +249,25 @@ public:
 
 private:
   int fd_ = -1;
-  fs::path folder_;
+  std::string folder_;
 };
+
+// An input file as the worker reaches it: through the descriptor of its folder, held while
+// that folder's files come one after the other, so that each is looked up by its name alone.
+struct TInputName {
+  int folder = AT_FDCWD;
+  const char* name = nullptr;
+};
+
+TInputName ReachInput(const std::string& input, TFolderHandle& folders) {
+  const size_t slash = input.rfind('/');
+  if (slash == std::string::npos || slash + 1 == input.size())
+    return {AT_FDCWD, input.c_str()};
+  const int fd = folders.For(input.substr(0, slash + 1));
+  if (fd < 0)
+    return {AT_FDCWD, input.c_str()};
+  return {fd, input.c_str() + slash + 1};
+}
 
 // An unnamed file in the folder held by folderFd for an output under construction (O_TMPFILE),
 // named by LinkToFreeName once complete: a run that dies leaves nothing behind, and the folder
@@ -354,8 +372,8 @@ private:
 
 // Reads a regular file of the given size whole; false when it cannot be opened (its reader then
 // says why).
-bool ReadFileImage(const std::string& fileName, off_t size, std::string& image) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+bool ReadFileImage(TInputName input, const std::string& fileName, off_t size, std::string& image) {
+  const int fd = ::openat(input.folder, input.name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0)
     return false;
   image.resize(static_cast<size_t>(size));
@@ -455,6 +473,7 @@ private:
     std::string folderKey;      // what gave folder: the input's folder, or the one below Out
     fs::path folder;            // the output folder of the last file
     TFolderHandle outputFolder; // the folder the last unnamed output was made in
+    TFolderHandle inputFolder;  // the folder of the last input
     // Small messages framed for the mbox wait here to be written together: one lock and one
     // write for many. Their results wait with them, so that none counts before it is written.
     std::string mboxPending;
@@ -862,8 +881,9 @@ TConvertResult TBatchRun::Convert(const TJob& job, TWorker& worker) {
   TConvertResult result;
   result.Input = job.Input;
   try {
+    const TInputName input = ReachInput(job.Input, worker.inputFolder);
     struct stat info {};
-    if (::stat(job.Input.c_str(), &info) != 0) {
+    if (::fstatat(input.folder, input.name, &info, 0) != 0) {
       result.Reason = "File " + job.Input + " is not found.";
       return result;
     }
@@ -886,7 +906,7 @@ TConvertResult TBatchRun::Convert(const TJob& job, TWorker& worker) {
     }
     std::string image;
     const bool haveImage =
-        info.st_size <= kReadWholeLimit && ReadFileImage(job.Input, info.st_size, image);
+        info.st_size <= kReadWholeLimit && ReadFileImage(input, job.Input, info.st_size, image);
     if (byExtension)
       kind = haveImage ? DetectMessageKind(std::string_view(image).substr(0, kMessageKindHeadSize))
                        : DetectMessageFileKind(job.Input);

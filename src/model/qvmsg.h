@@ -420,6 +420,8 @@ private:
 class TOleStream : public TStream {
 public:
   explicit TOleStream(cfb::Stream stream);
+  // Reads and writes a stream that the caller keeps, and that outlives this adapter.
+  explicit TOleStream(cfb::Stream* borrowed);
   ~TOleStream() override;
   size_t Read(void* buffer, size_t count) override;
   size_t Write(const void* buffer, size_t count) override;
@@ -427,7 +429,8 @@ public:
   int64_t Size() override;
 
 private:
-  std::unique_ptr<cfb::Stream> stream_;
+  std::unique_ptr<cfb::Stream> owned_;
+  cfb::Stream* stream_;
 };
 
 // The 16 bytes of a GUID as text in braces, 8-4-4-4-12 upper-case hex digits (the first three

@@ -238,9 +238,23 @@ public:
       if (nodes_[c].alive)
         ids.push_back(c);
     }
-    std::stable_sort(ids.begin(), ids.end(), [&](uint32_t a, uint32_t b) {
+    // In name order; children of equal names (only a damaged file has them) in the order
+    // listed. The few children of most storages are sorted in place, without the buffer a
+    // stable sort takes.
+    const auto before = [&](uint32_t a, uint32_t b) {
       return CompareNames(nodes_[a].name, nodes_[b].name) < 0;
-    });
+    };
+    if (ids.size() <= 64) {
+      for (size_t i = 1; i < ids.size(); ++i) {
+        const uint32_t id = ids[i];
+        size_t j = i;
+        for (; j > 0 && before(id, ids[j - 1]); --j)
+          ids[j] = ids[j - 1];
+        ids[j] = id;
+      }
+    } else {
+      std::stable_sort(ids.begin(), ids.end(), before);
+    }
     return ids;
   }
 

@@ -6,7 +6,9 @@
 namespace orlendo {
 
 TOleStream::TOleStream(cfb::Stream stream)
-    : stream_(std::make_unique<cfb::Stream>(std::move(stream))) {}
+    : owned_(std::make_unique<cfb::Stream>(std::move(stream))), stream_(owned_.get()) {}
+
+TOleStream::TOleStream(cfb::Stream* borrowed) : stream_(borrowed) {}
 
 TOleStream::~TOleStream() = default;
 

@@ -472,7 +472,7 @@ void TQvMSGFile::ReadTaggedStream(const cfb::Storage& parent, const cfb::EntrySt
   ReadStreamInto(parent, element, [&](cfb::Stream& stream) {
     if (element.size == 0)
       return;
-    TOleStream adapter(std::move(stream));
+    TOleStream adapter(&stream);
     adapter.SetPosition(0);
     record->ReadValue(adapter, RecordSize(element.size));
   });
@@ -531,7 +531,7 @@ void TQvMSGFile::ReadDocumentStream(const cfb::Storage& parent, const cfb::Entry
             ? owner
             : collection.Add();
     record->TagID = TAG_ATTACH_DATA_OBJ;
-    TOleStream adapter(std::move(stream));
+    TOleStream adapter(&stream);
     adapter.SetPosition(0);
     record->ReadValue(adapter, RecordSize(element.size));
   });

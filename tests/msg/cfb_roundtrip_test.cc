@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "msg/cfb_directory.h"
 #include "msg/compound_file.h"
 #include "testutil/cfb_tree.h"
 #include "testutil/run_process.h"
@@ -131,6 +132,29 @@ TEST(CfbRoundTrip, CreatingReplacesAnElementOfTheSameName) {
                    "The file or element could not be found: No storage named \"data\"");
   EXPECT_OLE_ERROR(reread.OpenStream(u"missing"), STG_E_FILENOTFOUND,
                    "The file or element could not be found: No stream named \"missing\"");
+}
+
+// Storages of a few children are sorted one way and large ones another: both list in the
+// format's name order (shorter names first, then by upper case), made or read back.
+TEST(CfbRoundTrip, ChildrenAreListedInNameOrderWhateverTheirNumber) {
+  for (int count : {1, 2, 7, 63, 64, 65, 300}) {
+    Storage root = CreateMemory();
+    std::vector<std::u16string> names;
+    for (int i = 0; i < count; ++i) {
+      // Made in an order unlike the name order, of mixed lengths and cases.
+      const int k = (i * 37 + 11) % count;
+      std::string s = (k % 3 == 0 ? "b" : k % 3 == 1 ? "A" : "__substg1.0_") + std::to_string(k);
+      names.emplace_back(s.begin(), s.end());
+      root.CreateStream(names.back()).Write("x", 1);
+    }
+    for (const Storage& s : {root, OpenMemory(MemoryImage(root), Validation::Strict)}) {
+      const std::vector<EntryStat> children = s.Children();
+      ASSERT_EQ(children.size(), names.size()) << count;
+      for (size_t i = 1; i < children.size(); ++i)
+        ASSERT_LT(CompareNames(children[i - 1].name, children[i].name), 0)
+            << count << " children, at " << i;
+    }
+  }
 }
 
 TEST(CfbRoundTrip, LargeStoragesFindEveryChildByName) {
