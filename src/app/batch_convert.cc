@@ -178,7 +178,11 @@ std::string PlaceAtFreeName(const fs::path& folder, const std::string& stem,
   for (unsigned n = 1; n < 1000000; ++n) {
     const std::string name =
         n == 1 ? stem + extension : stem + " (" + std::to_string(n) + ")" + extension;
-    const std::string target = (folder / name).string();
+    // The folder's path and the name: name is never absolute, and joining needs no parsing.
+    const std::string& base = folder.native();
+    const std::string target = base.empty()         ? name
+                               : base.back() == '/' ? base + name
+                                                    : base + '/' + name;
     if (place(target, name))
       return target;
     if (errno != EEXIST)
@@ -287,7 +291,12 @@ int OpenUnnamedFile(int folderFd) {
 std::string LinkToFreeName(int fd, int folderFd, const fs::path& folder, const std::string& stem,
                            const std::string& extension) {
   static std::atomic<bool> byDescriptor{true};
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  std::string self;
+  const auto viaProc = [&](const std::string& name) {
+    if (self.empty())
+      self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
   return PlaceAtFreeName(folder, stem, extension, [&](const std::string&, const std::string& name) {
     if (byDescriptor.load(std::memory_order_relaxed)) {
       if (::linkat(fd, "", folderFd, name.c_str(), AT_EMPTY_PATH) == 0)
@@ -295,14 +304,14 @@ std::string LinkToFreeName(int fd, int folderFd, const fs::path& folder, const s
       if (errno != ENOENT && errno != EPERM && errno != EINVAL)
         return false;
       const int first = errno;
-      if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (!viaProc(name)) {
         errno = errno == EEXIST ? EEXIST : first;
         return false;
       }
       byDescriptor.store(false, std::memory_order_relaxed);
       return true;
     }
-    return ::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    return viaProc(name);
   });
 }
 
@@ -757,7 +766,7 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
       std::string name;
       try {
         // Straight into the file: the file writer would make a temporary of its own.
-        TFdStream file(unnamed, folder.string());
+        TFdStream file(unnamed, folder.native());
         SaveToEML(message.Properties(), &file);
         name = LinkToFreeName(unnamed, folderFd, folder, stem, options_.Extension);
       } catch (...) {

@@ -1072,8 +1072,9 @@ private:
       Header("From: " + from);
     const std::pair<const char*, TRecipientKind> kinds[] = {
         {"To: ", TRecipientKind::To}, {"Cc: ", TRecipientKind::Cc}, {"Bcc: ", TRecipientKind::Bcc}};
+    const TRecipientLists recipients = GetRecipientLists(level);
     for (const auto& [name, kind] : kinds) {
-      const std::string list = AddressList(convert, GetRecipientAddresses(level, kind));
+      const std::string list = AddressList(convert, recipients.Of(kind));
       if (!list.empty())
         Header(name + list);
     }

@@ -329,10 +329,14 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
   return Person(name, address);
 }
 
-TMailAddressList GetRecipientAddresses(const TMSGProperties& level, TRecipientKind kind) {
+namespace {
+
+// The recipients of the kinds asked for (each kind's list in out[kind]), in one pass over the
+// recipient table; the lists of the kinds not asked for stay empty.
+void CollectRecipients(const TMSGProperties& level, std::initializer_list<TRecipientKind> kinds,
+                       TMailAddressList* out[4]) {
   HeaderAddresses headers(level);
   bool typed = false;
-  TMailAddressList out;
   for (int i = 0; i < level.Count(); ++i) {
     const TMSGProperty* item = level.Items(i);
     if (!IsRecipientNode(*item))
@@ -341,23 +345,48 @@ TMailAddressList GetRecipientAddresses(const TMSGProperties& level, TRecipientKi
     if (type == nullptr)
       continue;
     typed = true;
-    if ((type->Value.ToInt64() & 0x0F) != static_cast<int>(kind))
+    const int64_t kind = type->Value.ToInt64() & 0x0F;
+    if (kind < 1 || kind > 3 || out[kind] == nullptr)
       continue;
     TMailAddress address = RecipientAddress(item->SubProperties(), headers);
     if (!address.Name.empty() || !address.Address.empty())
-      out.push_back(std::move(address));
+      out[kind]->push_back(std::move(address));
   }
   if (typed)
-    return out;
+    return;
 
-  const char* field = kind == TRecipientKind::To ? "To" : kind == TRecipientKind::Cc ? "Cc" : "Bcc";
-  if (headers.Has(field))
-    return headers.Field(field);
-  const auto& lists = kind == TRecipientKind::To   ? kToLists
-                      : kind == TRecipientKind::Cc ? kCcLists
-                                                   : kBccLists;
-  return FromDisplayList(level, FirstText(level, lists, !level.IsRoot()), headers,
-                         kind == TRecipientKind::To);
+  for (const TRecipientKind kind : kinds) {
+    TMailAddressList& list = *out[static_cast<int>(kind)];
+    const char* field = kind == TRecipientKind::To   ? "To"
+                        : kind == TRecipientKind::Cc ? "Cc"
+                                                     : "Bcc";
+    if (headers.Has(field)) {
+      list = headers.Field(field);
+      continue;
+    }
+    const auto& lists = kind == TRecipientKind::To   ? kToLists
+                        : kind == TRecipientKind::Cc ? kCcLists
+                                                     : kBccLists;
+    list = FromDisplayList(level, FirstText(level, lists, !level.IsRoot()), headers,
+                           kind == TRecipientKind::To);
+  }
+}
+
+} // namespace
+
+TMailAddressList GetRecipientAddresses(const TMSGProperties& level, TRecipientKind kind) {
+  TMailAddressList list;
+  TMailAddressList* out[4] = {};
+  out[static_cast<int>(kind)] = &list;
+  CollectRecipients(level, {kind}, out);
+  return list;
+}
+
+TRecipientLists GetRecipientLists(const TMSGProperties& level) {
+  TRecipientLists lists;
+  TMailAddressList* out[4] = {nullptr, &lists.To, &lists.Cc, &lists.Bcc};
+  CollectRecipients(level, {TRecipientKind::To, TRecipientKind::Cc, TRecipientKind::Bcc}, out);
+  return lists;
 }
 
 TMailAddressList ParseAddressList(std::string_view value) {

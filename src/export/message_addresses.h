@@ -45,6 +45,18 @@ TMailAddress GetSenderAddress(const TMSGProperties& level);
 // address of its own takes the address that the transport headers give its name.
 TMailAddressList GetRecipientAddresses(const TMSGProperties& level, TRecipientKind kind);
 
+// The To, Cc and Bcc recipients (GetRecipientAddresses of each), read in one pass over the
+// recipient table.
+struct TRecipientLists {
+  TMailAddressList To;
+  TMailAddressList Cc;
+  TMailAddressList Bcc;
+  const TMailAddressList& Of(TRecipientKind kind) const {
+    return kind == TRecipientKind::To ? To : kind == TRecipientKind::Cc ? Cc : Bcc;
+  }
+};
+TRecipientLists GetRecipientLists(const TMSGProperties& level);
+
 // The mailboxes of an RFC 5322 address list (a From, To or Cc field value, unfolded, UTF-8):
 // display names decoded (quoted strings, RFC 2047 encoded words, or a comment after a bare
 // address), group names dropped and their members kept, "," and ";" both taken as separators.
