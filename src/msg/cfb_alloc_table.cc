@@ -1,5 +1,7 @@
 #include "msg/cfb_alloc_table.h"
 
+#include <bit>
+#include <cstring>
 #include <string>
 
 namespace orlendo::cfb {
@@ -12,6 +14,22 @@ namespace {
 
 std::string Num(uint64_t v) {
   return std::to_string(v);
+}
+
+// Appends the little-endian entries of sector id to entries; buf holds a sector.
+void ReadEntries(const Sectors& sectors, uint32_t id, std::vector<uint8_t>& buf,
+                 std::vector<uint32_t>& entries) {
+  const size_t count = buf.size() / 4;
+  if constexpr (std::endian::native == std::endian::little) {
+    // The entries as they are stored are the machine's numbers: straight into the table.
+    const size_t at = entries.size();
+    entries.resize(at + count);
+    sectors.Read(sectors.Offset(id), entries.data() + at, count * 4);
+  } else {
+    sectors.Read(sectors.Offset(id), buf.data(), buf.size());
+    for (size_t j = 0; j < count; ++j)
+      entries.push_back(ReadU32(&buf[4 * j]));
+  }
 }
 
 } // namespace
@@ -72,9 +90,7 @@ Fat LoadFat(const Header& header, const Sectors& sectors, Validation validation)
               " sectors");
     }
     fat.fatSectorIds.push_back(id);
-    sectors.Read(sectors.Offset(id), buf.data(), buf.size());
-    for (uint32_t j = 0; j < perFatSector; ++j)
-      fat.entries.push_back(ReadU32(&buf[4 * j]));
+    ReadEntries(sectors, id, buf, fat.entries);
   }
   return fat;
 }
@@ -96,11 +112,8 @@ std::vector<uint32_t> LoadMiniFat(const Header& header, const Sectors& sectors, 
   const uint32_t perSector = sectors.SectorLen() / 4;
   miniFat.reserve(chain.size() * perSector);
   std::vector<uint8_t> buf(sectors.SectorLen());
-  for (uint32_t id : chain) {
-    sectors.Read(sectors.Offset(id), buf.data(), buf.size());
-    for (uint32_t j = 0; j < perSector; ++j)
-      miniFat.push_back(ReadU32(&buf[4 * j]));
-  }
+  for (uint32_t id : chain)
+    ReadEntries(sectors, id, buf, miniFat);
   return miniFat;
 }
 

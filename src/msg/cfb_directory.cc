@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace orlendo::cfb {
 
@@ -80,8 +82,12 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
       ++units;
   }
   e.name.resize(units);
-  for (uint32_t i = 0; i < units; ++i)
-    e.name[i] = char16_t(ReadU16(p + 2 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(e.name.data(), p, 2 * size_t(units));
+  } else {
+    for (uint32_t i = 0; i < units; ++i)
+      e.name[i] = char16_t(ReadU16(p + 2 * i));
+  }
   // A zero inside the counted length ends the name as the other readers see it.
   const size_t zero = e.name.find(char16_t(0));
   if (zero != std::u16string::npos)
