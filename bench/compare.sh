@@ -90,18 +90,22 @@ SH
 cat > "$WORK/count_q_mbox.sh" <<SH
 grep -c '^From ' "$WORK/out/q.mbox" > "$WORK/count"; rm -f "$WORK/out/q.mbox"
 SH
-cat > "$WORK/quillet_emls.sh" <<SH
-"$QUILLET" --convert --quiet --jobs 2 --out "$WORK/out/q" - < "\$1" >/dev/null 2>&1
+# emls_scripts SUFFIX FOLDER: the runs that write EML files into FOLDER, and their counts.
+emls_scripts() {
+  cat > "$WORK/quillet_emls$1.sh" <<SH
+"$QUILLET" --convert --quiet --jobs 2 --out "$2/q" - < "\$1" >/dev/null 2>&1
 SH
-cat > "$WORK/count_q_emls.sh" <<SH
-find "$WORK/out/q" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/q"
+  cat > "$WORK/count_q_emls$1.sh" <<SH
+find "$2/q" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$2/q"
 SH
-cat > "$WORK/msgconvert_emls.sh" <<SH
-mkdir -p "$WORK/out/m" && ( cd "$WORK/out/m" && xargs -d '\\n' msgconvert < "\$1" ) >/dev/null 2>&1
+  cat > "$WORK/msgconvert_emls$1.sh" <<SH
+mkdir -p "$2/m" && ( cd "$2/m" && xargs -d '\\n' msgconvert < "\$1" ) >/dev/null 2>&1
 SH
-cat > "$WORK/count_m_emls.sh" <<SH
-find "$WORK/out/m" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$WORK/out/m"
+  cat > "$WORK/count_m_emls$1.sh" <<SH
+find "$2/m" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$2/m"
 SH
+}
+emls_scripts "" "$WORK/out"
 cat > "$WORK/msgconvert_mbox.sh" <<SH
 ( cd "$WORK/out" && xargs -d '\\n' msgconvert --mbox "$WORK/out/m.mbox" < "\$1" ) >/dev/null 2>&1
 SH
@@ -186,18 +190,7 @@ for n in 1000 10000; do
 done
 
 if [ -n "$RAM" ]; then
-  cat > "$WORK/quillet_emls_ram.sh" <<SH
-"$QUILLET" --convert --quiet --jobs 2 --out "$RAM/q" - < "\$1" >/dev/null 2>&1
-SH
-  cat > "$WORK/count_q_emls_ram.sh" <<SH
-find "$RAM/q" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$RAM/q"
-SH
-  cat > "$WORK/msgconvert_emls_ram.sh" <<SH
-mkdir -p "$RAM/m" && ( cd "$RAM/m" && xargs -d '\\n' msgconvert < "\$1" ) >/dev/null 2>&1
-SH
-  cat > "$WORK/count_m_emls_ram.sh" <<SH
-find "$RAM/m" -name '*.eml' | wc -l > "$WORK/count"; rm -rf "$RAM/m"
-SH
+  emls_scripts _ram "$RAM"
   A=$(AFTER="$WORK/count_q_emls_ram.sh" run q_emls_ram sh "$WORK/quillet_emls_ram.sh" "$WORK/generated")
   B=$(AFTER="$WORK/count_m_emls_ram.sh" REPS=1 run m_emls_ram sh "$WORK/msgconvert_emls_ram.sh" \
     "$WORK/generated")

@@ -303,11 +303,8 @@ std::string LinkToFreeName(int fd, int folderFd, const fs::path& folder, const s
         return true;
       if (errno != ENOENT && errno != EPERM && errno != EINVAL)
         return false;
-      const int first = errno;
-      if (!viaProc(name)) {
-        errno = errno == EEXIST ? EEXIST : first;
+      if (!viaProc(name))
         return false;
-      }
       byDescriptor.store(false, std::memory_order_relaxed);
       return true;
     }
@@ -478,7 +475,6 @@ private:
   void WalkFolder(const fs::path& root);
   // What one worker keeps between its files.
   struct TWorker {
-    fs::path madeFolder;        // the output folder last made (or found) for a file
     std::string folderKey;      // what gave folder: the input's folder, or the one below Out
     fs::path folder;            // the output folder of the last file
     TFolderHandle outputFolder; // the folder the last unnamed output was made in
@@ -741,13 +737,10 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
       worker.folder = input.has_parent_path() ? input.parent_path() : fs::path(".");
     } else {
       const fs::path folder = outFolder_ / job.RelativeFolder;
-      if (folder != worker.madeFolder) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (!fs::is_directory(folder, ec))
-          throw EMSGError("Unable to create the folder " + folder.string());
-        worker.madeFolder = folder;
-      }
+      std::error_code ec;
+      fs::create_directories(folder, ec);
+      if (!fs::is_directory(folder, ec))
+        throw EMSGError("Unable to create the folder " + folder.string());
       worker.folder = folder;
     }
   }
@@ -786,14 +779,12 @@ std::string TBatchRun::WriteFile(const TQvMessage& message, const TJob& job, TWo
   try {
     temp = MakeTempFile(folder, stem + options_.Extension, eml ? &fd : nullptr);
   } catch (const EMSGError&) {
-    if (options_.Out.empty() || folder != worker.madeFolder)
+    if (options_.Out.empty())
       throw;
     // The folder went away since it was made: make it again.
-    worker.madeFolder.clear();
     std::error_code ec;
     fs::create_directories(folder, ec);
     temp = MakeTempFile(folder, stem + options_.Extension, eml ? &fd : nullptr);
-    worker.madeFolder = folder;
   }
   try {
     switch (options_.Format) {

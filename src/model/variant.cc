@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <new>
 #include <type_traits>
 #include <utility>
 
 #include "model/utf8.h"
+#include "text/datetime.h"
 
 namespace orlendo {
 namespace {
@@ -57,27 +57,6 @@ std::string CurrencyText(int64_t c) {
     text += f;
   }
   return negative ? "-" + text : text;
-}
-
-std::string DateTimeText(TDateTime value) {
-  // The short date and the long time of the user's locale; a date-time without a time of day
-  // shows the date alone.
-  const TDateTimeParts p = SplitDateTime(value);
-  std::tm tm{};
-  tm.tm_year = p.Year - 1900;
-  tm.tm_mon = p.Month - 1;
-  tm.tm_mday = p.Day;
-  tm.tm_hour = p.Hour;
-  tm.tm_min = p.Minute;
-  tm.tm_sec = p.Second;
-  const int64_t days = DaysFromCivil(p.Year, p.Month, p.Day);
-  tm.tm_wday = static_cast<int>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
-  tm.tm_yday = static_cast<int>(days - DaysFromCivil(p.Year, 1, 1));
-  tm.tm_isdst = -1;
-  const bool withTime = p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.Millisecond != 0;
-  char buf[128];
-  const size_t n = std::strftime(buf, sizeof buf, withTime ? "%x %X" : "%x", &tm);
-  return std::string(buf, n);
 }
 
 } // namespace
@@ -322,7 +301,7 @@ std::string TVariant::ToUtf8() const {
   case VarKind::Int64:
     return std::to_string(c_);
   case VarKind::DateTime:
-    return DateTimeText(d_);
+    return LocaleDateTimeText(d_);
   case VarKind::Bytes:
     // Invalid bytes become U+FFFD, so the result is always UTF-8.
     return utf8::IsValid(bytes_) ? bytes_ : utf8::Encode(utf8::Decode(bytes_));

@@ -189,6 +189,12 @@ std::string DateTimeToText(TDateTime value) {
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.Year, p.Month, p.Day);
     return buf;
   }
+  return LocaleDateTimeText(value);
+}
+
+std::string LocaleDateTimeText(TDateTime value) {
+  const TDateTimeParts p = SplitDateTime(value);
+  const bool withTime = p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.Millisecond != 0;
   std::tm tm{};
   tm.tm_year = p.Year - 1900;
   tm.tm_mon = p.Month - 1;
@@ -200,6 +206,7 @@ std::string DateTimeToText(TDateTime value) {
   tm.tm_yday =
       static_cast<int>(DaysFromCivil(p.Year, p.Month, p.Day) - DaysFromCivil(p.Year, 1, 1));
   tm.tm_isdst = -1;
+  char buf[128];
   const size_t n = std::strftime(buf, sizeof buf, withTime ? "%x %X" : "%x", &tm);
   return std::string(buf, n);
 }

@@ -45,5 +45,8 @@ uint64_t LocalDateTimeToFileTime(TDateTime local);
 // The date-time as the user's locale writes it (LC_TIME): short date and time, the date alone
 // when the time of day is 0. In the C (POSIX) locale: "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DD".
 std::string DateTimeToText(TDateTime value);
+// The short date and the long time of the user's locale (strftime's %x %X, in every locale); a
+// date-time without a time of day gives the date alone.
+std::string LocaleDateTimeText(TDateTime value);
 
 } // namespace orlendo

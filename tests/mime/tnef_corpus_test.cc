@@ -22,6 +22,7 @@
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
 #include "text/base64.h"
+#include "winmail_message.h"
 
 namespace orlendo {
 namespace {
@@ -421,18 +422,7 @@ TEST(TnefInMessages, WrittenMessagesHoldTheFilesOfTheirWinmailDat) {
     internet.LoadFromStream(emlIn);
     internet.SaveToEMLFile(dir.File(name + ".eml"));
 
-    TQvMessage outer;
-    outer.Properties().AddRecord<TMSGPropertyTopLevel>()->Header = std::string(32, '\0');
-    outer.Properties().AddProperty(0x0037001F, TVariant::FromWide(utf8::Decode(name)));
-    TMSGProperty* node = outer.Properties().Add();
-    node->TagID = TAG_ATTACHMENT_NODE;
-    node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(u"winmail.dat"));
-    node->SubProperties().AddProperty(0x37050003, TVariant::FromInteger(1));
-    TMSGProperty* stream = node->SubProperties().Add();
-    stream->TagID = TAG_ATTACH_DATA_BIN;
-    stream->Value = TVariant::FromBytes(tnef);
-    stream->DataSize = static_cast<int32_t>(tnef.size());
-    TMemoryStream image(SaveToMSGImage(outer.Properties(), true));
+    TMemoryStream image(mimetest::OutlookImageWithWinmailDat(utf8::Decode(name), tnef));
     TQvMSGFile outlook;
     outlook.LoadFromStream(image);
     outlook.SaveToMSG(dir.File(name + ".msg"), true);

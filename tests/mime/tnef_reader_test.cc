@@ -15,6 +15,7 @@
 #include "msg/msg_writer.h"
 #include "msg/qvmsgfile.h"
 #include "testutil/run_process.h"
+#include "winmail_message.h"
 
 namespace orlendo {
 namespace {
@@ -433,17 +434,7 @@ TEST(TnefInMessages, WinmailDatOfAnInternetMessageIsUnpacked) {
 // as the files inside it.
 TEST(TnefInMessages, WinmailDatOfAnOutlookMessageIsUnpacked) {
   const std::string tnef = ReadFile(testutil::CorpusPath("tnef/two-files.tnef"));
-  TQvMessage outer;
-  outer.Properties().AddProperty(0x0037001F, TVariant::FromWide(u"outer subject"));
-  TMSGProperty* node = outer.Properties().Add();
-  node->TagID = TAG_ATTACHMENT_NODE;
-  node->SubProperties().AddProperty(0x3707001F, TVariant::FromWide(u"winmail.dat"));
-  node->SubProperties().AddProperty(0x37050003, TVariant::FromInteger(1));
-  TMSGProperty* stream = node->SubProperties().Add();
-  stream->TagID = TAG_ATTACH_DATA_BIN;
-  stream->Value = TVariant::FromBytes(tnef);
-  stream->DataSize = static_cast<int32_t>(tnef.size());
-  TMemoryStream image(SaveToMSGImage(outer.Properties(), true));
+  TMemoryStream image(mimetest::OutlookImageWithWinmailDat(u"outer subject", tnef));
 
   TQvMSGFile message;
   message.LoadFromStream(image);
