@@ -1,5 +1,6 @@
 #include "app/batch_convert.h"
 
+#include <sched.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -279,7 +280,7 @@ TInputName ReachInput(const std::string& input, TFolderHandle& folders) {
 // ordinary one (the umask applies). -1 where the kernel or the file system has no unnamed files,
 // or /proc, through which an unprivileged process names one, is not there.
 int OpenUnnamedFile(int folderFd) {
-  static const bool haveProc = ::access("/proc/self/fd", X_OK) == 0;
+  static const bool haveProc = ::access("/proc/thread-self/fd", X_OK) == 0;
   if (!haveProc)
     return -1;
   return ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -294,7 +295,7 @@ std::string LinkToFreeName(int fd, int folderFd, const fs::path& folder, const s
   std::string self;
   const auto viaProc = [&](const std::string& name) {
     if (self.empty())
-      self = "/proc/self/fd/" + std::to_string(fd);
+      self = "/proc/thread-self/fd/" + std::to_string(fd); // the worker's own table
     return ::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   };
   return PlaceAtFreeName(folder, stem, extension, [&](const std::string&, const std::string& name) {
@@ -1009,6 +1010,14 @@ void TBatchRun::FlushMbox(TWorker& worker) {
 }
 
 void TBatchRun::Work() {
+  // Each worker keeps a descriptor table of its own (a copy of the process's at its start): the
+  // kernel then takes no lock shared with the other workers to open and close its files, nor
+  // counts each use of a descriptor against them. Whatever a worker opens is therefore its own
+  // and is closed before its job ends; the files all share (standard streams, the mbox, the
+  // report) were opened before the workers started. Where the call is refused, the table stays
+  // shared, which is only slower.
+  const bool ownTable = ::unshare(CLONE_FILES) == 0;
+  const int reportFd = report_ ? ::fileno(report_) : -1;
   TWorker worker;
   while (std::optional<TJob> job = queue_.Pop()) {
     if (Cancelled())
@@ -1024,6 +1033,14 @@ void TBatchRun::Work() {
     }
   }
   FlushMbox(worker);
+  // This table's copies of the shared files go now, so that the run's own close of the mbox and
+  // the report is the last one, whose failure it sees.
+  if (ownTable) {
+    if (mboxFd_ >= 0)
+      ::close(mboxFd_);
+    if (reportFd >= 0)
+      ::close(reportFd);
+  }
   // The walk may be waiting for room in the queue.
   if (Cancelled())
     queue_.Close();

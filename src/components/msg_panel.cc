@@ -117,7 +117,7 @@ QString Lowered(const std::u16string& text) {
 void AddStructure(QTreeWidgetItem* parent, const cfb::Storage& storage, int depth) {
   for (const cfb::EntryStat& child : storage.Children()) {
     auto* item = new QTreeWidgetItem(parent);
-    QString name = QString::fromStdU16String(child.name);
+    QString name = QString::fromUtf16(child.name.data(), qsizetype(child.name.size()));
     for (QChar& c : name)
       if (c.unicode() < 0x20)
         c = QChar(0x2022); // the control characters of OLE stream names, made visible

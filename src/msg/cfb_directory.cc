@@ -28,14 +28,14 @@ char16_t Upper(char16_t c) {
 
 } // namespace
 
-std::u16string UpperName(const std::u16string& name) {
+std::u16string UpperName(std::u16string_view name) {
   std::u16string out(name);
   for (char16_t& c : out)
     c = Upper(c);
   return out;
 }
 
-int CompareNames(const std::u16string& a, const std::u16string& b) {
+int CompareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size())
     return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -81,17 +81,16 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
     while (units < DIR_NAME_MAX_UNITS && ReadU16(p + 2 * units) != 0)
       ++units;
   }
-  e.name.resize(units);
+  char16_t name[DIR_NAME_MAX_UNITS];
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(e.name.data(), p, 2 * size_t(units));
+    std::memcpy(name, p, 2 * size_t(units));
   } else {
     for (uint32_t i = 0; i < units; ++i)
-      e.name[i] = char16_t(ReadU16(p + 2 * i));
+      name[i] = char16_t(ReadU16(p + 2 * i));
   }
   // A zero inside the counted length ends the name as the other readers see it.
-  const size_t zero = e.name.find(char16_t(0));
-  if (zero != std::u16string::npos)
-    e.name.resize(zero);
+  const std::u16string_view counted(name, units);
+  e.name = counted.substr(0, std::min(counted.find(char16_t(0)), counted.size()));
 
   if (e.color != COLOR_RED && e.color != COLOR_BLACK) {
     if (strict)
@@ -138,9 +137,11 @@ std::vector<std::vector<uint32_t>> CollectChildren(const std::vector<DirEntry>& 
   seen[0] = true;
   std::vector<uint32_t> storages{0}; // storages whose trees are still to walk
   std::vector<uint32_t> stack;
+  std::vector<uint32_t> found; // the children of the storage walked, kept at their exact number
   while (!storages.empty()) {
     const uint32_t parent = storages.back();
     storages.pop_back();
+    found.clear();
     stack.assign(1, entries[parent].child);
     while (!stack.empty()) {
       const uint32_t id = stack.back();
@@ -168,12 +169,13 @@ std::vector<std::vector<uint32_t>> CollectChildren(const std::vector<DirEntry>& 
         }
         continue;
       }
-      children[parent].push_back(id);
+      found.push_back(id);
       if (e.objectType == OBJ_TYPE_STORAGE)
         storages.push_back(id);
       stack.push_back(e.rightSibling);
       stack.push_back(e.leftSibling);
     }
+    children[parent].assign(found.begin(), found.end());
   }
   return children;
 }

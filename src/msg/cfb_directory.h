@@ -14,7 +14,7 @@
 namespace orlendo::cfb {
 
 struct DirEntry {
-  std::u16string name;
+  EntryName name;
   uint8_t objectType = OBJ_TYPE_UNUSED;
   uint8_t color = COLOR_BLACK;
   uint32_t leftSibling = NO_STREAM;
@@ -43,11 +43,11 @@ std::vector<std::vector<uint32_t>> CollectChildren(const std::vector<DirEntry>& 
                                                    Validation validation);
 
 // The compound-file order of names: shorter names first, then by the upper-cased UTF-16 units.
-int CompareNames(const std::u16string& a, const std::u16string& b);
+int CompareNames(std::u16string_view a, std::u16string_view b);
 // The name upper-cased unit by unit, as CompareNames compares it.
-std::u16string UpperName(const std::u16string& name);
+std::u16string UpperName(std::u16string_view name);
 // Names are equal when they are equal upper-cased.
-inline bool SameName(const std::u16string& a, const std::u16string& b) {
+inline bool SameName(std::u16string_view a, std::u16string_view b) {
   return CompareNames(a, b) == 0;
 }
 

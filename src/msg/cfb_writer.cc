@@ -157,7 +157,7 @@ std::vector<uint32_t> WriteImageTo(const std::vector<WriterEntry>& entries,
   for (uint32_t idx : order) {
     const WriterEntry& e = entries[idx];
     DirEntry& d = dir[dirId[idx]];
-    d.name = e.name.substr(0, DIR_NAME_MAX_UNITS);
+    d.name = e.name;
     d.objectType = e.objectType;
     d.clsid = e.clsid;
     d.stateBits = e.stateBits;

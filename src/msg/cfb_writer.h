@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "msg/compound_file.h"
+
 namespace orlendo::cfb {
 
 struct WriterEntry {
-  std::u16string name; // at most 31 UTF-16 units
+  EntryName name;
   uint8_t objectType;  // OBJ_TYPE_ROOT for entry 0, OBJ_TYPE_STORAGE or OBJ_TYPE_STREAM
   std::array<uint8_t, 16> clsid{};
   uint32_t stateBits = 0;

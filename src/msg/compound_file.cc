@@ -93,6 +93,15 @@ EOleError::EOleError(uint32_t code, const std::string& details)
     : std::runtime_error(details.empty() ? TextForCode(code) : TextForCode(code) + ": " + details),
       code_(code) {}
 
+EntryName::EntryName(std::u16string_view units) {
+  if (units.size() > kMaxUnits) {
+    throw EOleError(STG_E_INVALIDNAME, std::to_string(units.size()) + " units, at most " +
+                                           std::to_string(kMaxUnits));
+  }
+  std::char_traits<char16_t>::copy(units_, units.data(), units.size());
+  size_ = uint8_t(units.size());
+}
+
 namespace {
 
 std::string Num(uint64_t v) {
@@ -100,7 +109,7 @@ std::string Num(uint64_t v) {
 }
 
 // Names in messages, as UTF-8; unpaired surrogates become U+FFFD.
-std::string ToUtf8(const std::u16string& s) {
+std::string ToUtf8(std::u16string_view s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
@@ -144,7 +153,7 @@ constexpr uint64_t MAX_STREAM_SIZE_V3 = 0x80000000u;
 class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
 public:
   struct Node {
-    std::u16string name;
+    EntryName name;
     EntryKind kind = EntryKind::Stream;
     std::array<uint8_t, 16> clsid{};
     uint32_t stateBits = 0;
@@ -160,7 +169,7 @@ public:
     std::shared_ptr<StreamSource> source;
     uint32_t startSector = END_OF_CHAIN;
     uint64_t size = 0;
-    std::shared_ptr<const Extents> extents; // the image bytes, resolved once
+    std::optional<Extents> extents; // the image bytes, resolved once
     // Children by upper-cased name, made when a large storage is first searched, so that
     // opening each of a hundred thousand children by name is not quadratic.
     std::unique_ptr<std::unordered_map<std::u16string, uint32_t>> index;
@@ -258,7 +267,7 @@ public:
     return ids;
   }
 
-  uint32_t Find(uint32_t parent, const std::u16string& name) {
+  uint32_t Find(uint32_t parent, std::u16string_view name) {
     Node& p = LiveNode(parent);
     if (p.children.size() < 32) {
       for (uint32_t c : p.children) {
@@ -287,7 +296,7 @@ public:
     return Find(parent, entry.name);
   }
 
-  uint32_t OpenChild(uint32_t parent, const std::u16string& name, bool wantStorage) {
+  uint32_t OpenChild(uint32_t parent, std::u16string_view name, bool wantStorage) {
     return OpenFound(Find(parent, name), name, wantStorage);
   }
 
@@ -295,7 +304,7 @@ public:
     return OpenFound(FindListed(parent, entry), entry.name, wantStorage);
   }
 
-  uint32_t OpenFound(uint32_t id, const std::u16string& name, bool wantStorage) {
+  uint32_t OpenFound(uint32_t id, std::u16string_view name, bool wantStorage) {
     const bool isStorage = id != NO_STREAM && nodes_[id].kind != EntryKind::Stream;
     if (id == NO_STREAM || isStorage != wantStorage) {
       throw EOleError(STG_E_FILENOTFOUND,
@@ -309,7 +318,7 @@ public:
 
   // Names that come from a file are copied as they are: the characters that callers may not use
   // are a rule of the interface, not of the format, and refusing them would lose the element.
-  uint32_t CreateChild(uint32_t parent, const std::u16string& name, EntryKind kind,
+  uint32_t CreateChild(uint32_t parent, std::u16string_view name, EntryKind kind,
                        bool checkName = true) {
     RequireWritable();
     LiveNode(parent);
@@ -651,7 +660,7 @@ private:
     }
     if (n.extents)
       return *n.extents;
-    auto ext = std::make_shared<Extents>();
+    Extents resolved;
     const uint64_t size = n.size;
     if (size >= MINI_STREAM_CUTOFF) {
       if (size > sectors_.FileSize()) {
@@ -666,7 +675,7 @@ private:
       const uint64_t found = WalkChain(fat_.entries, n.startSector, need, sectors_.Count(),
                                        fatGuard_, FAT_CHAIN, [&](uint32_t sector) {
                                          const uint64_t part = std::min<uint64_t>(len, left);
-                                         ext->Append(sectors_.Offset(sector), part);
+                                         resolved.Append(sectors_.Offset(sector), part);
                                          left -= part;
                                        });
       if (found < need) {
@@ -685,7 +694,7 @@ private:
                       const uint64_t at =
                           miniStream_.FileOffset(uint64_t(sector) * MINI_SECTOR_LEN, nullptr);
                       const uint64_t part = std::min<uint64_t>(MINI_SECTOR_LEN, left);
-                      ext->Append(at, part);
+                      resolved.Append(at, part);
                       left -= part;
                     });
       if (found < need) {
@@ -694,8 +703,7 @@ private:
                             Num(need) + " mini sectors, but its chain ends after " + Num(found));
       }
     }
-    n.extents = std::move(ext);
-    return *n.extents;
+    return n.extents.emplace(std::move(resolved));
   }
 
   // Gives the stream its own copy of its bytes, so that it can be changed.
@@ -853,12 +861,12 @@ std::vector<EntryStat> Storage::Children() const {
   return out;
 }
 
-Storage Storage::OpenStorage(const std::u16string& name) const {
+Storage Storage::OpenStorage(std::u16string_view name) const {
   RequireValid(*this);
   return Storage(file_, file_->OpenChild(id_, name, true));
 }
 
-Stream Storage::OpenStream(const std::u16string& name) const {
+Stream Storage::OpenStream(std::u16string_view name) const {
   RequireValid(*this);
   return Stream(file_, file_->OpenChild(id_, name, false));
 }
@@ -873,17 +881,17 @@ Stream Storage::OpenStream(const EntryStat& child) const {
   return Stream(file_, file_->OpenListedChild(id_, child, false));
 }
 
-bool Storage::Exists(const std::u16string& name) const {
+bool Storage::Exists(std::u16string_view name) const {
   RequireValid(*this);
   return file_->Find(id_, name) != NO_STREAM;
 }
 
-Storage Storage::CreateStorage(const std::u16string& name) {
+Storage Storage::CreateStorage(std::u16string_view name) {
   RequireValid(*this);
   return Storage(file_, file_->CreateChild(id_, name, EntryKind::Storage));
 }
 
-Stream Storage::CreateStream(const std::u16string& name) {
+Stream Storage::CreateStream(std::u16string_view name) {
   RequireValid(*this);
   return Stream(file_, file_->CreateChild(id_, name, EntryKind::Stream));
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlendo::cfb {
@@ -66,9 +67,41 @@ enum class Validation { Permissive, Strict };
 
 enum class EntryKind : uint8_t { Storage = 1, Stream = 2, LockBytes = 3, Property = 4, Root = 5 };
 
+// The name of an element, held in place: the format allows at most 31 UTF-16 units, so a
+// directory of many entries, and every listing of it, costs no allocation per name.
+class EntryName {
+public:
+  static constexpr size_t kMaxUnits = 31;
+
+  EntryName() = default;
+  // A longer name raises STG_E_INVALIDNAME.
+  EntryName(std::u16string_view units);
+  EntryName(const std::u16string& units) : EntryName(std::u16string_view(units)) {}
+  EntryName(const char16_t* units) : EntryName(std::u16string_view(units)) {}
+
+  operator std::u16string_view() const noexcept { return {units_, size_}; }
+  std::u16string_view view() const noexcept { return {units_, size_}; }
+  std::u16string str() const { return std::u16string(units_, size_); }
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const char16_t* data() const noexcept { return units_; }
+  const char16_t* begin() const noexcept { return units_; }
+  const char16_t* end() const noexcept { return units_ + size_; }
+  char16_t operator[](size_t i) const noexcept { return units_[i]; }
+
+  // One comparison serves all: another name, a std::u16string or a literal all become a view.
+  friend bool operator==(const EntryName& a, std::u16string_view b) noexcept {
+    return a.view() == b;
+  }
+
+private:
+  char16_t units_[kMaxUnits] = {};
+  uint8_t size_ = 0;
+};
+
 // The statistics of one element, as the structure view shows them.
 struct EntryStat {
-  std::u16string name;
+  EntryName name;
   EntryKind kind = EntryKind::Stream;
   uint64_t size = 0;               // stream size; 0 for storages
   uint64_t creationTime = 0;       // FILETIME, 100 ns since 1601-01-01 UTC; 0 when unset
@@ -98,18 +131,18 @@ public:
   std::vector<EntryStat> Children() const;
 
   // Opening a child that is missing, or of the other kind, raises STG_E_FILENOTFOUND.
-  Storage OpenStorage(const std::u16string& name) const;
-  Stream OpenStream(const std::u16string& name) const;
+  Storage OpenStorage(std::u16string_view name) const;
+  Stream OpenStream(std::u16string_view name) const;
   // The same for an element that Children() of this storage listed: found at once when it is
   // still the child listed, else by its name.
   Storage OpenStorage(const EntryStat& child) const;
   Stream OpenStream(const EntryStat& child) const;
-  bool Exists(const std::u16string& name) const;
+  bool Exists(std::u16string_view name) const;
 
   // Creating replaces an existing element of the same name (with its subtree). Names are at most
   // 31 UTF-16 units and may not contain '/', '\\', ':' or '!' (STG_E_INVALIDNAME).
-  Storage CreateStorage(const std::u16string& name);
-  Stream CreateStream(const std::u16string& name);
+  Storage CreateStorage(std::u16string_view name);
+  Stream CreateStream(std::u16string_view name);
 
   // Copies every child of this storage (recursively, with CLSIDs and state bits) into target.
   // Target also takes this storage's own CLSID and state bits. Children of target with the names

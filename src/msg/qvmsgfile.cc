@@ -419,7 +419,7 @@ void TQvMSGFile::ReadSubStorage(const cfb::Storage& parent, const cfb::EntryStat
   }
 
   TMSGProperty* record = collection.Add();
-  std::u16string name = element.name;
+  std::u16string_view name = element.name;
   uint32_t tag = 0;
   if (Contains(name, u"nameid_version")) {
     record->TagID = TAG_NAMEID_NODE;
@@ -430,7 +430,7 @@ void TQvMSGFile::ReadSubStorage(const cfb::Storage& parent, const cfb::EntryStat
   } else if (TagFromElementName(name, tag)) {
     record->TagID = tag;
     if (name.size() > 8)
-      name.erase(0, name.size() - 8);
+      name.remove_prefix(name.size() - 8);
   }
 
   const bool isMessage = record->TagID == TAG_ATTACH_DATA_OBJ;
@@ -447,13 +447,13 @@ void TQvMSGFile::ReadSubStorage(const cfb::Storage& parent, const cfb::EntryStat
       return;
     } catch (const cfb::EOleError&) {
       if (tooDeep) {
-        record->Value = TVariant::FromWide(std::move(name));
+        record->Value = TVariant::FromWide(std::u16string(name));
         return;
       }
       // An OLE object that cannot be copied is walked like any storage instead.
     }
   }
-  record->Value = TVariant::FromWide(std::move(name));
+  record->Value = TVariant::FromWide(std::u16string(name));
   ReadStorageAt(sub, children, record->SubProperties(), storageDepth + 1, childEmbeddedDepth);
 }
 

@@ -321,8 +321,8 @@ TEST_F(SignedMessageTest, SavedMsgKeepsTheSignedAttachment) {
     const cfb::Storage root = cfb::OpenFile(out.File("saved.msg"));
     std::vector<std::u16string> storages;
     for (const cfb::EntryStat& child : root.Children())
-      if (child.kind == cfb::EntryKind::Storage && child.name.rfind(u"__attach", 0) == 0)
-        storages.push_back(child.name);
+      if (child.kind == cfb::EntryKind::Storage && child.name.view().starts_with(u"__attach"))
+        storages.push_back(child.name.str());
     ASSERT_EQ(storages.size(), 1u);
     EXPECT_EQ(root.OpenStorage(storages[0]).OpenStream(u"__substg1.0_37010102").ReadAll(),
               entity->Value.Bytes());

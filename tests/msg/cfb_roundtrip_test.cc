@@ -102,7 +102,7 @@ TEST(CfbRoundTrip, ChildrenComeInCompoundFileOrder) {
   for (const Storage& s : {root, OpenMemory(MemoryImage(root))}) {
     std::vector<std::u16string> names;
     for (const EntryStat& e : s.Children())
-      names.push_back(e.name);
+      names.push_back(e.name.str());
     EXPECT_EQ(names, expected);
   }
 }

@@ -462,7 +462,7 @@ TEST(MsgWriterStreams, EmptyLeavesAndTaglessLeaves) {
   const cfb::Storage root = cfb::OpenMemory(SaveToMSGImage(m.message.Properties(), true));
   std::vector<std::u16string> names;
   for (const cfb::EntryStat& e : root.Children())
-    names.push_back(e.name);
+    names.push_back(e.name.str());
   EXPECT_EQ(names,
             (std::vector<std::u16string>{u"__substg1.0_0037001E", u"__properties_version1.0"}));
   EXPECT_EQ(root.OpenStream(u"__substg1.0_0037001E").Size(), 0u);
@@ -579,7 +579,7 @@ TEST(MsgWriterStreams, PartialSaveWritesOnlyTheListedTopLevelProperties) {
   const cfb::Storage image = cfb::OpenMemory(SaveToMSGImage(m.message.Properties(), false));
   std::vector<std::u16string> names;
   for (const cfb::EntryStat& e : image.Children())
-    names.push_back(e.name);
+    names.push_back(e.name.str());
   // Listed order of the tags decides the writing order; the directory sorts the names.
   EXPECT_EQ(names, (std::vector<std::u16string>{u"__substg1.0_001A001E", u"__substg1.0_0037001F",
                                                 u"__substg1.0_1000001F"}));

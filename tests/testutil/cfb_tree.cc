@@ -8,7 +8,7 @@ namespace orlendo::testutil {
 
 using namespace orlendo::cfb;
 
-std::string NameKey(const std::u16string& name) {
+std::string NameKey(std::u16string_view name) {
   std::string out;
   char buf[8];
   for (char16_t c : name) {

@@ -21,7 +21,7 @@ namespace orlendo::testutil {
 std::vector<std::string> DumpCompoundTree(const orlendo::cfb::Storage& root);
 
 // The hex of the UTF-16LE bytes of name.
-std::string NameKey(const std::u16string& name);
+std::string NameKey(std::u16string_view name);
 
 // olefile's text form of a class id.
 std::string ClsidText(const std::array<uint8_t, 16>& clsid);

@@ -49,7 +49,7 @@ QString FileTimeText(uint64_t fileTime) {
   return InterfaceDateTimeText(FileTimeToLocalDateTime(fileTime));
 }
 
-QString Wide(const std::u16string& text) {
+QString Wide(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
