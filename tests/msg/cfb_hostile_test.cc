@@ -433,6 +433,57 @@ TEST(CfbHostile, NamesThatCallersMayNotUseAreStillCopied) {
   EXPECT_THROW(copy.CreateStream(u"/"), EOleError);
 }
 
+// Whatever the 64 bytes of a name field and its length claim, the name read never runs past 31
+// units, and it is the name that the listing shows, that opens the element and that a copy
+// writes again.
+TEST(CfbHostile, NameFieldsOfEveryLength) {
+  const Image good = GoodImage();
+  const std::u16string full(32, u'n'); // the whole field, without a terminating zero
+  const std::u16string longest(31, u'n');
+  struct Case {
+    std::u16string field;
+    uint16_t length; // in bytes, with the terminating zero
+    std::u16string read;
+    bool strictRefuses;
+  };
+  const Case cases[] = {
+      {longest, 64, longest, false},
+      {full, 64, longest, false},
+      {full, 66, longest, true},
+      {full, 0xFFFF, longest, true},
+      {std::u16string(u"Sm\0ll", 5), 12, u"Sm", false},
+      {u"Small", 11, u"Small", true},
+      {u"Small", 0, u"Small", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.field.size() << " units, length " << c.length);
+    Image img = good;
+    const size_t at = img.Entry(u"Small");
+    for (size_t i = 0; i < 32; ++i) {
+      const char16_t unit = i < c.field.size() ? c.field[i] : 0;
+      img.bytes[at + 2 * i] = char(unit & 0xFF);
+      img.bytes[at + 2 * i + 1] = char(unit >> 8);
+    }
+    img.bytes[at + 64] = char(c.length & 0xFF);
+    img.bytes[at + 65] = char(c.length >> 8);
+    const Storage root = OpenMemory(img.bytes);
+    std::vector<std::u16string> streamsOf100;
+    for (const EntryStat& e : root.Children()) {
+      if (e.kind == EntryKind::Stream && e.size == 100)
+        streamsOf100.push_back(e.name.str());
+    }
+    EXPECT_EQ(streamsOf100, std::vector<std::u16string>{c.read});
+    EXPECT_EQ(ReadStream(root, c.read), Pattern(100, 'a'));
+    Storage copy = CreateMemory();
+    root.CopyTo(copy);
+    EXPECT_EQ(ReadStream(OpenMemory(MemoryImage(copy)), c.read), Pattern(100, 'a'));
+    if (c.strictRefuses)
+      EXPECT_THROW(OpenMemory(img.bytes, Validation::Strict), EOleError);
+    else
+      EXPECT_NO_THROW(OpenMemory(img.bytes, Validation::Strict));
+  }
+}
+
 TEST(CfbHostile, RepairsThatOnlyPermissiveMakes) {
   const Image good = GoodImage();
   Image colour = good;
