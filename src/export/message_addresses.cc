@@ -44,18 +44,6 @@ char16_t LowerAscii(char16_t c) {
   return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
 }
 
-// Names as people write them: letter case, blanks around and the quotes that some programs put
-// around a display name do not make another person.
-std::u16string NameKey(std::u16string_view name) {
-  std::u16string key = TrimName(name);
-  while (key.size() >= 2 && (key.front() == u'"' || key.front() == u'\'') &&
-         key.back() == key.front())
-    key = TrimName(std::u16string_view(key).substr(1, key.size() - 2));
-  for (char16_t& c : key)
-    c = LowerAscii(c);
-  return key;
-}
-
 bool SameText(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size())
     return false;
@@ -66,18 +54,33 @@ bool SameText(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+// Names as people write them: letter case, blanks around and the quotes that some programs put
+// around a display name do not make another person. NameKey is the part of the name that
+// counts; SameName compares two names by it.
+std::u16string_view NameKey(std::u16string_view name) {
+  std::u16string_view key = TrimmedName(name);
+  while (key.size() >= 2 && (key.front() == u'"' || key.front() == u'\'') &&
+         key.back() == key.front())
+    key = TrimmedName(key.substr(1, key.size() - 2));
+  return key;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  return SameText(NameKey(a), NameKey(b));
+}
+
 // A name that only repeats the address adds nothing to it.
 TMailAddress Person(std::u16string name, std::u16string address) {
-  name = TrimName(name);
-  address = TrimName(address);
-  if (!address.empty() && NameKey(name) == NameKey(address))
+  TrimNameInPlace(name);
+  TrimNameInPlace(address);
+  if (!address.empty() && SameName(name, address))
     name.clear();
   return {std::move(name), std::move(address)};
 }
 
 // The address of text when it is an Internet address, else empty.
 std::u16string InternetAddressOr(std::u16string text) {
-  text = TrimName(text);
+  TrimNameInPlace(text);
   return IsInternetAddress(text) ? text : std::u16string();
 }
 
@@ -105,9 +108,9 @@ public:
       }
       parsed_ = true;
     }
-    const std::u16string key = NameKey(name);
+    const std::u16string_view key = NameKey(name);
     for (const TMailAddress& a : all_) {
-      if (!a.Address.empty() && NameKey(a.Name) == key)
+      if (!a.Address.empty() && SameText(NameKey(a.Name), key))
         return a.Address;
     }
     return {};
@@ -290,7 +293,7 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
   if (address.empty()) {
     for (const TMailAddress& from : headers.Field("From")) {
       if (!from.Address.empty() &&
-          (from.Name.empty() || name.empty() || NameKey(from.Name) == NameKey(name))) {
+          (from.Name.empty() || name.empty() || SameName(from.Name, name))) {
         address = from.Address;
         break;
       }
@@ -307,7 +310,7 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
         !own.empty() && SameText(recipient.GetPropertyText(PID_EMAIL_ADDRESS, true, false), own);
     const bool sameName =
         !name.empty() &&
-        NameKey(recipient.GetPropertyText(PID_DISPLAY_NAME, true, false)) == NameKey(name);
+        SameName(recipient.GetPropertyText(PID_DISPLAY_NAME, true, false), name);
     if (sameAddress || sameName)
       address = RecipientSmtp(recipient);
   }
@@ -317,7 +320,7 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
         std::pair{PID_LAST_MODIFIER_NAME, PID_LAST_MODIFIER_SMTP_ADDRESS}}) {
     if (!address.empty() || name.empty())
       break;
-    if (NameKey(level.GetPropertyText(nameId, true, false)) == NameKey(name))
+    if (SameName(level.GetPropertyText(nameId, true, false), name))
       address = InternetAddressOr(level.GetPropertyText(smtpId, true, false));
   }
   // A From that holds no address at all ("<Saved by Mozilla 5.0 (Macintosh)>" in a web archive)

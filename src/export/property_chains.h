@@ -22,14 +22,24 @@ inline std::u16string FirstText(const TMSGProperties& level, std::initializer_li
 }
 
 // Display names and list pieces are trimmed of blanks and control characters alike.
-inline std::u16string TrimName(std::u16string_view s) {
+inline std::u16string_view TrimmedName(std::u16string_view s) {
   size_t begin = 0;
   size_t end = s.size();
   while (begin < end && s[begin] <= u' ')
     ++begin;
   while (end > begin && s[end - 1] <= u' ')
     --end;
-  return std::u16string(s.substr(begin, end - begin));
+  return s.substr(begin, end - begin);
+}
+inline std::u16string TrimName(std::u16string_view s) {
+  return std::u16string(TrimmedName(s));
+}
+// The same, in place.
+inline void TrimNameInPlace(std::u16string& s) {
+  const std::u16string_view kept = TrimmedName(s);
+  const size_t begin = size_t(kept.data() - s.data());
+  s.erase(begin + kept.size());
+  s.erase(0, begin);
 }
 
 } // namespace orlendo

@@ -144,9 +144,14 @@ std::vector<std::vector<uint32_t>> CollectChildren(const std::vector<DirEntry>& 
     return children;
   std::vector<bool> seen(n, false);
   seen[0] = true;
-  std::vector<uint32_t> storages{0}; // storages whose trees are still to walk
+  // Each entry goes on these at most once (twice on the stack, as a left and a right link).
+  std::vector<uint32_t> storages; // storages whose trees are still to walk
+  storages.reserve(n);
+  storages.push_back(0);
   std::vector<uint32_t> stack;
+  stack.reserve(2 * size_t(n) + 1);
   std::vector<uint32_t> found; // the children of the storage walked, kept at their exact number
+  found.reserve(n);
   while (!storages.empty()) {
     const uint32_t parent = storages.back();
     storages.pop_back();

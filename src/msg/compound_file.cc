@@ -599,7 +599,9 @@ private:
     }
     // Only what the tree reaches is part of the file.
     nodes_[0].alive = true;
-    std::vector<uint32_t> pending{0};
+    std::vector<uint32_t> pending;
+    pending.reserve(nodes_.size());
+    pending.push_back(0);
     while (!pending.empty()) {
       const uint32_t id = pending.back();
       pending.pop_back();
