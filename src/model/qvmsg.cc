@@ -738,11 +738,14 @@ TMSGProperty* TMSGProperties::FindOwnProperty(uint32_t tag) const {
   if (TMSGProperty* record = FindProperty(tag, false, false))
     return record;
   for (const auto& record : items_) {
+    // Only a record with records below it can be a property stream; most have none.
+    if (record->subProperties_ == nullptr)
+      continue;
     const bool propertyStream =
         dynamic_cast<const TMSGPropertyWithHeader*>(record.get()) != nullptr ||
         (record->TagID == 0 && record->Value.IsWide() &&
          record->Value.Wide() == u"__properties_version1.0");
-    if (propertyStream && record->subProperties_ != nullptr) {
+    if (propertyStream) {
       if (TMSGProperty* entry = record->subProperties_->FindProperty(tag, false, false))
         return entry;
     }

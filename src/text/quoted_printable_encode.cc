@@ -27,6 +27,15 @@ constexpr std::array<unsigned char, 256> MakeClasses() {
 }
 constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
 
+// 1 for the bytes that go out as they are when something other than a line break follows them.
+constexpr std::array<unsigned char, 256> MakeVerbatim() {
+  std::array<unsigned char, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = kClasses[c] == kLiteral || kClasses[c] == kBlank;
+  return t;
+}
+constexpr std::array<unsigned char, 256> kVerbatim = MakeVerbatim();
+
 } // namespace
 
 void QuotedPrintableEncoder::Put(std::string_view token, std::string& out) {
@@ -79,6 +88,17 @@ void QuotedPrintableEncoder::Filter(std::string_view input, std::string& out) {
       // A run of bytes that go out as they are, each Put on its own: literals, and blanks that
       // something other than a line break follows within this input.
       size_t j = i;
+      // Eight bytes at a time while all of them go out as they are: within the eight, no blank
+      // can be followed by a line break, and the byte after the last of them is there to look at.
+      while (j + 8 < n) {
+        unsigned verbatim = 1;
+        for (size_t b = 0; b < 8; ++b)
+          verbatim &= kVerbatim[p[j + b]];
+        const unsigned char next = kClasses[p[j + 8]];
+        if (!verbatim || (kClasses[p[j + 7]] == kBlank && (next == kCR || next == kLF)))
+          break;
+        j += 8;
+      }
       while (j < n) {
         const unsigned char k = kClasses[p[j]];
         if (k == kLiteral ||

@@ -595,41 +595,46 @@ TEST(QuotedPrintableEncode, EncodesWhatTextPartsNeed) {
 }
 
 TEST(QuotedPrintableEncode, AnyChunkingGivesTheSameOutput) {
-  std::mt19937 random(3);
-  std::string text;
-  const char pieces[] = {' ', '\t', '\r', '\n', '=', 'a', '\xE9'};
-  for (int i = 0; i < 5000; ++i)
-    text += pieces[random() % sizeof pieces];
-  const std::string whole = EncodeQuotedPrintable(text);
-  QuotedPrintableEncoder encoder;
-  std::string bytewise;
-  for (const char c : text)
-    encoder.Filter(std::string_view(&c, 1), bytewise);
-  encoder.Complete(bytewise);
-  EXPECT_EQ(bytewise, whole);
-  // And it decodes back, line breaks as CR LF.
-  std::string expected;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      expected += "\r\n";
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-    } else {
-      expected += text[i];
+  // Bytes of every kind evenly, then text of long runs that go out as they are (read eight at a
+  // time when whole), with a line break or an escape now and then.
+  for (const std::string_view pieces :
+       {std::string_view(" \t\r\n=a\xE9"), std::string_view("abcdefghijklmnopqrst    \t\r\n=")}) {
+    SCOPED_TRACE(testing::Message() << pieces.size() << " kinds of piece");
+    std::mt19937 random(3);
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+      text += pieces[random() % pieces.size()];
+    const std::string whole = EncodeQuotedPrintable(text);
+    QuotedPrintableEncoder encoder;
+    std::string bytewise;
+    for (const char c : text)
+      encoder.Filter(std::string_view(&c, 1), bytewise);
+    encoder.Complete(bytewise);
+    EXPECT_EQ(bytewise, whole);
+    // And it decodes back, line breaks as CR LF.
+    std::string expected;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' || text[i] == '\n') {
+        expected += "\r\n";
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+          ++i;
+      } else {
+        expected += text[i];
+      }
     }
-  }
-  std::string decoded;
-  for (size_t i = 0; i < whole.size(); ++i) {
-    if (whole[i] != '=') {
-      decoded += whole[i];
-    } else if (whole[i + 1] == '\r') {
-      i += 2; // soft break
-    } else {
-      decoded += static_cast<char>(std::stoi(whole.substr(i + 1, 2), nullptr, 16));
-      i += 2;
+    std::string decoded;
+    for (size_t i = 0; i < whole.size(); ++i) {
+      if (whole[i] != '=') {
+        decoded += whole[i];
+      } else if (whole[i + 1] == '\r') {
+        i += 2; // soft break
+      } else {
+        decoded += static_cast<char>(std::stoi(whole.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      }
     }
+    EXPECT_EQ(decoded, expected);
   }
-  EXPECT_EQ(decoded, expected);
 }
 
 // The text of a header value with its encoded-words decoded (B form, one charset).
