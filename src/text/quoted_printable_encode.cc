@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace orlendo {
 
@@ -27,14 +29,18 @@ constexpr std::array<unsigned char, 256> MakeClasses() {
 }
 constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
 
-// 1 for the bytes that go out as they are when something other than a line break follows them.
-constexpr std::array<unsigned char, 256> MakeVerbatim() {
-  std::array<unsigned char, 256> t{};
-  for (int c = 0; c < 256; ++c)
-    t[c] = kClasses[c] == kLiteral || kClasses[c] == kBlank;
-  return t;
+// Whether none of the eight bytes of word needs encoding where something other than a line
+// break follows it: all are printable ASCII or blanks, none is '='. Exact for the word as a
+// whole (a borrow only ever follows a byte that fails); a TAB fails it too, and is left to the
+// bytewise path.
+constexpr bool AllPlain(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  const auto anyZero = [](uint64_t v) { return ((v - kOnes) & ~v & kHigh) != 0; };
+  const bool control = ((word - 0x20 * kOnes) & ~word & kHigh) != 0;
+  return !control && (word & kHigh) == 0 && !anyZero(word ^ (0x7F * kOnes)) &&
+         !anyZero(word ^ ('=' * kOnes));
 }
-constexpr std::array<unsigned char, 256> kVerbatim = MakeVerbatim();
 
 } // namespace
 
@@ -91,11 +97,10 @@ void QuotedPrintableEncoder::Filter(std::string_view input, std::string& out) {
       // Eight bytes at a time while all of them go out as they are: within the eight, no blank
       // can be followed by a line break, and the byte after the last of them is there to look at.
       while (j + 8 < n) {
-        unsigned verbatim = 1;
-        for (size_t b = 0; b < 8; ++b)
-          verbatim &= kVerbatim[p[j + b]];
+        uint64_t word;
+        std::memcpy(&word, p + j, sizeof word);
         const unsigned char next = kClasses[p[j + 8]];
-        if (!verbatim || (kClasses[p[j + 7]] == kBlank && (next == kCR || next == kLF)))
+        if (!AllPlain(word) || (kClasses[p[j + 7]] == kBlank && (next == kCR || next == kLF)))
           break;
         j += 8;
       }

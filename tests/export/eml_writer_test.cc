@@ -598,7 +598,8 @@ TEST(QuotedPrintableEncode, AnyChunkingGivesTheSameOutput) {
   // Bytes of every kind evenly, then text of long runs that go out as they are (read eight at a
   // time when whole), with a line break or an escape now and then.
   for (const std::string_view pieces :
-       {std::string_view(" \t\r\n=a\xE9"), std::string_view("abcdefghijklmnopqrst    \t\r\n=")}) {
+       {std::string_view(" \t\r\n=a\xE9"),
+        std::string_view("abcdefghijklmnopqrst    \t\r\n=\x7F\x01\xC3")}) {
     SCOPED_TRACE(testing::Message() << pieces.size() << " kinds of piece");
     std::mt19937 random(3);
     std::string text;
