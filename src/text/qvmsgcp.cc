@@ -2,6 +2,10 @@
 
 #include <unicode/ucnv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -559,12 +563,37 @@ bool AllAscii4(const char16_t* p) {
   return (word & 0xFF80FF80FF80FF80ull) == 0;
 }
 
+// Whether the eight units at p are all below 0x80; if so, their bytes go to out (eight of them).
+bool CopyAscii8(const char16_t* p, char* out) {
+#if defined(__SSE2__)
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  if (out != nullptr)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+  return true;
+#else
+  if (!AllAscii4(p) || !AllAscii4(p + 4))
+    return false;
+  if (out != nullptr) {
+    for (int k = 0; k < 8; ++k)
+      out[k] = static_cast<char>(p[k]);
+  }
+  return true;
+#endif
+}
+
 std::string WideToUtf8(std::u16string_view text) {
   // Two passes: the exact length first, so that the bytes are written straight into place.
   const std::size_t n = text.size();
   std::size_t length = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    // Mail text is mostly ASCII: four units at a time while they are.
+    // Mail text is mostly ASCII: eight units at a time while they are, then four.
+    while (i + 8 <= n && CopyAscii8(text.data() + i, nullptr)) {
+      i += 8;
+      length += 8;
+    }
     while (i + 4 <= n && AllAscii4(text.data() + i)) {
       i += 4;
       length += 4;
@@ -587,6 +616,10 @@ std::string WideToUtf8(std::u16string_view text) {
   std::string out(length, '\0');
   char* o = out.data();
   for (std::size_t i = 0; i < n; ++i) {
+    while (i + 8 <= n && CopyAscii8(text.data() + i, o)) {
+      o += 8;
+      i += 8;
+    }
     while (i + 4 <= n && AllAscii4(text.data() + i)) {
       o[0] = static_cast<char>(text[i]);
       o[1] = static_cast<char>(text[i + 1]);

@@ -360,8 +360,8 @@ TEST(Utf8, SystemConversionReplacesLikeIcuOnRandomInput) {
   }
 }
 
-// The encoder takes ASCII four units at a time: runs that end or start anywhere, next to pairs,
-// lone surrogates and zeros, against ICU's encoder with U+FFFD for what is not a character.
+// The encoder takes ASCII eight and four units at a time: runs that end or start anywhere, next to
+// pairs, lone surrogates and zeros, against ICU's encoder with U+FFFD for what is not a character.
 TEST(Utf8, EncodesLikeIcuAcrossAsciiRunsOfEveryLength) {
   std::mt19937 rng(20261209);
   const char16_t pool[] = {u'a',   u'~',   0x0001, 0x007F, 0x0080, 0x07FF, 0x0800,
