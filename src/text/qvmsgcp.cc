@@ -840,10 +840,15 @@ int CharsetToCodePage(const std::string& charset) {
 }
 
 const TMsgCodePageData* FindCodePage(int codePage) {
-  for (const TMsgCodePageData& row : MsgCodePages)
-    if (row.CodePage == codePage)
-      return &row;
-  return nullptr;
+  // The first row of each code page, by number: the writers look one up for every message.
+  static const std::unordered_map<int, const TMsgCodePageData*> byNumber = [] {
+    std::unordered_map<int, const TMsgCodePageData*> index;
+    for (const TMsgCodePageData& row : MsgCodePages)
+      index.emplace(row.CodePage, &row);
+    return index;
+  }();
+  const auto it = byNumber.find(codePage);
+  return it == byNumber.end() ? nullptr : it->second;
 }
 
 std::string CodePageToCharset(int codePage) {
