@@ -61,6 +61,12 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
                        Validation validation) {
   DirEntry e;
+  ParseDirEntry(p, index, majorVersion, validation, e);
+  return e;
+}
+
+void ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion, Validation validation,
+                   DirEntry& e) {
   const bool strict = validation == Validation::Strict;
   e.objectType = p[66];
   e.color = p[67];
@@ -73,8 +79,10 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
   e.modificationTime = ReadU64(p + 108);
   e.startSector = ReadU32(p + 116);
   e.streamSize = ReadU64(p + 120);
-  if (e.objectType == OBJ_TYPE_UNUSED)
-    return e;
+  if (e.objectType == OBJ_TYPE_UNUSED) {
+    e.name = EntryName();
+    return;
+  }
 
   const uint16_t nameLen = ReadU16(p + 64);
   uint32_t units = 0;
@@ -90,16 +98,16 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
     while (units < DIR_NAME_MAX_UNITS && ReadU16(p + 2 * units) != 0)
       ++units;
   }
-  char16_t name[DIR_NAME_MAX_UNITS];
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(name, p, 2 * size_t(units));
-  } else {
-    for (uint32_t i = 0; i < units; ++i)
-      name[i] = char16_t(ReadU16(p + 2 * i));
-  }
   // A zero inside the counted length ends the name as the other readers see it.
-  const std::u16string_view counted(name, units);
-  e.name = counted.substr(0, std::min(counted.find(char16_t(0)), counted.size()));
+  uint32_t length = 0;
+  char16_t name[DIR_NAME_MAX_UNITS];
+  for (; length < units; ++length) {
+    const char16_t unit = char16_t(ReadU16(p + 2 * length));
+    if (unit == 0)
+      break;
+    name[length] = unit;
+  }
+  e.name.Assign(std::u16string_view(name, length));
 
   if (e.color != COLOR_RED && e.color != COLOR_BLACK) {
     if (strict)
@@ -113,7 +121,6 @@ DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
     }
     e.streamSize &= 0xFFFFFFFFu;
   }
-  return e;
 }
 
 void SerializeDirEntry(const DirEntry& e, uint8_t* p) {

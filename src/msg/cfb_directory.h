@@ -33,6 +33,9 @@ struct DirEntry {
 // it, as it refuses a bad name length or an unknown colour.
 DirEntry ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion,
                        Validation validation);
+// The same into e, every field of which it sets.
+void ParseDirEntry(const uint8_t* p, uint32_t index, uint16_t majorVersion, Validation validation,
+                   DirEntry& e);
 void SerializeDirEntry(const DirEntry& entry, uint8_t* p);
 
 // The children of every entry (empty for streams and for entries not reached from the root).

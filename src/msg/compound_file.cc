@@ -93,7 +93,7 @@ EOleError::EOleError(uint32_t code, const std::string& details)
     : std::runtime_error(details.empty() ? TextForCode(code) : TextForCode(code) + ": " + details),
       code_(code) {}
 
-EntryName::EntryName(std::u16string_view units) {
+void EntryName::Assign(std::u16string_view units) {
   if (units.size() > kMaxUnits) {
     throw EOleError(STG_E_INVALIDNAME, std::to_string(units.size()) + " units, at most " +
                                            std::to_string(kMaxUnits));
@@ -563,14 +563,15 @@ private:
     const std::vector<uint32_t> chain = FollowChain(
         fat_.entries, header_.firstDirSector, UINT64_MAX, sectors_.Count(), fatGuard_, FAT_CHAIN);
     const uint32_t perSector = sectors_.SectorLen() / DIR_ENTRY_LEN;
-    std::vector<DirEntry> entries;
-    entries.reserve(chain.size() * perSector);
+    // Each entry is read straight into its place in the list.
+    std::vector<DirEntry> entries(chain.size() * perSector);
     std::vector<uint8_t> buf(sectors_.SectorLen());
+    uint32_t index = 0;
     for (uint32_t s : chain) {
       sectors_.Read(sectors_.Offset(s), buf.data(), buf.size());
-      for (uint32_t i = 0; i < perSector; ++i) {
-        entries.push_back(ParseDirEntry(&buf[i * DIR_ENTRY_LEN], uint32_t(entries.size()),
-                                        header_.majorVersion, validation_));
+      for (uint32_t i = 0; i < perSector; ++i, ++index) {
+        ParseDirEntry(&buf[i * DIR_ENTRY_LEN], index, header_.majorVersion, validation_,
+                      entries[index]);
       }
     }
     const uint8_t rootType = entries[0].objectType;

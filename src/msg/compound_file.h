@@ -76,9 +76,12 @@ public:
 
   EntryName() = default;
   // A longer name raises STG_E_INVALIDNAME.
-  EntryName(std::u16string_view units);
+  EntryName(std::u16string_view units) { Assign(units); }
   EntryName(const std::u16string& units) : EntryName(std::u16string_view(units)) {}
   EntryName(const char16_t* units) : EntryName(std::u16string_view(units)) {}
+
+  // The name becomes units, in place (as the constructor takes them).
+  void Assign(std::u16string_view units);
 
   operator std::u16string_view() const noexcept { return {units_, size_}; }
   std::u16string_view view() const noexcept { return {units_, size_}; }
