@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <utility>
 
 #include "msg/compound_file.h"
@@ -503,6 +504,101 @@ TEST(CfbHostile, RepairsThatOnlyPermissiveMakes) {
   EXPECT_NO_THROW(OpenMemory(stale.bytes));
   EXPECT_OLE_ERROR(OpenMemory(stale.bytes, Validation::Strict), STG_E_INVALIDHEADER,
                    kInvalidHeader + "Version 3 header counts 3 directory sectors (expected 0)");
+}
+
+// Sibling trees rewired at random, into trees out of name order, with shared and dangling
+// links: whatever their shape, a storage lists exactly the elements its tree reaches, each once,
+// in name order, and each listed element opens as itself.
+TEST(CfbHostile, RewiredSiblingTreesListWhatTheyReachInNameOrder) {
+  Storage made = CreateMemory();
+  std::vector<std::u16string> names;
+  for (int i = 0; i < 24; ++i) {
+    names.push_back(std::u16string(size_t(1 + i % 4), char16_t(u'A' + i)));
+    const std::string bytes = Pattern(size_t(10 + i), char('a' + i));
+    made.CreateStream(names.back()).Write(bytes.data(), bytes.size());
+  }
+  const Image good{MemoryImage(made)};
+  std::vector<uint32_t> ids;
+  for (const std::u16string& name : names)
+    ids.push_back(good.DirId(name));
+  std::mt19937 random(7);
+  const auto pick = [&]() -> uint32_t {
+    const uint32_t r = random() % 10;
+    return r < 6 ? ids[random() % ids.size()] : r < 9 ? 0xFFFFFFFFu : 100000u;
+  };
+  for (int round = 0; round < 400; ++round) {
+    SCOPED_TRACE(round);
+    Image img = good;
+    uint32_t top = ids[random() % ids.size()];
+    if (round % 4 == 0) {
+      // A sound tree of another shape than ours: the names put into a search tree one by one,
+      // in a random order, as another writer may have done (chains and all).
+      std::vector<size_t> order(names.size());
+      for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+      std::shuffle(order.begin(), order.end(), random);
+      const auto before = [&](size_t a, size_t b) {
+        return names[a].size() != names[b].size() ? names[a].size() < names[b].size()
+                                                  : names[a] < names[b];
+      };
+      for (uint32_t id : ids) {
+        img.SetU32(img.DirEntry(id) + 68, 0xFFFFFFFFu);
+        img.SetU32(img.DirEntry(id) + 72, 0xFFFFFFFFu);
+      }
+      top = ids[order[0]];
+      for (size_t k = 1; k < order.size(); ++k) {
+        size_t at = order[0];
+        for (;;) {
+          const size_t side = before(order[k], at) ? 68 : 72;
+          const uint32_t next = img.U32(img.DirEntry(ids[at]) + side);
+          if (next == 0xFFFFFFFFu) {
+            img.SetU32(img.DirEntry(ids[at]) + side, ids[order[k]]);
+            break;
+          }
+          at = size_t(std::find(ids.begin(), ids.end(), next) - ids.begin());
+        }
+      }
+    } else {
+      for (uint32_t id : ids) {
+        img.SetU32(img.DirEntry(id) + 68, pick());
+        img.SetU32(img.DirEntry(id) + 72, pick());
+      }
+    }
+    img.SetU32(img.DirEntry(0) + 76, top);
+    // What the links reach from the top of the tree, found here by the links alone.
+    std::vector<size_t> reached;
+    std::vector<uint32_t> todo{top};
+    while (!todo.empty()) {
+      const uint32_t id = todo.back();
+      todo.pop_back();
+      const auto at = std::find(ids.begin(), ids.end(), id);
+      if (at == ids.end())
+        continue;
+      const size_t which = size_t(at - ids.begin());
+      if (std::find(reached.begin(), reached.end(), which) != reached.end())
+        continue;
+      reached.push_back(which);
+      todo.push_back(img.U32(img.DirEntry(id) + 68));
+      todo.push_back(img.U32(img.DirEntry(id) + 72));
+    }
+    std::vector<std::u16string> expected;
+    for (size_t which : reached)
+      expected.push_back(names[which]);
+    // Shorter names first, then by their letters (all capitals here).
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+      return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    const Storage root = OpenMemory(img.bytes);
+    std::vector<std::u16string> listed;
+    for (const EntryStat& e : root.Children()) {
+      listed.push_back(e.name.str());
+      const size_t which =
+          size_t(std::find(names.begin(), names.end(), listed.back()) - names.begin());
+      ASSERT_LT(which, names.size());
+      EXPECT_EQ(root.OpenStream(e).ReadAll(), Pattern(10 + which, char('a' + which)));
+    }
+    EXPECT_EQ(listed, expected);
+  }
 }
 
 // Flipped bytes anywhere in a good file: every outcome is a result or an EOleError.

@@ -136,6 +136,22 @@ TEST(CfbRoundTrip, CreatingReplacesAnElementOfTheSameName) {
 
 // Storages of a few children are sorted one way and large ones another: both list in the
 // format's name order (shorter names first, then by upper case), made or read back.
+// A storage read from a file already lists its children in name order; one added to it takes
+// its place among them.
+TEST(CfbRoundTrip, ChildrenAddedToAStorageReadFromAFileAreListedInNameOrder) {
+  Storage made = CreateMemory();
+  for (const char16_t* name : {u"B", u"D", u"F"})
+    made.CreateStream(name);
+  Storage read = OpenMemory(MemoryImage(made));
+  read.CreateStream(u"C");
+  read.CreateStorage(u"EE");
+  read.CreateStream(u"A");
+  std::vector<std::u16string> names;
+  for (const EntryStat& e : read.Children())
+    names.push_back(e.name.str());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"B", u"C", u"D", u"F", u"EE"}));
+}
+
 TEST(CfbRoundTrip, ChildrenAreListedInNameOrderWhateverTheirNumber) {
   for (int count : {1, 2, 7, 63, 64, 65, 300}) {
     Storage root = CreateMemory();
