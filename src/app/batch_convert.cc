@@ -1,8 +1,8 @@
 #include "app/batch_convert.h"
 
-#include <sched.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -309,8 +309,7 @@ TMailAddress GetSenderAddress(const TMSGProperties& level) {
     const bool sameAddress =
         !own.empty() && SameText(recipient.GetPropertyText(PID_EMAIL_ADDRESS, true, false), own);
     const bool sameName =
-        !name.empty() &&
-        SameName(recipient.GetPropertyText(PID_DISPLAY_NAME, true, false), name);
+        !name.empty() && SameName(recipient.GetPropertyText(PID_DISPLAY_NAME, true, false), name);
     if (sameAddress || sameName)
       address = RecipientSmtp(recipient);
   }

@@ -16,7 +16,7 @@ namespace orlendo::cfb {
 
 struct WriterEntry {
   EntryName name;
-  uint8_t objectType;  // OBJ_TYPE_ROOT for entry 0, OBJ_TYPE_STORAGE or OBJ_TYPE_STREAM
+  uint8_t objectType; // OBJ_TYPE_ROOT for entry 0, OBJ_TYPE_STORAGE or OBJ_TYPE_STREAM
   std::array<uint8_t, 16> clsid{};
   uint32_t stateBits = 0;
   uint64_t creationTime = 0;

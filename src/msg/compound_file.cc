@@ -95,8 +95,8 @@ EOleError::EOleError(uint32_t code, const std::string& details)
 
 void EntryName::Assign(std::u16string_view units) {
   if (units.size() > kMaxUnits) {
-    throw EOleError(STG_E_INVALIDNAME, std::to_string(units.size()) + " units, at most " +
-                                           std::to_string(kMaxUnits));
+    throw EOleError(STG_E_INVALIDNAME,
+                    std::to_string(units.size()) + " units, at most " + std::to_string(kMaxUnits));
   }
   std::char_traits<char16_t>::copy(units_, units.data(), units.size());
   size_ = uint8_t(units.size());
