@@ -567,10 +567,10 @@ TEST(CfbHostile, RewiredSiblingTreesListWhatTheyReachInNameOrder) {
     img.SetU32(img.DirEntry(0) + 76, top);
     // What the links reach from the top of the tree, found here by the links alone.
     std::vector<size_t> reached;
-    std::vector<uint32_t> todo{top};
-    while (!todo.empty()) {
-      const uint32_t id = todo.back();
-      todo.pop_back();
+    std::vector<uint32_t> pending{top};
+    while (!pending.empty()) {
+      const uint32_t id = pending.back();
+      pending.pop_back();
       const auto at = std::find(ids.begin(), ids.end(), id);
       if (at == ids.end())
         continue;
@@ -578,8 +578,8 @@ TEST(CfbHostile, RewiredSiblingTreesListWhatTheyReachInNameOrder) {
       if (std::find(reached.begin(), reached.end(), which) != reached.end())
         continue;
       reached.push_back(which);
-      todo.push_back(img.U32(img.DirEntry(id) + 68));
-      todo.push_back(img.U32(img.DirEntry(id) + 72));
+      pending.push_back(img.U32(img.DirEntry(id) + 68));
+      pending.push_back(img.U32(img.DirEntry(id) + 72));
     }
     std::vector<std::u16string> expected;
     for (size_t which : reached)
